@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Installs every Debian 12 package the build, the tests and the application need.
+# Idempotent: when everything is present it only checks and returns.
+set -euo pipefail
+
+packages=(
+    # toolchain and build
+    cmake g++ make pkg-config clang-format
+    # Qt 6, coroutines, tests
+    qt6-base-dev qt6-base-dev-tools qcoro-qt6-dev libgtest-dev libgmock-dev
+    # sound server client and a private sound server for tests and headless runs
+    libpulse-dev pulseaudio pulseaudio-utils
+    # encoding, resampling
+    libavformat-dev libavcodec-dev libswresample-dev libavutil-dev ffmpeg sox
+    # credential store
+    libsecret-1-dev gnome-keyring dbus
+    # HTTP stand-in server, JSON, TLS
+    libcpp-httplib-dev nlohmann-json3-dev libssl-dev openssl curl
+    # headless windows and legible screenshots
+    xvfb xauth fonts-dejavu-core
+    # misc used by scripts
+    procps coreutils
+)
+
+missing=()
+for package in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$package")
+    fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+if [ "$(id -u)" -ne 0 ]; then
+    SUDO=sudo
+else
+    SUDO=
+fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y --no-install-recommends "${missing[@]}"

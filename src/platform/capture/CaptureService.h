@@ -1,0 +1,46 @@
+#pragma once
+
+#include "platform/capture/CaptureTypes.h"
+#include "platform/capture/MicrophoneCapture.h"
+#include "platform/capture/ShareableContent.h"
+#include "platform/capture/SystemAudioStream.h"
+#include "platform/core/PlatformError.h"
+
+#include <expected>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace veltrane {
+
+// The sound server as the recorder sees it: what can be captured, and capture streams.
+// Every wait on the server is bounded; an unreachable server is an error, never a hang.
+class CaptureService {
+public:
+    using ContentCompletion = std::function<void(const std::expected<ShareableContentPtr, PlatformError>&)>;
+
+    virtual ~CaptureService() = default;
+
+    // A snapshot of the output devices and the programs playing audio. The completion runs
+    // once, on a platform thread.
+    virtual void requestShareableContent(ContentCompletion completion) = 0;
+
+    // The microphones (input devices that are not monitors), in the server's order.
+    [[nodiscard]] virtual std::expected<std::vector<CaptureDevice>, PlatformError> microphones() = 0;
+
+    // The identifier by which this process itself shows up among running applications
+    // (its binary name); empty when unknown.
+    [[nodiscard]] virtual std::string ownBundleIdentifier() const = 0;
+
+    // `didStopWithError` runs on a platform thread when the stream stops by itself (the device
+    // or program went away, the server died).
+    [[nodiscard]] virtual std::unique_ptr<SystemAudioStream>
+    makeStream(const ContentFilter& filter, const StreamConfiguration& configuration,
+               std::function<void(const PlatformError&)> didStopWithError) = 0;
+
+    [[nodiscard]] virtual std::expected<std::unique_ptr<MicrophoneCapture>, PlatformError>
+    makeMicrophoneCapture(const CaptureDevice& device) = 0;
+};
+
+} // namespace veltrane

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace veltrane {
+
+// A serial execution queue: one thread of its own runs posted tasks one at a time, first in,
+// first out. Destroying the queue runs every task already posted, then joins the thread.
+class SerialQueue {
+public:
+    explicit SerialQueue(std::string label);
+    ~SerialQueue();
+    SerialQueue(const SerialQueue&) = delete;
+    SerialQueue& operator=(const SerialQueue&) = delete;
+
+    void post(std::function<void()> task);
+
+    // Blocks until every task posted before this call has run. Must not be called from the
+    // queue's own thread.
+    void waitUntilDrained();
+
+    // True when called from a task running on this queue.
+    [[nodiscard]] bool isCurrent() const;
+    [[nodiscard]] const std::string& label() const { return label_; }
+    [[nodiscard]] std::size_t pendingCount() const;
+
+private:
+    void run();
+
+    std::string label_;
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable drained_;
+    std::deque<std::function<void()>> tasks_;
+    bool busy_ = false;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
+} // namespace veltrane

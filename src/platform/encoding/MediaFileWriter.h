@@ -1,0 +1,71 @@
+#pragma once
+
+#include "platform/core/PlatformError.h"
+#include "platform/encoding/AudioOutputSettings.h"
+#include "platform/media/MediaTime.h"
+#include "platform/media/SampleBuffer.h"
+
+#include <expected>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace veltrane {
+
+enum class MediaFileType { Wave, AppleM4A };
+
+// Status numbers as reported in diagnostics: 0 unknown, 1 writing, 2 completed, 3 failed,
+// 4 cancelled.
+enum class MediaWriterStatus : int { Unknown = 0, Writing = 1, Completed = 2, Failed = 3, Cancelled = 4 };
+
+// The audio input of one media file writer. Called from the owner's serial queue only.
+class MediaWriterInput {
+public:
+    virtual ~MediaWriterInput() = default;
+
+    [[nodiscard]] virtual const AudioOutputSettings& outputSettings() const = 0;
+    virtual void setExpectsMediaDataInRealTime(bool realTime) = 0;
+    // True while the writer can take another buffer without blocking (its queue has room).
+    [[nodiscard]] virtual bool isReadyForMoreMediaData() const = 0;
+    // Takes the buffer for encoding; false when it is refused (not writing, wrong format,
+    // the encoder failed). The buffer's presentation time places it on the file's timeline.
+    [[nodiscard]] virtual bool append(const SampleBufferPtr& buffer) = 0;
+    virtual void markAsFinished() = 0;
+};
+
+// Writes one media file (one chunk). Created for a path and a container type; one audio
+// input; the timeline starts at the session's source time.
+//
+// Lifetime: the object may be released on any thread at any time, including from inside its
+// own finish completion; a finish already requested still runs to the end and calls its
+// completion.
+class MediaFileWriter {
+public:
+    virtual ~MediaFileWriter() = default;
+
+    [[nodiscard]] virtual std::shared_ptr<MediaWriterInput> makeAudioInput(const AudioOutputSettings& settings) = 0;
+    [[nodiscard]] virtual bool canAddInput(const MediaWriterInput& input) const = 0;
+    virtual void addInput(std::shared_ptr<MediaWriterInput> input) = 0;
+    // Opens the file and the encoder; false on failure, with error() telling why.
+    [[nodiscard]] virtual bool startWriting() = 0;
+    virtual void startSession(const MediaTime& sourceTime) = 0;
+    // Encodes what is still queued, writes the trailer and closes the file, without blocking
+    // the caller. `completion` runs once, on the writer's own thread, after status() has
+    // become Completed or Failed.
+    virtual void finishWriting(std::function<void()> completion) = 0;
+    // Stops writing and drops queued data; the partial file stays for the caller to delete.
+    virtual void cancelWriting() = 0;
+    [[nodiscard]] virtual MediaWriterStatus status() const = 0;
+    [[nodiscard]] virtual std::optional<PlatformError> error() const = 0;
+};
+
+// Creates media file writers; the seam that tests replace with a fake.
+class MediaFileWriterFactory {
+public:
+    virtual ~MediaFileWriterFactory() = default;
+    [[nodiscard]] virtual std::expected<std::shared_ptr<MediaFileWriter>, PlatformError>
+    create(const std::filesystem::path& path, MediaFileType fileType) = 0;
+};
+
+} // namespace veltrane

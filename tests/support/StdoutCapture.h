@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace veltrane::test {
+
+// Captures what the code under test logs to standard output between construction and
+// lines() / text(). Only one may be active at a time.
+class StdoutCapture {
+public:
+    StdoutCapture();
+    ~StdoutCapture();
+    StdoutCapture(const StdoutCapture&) = delete;
+    StdoutCapture& operator=(const StdoutCapture&) = delete;
+
+    // Stops capturing (once) and returns everything captured.
+    [[nodiscard]] const std::string& text();
+    [[nodiscard]] std::vector<std::string> lines();
+    [[nodiscard]] bool contains(const std::string& needle) { return text().find(needle) != std::string::npos; }
+    [[nodiscard]] std::size_t count(const std::string& needle);
+
+private:
+    bool capturing_ = true;
+    std::string text_;
+};
+
+} // namespace veltrane::test
