@@ -11,7 +11,9 @@ StdoutCapture::StdoutCapture() {
     ::testing::internal::CaptureStdout();
 }
 
-StdoutCapture::~StdoutCapture() { (void)text(); }
+StdoutCapture::~StdoutCapture() {
+    (void)text();
+}
 
 const std::string& StdoutCapture::text() {
     if (capturing_) {

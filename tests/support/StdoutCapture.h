@@ -17,7 +17,9 @@ public:
     // Stops capturing (once) and returns everything captured.
     [[nodiscard]] const std::string& text();
     [[nodiscard]] std::vector<std::string> lines();
-    [[nodiscard]] bool contains(const std::string& needle) { return text().find(needle) != std::string::npos; }
+    [[nodiscard]] bool contains(const std::string& needle) {
+        return text().find(needle) != std::string::npos;
+    }
     [[nodiscard]] std::size_t count(const std::string& needle);
 
 private:

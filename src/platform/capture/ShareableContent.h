@@ -12,7 +12,7 @@ namespace veltrane {
 struct OutputDevice {
     // Stable across restarts of the sound server: derived from `name`, never from an index.
     std::uint32_t displayID = 0;
-    std::string name;        // the sound server's device name, e.g. "alsa_output.pci-0000_00_1f.3.analog-stereo"
+    std::string name; // the sound server's device name, e.g. "alsa_output.pci-0000_00_1f.3.analog-stereo"
     std::string description; // human-readable, e.g. "Built-in Audio Analog Stereo"
 
     friend bool operator==(const OutputDevice&, const OutputDevice&) = default;

@@ -26,8 +26,8 @@ public:
 
     // Buffers of `type` are delivered by posting `handler` calls to `queue`, in order.
     // An error means the output could not be added.
-    [[nodiscard]] virtual std::optional<PlatformError> addStreamOutput(StreamOutputType type, SerialQueue& queue,
-                                                                       OutputHandler handler) = 0;
+    [[nodiscard]] virtual std::optional<PlatformError>
+    addStreamOutput(StreamOutputType type, SerialQueue& queue, OutputHandler handler) = 0;
     // Completions run once, on a platform thread.
     virtual void startCapture(Completion completion) = 0;
     virtual void stopCapture(Completion completion) = 0;

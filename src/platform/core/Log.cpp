@@ -14,6 +14,8 @@ void logLine(std::string_view text) {
     std::fwrite(entry.data(), 1, entry.size(), stdout);
 }
 
-void enableLineBufferedStdout() { std::setvbuf(stdout, nullptr, _IOLBF, 0); }
+void enableLineBufferedStdout() {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+}
 
 } // namespace veltrane

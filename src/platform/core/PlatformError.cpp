@@ -10,6 +10,8 @@ std::string PlatformError::fullDescription() const {
     return text;
 }
 
-std::string describeError(const PlatformError* error) { return error ? error->fullDescription() : "none"; }
+std::string describeError(const PlatformError* error) {
+    return error ? error->fullDescription() : "none";
+}
 
 } // namespace veltrane

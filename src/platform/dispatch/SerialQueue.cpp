@@ -37,7 +37,9 @@ void SerialQueue::waitUntilDrained() {
     drained_.wait(lock, [this] { return tasks_.empty() && !busy_; });
 }
 
-bool SerialQueue::isCurrent() const { return thread_.get_id() == std::this_thread::get_id(); }
+bool SerialQueue::isCurrent() const {
+    return thread_.get_id() == std::this_thread::get_id();
+}
 
 std::size_t SerialQueue::pendingCount() const {
     std::lock_guard lock(mutex_);

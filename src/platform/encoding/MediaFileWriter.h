@@ -44,7 +44,8 @@ class MediaFileWriter {
 public:
     virtual ~MediaFileWriter() = default;
 
-    [[nodiscard]] virtual std::shared_ptr<MediaWriterInput> makeAudioInput(const AudioOutputSettings& settings) = 0;
+    [[nodiscard]] virtual std::shared_ptr<MediaWriterInput>
+    makeAudioInput(const AudioOutputSettings& settings) = 0;
     [[nodiscard]] virtual bool canAddInput(const MediaWriterInput& input) const = 0;
     virtual void addInput(std::shared_ptr<MediaWriterInput> input) = 0;
     // Opens the file and the encoder; false on failure, with error() telling why.

@@ -24,9 +24,12 @@ double MediaTime::seconds() const {
 
 namespace {
 
-constexpr std::uint32_t kNonNumeric = MediaTime::PositiveInfinity | MediaTime::NegativeInfinity | MediaTime::Indefinite;
+constexpr std::uint32_t kNonNumeric =
+    MediaTime::PositiveInfinity | MediaTime::NegativeInfinity | MediaTime::Indefinite;
 
-MediaTime special(std::uint32_t flag) { return MediaTime{0, 0, MediaTime::Valid | flag, 0}; }
+MediaTime special(std::uint32_t flag) {
+    return MediaTime{0, 0, MediaTime::Valid | flag, 0};
+}
 
 // value * (to / from) rounded to nearest; reports rounding through `rounded`.
 std::int64_t rescale(std::int64_t value, std::int64_t from, std::int64_t to, bool& rounded) {

@@ -28,7 +28,8 @@ struct MediaTime {
 
     [[nodiscard]] constexpr bool isValid() const { return (flags & Valid) != 0; }
     [[nodiscard]] constexpr bool isNumeric() const {
-        return isValid() && (flags & (PositiveInfinity | NegativeInfinity | Indefinite)) == 0 && timescale > 0;
+        return isValid() && (flags & (PositiveInfinity | NegativeInfinity | Indefinite)) == 0 &&
+               timescale > 0;
     }
 
     // Seconds as a double: NaN for an invalid or indefinite time, +/- infinity for the

@@ -9,8 +9,9 @@ SampleBuffer::SampleBuffer(std::optional<StreamDescription> format, std::vector<
     : format_(std::move(format)), data_(std::move(data)), numSamples_(numSamples),
       presentationTime_(presentationTime) {}
 
-SampleBufferPtr SampleBuffer::fromInterleavedFloats(const float* samples, std::size_t count, std::uint32_t channels,
-                                                    double sampleRate, MediaTime presentationTime) {
+SampleBufferPtr SampleBuffer::fromInterleavedFloats(const float* samples, std::size_t count,
+                                                    std::uint32_t channels, double sampleRate,
+                                                    MediaTime presentationTime) {
     std::vector<std::byte> bytes(count * sizeof(float));
     if (count > 0) {
         std::memcpy(bytes.data(), samples, bytes.size());

@@ -16,8 +16,8 @@ namespace veltrane {
 // and shared between the capture path and the encoder as SampleBufferPtr.
 class SampleBuffer {
 public:
-    SampleBuffer(std::optional<StreamDescription> format, std::vector<std::byte> data, std::int64_t numSamples,
-                 MediaTime presentationTime);
+    SampleBuffer(std::optional<StreamDescription> format, std::vector<std::byte> data,
+                 std::int64_t numSamples, MediaTime presentationTime);
 
     // A buffer of interleaved 32-bit floats copied from `samples`.
     [[nodiscard]] static std::shared_ptr<const SampleBuffer>

@@ -37,7 +37,9 @@ struct StreamDescription {
     std::uint32_t reserved = 0;
 
     [[nodiscard]] bool isFloat() const { return (formatFlags & kAudioFormatFlagIsFloat) != 0; }
-    [[nodiscard]] bool isNonInterleaved() const { return (formatFlags & kAudioFormatFlagIsNonInterleaved) != 0; }
+    [[nodiscard]] bool isNonInterleaved() const {
+        return (formatFlags & kAudioFormatFlagIsNonInterleaved) != 0;
+    }
 
     // Interleaved packed 32-bit float at the given rate and channel count (flags 9).
     [[nodiscard]] static StreamDescription interleavedFloat(double sampleRate, std::uint32_t channels);
