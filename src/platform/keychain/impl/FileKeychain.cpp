@@ -1,0 +1,252 @@
+#include "platform/keychain/impl/FileKeychain.h"
+
+#include "platform/core/Log.h"
+#include "platform/keychain/impl/CredentialFileName.h"
+#include "platform/keychain/impl/KeychainStatusMessage.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <random>
+#include <string>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+#include <utility>
+
+namespace veltrane {
+
+namespace {
+
+KeychainBackend::LookupResult withoutData(std::int32_t status) {
+    return {.status = status, .data = std::nullopt};
+}
+
+constexpr mode_t kFolderMode = 0700;
+constexpr mode_t kFileMode = 0600;
+constexpr int kTemporaryNameAttempts = 16;
+
+// Closes the descriptor it owns.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(FileDescriptor&&) = delete;
+
+    [[nodiscard]] int get() const { return fd_; }
+    [[nodiscard]] bool valid() const { return fd_ >= 0; }
+    // Closes now, reporting the close's own error (which may be a delayed write error).
+    [[nodiscard]] bool close() { return ::close(std::exchange(fd_, -1)) == 0; }
+
+private:
+    int fd_ = -1;
+};
+
+std::int32_t ioFailure(std::string_view operation, const std::filesystem::path& path, int error) {
+    logLine("🔑 file keychain: " + std::string(operation) + " " + path.string() +
+            " failed: " + std::generic_category().message(error) + " (errno " + std::to_string(error) + ")");
+    return kKeychainIOError;
+}
+
+bool writeAll(int fd, const std::string& data) {
+    std::size_t written = 0;
+    while (written < data.size()) {
+        const ssize_t count = ::write(fd, data.data() + written, data.size() - written);
+        if (count < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        written += static_cast<std::size_t>(count);
+    }
+    return true;
+}
+
+bool readAll(int fd, std::string& data) {
+    char buffer[4096];
+    for (;;) {
+        const ssize_t count = ::read(fd, buffer, sizeof buffer);
+        if (count < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        if (count == 0) {
+            return true;
+        }
+        data.append(buffer, static_cast<std::size_t>(count));
+    }
+}
+
+std::string temporaryName() {
+    std::random_device random;
+    return ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(random()) + std::to_string(random());
+}
+
+// Opens the folder (creating it and its parents first when `create` is set) and makes sure it is
+// a directory of the current user with mode 0700. Sets `status` when it gives no descriptor.
+FileDescriptor openFolder(const std::filesystem::path& folder, bool create, std::int32_t& status) {
+    if (!folder.is_absolute()) {
+        status = ioFailure("using relative folder", folder, EINVAL);
+        return FileDescriptor(-1);
+    }
+    if (create) {
+        std::error_code error;
+        std::filesystem::create_directories(folder.parent_path(), error);
+        if (error) {
+            status = ioFailure("creating", folder.parent_path(), error.value());
+            return FileDescriptor(-1);
+        }
+        if (::mkdir(folder.c_str(), kFolderMode) != 0 && errno != EEXIST) {
+            status = ioFailure("creating", folder, errno);
+            return FileDescriptor(-1);
+        }
+    }
+    FileDescriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd.valid()) {
+        const int error = errno;
+        status = error == ENOENT && !create ? kKeychainItemNotFound : ioFailure("opening", folder, error);
+        return fd;
+    }
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0) {
+        status = ioFailure("inspecting", folder, errno);
+        return FileDescriptor(-1);
+    }
+    if (info.st_uid != ::geteuid()) {
+        status = ioFailure("using folder of another user", folder, EPERM);
+        return FileDescriptor(-1);
+    }
+    // mkdir's mode is narrowed by the umask, and an older folder may be more open than it should.
+    if (create && (info.st_mode & 07777) != kFolderMode && ::fchmod(fd.get(), kFolderMode) != 0) {
+        status = ioFailure("restricting", folder, errno);
+        return FileDescriptor(-1);
+    }
+    return fd;
+}
+
+} // namespace
+
+FileKeychain::FileKeychain(std::filesystem::path folder) : folder_(std::move(folder)) {}
+
+KeychainBackend::LookupResult FileKeychain::copyMatching(const std::string& service,
+                                                         const std::string& account) {
+    const auto name = credentialFileName(service, account);
+    if (!name) {
+        return withoutData(kKeychainParam);
+    }
+    std::int32_t status = kKeychainSuccess;
+    const FileDescriptor folder = openFolder(folder_, false, status);
+    if (!folder.valid()) {
+        return withoutData(status);
+    }
+    const FileDescriptor file(::openat(folder.get(), name->c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!file.valid()) {
+        const int error = errno;
+        return withoutData(error == ENOENT ? kKeychainItemNotFound
+                                           : ioFailure("opening", folder_ / *name, error));
+    }
+    struct stat info {};
+    if (::fstat(file.get(), &info) != 0) {
+        const int error = errno;
+        return withoutData(ioFailure("inspecting", folder_ / *name, error));
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return withoutData(ioFailure("reading non-file", folder_ / *name, EINVAL));
+    }
+    std::string data;
+    if (!readAll(file.get(), data)) {
+        const int error = errno;
+        return withoutData(ioFailure("reading", folder_ / *name, error));
+    }
+    return {.status = kKeychainSuccess, .data = std::move(data)};
+}
+
+std::int32_t FileKeychain::add(const std::string& service, const std::string& account,
+                               const std::string& data, bool /*accessibleAfterFirstUnlockThisDeviceOnly*/) {
+    const auto name = credentialFileName(service, account);
+    if (!name) {
+        return kKeychainParam;
+    }
+    std::int32_t status = kKeychainSuccess;
+    const FileDescriptor folder = openFolder(folder_, true, status);
+    if (!folder.valid()) {
+        return status;
+    }
+    std::string temporary;
+    int fd = -1;
+    for (int attempt = 0; attempt < kTemporaryNameAttempts && fd < 0; ++attempt) {
+        temporary = temporaryName();
+        fd = ::openat(folder.get(), temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                      kFileMode);
+        const int error = errno;
+        if (fd < 0 && error != EEXIST) {
+            return ioFailure("creating", folder_ / temporary, error);
+        }
+    }
+    if (fd < 0) {
+        return ioFailure("creating", folder_ / temporary, EEXIST);
+    }
+    FileDescriptor file(fd);
+    // Removes the temporary file after a failure (reported with the errno it caused).
+    const auto discard = [&](std::string_view operation, int error) {
+        ::unlinkat(folder.get(), temporary.c_str(), 0);
+        return ioFailure(operation, folder_ / temporary, error);
+    };
+    // The umask may have narrowed the mode further; the file is the owner's to read and write.
+    if (::fchmod(file.get(), kFileMode) != 0) {
+        return discard("restricting", errno);
+    }
+    if (!writeAll(file.get(), data)) {
+        return discard("writing", errno);
+    }
+    if (::fsync(file.get()) != 0) {
+        return discard("flushing", errno);
+    }
+    if (!file.close()) {
+        return discard("closing", errno);
+    }
+    if (::renameat(folder.get(), temporary.c_str(), folder.get(), name->c_str()) != 0) {
+        const int error = errno;
+        const std::string operation = "renaming to " + *name + ":";
+        return discard(operation, error);
+    }
+    if (::fsync(folder.get()) != 0) {
+        return ioFailure("flushing", folder_, errno);
+    }
+    return kKeychainSuccess;
+}
+
+std::int32_t FileKeychain::deleteItem(const std::string& service, const std::string& account) {
+    const auto name = credentialFileName(service, account);
+    if (!name) {
+        return kKeychainParam;
+    }
+    std::int32_t status = kKeychainSuccess;
+    const FileDescriptor folder = openFolder(folder_, false, status);
+    if (!folder.valid()) {
+        return status;
+    }
+    if (::unlinkat(folder.get(), name->c_str(), 0) != 0) {
+        const int error = errno;
+        return error == ENOENT ? kKeychainItemNotFound : ioFailure("removing", folder_ / *name, error);
+    }
+    if (::fsync(folder.get()) != 0) {
+        return ioFailure("flushing", folder_, errno);
+    }
+    return kKeychainSuccess;
+}
+
+std::optional<std::string> FileKeychain::errorMessage(std::int32_t status) const {
+    return keychainStatusMessage(status);
+}
+
+} // namespace veltrane

@@ -1,0 +1,342 @@
+#include "platform/keychain/impl/SecretServiceKeychain.h"
+
+#include "platform/core/Log.h"
+#include "platform/keychain/impl/GLibDeadlineRunner.h"
+#include "platform/keychain/impl/GLibPointers.h"
+#include "platform/keychain/impl/KeychainStatusMessage.h"
+
+// libsecret clashes with Qt's `signals` keyword: this file must include no Qt header.
+#include <libsecret/secret.h>
+
+#include <string>
+#include <utility>
+
+namespace veltrane {
+
+namespace {
+
+KeychainBackend::LookupResult withoutData(std::int32_t status) {
+    return {.status = status, .data = std::nullopt};
+}
+
+const SecretSchema* genericPasswordSchema() {
+    static const SecretSchema schema = [] {
+        SecretSchema built{};
+        built.name = "co.brimfold.VeltraneRecorder.GenericPassword";
+        built.flags = SECRET_SCHEMA_NONE;
+        built.attributes[0] = {"service", SECRET_SCHEMA_ATTRIBUTE_STRING};
+        built.attributes[1] = {"account", SECRET_SCHEMA_ATTRIBUTE_STRING};
+        return built;
+    }();
+    return &schema;
+}
+
+// Attribute values travel as D-Bus strings: valid UTF-8 without NUL characters.
+bool isValidAttribute(const std::string& value) {
+    return g_utf8_validate(value.data(), static_cast<gssize>(value.size()), nullptr);
+}
+
+GHashTablePtr itemAttributes(const std::string& service, const std::string& account) {
+    GHashTablePtr attributes(g_hash_table_new_full(g_str_hash, g_str_equal, g_free, g_free));
+    g_hash_table_insert(attributes.get(), g_strdup("service"), g_strdup(service.c_str()));
+    g_hash_table_insert(attributes.get(), g_strdup("account"), g_strdup(account.c_str()));
+    return attributes;
+}
+
+// The status for an error from a Secret Service that was reached.
+std::int32_t statusForError(const GError& error) {
+    if (error.domain == SECRET_ERROR) {
+        switch (error.code) {
+        case SECRET_ERROR_IS_LOCKED:
+            return kKeychainMissingEntitlement;
+        case SECRET_ERROR_NO_SUCH_OBJECT:
+            return kKeychainItemNotFound;
+        default:
+            return kKeychainIOError;
+        }
+    }
+    if (error.domain == G_DBUS_ERROR) {
+        switch (error.code) {
+        case G_DBUS_ERROR_SERVICE_UNKNOWN:
+        case G_DBUS_ERROR_NAME_HAS_NO_OWNER:
+        case G_DBUS_ERROR_NO_REPLY:
+        case G_DBUS_ERROR_TIMEOUT:
+        case G_DBUS_ERROR_TIMED_OUT:
+        case G_DBUS_ERROR_DISCONNECTED:
+        case G_DBUS_ERROR_NO_SERVER:
+        case G_DBUS_ERROR_ACCESS_DENIED:
+        case G_DBUS_ERROR_UNKNOWN_METHOD:
+        case G_DBUS_ERROR_UNKNOWN_OBJECT:
+        case G_DBUS_ERROR_UNKNOWN_INTERFACE:
+            return kKeychainMissingEntitlement;
+        default:
+            return kKeychainIOError;
+        }
+    }
+    if (error.domain == G_IO_ERROR) {
+        switch (error.code) {
+        case G_IO_ERROR_CANCELLED:
+        case G_IO_ERROR_TIMED_OUT:
+        case G_IO_ERROR_CLOSED:
+        case G_IO_ERROR_BROKEN_PIPE:
+        case G_IO_ERROR_CONNECTION_REFUSED:
+        case G_IO_ERROR_NOT_CONNECTED:
+            return kKeychainMissingEntitlement;
+        default:
+            return kKeychainIOError;
+        }
+    }
+    return kKeychainIOError;
+}
+
+std::int32_t reportError(const char* operation, const GError& error) {
+    const std::int32_t status = statusForError(error);
+    if (status == kKeychainIOError) {
+        logLine(std::string("🔑 Secret Service ") + operation + " failed: " + error.message);
+    }
+    return status;
+}
+
+std::int32_t reportTimeout(const char* operation, std::chrono::milliseconds limitMs) {
+    logLine(std::string("🔑 Secret Service ") + operation + " got no answer within " +
+            std::to_string(limitMs.count()) + " ms");
+    return kKeychainMissingEntitlement;
+}
+
+enum class CollectionState { Unlocked, Locked, Absent };
+
+// One call's conversation with the Secret Service: everything it does shares one deadline.
+class Conversation {
+public:
+    Conversation(const SecretServiceKeychain::Options& options, const char* operation)
+        : runner_(options.timeLimitMs), options_(options), operation_(operation) {}
+
+    // Connects and opens a session; false (with `status` set) when the service is unreachable.
+    bool open() {
+        const char* busName = options_.busName.empty() ? nullptr : options_.busName.c_str();
+        auto result =
+            runner_.await([&](GCancellable* cancellable, GAsyncReadyCallback callback, gpointer data) {
+                secret_service_open(SECRET_TYPE_SERVICE, busName, SECRET_SERVICE_OPEN_SESSION, cancellable,
+                                    callback, data);
+            });
+        if (!result) {
+            status = reportTimeout(operation_, options_.timeLimitMs);
+            return false;
+        }
+        GError* error = nullptr;
+        service_.reset(secret_service_open_finish(result.get(), &error));
+        if (!service_) {
+            // Whatever stops us reaching the service (no bus, no provider) means "unavailable".
+            GErrorPtr owned(error);
+            status = kKeychainMissingEntitlement;
+            return false;
+        }
+        return true;
+    }
+
+    // The default collection, where items are stored; false (with `status` set) on failure.
+    bool readDefaultCollection() {
+        auto result =
+            runner_.await([&](GCancellable* cancellable, GAsyncReadyCallback callback, gpointer data) {
+                secret_collection_for_alias(service_.get(), SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE,
+                                            cancellable, callback, data);
+            });
+        if (!result) {
+            status = reportTimeout(operation_, options_.timeLimitMs);
+            return false;
+        }
+        GError* error = nullptr;
+        collection_.reset(secret_collection_for_alias_finish(result.get(), &error));
+        if (error != nullptr) {
+            GErrorPtr owned(error);
+            status = reportError(operation_, *owned);
+            return false;
+        }
+        return true;
+    }
+
+    [[nodiscard]] CollectionState collectionState() const {
+        if (!collection_) {
+            return CollectionState::Absent;
+        }
+        return secret_collection_get_locked(collection_.get()) ? CollectionState::Locked
+                                                               : CollectionState::Unlocked;
+    }
+
+    [[nodiscard]] const char* collectionPath() const {
+        return g_dbus_proxy_get_object_path(G_DBUS_PROXY(collection_.get()));
+    }
+
+    [[nodiscard]] SecretService* service() const { return service_.get(); }
+
+    // Waits for an operation started by `start`; null (with `status` set) when time ran out.
+    GObjectPtr<GAsyncResult> await(const GLibDeadlineRunner::Start& start) {
+        auto result = runner_.await(start);
+        if (!result) {
+            status = reportTimeout(operation_, options_.timeLimitMs);
+        }
+        return result;
+    }
+
+    [[nodiscard]] std::int32_t fail(const GError& error) { return status = reportError(operation_, error); }
+
+    std::int32_t status = kKeychainSuccess;
+
+private:
+    GLibDeadlineRunner runner_; // first member: the GLib objects below are released before it
+    GObjectPtr<SecretService> service_;
+    GObjectPtr<SecretCollection> collection_;
+    const SecretServiceKeychain::Options& options_;
+    const char* operation_;
+};
+
+} // namespace
+
+SecretServiceKeychain::SecretServiceKeychain() : SecretServiceKeychain(Options{}) {}
+
+SecretServiceKeychain::SecretServiceKeychain(Options options) : options_(std::move(options)) {}
+
+KeychainBackend::LookupResult SecretServiceKeychain::copyMatching(const std::string& service,
+                                                                  const std::string& account) {
+    if (!isValidAttribute(service) || !isValidAttribute(account)) {
+        return withoutData(kKeychainParam);
+    }
+    Conversation conversation(options_, "lookup");
+    if (!conversation.open() || !conversation.readDefaultCollection()) {
+        return withoutData(conversation.status);
+    }
+    // A locked collection answers searches with "nothing" although it may hold the item: the
+    // store is then unusable rather than empty.
+    if (conversation.collectionState() == CollectionState::Locked) {
+        return withoutData(kKeychainMissingEntitlement);
+    }
+    const GHashTablePtr attributes = itemAttributes(service, account);
+    auto result = conversation.await([&](GCancellable* cancellable, GAsyncReadyCallback callback,
+                                         gpointer data) {
+        secret_service_search(conversation.service(), genericPasswordSchema(), attributes.get(),
+                              static_cast<SecretSearchFlags>(SECRET_SEARCH_ALL | SECRET_SEARCH_LOAD_SECRETS),
+                              cancellable, callback, data);
+    });
+    if (!result) {
+        return withoutData(conversation.status);
+    }
+    GError* error = nullptr;
+    GList* items = secret_service_search_finish(conversation.service(), result.get(), &error);
+    if (error != nullptr) {
+        GErrorPtr owned(error);
+        return withoutData(conversation.fail(*owned));
+    }
+    bool sawLocked = false;
+    bool sawUnreadable = false;
+    guint64 newestModified = 0;
+    std::optional<std::string> newest;
+    for (GList* entry = items; entry != nullptr; entry = entry->next) {
+        auto* item = static_cast<SecretItem*>(entry->data);
+        if (secret_item_get_locked(item)) {
+            sawLocked = true;
+            continue;
+        }
+        SecretValue* value = secret_item_get_secret(item);
+        if (value == nullptr) {
+            sawUnreadable = true;
+            continue;
+        }
+        const guint64 modified = secret_item_get_modified(item);
+        if (!newest || modified > newestModified) {
+            gsize length = 0;
+            const gchar* bytes = secret_value_get(value, &length);
+            newest.emplace(bytes, length);
+            newestModified = modified;
+        }
+        secret_value_unref(value);
+    }
+    g_list_free_full(items, g_object_unref);
+    if (newest) {
+        return {.status = kKeychainSuccess, .data = std::move(newest)};
+    }
+    if (sawLocked) {
+        return withoutData(kKeychainMissingEntitlement);
+    }
+    if (sawUnreadable) {
+        logLine("🔑 Secret Service lookup found an item whose secret could not be read");
+        return withoutData(kKeychainIOError);
+    }
+    return withoutData(kKeychainItemNotFound);
+}
+
+std::int32_t SecretServiceKeychain::add(const std::string& service, const std::string& account,
+                                        const std::string& data,
+                                        bool /*accessibleAfterFirstUnlockThisDeviceOnly*/) {
+    // The Secret Service always keeps items encrypted per user and unreadable while locked,
+    // which is the most protected storage it offers, so the flag needs no handling.
+    if (!isValidAttribute(service) || !isValidAttribute(account)) {
+        return kKeychainParam;
+    }
+    Conversation conversation(options_, "store");
+    if (!conversation.open() || !conversation.readDefaultCollection()) {
+        return conversation.status;
+    }
+    // Without an unlocked default collection storing would need a prompt (to unlock or to
+    // create one), which nobody may be there to answer.
+    if (conversation.collectionState() != CollectionState::Unlocked) {
+        return kKeychainMissingEntitlement;
+    }
+    const GHashTablePtr attributes = itemAttributes(service, account);
+    const std::string label = options_.labelPrefix + ": " + account;
+    const bool isText = g_utf8_validate(data.data(), static_cast<gssize>(data.size()), nullptr);
+    SecretValue* value = secret_value_new(data.data(), static_cast<gssize>(data.size()),
+                                          isText ? "text/plain" : "application/octet-stream");
+    auto result =
+        conversation.await([&](GCancellable* cancellable, GAsyncReadyCallback callback, gpointer userData) {
+            secret_service_store(conversation.service(), genericPasswordSchema(), attributes.get(),
+                                 conversation.collectionPath(), label.c_str(), value, cancellable, callback,
+                                 userData);
+        });
+    secret_value_unref(value);
+    if (!result) {
+        return conversation.status;
+    }
+    GError* error = nullptr;
+    if (!secret_service_store_finish(conversation.service(), result.get(), &error)) {
+        GErrorPtr owned(error);
+        return owned ? conversation.fail(*owned) : kKeychainIOError;
+    }
+    return kKeychainSuccess;
+}
+
+std::int32_t SecretServiceKeychain::deleteItem(const std::string& service, const std::string& account) {
+    if (!isValidAttribute(service) || !isValidAttribute(account)) {
+        return kKeychainParam;
+    }
+    Conversation conversation(options_, "delete");
+    if (!conversation.open() || !conversation.readDefaultCollection()) {
+        return conversation.status;
+    }
+    if (conversation.collectionState() == CollectionState::Locked) {
+        return kKeychainMissingEntitlement;
+    }
+    const GHashTablePtr attributes = itemAttributes(service, account);
+    auto result =
+        conversation.await([&](GCancellable* cancellable, GAsyncReadyCallback callback, gpointer data) {
+            secret_service_clear(conversation.service(), genericPasswordSchema(), attributes.get(),
+                                 cancellable, callback, data);
+        });
+    if (!result) {
+        return conversation.status;
+    }
+    GError* error = nullptr;
+    if (secret_service_clear_finish(conversation.service(), result.get(), &error)) {
+        return kKeychainSuccess;
+    }
+    if (error == nullptr) {
+        return kKeychainItemNotFound;
+    }
+    GErrorPtr owned(error);
+    return conversation.fail(*owned);
+}
+
+std::optional<std::string> SecretServiceKeychain::errorMessage(std::int32_t status) const {
+    return keychainStatusMessage(status);
+}
+
+} // namespace veltrane
