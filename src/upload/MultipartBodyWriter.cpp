@@ -1,0 +1,72 @@
+#include "upload/MultipartBodyWriter.h"
+
+#include "upload/AtomicFileWriter.h"
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <vector>
+
+namespace veltrane {
+namespace {
+
+constexpr std::string_view crlf = "\r\n";
+
+} // namespace
+
+std::string MultipartBodyWriter::mediaTypeForFilename(std::string_view filename) {
+    const auto dot = filename.rfind('.');
+    if (dot == std::string_view::npos) {
+        return "audio/mp4";
+    }
+    std::string extension(filename.substr(dot + 1));
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return extension == "wav" ? "audio/wav" : "audio/mp4";
+}
+
+bool MultipartBodyWriter::write(const std::string& boundary, const UploadJob& job,
+                                const std::filesystem::path& chunkFile,
+                                const std::filesystem::path& bodyFile) {
+    std::ifstream chunk(chunkFile, std::ios::binary);
+    if (!chunk) {
+        return false;
+    }
+    std::string head;
+    for (const auto& [name, value] : job.multipartFields()) {
+        head.append("--").append(boundary).append(crlf);
+        head.append("Content-Disposition: form-data; name=\"")
+            .append(name)
+            .append("\"")
+            .append(crlf)
+            .append(crlf);
+        head.append(value).append(crlf);
+    }
+    head.append("--").append(boundary).append(crlf);
+    head.append("Content-Disposition: form-data; name=\"file\"; filename=\"")
+        .append(job.filename)
+        .append("\"")
+        .append(crlf);
+    head.append("Content-Type: ").append(mediaTypeForFilename(job.filename)).append(crlf).append(crlf);
+
+    AtomicFileWriter body(bodyFile);
+    if (!body.open() || !body.write(head)) {
+        return false;
+    }
+    std::vector<char> piece(pieceBytes);
+    while (chunk) {
+        chunk.read(piece.data(), static_cast<std::streamsize>(piece.size()));
+        const auto count = static_cast<std::size_t>(chunk.gcount());
+        if (count > 0 && !body.write(std::string_view(piece.data(), count))) {
+            return false;
+        }
+    }
+    if (chunk.bad()) {
+        return false;
+    }
+    std::string tail;
+    tail.append(crlf).append("--").append(boundary).append("--").append(crlf);
+    return body.write(tail) && body.commit();
+}
+
+} // namespace veltrane

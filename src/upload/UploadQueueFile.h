@@ -1,0 +1,37 @@
+#pragma once
+
+#include "upload/UploadJob.h"
+
+#include <filesystem>
+#include <optional>
+#include <vector>
+
+namespace veltrane {
+
+// The persisted job list, "upload_queue.json" in the application data folder.
+//
+// An undecodable file is not overwritten: load() renames it aside to
+// "upload_queue.unreadable-<yyyyMMdd-HHmmss>.json" in the same folder and logs a warning, so the
+// next save starts a new file without destroying the old content.
+class UploadQueueFile {
+public:
+    static constexpr const char* fileName = "upload_queue.json";
+
+    explicit UploadQueueFile(std::filesystem::path applicationDataDirectory);
+
+    [[nodiscard]] const std::filesystem::path& path() const { return path_; }
+
+    // The decoded jobs in file order; absent when the file is missing, unreadable or undecodable.
+    [[nodiscard]] std::optional<std::vector<UploadJob>> load() const;
+
+    // Writes the whole list atomically. False on an encoding or writing error.
+    [[nodiscard]] bool save(const std::vector<UploadJob>& jobs) const;
+
+private:
+    void setAsideUnreadable() const;
+
+    std::filesystem::path directory_;
+    std::filesystem::path path_;
+};
+
+} // namespace veltrane

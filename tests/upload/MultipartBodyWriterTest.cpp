@@ -1,0 +1,108 @@
+#include "upload/MultipartBodyWriter.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+
+namespace veltrane {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void writeFile(const fs::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+class MultipartBodyWriterTest : public ::testing::Test {
+protected:
+    QTemporaryDir temp;
+    fs::path dir{temp.path().toStdString()};
+    fs::path chunk{dir / "chunk.wav"};
+    fs::path body{dir / "body.multipart"};
+    UploadJob job = UploadJob::makeNew("Meeting 1.WAV", "prj-alpha", "Alpha", {}, {}, 300, ReferenceDate{});
+};
+
+TEST_F(MultipartBodyWriterTest, BodyWithoutMeetingHasProjectAndFileParts) {
+    writeFile(chunk, std::string("RIFF\0\r\n--x", 11));
+    ASSERT_TRUE(MultipartBodyWriter::write("Boundary-B", job, chunk, body));
+    const std::string expected = std::string("--Boundary-B\r\n"
+                                             "Content-Disposition: form-data; name=\"project_id\"\r\n"
+                                             "\r\n"
+                                             "prj-alpha\r\n"
+                                             "--Boundary-B\r\n"
+                                             "Content-Disposition: form-data; name=\"file\"; "
+                                             "filename=\"Meeting 1.WAV\"\r\n"
+                                             "Content-Type: audio/wav\r\n"
+                                             "\r\n") +
+                                 std::string("RIFF\0\r\n--x", 11) + "\r\n--Boundary-B--\r\n";
+    EXPECT_EQ(readFile(body), expected);
+}
+
+TEST_F(MultipartBodyWriterTest, BodyWithMeetingHasThreePartsInOrderAndVerbatimValues) {
+    job.meetingId = "mtg \"quoted\"";
+    job.filename = "chunk.m4a";
+    writeFile(chunk, "AAC");
+    ASSERT_TRUE(MultipartBodyWriter::write("Boundary-Z", job, chunk, body));
+    EXPECT_EQ(readFile(body), "--Boundary-Z\r\n"
+                              "Content-Disposition: form-data; name=\"project_id\"\r\n\r\n"
+                              "prj-alpha\r\n"
+                              "--Boundary-Z\r\n"
+                              "Content-Disposition: form-data; name=\"meeting_id\"\r\n\r\n"
+                              "mtg \"quoted\"\r\n"
+                              "--Boundary-Z\r\n"
+                              "Content-Disposition: form-data; name=\"file\"; filename=\"chunk.m4a\"\r\n"
+                              "Content-Type: audio/mp4\r\n\r\n"
+                              "AAC\r\n"
+                              "--Boundary-Z--\r\n");
+}
+
+TEST(MultipartMediaType, FollowsTheLastExtensionCaseInsensitively) {
+    EXPECT_EQ(MultipartBodyWriter::mediaTypeForFilename("a.wav"), "audio/wav");
+    EXPECT_EQ(MultipartBodyWriter::mediaTypeForFilename("a.WaV"), "audio/wav");
+    EXPECT_EQ(MultipartBodyWriter::mediaTypeForFilename("a.wav.m4a"), "audio/mp4");
+    EXPECT_EQ(MultipartBodyWriter::mediaTypeForFilename("a.m4a"), "audio/mp4");
+    EXPECT_EQ(MultipartBodyWriter::mediaTypeForFilename("wav"), "audio/mp4");
+    EXPECT_EQ(MultipartBodyWriter::mediaTypeForFilename("a."), "audio/mp4");
+}
+
+TEST_F(MultipartBodyWriterTest, LargeChunkIsCopiedByteForByteAcrossPieces) {
+    std::string bytes(MultipartBodyWriter::pieceBytes * 3 + 12345, '\0');
+    std::mt19937 random(7);
+    for (char& byte : bytes) {
+        byte = static_cast<char>(random());
+    }
+    writeFile(chunk, bytes);
+    ASSERT_TRUE(MultipartBodyWriter::write("Boundary-L", job, chunk, body));
+    const std::string written = readFile(body);
+    const std::string tail = "\r\n--Boundary-L--\r\n";
+    ASSERT_GT(written.size(), bytes.size() + tail.size());
+    EXPECT_EQ(written.substr(written.size() - tail.size()), tail);
+    EXPECT_TRUE(written.substr(written.size() - tail.size() - bytes.size(), bytes.size()) == bytes);
+}
+
+TEST_F(MultipartBodyWriterTest, ReplacesAnEarlierBodyFile) {
+    writeFile(body, std::string(10000, 'x'));
+    writeFile(chunk, "new");
+    ASSERT_TRUE(MultipartBodyWriter::write("Boundary-R", job, chunk, body));
+    EXPECT_EQ(readFile(body).find('x'), std::string::npos);
+}
+
+TEST_F(MultipartBodyWriterTest, MissingChunkOrUnwritableBodyLeavesNoBodyFile) {
+    EXPECT_FALSE(MultipartBodyWriter::write("Boundary-M", job, dir / "absent.wav", body));
+    EXPECT_FALSE(fs::exists(body));
+    writeFile(chunk, "data");
+    EXPECT_FALSE(MultipartBodyWriter::write("Boundary-M", job, chunk, dir / "no-such-dir" / "b.multipart"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1) << "no temporary left";
+}
+
+} // namespace
+} // namespace veltrane
