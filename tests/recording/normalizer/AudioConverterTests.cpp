@@ -1,0 +1,147 @@
+#include "platform/encoding/swresample/AudioConverter.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+namespace veltrane {
+namespace {
+
+const PcmBuffer::Format kInt16Mono48k{PcmCommonFormat::Int16, 48000, 1, true};
+const PcmBuffer::Format kInt16Mono44k{PcmCommonFormat::Int16, 44100, 1, true};
+const PcmBuffer::Format kFloatMono48k{PcmCommonFormat::Float32, 48000, 1, false};
+
+// An int16 mono buffer whose sample i is first + i.
+PcmBufferPtr ramp(const PcmBuffer::Format& format, std::uint32_t frames, std::int16_t first = 0) {
+    auto buffer = PcmBuffer::make(format, frames);
+    for (std::uint32_t i = 0; i < frames; ++i) {
+        buffer->int16ChannelData(0)[i] = static_cast<std::int16_t>(first + static_cast<std::int16_t>(i));
+    }
+    buffer->setFrameLength(frames);
+    return buffer;
+}
+
+// Hands over the given buffers one per call, then answers `after`.
+struct ScriptedProvider {
+    std::vector<PcmBufferPtr> buffers;
+    AudioConverter::InputStatus after = AudioConverter::InputStatus::NoDataNow;
+    int calls = 0;
+
+    AudioConverter::InputProvider provider() {
+        return [this]() {
+            const auto index = static_cast<std::size_t>(calls++);
+            if (index < buffers.size()) {
+                return AudioConverter::Input{AudioConverter::InputStatus::HaveData, buffers[index]};
+            }
+            return AudioConverter::Input{after, nullptr};
+        };
+    }
+};
+
+TEST(AudioConverterCreation, RefusesFormatsTheResamplerCannotHandle) {
+    EXPECT_FALSE(AudioConverter::make({PcmCommonFormat::Int16, 0, 1, true}, kFloatMono48k));
+    EXPECT_FALSE(AudioConverter::make({PcmCommonFormat::Int16, 48000, 65, true},
+                                      {PcmCommonFormat::Float32, 48000, 65, false}));
+    EXPECT_TRUE(AudioConverter::make(kInt16Mono44k, kFloatMono48k));
+}
+
+TEST(AudioConverterInput, AsksAgainAfterEachBufferAndReportsInputRanDry) {
+    auto converter = AudioConverter::make(kInt16Mono48k, kFloatMono48k);
+    auto output = PcmBuffer::make(kFloatMono48k, 1000);
+    ScriptedProvider input{{ramp(kInt16Mono48k, 100), ramp(kInt16Mono48k, 50, 100)}};
+    const auto result = converter->convert(*output, input.provider());
+    EXPECT_EQ(result.status, AudioConverter::OutputStatus::InputRanDry);
+    EXPECT_EQ(input.calls, 3);
+    ASSERT_EQ(output->frameLength(), 150u);
+    for (std::uint32_t i = 0; i < 150; ++i) {
+        ASSERT_FLOAT_EQ(output->floatChannelData(0)[i], static_cast<float>(i) / 32768.0f);
+    }
+}
+
+TEST(AudioConverterInput, KeepsWhatDoesNotFitForTheNextCall) {
+    auto converter = AudioConverter::make(kInt16Mono48k, kFloatMono48k);
+    auto output = PcmBuffer::make(kFloatMono48k, 300);
+    ScriptedProvider input{{ramp(kInt16Mono48k, 1000)}};
+    std::vector<float> all;
+    auto result = converter->convert(*output, input.provider());
+    EXPECT_EQ(result.status, AudioConverter::OutputStatus::HaveData);
+    EXPECT_EQ(input.calls, 1);
+    all.insert(all.end(), output->floatChannelData(0), output->floatChannelData(0) + output->frameLength());
+    for (int call = 0; call < 4; ++call) {
+        result = converter->convert(*output, input.provider());
+        all.insert(all.end(), output->floatChannelData(0),
+                   output->floatChannelData(0) + output->frameLength());
+    }
+    EXPECT_EQ(result.status, AudioConverter::OutputStatus::InputRanDry);
+    ASSERT_EQ(all.size(), 1000u);
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        ASSERT_FLOAT_EQ(all[i], static_cast<float>(i) / 32768.0f) << "frame " << i;
+    }
+}
+
+TEST(AudioConverterInput, EndOfStreamPutsOutTheResamplersRemainingAudio) {
+    ScriptedProvider ranDry{{ramp(kInt16Mono44k, 1000)}};
+    ScriptedProvider ended{{ramp(kInt16Mono44k, 1000)}, AudioConverter::InputStatus::EndOfStream};
+    auto first = AudioConverter::make(kInt16Mono44k, kFloatMono48k);
+    auto second = AudioConverter::make(kInt16Mono44k, kFloatMono48k);
+    auto output = PcmBuffer::make(kFloatMono48k, 4000);
+
+    ASSERT_EQ(first->convert(*output, ranDry.provider()).status, AudioConverter::OutputStatus::InputRanDry);
+    const std::uint32_t withheld = output->frameLength();
+    ASSERT_EQ(second->convert(*output, ended.provider()).status, AudioConverter::OutputStatus::EndOfStream);
+    const std::uint32_t flushed = output->frameLength();
+
+    EXPECT_LT(withheld, flushed); // the look-ahead stays inside until the stream ends
+    EXPECT_NEAR(flushed, 1000.0 * 48000.0 / 44100.0, 2.0);
+    EXPECT_EQ(second->convert(*output, ended.provider()).status, AudioConverter::OutputStatus::EndOfStream);
+    EXPECT_EQ(output->frameLength(), 0u);
+}
+
+TEST(AudioConverterErrors, ReportsAProviderError) {
+    auto converter = AudioConverter::make(kInt16Mono48k, kFloatMono48k);
+    auto output = PcmBuffer::make(kFloatMono48k, 100);
+    ScriptedProvider input{{}, AudioConverter::InputStatus::Error};
+    const auto result = converter->convert(*output, input.provider());
+    EXPECT_EQ(result.status, AudioConverter::OutputStatus::Error);
+    ASSERT_TRUE(result.error);
+    EXPECT_FALSE(result.error->localizedDescription.empty());
+}
+
+TEST(AudioConverterErrors, RefusesBuffersInAnotherFormat) {
+    auto converter = AudioConverter::make(kInt16Mono48k, kFloatMono48k);
+    auto output = PcmBuffer::make(kFloatMono48k, 100);
+    ScriptedProvider wrongInput{{ramp(kInt16Mono44k, 10)}};
+    EXPECT_EQ(converter->convert(*output, wrongInput.provider()).status, AudioConverter::OutputStatus::Error);
+
+    auto wrongOutput = PcmBuffer::make({PcmCommonFormat::Float32, 44100, 1, false}, 100);
+    ScriptedProvider input{{ramp(kInt16Mono48k, 10)}};
+    const auto result = converter->convert(*wrongOutput, input.provider());
+    EXPECT_EQ(result.status, AudioConverter::OutputStatus::Error);
+    EXPECT_EQ(input.calls, 0);
+}
+
+TEST(AudioConverterLayouts, TurnsInterleavedInt32IntoFloatPlanes) {
+    const PcmBuffer::Format input{PcmCommonFormat::Int32, 48000, 2, true};
+    const PcmBuffer::Format output{PcmCommonFormat::Float32, 48000, 2, false};
+    auto converter = AudioConverter::make(input, output);
+    ASSERT_TRUE(converter);
+    auto source = PcmBuffer::make(input, 16);
+    for (int i = 0; i < 16; ++i) {
+        source->int32ChannelData(0)[2 * i] = 1 << 30;        // 0.5
+        source->int32ChannelData(0)[2 * i + 1] = -(1 << 29); // -0.25
+    }
+    source->setFrameLength(16);
+    auto converted = PcmBuffer::make(output, 64);
+    ScriptedProvider provider{{source}};
+    ASSERT_EQ(converter->convert(*converted, provider.provider()).status,
+              AudioConverter::OutputStatus::InputRanDry);
+    ASSERT_EQ(converted->frameLength(), 16u);
+    for (int i = 0; i < 16; ++i) {
+        EXPECT_FLOAT_EQ(converted->floatChannelData(0)[i], 0.5f);
+        EXPECT_FLOAT_EQ(converted->floatChannelData(1)[i], -0.25f);
+    }
+}
+
+} // namespace
+} // namespace veltrane
