@@ -113,10 +113,9 @@ public:
 
     // Connects and opens a session; false (with `status` set) when the service is unreachable.
     bool open() {
-        const char* busName = options_.busName.empty() ? nullptr : options_.busName.c_str();
         auto result =
             runner_.await([&](GCancellable* cancellable, GAsyncReadyCallback callback, gpointer data) {
-                secret_service_open(SECRET_TYPE_SERVICE, busName, SECRET_SERVICE_OPEN_SESSION, cancellable,
+                secret_service_open(SECRET_TYPE_SERVICE, nullptr, SECRET_SERVICE_OPEN_SESSION, cancellable,
                                     callback, data);
             });
         if (!result) {

@@ -18,8 +18,6 @@ public:
     struct Options {
         // Upper bound on the time one call may take, from start to answer.
         std::chrono::milliseconds timeLimitMs{3000};
-        // The bus name of the Secret Service; empty means the standard one.
-        std::string busName;
         // Items are labelled "<labelPrefix>: <account>".
         std::string labelPrefix = "VeltraneRecorder";
     };
