@@ -1,0 +1,330 @@
+#include "platform/encoding/ffmpeg/FfmpegAudioEncoder.h"
+
+#include "platform/encoding/ffmpeg/FfmpegError.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
+#include <libavutil/channel_layout.h>
+#include <libswresample/swresample.h>
+}
+
+#include <algorithm>
+#include <cerrno>
+#include <string>
+#include <system_error>
+
+namespace veltrane {
+
+namespace {
+
+// Buffers are converted in slices of at most this many frames, which bounds the scratch
+// memory and keeps frame counts within FFmpeg's int parameters.
+constexpr std::int64_t kMaxSliceFrames = 1 << 16;
+
+std::unexpected<PlatformError> failure(int averror, std::string_view context) {
+    return std::unexpected(makeFfmpegError(averror, context));
+}
+
+} // namespace
+
+void FfmpegAudioEncoder::FormatContextDeleter::operator()(AVFormatContext* context) const {
+    if (context->pb != nullptr && (context->oformat->flags & AVFMT_NOFILE) == 0) {
+        avio_closep(&context->pb);
+    }
+    avformat_free_context(context);
+}
+
+void FfmpegAudioEncoder::CodecContextDeleter::operator()(AVCodecContext* context) const {
+    avcodec_free_context(&context);
+}
+
+void FfmpegAudioEncoder::FrameDeleter::operator()(AVFrame* frame) const {
+    av_frame_free(&frame);
+}
+
+void FfmpegAudioEncoder::PacketDeleter::operator()(AVPacket* packet) const {
+    av_packet_free(&packet);
+}
+
+void FfmpegAudioEncoder::FifoDeleter::operator()(AVAudioFifo* fifo) const {
+    av_audio_fifo_free(fifo);
+}
+
+void FfmpegAudioEncoder::SwrDeleter::operator()(SwrContext* context) const {
+    swr_free(&context);
+}
+
+FfmpegAudioEncoder::FfmpegAudioEncoder() = default;
+
+FfmpegAudioEncoder::~FfmpegAudioEncoder() {
+    close();
+}
+
+std::expected<void, PlatformError> FfmpegAudioEncoder::open(const std::filesystem::path& path,
+                                                            const FfmpegEncoderConfig& config) {
+    close();
+    bool createdFile = false;
+    auto opened = openEncoderAndFile(path, config, createdFile);
+    if (!opened) {
+        close();
+        if (createdFile) {
+            std::error_code ignored;
+            std::filesystem::remove(path, ignored);
+        }
+    }
+    return opened;
+}
+
+std::expected<void, PlatformError> FfmpegAudioEncoder::openEncoderAndFile(const std::filesystem::path& path,
+                                                                          const FfmpegEncoderConfig& config,
+                                                                          bool& createdFile) {
+    // The "file:" prefix keeps FFmpeg from reading a protocol ("pipe:", "http:", ...) out of
+    // the file name.
+    std::error_code pathError;
+    const auto absolutePath = std::filesystem::absolute(path, pathError);
+    const std::string url = "file:" + (pathError ? path : absolutePath).string();
+
+    AVFormatContext* rawFormat = nullptr;
+    int result = avformat_alloc_output_context2(&rawFormat, nullptr, config.muxerName.c_str(), url.c_str());
+    if (result < 0 || rawFormat == nullptr) {
+        return failure(result < 0 ? result : AVERROR_MUXER_NOT_FOUND,
+                       "could not set up the " + config.muxerName + " muxer");
+    }
+    format_.reset(rawFormat);
+
+    const AVCodec* codec = avcodec_find_encoder_by_name(config.encoderName.c_str());
+    if (codec == nullptr) {
+        return failure(AVERROR_ENCODER_NOT_FOUND, "no " + config.encoderName + " encoder");
+    }
+    stream_ = avformat_new_stream(format_.get(), nullptr);
+    codec_.reset(avcodec_alloc_context3(codec));
+    if (stream_ == nullptr || codec_ == nullptr) {
+        return failure(AVERROR(ENOMEM), "could not set up the " + config.encoderName + " encoder");
+    }
+    codec_->sample_fmt = codec->sample_fmts != nullptr ? codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;
+    codec_->sample_rate = config.sampleRateHz;
+    av_channel_layout_default(&codec_->ch_layout, config.channelCount);
+    if (config.bitRateBitsPerSecond > 0) {
+        codec_->bit_rate = config.bitRateBitsPerSecond;
+    }
+    codec_->time_base = AVRational{1, config.sampleRateHz};
+    if ((format_->oformat->flags & AVFMT_GLOBALHEADER) != 0) {
+        codec_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    }
+    result = avcodec_open2(codec_.get(), codec, nullptr);
+    if (result < 0) {
+        return failure(result, "could not open the " + config.encoderName + " encoder");
+    }
+    result = avcodec_parameters_from_context(stream_->codecpar, codec_.get());
+    if (result < 0) {
+        return failure(result, "could not set up the audio stream");
+    }
+    stream_->time_base = codec_->time_base;
+
+    std::error_code existsError;
+    const bool existedBefore = std::filesystem::exists(path, existsError);
+    result = avio_open(&format_->pb, url.c_str(), AVIO_FLAG_WRITE);
+    if (result < 0) {
+        return failure(result, "could not open output file");
+    }
+    createdFile = !existedBefore;
+    AVDictionary* muxerOptions = nullptr;
+    if (config.muxerName == "ipod") {
+        // MP4 edit lists count in the movie timescale (milliseconds by default), which would
+        // cut the reported duration to whole milliseconds; counting in samples keeps it exact.
+        av_dict_set_int(&muxerOptions, "movie_timescale", config.sampleRateHz, 0);
+    }
+    result = avformat_write_header(format_.get(), &muxerOptions);
+    av_dict_free(&muxerOptions);
+    if (result < 0) {
+        return failure(result, "could not write the file header");
+    }
+
+    frame_.reset(av_frame_alloc());
+    packet_.reset(av_packet_alloc());
+    if (frame_ == nullptr || packet_ == nullptr) {
+        return failure(AVERROR(ENOMEM), "could not allocate encoder buffers");
+    }
+    const bool takesAnyFrameSize = (codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE) != 0;
+    if (!takesAnyFrameSize && codec_->frame_size > 0) {
+        fixedFrameSize_ = codec_->frame_size;
+        staging_.reset(av_frame_alloc());
+        fifo_.reset(av_audio_fifo_alloc(codec_->sample_fmt, config.channelCount, 4 * fixedFrameSize_));
+        if (staging_ == nullptr || fifo_ == nullptr) {
+            return failure(AVERROR(ENOMEM), "could not allocate encoder buffers");
+        }
+    }
+    return {};
+}
+
+void FfmpegAudioEncoder::close() {
+    floatConverter_.reset();
+    int16Converter_.reset();
+    fifo_.reset();
+    staging_.reset();
+    frame_.reset();
+    packet_.reset();
+    codec_.reset();
+    format_.reset(); // closes the file without a trailer when it is still open
+    stream_ = nullptr;
+    frameCapacityFrames_ = 0;
+    stagingCapacityFrames_ = 0;
+    fixedFrameSize_ = 0;
+}
+
+std::expected<SwrContext*, PlatformError> FfmpegAudioEncoder::converterFor(bool floatInput) {
+    auto& converter = floatInput ? floatConverter_ : int16Converter_;
+    if (converter) {
+        return converter.get();
+    }
+    // Same rate and layout on both sides: a pure sample-format conversion (and interleaved to
+    // planar for AAC), done with FFmpeg's vectorised converters.
+    SwrContext* raw = nullptr;
+    int result = swr_alloc_set_opts2(&raw, &codec_->ch_layout, codec_->sample_fmt, codec_->sample_rate,
+                                     &codec_->ch_layout, floatInput ? AV_SAMPLE_FMT_FLT : AV_SAMPLE_FMT_S16,
+                                     codec_->sample_rate, 0, nullptr);
+    std::unique_ptr<SwrContext, SwrDeleter> created(raw);
+    if (result >= 0) {
+        result = swr_init(created.get());
+    }
+    if (result < 0) {
+        return failure(result, "could not set up the sample format converter");
+    }
+    converter = std::move(created);
+    return converter.get();
+}
+
+std::expected<void, PlatformError> FfmpegAudioEncoder::prepareFrame(AVFrame& frame, int& capacityFrames,
+                                                                    int frameCount) {
+    if (capacityFrames >= frameCount && av_frame_is_writable(&frame) != 0) {
+        frame.nb_samples = frameCount;
+        return {};
+    }
+    av_frame_unref(&frame);
+    frame.format = codec_->sample_fmt;
+    frame.sample_rate = codec_->sample_rate;
+    int result = av_channel_layout_copy(&frame.ch_layout, &codec_->ch_layout);
+    frame.nb_samples = std::max(frameCount, std::max(capacityFrames, fixedFrameSize_));
+    if (result >= 0) {
+        result = av_frame_get_buffer(&frame, 0);
+    }
+    if (result < 0) {
+        capacityFrames = 0;
+        return failure(result, "could not allocate an audio frame");
+    }
+    capacityFrames = frame.nb_samples;
+    frame.nb_samples = frameCount;
+    return {};
+}
+
+std::expected<void, PlatformError> FfmpegAudioEncoder::encode(const SampleBuffer& buffer) {
+    if (!isOpen()) {
+        return failure(AVERROR(EINVAL), "the file is not open");
+    }
+    const auto& format = *buffer.format();
+    auto converter = converterFor(format.isFloat());
+    if (!converter) {
+        return std::unexpected(converter.error());
+    }
+    const auto* data = reinterpret_cast<const std::uint8_t*>(buffer.data().data());
+    for (std::int64_t done = 0; done < buffer.numSamples();) {
+        const auto sliceFrames = static_cast<int>(std::min(kMaxSliceFrames, buffer.numSamples() - done));
+        auto encoded = encodeSlice(**converter, data + done * format.bytesPerFrame, sliceFrames);
+        if (!encoded) {
+            return encoded;
+        }
+        done += sliceFrames;
+    }
+    return {};
+}
+
+std::expected<void, PlatformError> FfmpegAudioEncoder::encodeSlice(SwrContext& converter,
+                                                                   const std::uint8_t* data, int frameCount) {
+    const std::uint8_t* input[] = {data};
+    AVFrame& target = fifo_ ? *staging_ : *frame_;
+    int& capacity = fifo_ ? stagingCapacityFrames_ : frameCapacityFrames_;
+    if (auto prepared = prepareFrame(target, capacity, frameCount); !prepared) {
+        return prepared;
+    }
+    const int converted = swr_convert(&converter, target.data, frameCount, input, frameCount);
+    if (converted != frameCount) {
+        return failure(converted < 0 ? converted : AVERROR_BUG, "could not convert the audio samples");
+    }
+    if (!fifo_) {
+        return sendAndWrite(frame_.get());
+    }
+    if (av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(target.data), frameCount) != frameCount) {
+        return failure(AVERROR(ENOMEM), "could not queue the audio samples");
+    }
+    while (av_audio_fifo_size(fifo_.get()) >= fixedFrameSize_) {
+        if (auto sent = sendFifoFrame(fixedFrameSize_); !sent) {
+            return sent;
+        }
+    }
+    return {};
+}
+
+std::expected<void, PlatformError> FfmpegAudioEncoder::sendFifoFrame(int frameCount) {
+    if (auto prepared = prepareFrame(*frame_, frameCapacityFrames_, frameCount); !prepared) {
+        return prepared;
+    }
+    if (av_audio_fifo_read(fifo_.get(), reinterpret_cast<void**>(frame_->data), frameCount) != frameCount) {
+        return failure(AVERROR_BUG, "could not take the audio samples from the queue");
+    }
+    return sendAndWrite(frame_.get());
+}
+
+std::expected<void, PlatformError> FfmpegAudioEncoder::sendAndWrite(AVFrame* frame) {
+    if (frame != nullptr) {
+        frame->pts = nextPts_;
+        nextPts_ += frame->nb_samples;
+    }
+    int result = avcodec_send_frame(codec_.get(), frame);
+    if (result < 0) {
+        return failure(result, "could not encode the audio");
+    }
+    while ((result = avcodec_receive_packet(codec_.get(), packet_.get())) == 0) {
+        av_packet_rescale_ts(packet_.get(), codec_->time_base, stream_->time_base);
+        packet_->stream_index = stream_->index;
+        result = av_interleaved_write_frame(format_.get(), packet_.get());
+        if (result < 0) {
+            return failure(result, "could not write the audio");
+        }
+    }
+    if (result != AVERROR(EAGAIN) && result != AVERROR_EOF) {
+        return failure(result, "could not encode the audio");
+    }
+    return {};
+}
+
+std::expected<void, PlatformError> FfmpegAudioEncoder::finish() {
+    if (!isOpen()) {
+        return failure(AVERROR(EINVAL), "the file is not open");
+    }
+    auto finished = [this]() -> std::expected<void, PlatformError> {
+        if (fifo_) {
+            // The last frame may be short; the encoder accounts for it in the packet durations.
+            if (const int rest = av_audio_fifo_size(fifo_.get()); rest > 0) {
+                if (auto sent = sendFifoFrame(rest); !sent) {
+                    return sent;
+                }
+            }
+        }
+        if (auto flushed = sendAndWrite(nullptr); !flushed) {
+            return flushed;
+        }
+        if (const int result = av_write_trailer(format_.get()); result < 0) {
+            return failure(result, "could not finish the file");
+        }
+        if (const int result = avio_closep(&format_->pb); result < 0) {
+            return failure(result, "could not close output file");
+        }
+        return {};
+    }();
+    close();
+    return finished;
+}
+
+} // namespace veltrane

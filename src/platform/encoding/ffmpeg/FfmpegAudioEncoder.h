@@ -1,0 +1,97 @@
+#pragma once
+
+#include "platform/core/PlatformError.h"
+#include "platform/encoding/ffmpeg/FfmpegEncoderConfig.h"
+#include "platform/media/SampleBuffer.h"
+
+#include <cstdint>
+#include <expected>
+#include <filesystem>
+#include <memory>
+
+struct AVAudioFifo;
+struct AVCodecContext;
+struct AVFormatContext;
+struct AVFrame;
+struct AVPacket;
+struct AVStream;
+struct SwrContext;
+
+namespace veltrane {
+
+// One output file and its encoder: converts interleaved PCM buffers to the encoder's sample
+// format, encodes them one after another from file time 0 and muxes the packets. Not thread
+// safe; after open() it is used by one thread at a time.
+class FfmpegAudioEncoder {
+public:
+    FfmpegAudioEncoder();
+    ~FfmpegAudioEncoder();
+    FfmpegAudioEncoder(const FfmpegAudioEncoder&) = delete;
+    FfmpegAudioEncoder& operator=(const FfmpegAudioEncoder&) = delete;
+
+    // Creates the file, opens the encoder and writes the container header. On failure nothing
+    // stays open and a file this call created is removed again.
+    [[nodiscard]] std::expected<void, PlatformError> open(const std::filesystem::path& path,
+                                                          const FfmpegEncoderConfig& config);
+    // Encodes `buffer` right after the audio encoded before it. The buffer must be one that
+    // the configuration accepts (FfmpegEncoderConfig::acceptsBuffer).
+    [[nodiscard]] std::expected<void, PlatformError> encode(const SampleBuffer& buffer);
+    // Encodes what is still pending, writes the trailer and closes the file.
+    [[nodiscard]] std::expected<void, PlatformError> finish();
+    // Closes the file as it is, without a trailer, and releases the encoder.
+    void close();
+
+    [[nodiscard]] bool isOpen() const { return format_ != nullptr; }
+    [[nodiscard]] std::int64_t framesSubmitted() const { return nextPts_; }
+
+private:
+    struct FormatContextDeleter {
+        void operator()(AVFormatContext* context) const;
+    };
+    struct CodecContextDeleter {
+        void operator()(AVCodecContext* context) const;
+    };
+    struct FrameDeleter {
+        void operator()(AVFrame* frame) const;
+    };
+    struct PacketDeleter {
+        void operator()(AVPacket* packet) const;
+    };
+    struct FifoDeleter {
+        void operator()(AVAudioFifo* fifo) const;
+    };
+    struct SwrDeleter {
+        void operator()(SwrContext* context) const;
+    };
+
+    [[nodiscard]] std::expected<void, PlatformError> openEncoderAndFile(const std::filesystem::path& path,
+                                                                        const FfmpegEncoderConfig& config,
+                                                                        bool& createdFile);
+    [[nodiscard]] std::expected<SwrContext*, PlatformError> converterFor(bool floatInput);
+    // Makes `frame` a writable buffer of the encoder's format holding `frameCount` frames,
+    // reusing its memory when it is large enough and nobody else references it.
+    [[nodiscard]] std::expected<void, PlatformError> prepareFrame(AVFrame& frame, int& capacityFrames,
+                                                                  int frameCount);
+    [[nodiscard]] std::expected<void, PlatformError> encodeSlice(SwrContext& converter,
+                                                                 const std::uint8_t* data, int frameCount);
+    [[nodiscard]] std::expected<void, PlatformError> sendFifoFrame(int frameCount);
+    // Sends `frame` (nullptr flushes) and writes every packet the encoder has ready.
+    [[nodiscard]] std::expected<void, PlatformError> sendAndWrite(AVFrame* frame);
+
+    std::unique_ptr<AVFormatContext, FormatContextDeleter> format_;
+    std::unique_ptr<AVCodecContext, CodecContextDeleter> codec_;
+    AVStream* stream_ = nullptr;
+    std::unique_ptr<AVFrame, FrameDeleter> frame_;
+    int frameCapacityFrames_ = 0;
+    // Converted samples on their way into the FIFO, for encoders with a fixed frame size.
+    std::unique_ptr<AVFrame, FrameDeleter> staging_;
+    int stagingCapacityFrames_ = 0;
+    std::unique_ptr<AVAudioFifo, FifoDeleter> fifo_;
+    int fixedFrameSize_ = 0; // 0 when the encoder takes frames of any length
+    std::unique_ptr<AVPacket, PacketDeleter> packet_;
+    std::unique_ptr<SwrContext, SwrDeleter> floatConverter_;
+    std::unique_ptr<SwrContext, SwrDeleter> int16Converter_;
+    std::int64_t nextPts_ = 0;
+};
+
+} // namespace veltrane
