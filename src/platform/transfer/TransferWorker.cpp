@@ -1,0 +1,195 @@
+#include "platform/transfer/TransferWorker.h"
+
+#include "platform/transfer/TransportSecurityPolicy.h"
+
+#include <QFile>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QSslConfiguration>
+#include <QTimer>
+
+namespace veltrane {
+namespace {
+
+constexpr const char* sessionErrorDomain = "TransferSession";
+constexpr const char* networkErrorDomain = "QNetworkReply";
+
+} // namespace
+
+TransferWorker::TransferWorker(TransferSessionConfiguration configuration,
+                               std::weak_ptr<TransferSessionDelegate> delegate)
+    : configuration_(std::move(configuration)), delegate_(std::move(delegate)),
+      network_(new QNetworkAccessManager(this)) {
+    // Redirects are not followed: an upload's answer is the first server's answer.
+    network_->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+}
+
+TransferWorker::~TransferWorker() {
+    shutDown();
+}
+
+void TransferWorker::addTask(std::shared_ptr<TransferTask> task, TransferRequest request,
+                             QString bodyFilePath) {
+    const std::int64_t identifier = task->identifier();
+    entries_.emplace(identifier, Entry{std::move(task), std::move(request), std::move(bodyFilePath)});
+}
+
+std::vector<TransferTaskInfo> TransferWorker::taskInfos() const {
+    std::vector<TransferTaskInfo> infos;
+    infos.reserve(entries_.size());
+    for (const auto& [identifier, entry] : entries_) {
+        infos.push_back(infoOf(entry));
+    }
+    return infos;
+}
+
+TransferTaskInfo TransferWorker::infoOf(const Entry& entry) {
+    return TransferTaskInfo{entry.task->identifier(), entry.task->description()};
+}
+
+std::shared_ptr<TransferSessionDelegate> TransferWorker::delegate() const {
+    return delivering_ ? delegate_.lock() : nullptr;
+}
+
+void TransferWorker::startTask(std::int64_t identifier) {
+    const auto found = entries_.find(identifier);
+    if (found == entries_.end() || found->second.started) {
+        return;
+    }
+    found->second.started = true;
+    send(found->second);
+}
+
+void TransferWorker::send(Entry& entry) {
+    const std::int64_t identifier = entry.task->identifier();
+    if (const auto refusal = TransportSecurityPolicy::refusalReason(entry.request.url)) {
+        complete(identifier, PlatformError{sessionErrorDomain, 1, *refusal, nullptr}, std::nullopt);
+        return;
+    }
+    auto* body = new QFile(entry.bodyFilePath);
+    if (!body->open(QIODevice::ReadOnly)) {
+        const std::string reason =
+            "The upload body file could not be read: " + body->errorString().toStdString();
+        delete body;
+        complete(identifier, PlatformError{sessionErrorDomain, 2, reason, nullptr}, std::nullopt);
+        return;
+    }
+
+    QNetworkRequest request(entry.request.url);
+    request.setTransferTimeout(static_cast<int>(entry.request.idleTimeout.count()));
+    for (const auto& [name, value] : entry.request.headers) {
+        request.setRawHeader(name, value);
+    }
+    request.setHeader(QNetworkRequest::ContentLengthHeader, body->size());
+    if (!configuration_.additionalCaCertificatesForTesting.isEmpty()) {
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.setCaCertificates(QSslConfiguration::systemCaCertificates() +
+                              configuration_.additionalCaCertificatesForTesting);
+        request.setSslConfiguration(tls);
+    }
+
+    QNetworkReply* reply = network_->sendCustomRequest(request, entry.request.method, body);
+    body->setParent(reply); // the body file is read until the reply ends
+    entry.reply = reply;
+
+    connect(reply, &QNetworkReply::readyRead, this, [this, identifier] { deliverData(identifier); });
+    connect(reply, &QNetworkReply::uploadProgress, this, [this, identifier](qint64 sent, qint64 total) {
+        const auto found = entries_.find(identifier);
+        if (found == entries_.end()) {
+            return;
+        }
+        if (auto target = delegate()) {
+            target->didSendBodyData(infoOf(found->second), sent, total);
+        }
+    });
+    connect(reply, &QNetworkReply::finished, this, [this, identifier] { finishReply(identifier); });
+
+    auto* resourceTimer = new QTimer(reply);
+    resourceTimer->setSingleShot(true);
+    connect(resourceTimer, &QTimer::timeout, this, [this, identifier] {
+        const auto found = entries_.find(identifier);
+        if (found != entries_.end() && found->second.reply) {
+            found->second.resourceTimedOut = true;
+            found->second.reply->abort();
+        }
+    });
+    resourceTimer->start(
+        std::chrono::duration_cast<std::chrono::milliseconds>(configuration_.resourceTimeout));
+}
+
+void TransferWorker::deliverData(std::int64_t identifier) {
+    const auto found = entries_.find(identifier);
+    if (found == entries_.end() || !found->second.reply) {
+        return;
+    }
+    const QByteArray bytes = found->second.reply->readAll();
+    if (bytes.isEmpty()) {
+        return;
+    }
+    if (auto target = delegate()) {
+        target->didReceiveData(infoOf(found->second), bytes);
+    }
+}
+
+void TransferWorker::finishReply(std::int64_t identifier) {
+    const auto found = entries_.find(identifier);
+    if (found == entries_.end() || !found->second.reply) {
+        return;
+    }
+    deliverData(identifier);
+    QNetworkReply* reply = found->second.reply;
+    reply->deleteLater();
+
+    std::optional<HttpResponse> response;
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (status.isValid()) {
+        HttpResponse http;
+        http.statusCode = status.toInt();
+        for (const auto& pair : reply->rawHeaderPairs()) {
+            http.headers.emplace_back(pair.first, pair.second);
+        }
+        response = std::move(http);
+    }
+
+    std::optional<PlatformError> error;
+    const QNetworkReply::NetworkError code = reply->error();
+    if (found->second.resourceTimedOut) {
+        error = PlatformError{sessionErrorDomain, 3,
+                              "The transfer did not finish within " +
+                                  std::to_string(configuration_.resourceTimeout.count()) + " seconds",
+                              nullptr};
+        response.reset();
+    } else if (code != QNetworkReply::NoError && (!response || code < QNetworkReply::ContentAccessDenied)) {
+        // Connection, TLS, proxy and time-out failures. An HTTP answer with an error status
+        // (Qt's content, protocol and server error classes) is a response, not an error.
+        error = PlatformError{networkErrorDomain, static_cast<std::int64_t>(code),
+                              reply->errorString().toStdString(), nullptr};
+    }
+    complete(identifier, std::move(error), std::move(response));
+}
+
+void TransferWorker::complete(std::int64_t identifier, std::optional<PlatformError> error,
+                              std::optional<HttpResponse> response) {
+    const auto found = entries_.find(identifier);
+    if (found == entries_.end()) {
+        return;
+    }
+    const TransferTaskInfo info = infoOf(found->second);
+    entries_.erase(found);
+    if (auto target = delegate()) {
+        target->didComplete(info, error, response);
+    }
+}
+
+void TransferWorker::shutDown() {
+    delivering_ = false;
+    for (auto& [identifier, entry] : entries_) {
+        if (entry.reply) {
+            entry.reply->disconnect(this);
+            entry.reply->abort();
+        }
+    }
+    entries_.clear();
+}
+
+} // namespace veltrane
