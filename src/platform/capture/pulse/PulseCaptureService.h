@@ -1,0 +1,41 @@
+#pragma once
+
+#include "platform/capture/CaptureService.h"
+#include "platform/capture/pulse/ControlThread.h"
+
+#include <chrono>
+
+namespace veltrane {
+
+// The capture service on a PulseAudio (or pipewire-pulse) sound server: output devices are
+// the "displays", programs with playback streams are the running applications, and input
+// devices that are not monitors are the microphones.
+class PulseCaptureService final : public CaptureService {
+public:
+    // `timeout` bounds every wait on the server (connecting, each query).
+    explicit PulseCaptureService(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    ~PulseCaptureService() override;
+
+    void requestShareableContent(ContentCompletion completion) override;
+    [[nodiscard]] std::expected<std::vector<CaptureDevice>, PlatformError> microphones() override;
+    [[nodiscard]] std::string ownBundleIdentifier() const override;
+    [[nodiscard]] std::unique_ptr<SystemAudioStream>
+    makeStream(const ContentFilter& filter, const StreamConfiguration& configuration,
+               std::function<void(const PlatformError&)> didStopWithError) override;
+    [[nodiscard]] std::expected<std::unique_ptr<MicrophoneCapture>, PlatformError>
+    makeMicrophoneCapture(const CaptureDevice& device) override;
+
+    // The listing, done synchronously on the calling thread.
+    [[nodiscard]] std::expected<ShareableContentPtr, PlatformError> shareableContent() const {
+        return listContent(timeout_);
+    }
+
+private:
+    [[nodiscard]] static std::expected<ShareableContentPtr, PlatformError>
+    listContent(std::chrono::milliseconds timeout);
+
+    std::chrono::milliseconds timeout_;
+    ControlThread worker_{"pulse.listing"};
+};
+
+} // namespace veltrane

@@ -1,0 +1,83 @@
+#pragma once
+
+#include "platform/capture/MicrophoneCapture.h"
+#include "platform/capture/ShareableContent.h"
+#include "platform/capture/pulse/CallbackGate.h"
+#include "platform/capture/pulse/ControlThread.h"
+#include "platform/capture/pulse/MicrophoneFormat.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <expected>
+#include <memory>
+#include <mutex>
+#include <string>
+
+struct pa_context;
+struct pa_stream;
+struct pa_source_info;
+
+namespace veltrane {
+
+class PulseConnection;
+
+// One microphone (a PulseAudio source that is not a monitor), recorded in the device's own
+// rate, channel count and sample type as far as MicrophoneFormat can describe it.
+class PulseMicrophoneCapture final : public MicrophoneCapture {
+public:
+    // Looks the device up; fails when the server or the device is not there.
+    [[nodiscard]] static std::expected<std::unique_ptr<PulseMicrophoneCapture>, PlatformError>
+    create(const CaptureDevice& device, std::chrono::milliseconds timeout);
+
+    ~PulseMicrophoneCapture() override;
+    PulseMicrophoneCapture(const PulseMicrophoneCapture&) = delete;
+    PulseMicrophoneCapture& operator=(const PulseMicrophoneCapture&) = delete;
+
+    void setSampleBufferHandler(SerialQueue& queue, BufferHandler handler) override;
+    void setDisconnectHandler(DisconnectHandler handler) override;
+    void startRunning() override;
+    void stopRunning() override;
+    [[nodiscard]] bool isRunning() const override { return running_.load(); }
+
+    [[nodiscard]] const MicrophoneFormat& format() const { return format_; }
+
+private:
+    PulseMicrophoneCapture(CaptureDevice device, std::chrono::milliseconds timeout);
+
+    [[nodiscard]] std::optional<PlatformError> lookUp();
+    [[nodiscard]] std::optional<PlatformError> connectStream();
+    void closeStream();
+    void reportDisconnect(const PlatformError& error);
+    void onSourceInfo(const pa_source_info* info);
+    void onEvent(unsigned facility, unsigned type, std::uint32_t index);
+    void onRead();
+    void onState();
+
+    const CaptureDevice device_;
+    const std::chrono::milliseconds timeout_;
+    const std::shared_ptr<CallbackGate> gate_ = std::make_shared<CallbackGate>();
+    std::atomic<bool> running_ = false;
+
+    std::mutex handlerMutex_;
+    SerialQueue* queue_ = nullptr;
+    std::shared_ptr<const BufferHandler> bufferHandler_;
+    std::shared_ptr<const DisconnectHandler> disconnectHandler_;
+
+    // Guarded by the connection's lock.
+    std::unique_ptr<PulseConnection> connection_;
+    std::uint32_t sourceIndex_ = 0xFFFFFFFFu;
+    std::string sourceDescription_;
+    std::string deviceFormatName_;
+    std::uint32_t deviceRate_ = 0;
+    std::uint32_t deviceChannels_ = 0;
+    bool sourceFound_ = false;
+    MicrophoneFormat format_;
+    pa_stream* stream_ = nullptr;
+    std::int64_t framesDelivered_ = 0;
+    bool disconnectReported_ = false;
+
+    ControlThread events_{"pulse.microphone"};
+};
+
+} // namespace veltrane

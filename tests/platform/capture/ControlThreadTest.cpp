@@ -1,0 +1,101 @@
+#include "platform/capture/pulse/ControlThread.h"
+#include "platform/capture/pulse/CallbackGate.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <memory>
+#include <vector>
+
+namespace veltrane {
+namespace {
+
+TEST(ControlThread, RunsTasksInOrderOffTheCallingThread) {
+    ControlThread thread("test.control");
+    std::vector<int> order;
+    std::promise<void> done;
+    for (int i = 0; i < 5; ++i) {
+        thread.post([&order, i, &thread] {
+            EXPECT_TRUE(thread.isCurrent());
+            order.push_back(i);
+        });
+    }
+    thread.post([&done] { done.set_value(); });
+    ASSERT_EQ(done.get_future().wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4}));
+    EXPECT_FALSE(thread.isCurrent());
+}
+
+TEST(ControlThread, ShutdownWaitsForTheRunningTaskAndDropsTheRest) {
+    ControlThread thread("test.control");
+    std::promise<void> started;
+    std::atomic<bool> release = false;
+    std::atomic<bool> finished = false;
+    std::atomic<bool> laterRan = false;
+    thread.post([&] {
+        started.set_value();
+        while (!release) {
+            std::this_thread::yield();
+        }
+        finished = true;
+    });
+    thread.post([&] { laterRan = true; });
+    started.get_future().wait();
+    std::thread releaser([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        release = true;
+    });
+    thread.shutdown();
+    releaser.join();
+    EXPECT_TRUE(finished);
+    EXPECT_FALSE(laterRan);
+    thread.post([&] { laterRan = true; });
+    EXPECT_FALSE(laterRan);
+}
+
+TEST(ControlThread, CanBeDestroyedFromItsOwnTask) {
+    auto thread = std::make_unique<ControlThread>("test.control");
+    std::promise<void> done;
+    ControlThread* raw = thread.get();
+    raw->post([&thread, &done] {
+        thread.reset();
+        done.set_value();
+    });
+    ASSERT_EQ(done.get_future().wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    EXPECT_EQ(thread, nullptr);
+}
+
+TEST(CallbackGate, RunsOnlyWhileOpenAndMayBeClosedFromInside) {
+    CallbackGate gate;
+    int calls = 0;
+    gate.runIfOpen([&] { ++calls; });
+    gate.runIfOpen([&] {
+        ++calls;
+        gate.close();
+    });
+    gate.runIfOpen([&] { ++calls; });
+    EXPECT_EQ(calls, 2);
+    EXPECT_FALSE(gate.isOpen());
+}
+
+TEST(CallbackGate, CloseWaitsForACallInProgress) {
+    auto gate = std::make_shared<CallbackGate>();
+    std::promise<void> inside;
+    std::atomic<bool> callFinished = false;
+    std::thread caller([&] {
+        gate->runIfOpen([&] {
+            inside.set_value();
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            callFinished = true;
+        });
+    });
+    inside.get_future().wait();
+    gate->close();
+    EXPECT_TRUE(callFinished) << "close() returned while a gated call was still running";
+    caller.join();
+}
+
+} // namespace
+} // namespace veltrane
