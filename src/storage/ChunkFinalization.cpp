@@ -1,0 +1,87 @@
+#include "storage/ChunkFinalization.h"
+
+#include "platform/core/Log.h"
+#include "platform/core/Uuid.h"
+#include "storage/FileSystemError.h"
+#include "storage/WriterStatusDescription.h"
+
+#include <system_error>
+#include <utility>
+
+namespace veltrane {
+
+ChunkFinalization::ChunkFinalization(std::shared_ptr<MediaFileWriter> writer, std::filesystem::path directory,
+                                     std::filesystem::path partialPath, std::int64_t chunkNumber,
+                                     ChunkFileName finalName, Outcome outcome)
+    : writer_(std::move(writer)), directory_(std::move(directory)), partialPath_(std::move(partialPath)),
+      chunkNumber_(chunkNumber), finalName_(std::move(finalName)), outcome_(std::move(outcome)) {}
+
+void ChunkFinalization::start() {
+    // The completion keeps this object, and through it the media writer, alive until the
+    // finish has been handled; finishChunk() lets go of the writer again, which breaks the cycle.
+    writer_->finishWriting([self = shared_from_this()] { self->finishChunk(); });
+}
+
+void ChunkFinalization::finishChunk() {
+    if (writer_->status() != MediaWriterStatus::Completed) {
+        reportFailedFinish();
+    } else {
+        promoteChunk();
+    }
+    writer_.reset();
+}
+
+void ChunkFinalization::reportFailedFinish() {
+    std::error_code sizeError;
+    const std::uintmax_t size = std::filesystem::file_size(partialPath_, sizeError);
+    const std::uintmax_t sizeBytes = sizeError ? 0 : size;
+    const std::optional<PlatformError> error = writer_->error();
+    logLine("❌ finishWriting failed for chunk " + std::to_string(chunkNumber_) + "\n   status: " +
+            describeWriterStatus(writer_->status()) + "\n   partial: " + std::to_string(sizeBytes) +
+            " bytes\n   error: " + describeError(error ? &*error : nullptr));
+    std::error_code removeError;
+    std::filesystem::remove(partialPath_, removeError);
+    reportError(WriterError::writerFailed(error));
+}
+
+void ChunkFinalization::promoteChunk() {
+    const std::string finalFileName = finalName_.fileName();
+    const std::filesystem::path finalPath = directory_ / finalFileName;
+    std::error_code existsError;
+    if (!std::filesystem::exists(finalPath, existsError)) {
+        std::error_code moveError;
+        std::filesystem::rename(partialPath_, finalPath, moveError);
+        if (moveError) {
+            reportError(makeFileSystemError(moveError));
+            return;
+        }
+        if (outcome_.finishedChunkCount) {
+            outcome_.finishedChunkCount->fetch_add(1);
+        }
+        logLine("✅ Chunk saved: " + finalFileName);
+        if (outcome_.onChunkFinished) {
+            outcome_.onChunkFinished(finalPath);
+        }
+        return;
+    }
+
+    const std::filesystem::path collisionPath = directory_ / finalName_.collisionFileName(makeUuidString());
+    std::error_code moveError;
+    std::filesystem::rename(partialPath_, collisionPath, moveError);
+    if (moveError) {
+        reportError(makeFileSystemError(moveError));
+        return;
+    }
+    reportError(WriterError::nameCollision(finalFileName));
+    if (outcome_.onChunkFinished) {
+        outcome_.onChunkFinished(collisionPath);
+    }
+}
+
+void ChunkFinalization::reportError(const ChunkWriterError& error) const {
+    if (outcome_.onError) {
+        outcome_.onError(error);
+    }
+}
+
+} // namespace veltrane

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "platform/encoding/MediaFileWriter.h"
+#include "storage/ChunkFileName.h"
+#include "storage/ChunkWriterError.h"
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+namespace veltrane {
+
+// Finishes one closed chunk: waits for the media writer's asynchronous finish, then moves the
+// partial file to its final name (or to a collision name) and reports the outcome.
+//
+// Everything it needs is copied in when the chunk is closed, and the completion handed to the
+// media writer owns this object, so the chunk is finished and reported even when the
+// ChunkedAudioWriter that closed it is gone by then. Runs on the media writer's completion
+// thread; it shares nothing with the ChunkedAudioWriter except the atomic finished count.
+class ChunkFinalization : public std::enable_shared_from_this<ChunkFinalization> {
+public:
+    struct Outcome {
+        std::function<void(const std::filesystem::path&)> onChunkFinished;
+        std::function<void(const ChunkWriterError&)> onError;
+        std::shared_ptr<std::atomic<std::int64_t>> finishedChunkCount;
+    };
+
+    ChunkFinalization(std::shared_ptr<MediaFileWriter> writer, std::filesystem::path directory,
+                      std::filesystem::path partialPath, std::int64_t chunkNumber, ChunkFileName finalName,
+                      Outcome outcome);
+    ChunkFinalization(const ChunkFinalization&) = delete;
+    ChunkFinalization& operator=(const ChunkFinalization&) = delete;
+
+    // Asks the media writer to finish; returns at once.
+    void start();
+
+private:
+    void finishChunk();
+    void reportFailedFinish();
+    void promoteChunk();
+    void reportError(const ChunkWriterError& error) const;
+
+    std::shared_ptr<MediaFileWriter> writer_;
+    std::filesystem::path directory_;
+    std::filesystem::path partialPath_;
+    std::int64_t chunkNumber_ = 0;
+    ChunkFileName finalName_;
+    Outcome outcome_;
+};
+
+} // namespace veltrane

@@ -1,0 +1,186 @@
+#include "storage/ChunkedAudioWriter.h"
+
+#include "platform/core/Log.h"
+#include "platform/core/Uuid.h"
+#include "storage/ChunkFileName.h"
+#include "storage/ChunkFinalization.h"
+#include "storage/WriterStatusDescription.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <system_error>
+#include <utility>
+
+namespace veltrane {
+
+namespace {
+
+constexpr std::int64_t kLastChunkNumberOfRun = 999;
+
+// Shortest decimal text that reads back as the same double, e.g. "65" or "5.01".
+std::string shortestDecimal(double value) {
+    char text[64] = {};
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, result.ptr);
+}
+
+void removeIgnoringErrors(const std::filesystem::path& path) {
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);
+}
+
+} // namespace
+
+ChunkedAudioWriter::ChunkedAudioWriter(Configuration configuration,
+                                       std::shared_ptr<MediaFileWriterFactory> writerFactory,
+                                       WallClock wallClock)
+    : configuration_(std::move(configuration)), writerFactory_(std::move(writerFactory)),
+      wallClock_(wallClock ? std::move(wallClock)
+                           : WallClock([] { return std::chrono::system_clock::now(); })),
+      chunkStartDate_(wallClock_()) {}
+
+ChunkedAudioWriter::~ChunkedAudioWriter() {
+    if (writer_) {
+        closeChunk(true);
+    }
+}
+
+std::expected<void, ChunkWriterError> ChunkedAudioWriter::rotateIfNeeded(const MediaTime& pts) {
+    if (hasClosedFinalChunk_) {
+        return {};
+    }
+    if (!writer_) {
+        return openChunk(pts);
+    }
+    const double elapsedSeconds = subtract(pts, chunkStartPTS_).seconds();
+    if (!std::isfinite(elapsedSeconds)) {
+        return {};
+    }
+    if (configuration_.chunkDuration <= elapsedSeconds) {
+        const std::int64_t closingNumber = chunkNumber_;
+        const bool endsRun = closingNumber >= kLastChunkNumberOfRun;
+        closeChunk(endsRun);
+        if (endsRun) {
+            // The next chunk starts a new run: number 001 with the START mark.
+            chunkNumber_ = 0;
+        }
+        return openChunk(pts);
+    }
+    return {};
+}
+
+std::expected<void, ChunkWriterError> ChunkedAudioWriter::openChunk(const MediaTime& pts) {
+    const std::filesystem::path partialPath =
+        configuration_.directory / ChunkFileName::partialFileName(makeUuidString());
+
+    auto created = writerFactory_->create(partialPath, configuration_.fileType);
+    if (!created) {
+        return std::unexpected(ChunkWriterError(std::move(created.error())));
+    }
+    std::shared_ptr<MediaFileWriter> writer = std::move(*created);
+
+    std::shared_ptr<MediaWriterInput> input = writer->makeAudioInput(configuration_.outputSettings);
+    input->setExpectsMediaDataInRealTime(true);
+    if (!writer->canAddInput(*input)) {
+        removeIgnoringErrors(partialPath);
+        return std::unexpected(ChunkWriterError(WriterError::cannotAddInput()));
+    }
+    writer->addInput(input);
+    if (!writer->startWriting()) {
+        const std::optional<PlatformError> error = writer->error();
+        // The file is ours alone (a fresh hidden name); do not leave a broken one behind.
+        removeIgnoringErrors(partialPath);
+        return std::unexpected(ChunkWriterError(WriterError::writerFailed(error)));
+    }
+    writer->startSession(pts);
+
+    writer_ = std::move(writer);
+    input_ = std::move(input);
+    partialPath_ = partialPath;
+    chunkStartPTS_ = pts;
+    chunkStartDate_ = wallClock_();
+    chunkNumber_ += 1;
+    didAppendToCurrentChunk_ = false;
+    logLine("🔖 Chunk " + std::to_string(chunkNumber_) + " open");
+    return {};
+}
+
+bool ChunkedAudioWriter::append(const SampleBufferPtr& buffer) {
+    if (!input_ || !buffer) {
+        return false;
+    }
+    if (!input_->isReadyForMoreMediaData()) {
+        return false;
+    }
+    if (input_->append(buffer)) {
+        didAppendToCurrentChunk_ = true;
+        appendedSampleCount_ += 1;
+        return true;
+    }
+    if (!hasReportedAppendFailure_) {
+        hasReportedAppendFailure_ = true;
+        reportAppendFailure(*buffer);
+    }
+    return false;
+}
+
+void ChunkedAudioWriter::reportAppendFailure(const SampleBuffer& buffer) {
+    const std::optional<PlatformError> error = writer_->error();
+    const MediaTime& pts = buffer.presentationTime();
+    logLine("❌ append failed after " + std::to_string(appendedSampleCount_) +
+            " buffers\n   writer status: " + describeWriterStatus(writer_->status()) +
+            "\n   pts: " + shortestDecimal(pts.seconds()) + "s (" + std::to_string(pts.value) + "/" +
+            std::to_string(pts.timescale) + ")\n   samples: " + std::to_string(buffer.numSamples()) +
+            "\n   error: " + describeError(error ? &*error : nullptr));
+    if (onError) {
+        onError(WriterError::writerFailed(error));
+    }
+}
+
+void ChunkedAudioWriter::closeCurrentChunk(ChunkClose close) {
+    const bool isFinal = close == ChunkClose::Final;
+    closeChunk(isFinal);
+    if (isFinal) {
+        hasClosedFinalChunk_ = true;
+    }
+}
+
+void ChunkedAudioWriter::closeChunk(bool isFinal) {
+    if (!writer_ || !input_ || !partialPath_) {
+        return;
+    }
+    std::shared_ptr<MediaFileWriter> writer = std::move(writer_);
+    std::shared_ptr<MediaWriterInput> input = std::move(input_);
+    const std::filesystem::path partialPath = std::move(*partialPath_);
+    writer_.reset();
+    input_.reset();
+    partialPath_.reset();
+
+    if (!didAppendToCurrentChunk_) {
+        discardEmptyChunk(*writer, partialPath);
+        return;
+    }
+
+    ChunkFileName finalName = ChunkFileName::make(configuration_.deviceID, chunkStartDate_, chunkNumber_,
+                                                  isFinal, configuration_.fileExtension);
+    logLine("🔖 closing chunk " + std::to_string(chunkNumber_) + " after " +
+            std::to_string(appendedSampleCount_) + " buffers → " + finalName.fileName());
+    appendedSampleCount_ = 0;
+    input->markAsFinished();
+
+    auto finalization = std::make_shared<ChunkFinalization>(
+        std::move(writer), configuration_.directory, partialPath, chunkNumber_, std::move(finalName),
+        ChunkFinalization::Outcome{onChunkFinished, onError, finishedChunkCount_});
+    finalization->start();
+}
+
+void ChunkedAudioWriter::discardEmptyChunk(MediaFileWriter& writer,
+                                           const std::filesystem::path& partialPath) {
+    writer.cancelWriting();
+    removeIgnoringErrors(partialPath);
+    chunkNumber_ = std::max<std::int64_t>(chunkNumber_ - 1, 0);
+    logLine("⚠️ Chunk closed with no samples; discarded");
+}
+
+} // namespace veltrane

@@ -1,0 +1,109 @@
+#pragma once
+
+#include "platform/encoding/AudioOutputSettings.h"
+#include "platform/encoding/MediaFileWriter.h"
+#include "platform/media/MediaTime.h"
+#include "platform/media/SampleBuffer.h"
+#include "storage/ChunkWriterError.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <expected>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace veltrane {
+
+// How a chunk is closed: by rotation (the recording goes on) or as the recording's last chunk.
+enum class ChunkClose { Rotation, Final };
+
+// Turns one recording's stream of timestamped audio buffers into a sequence of chunk files of
+// about `chunkDuration` seconds each. A chunk is written to a hidden partial file, finished off
+// the capture path and then moved to its final name, which carries the device, the chunk's
+// wall-clock start, a running number and a START/STOP mark.
+//
+// rotateIfNeeded(), append(), closeCurrentChunk() and input() must all be called from one
+// serial context; the writer holds no lock. Finished chunks and failures of finishing are
+// reported from the media writer's completion thread, possibly while the owner goes on
+// calling, and also after the owner has released this object: every closed chunk that holds
+// audio is always finished, moved and reported.
+class ChunkedAudioWriter {
+public:
+    struct Configuration {
+        std::string deviceID;
+        std::filesystem::path directory;
+        double chunkDuration = 300.0;
+        AudioOutputSettings outputSettings;
+        MediaFileType fileType = MediaFileType::Wave;
+        std::string fileExtension; // without the dot, e.g. "wav"
+    };
+
+    using WallClock = std::function<std::chrono::system_clock::time_point()>;
+    using ChunkFinishedHandler = std::function<void(const std::filesystem::path&)>;
+    using ErrorHandler = std::function<void(const ChunkWriterError&)>;
+
+    // Opens nothing and creates no file. `wallClock` dates the chunks; the system clock when
+    // empty.
+    ChunkedAudioWriter(Configuration configuration, std::shared_ptr<MediaFileWriterFactory> writerFactory,
+                       WallClock wallClock = {});
+    // Closes a chunk that is still open as the final one, so its audio is not lost.
+    ~ChunkedAudioWriter();
+    ChunkedAudioWriter(const ChunkedAudioWriter&) = delete;
+    ChunkedAudioWriter& operator=(const ChunkedAudioWriter&) = delete;
+
+    // Assigned before the first buffer. Both may be called on a media writer's completion thread.
+    ChunkFinishedHandler onChunkFinished;
+    ErrorHandler onError;
+
+    // Called for every buffer, before append(), with its presentation time: opens the first
+    // chunk, or closes the open chunk and opens the next once `chunkDuration` seconds of media
+    // time have passed. Fails only when opening a chunk fails. After the final close it does
+    // nothing.
+    [[nodiscard]] std::expected<void, ChunkWriterError> rotateIfNeeded(const MediaTime& pts);
+
+    // True when the open chunk accepted the buffer; false when no chunk is open, the input is
+    // not ready for more data, or the buffer was refused.
+    [[nodiscard]] bool append(const SampleBufferPtr& buffer);
+
+    // Closes the open chunk, if any, and starts its finalisation without waiting for it.
+    // ChunkClose::Final marks the chunk as the recording's last and ends the writer's life:
+    // later buffers open no further chunk.
+    void closeCurrentChunk(ChunkClose close);
+
+    // The open chunk's input, or null when no chunk is open.
+    [[nodiscard]] std::shared_ptr<MediaWriterInput> input() const { return input_; }
+
+    [[nodiscard]] const Configuration& configuration() const { return configuration_; }
+    // Chunks moved to their own final name so far (collision names are not counted).
+    [[nodiscard]] std::int64_t finishedChunkCount() const { return finishedChunkCount_->load(); }
+
+private:
+    [[nodiscard]] std::expected<void, ChunkWriterError> openChunk(const MediaTime& pts);
+    void closeChunk(bool isFinal);
+    void discardEmptyChunk(MediaFileWriter& writer, const std::filesystem::path& partialPath);
+    void reportAppendFailure(const SampleBuffer& buffer);
+
+    Configuration configuration_;
+    std::shared_ptr<MediaFileWriterFactory> writerFactory_;
+    WallClock wallClock_;
+
+    std::shared_ptr<MediaFileWriter> writer_;
+    std::shared_ptr<MediaWriterInput> input_;
+    std::optional<std::filesystem::path> partialPath_;
+    MediaTime chunkStartPTS_ = MediaTime::invalid();
+    std::chrono::system_clock::time_point chunkStartDate_;
+    std::int64_t chunkNumber_ = 0;
+    bool didAppendToCurrentChunk_ = false;
+    std::int64_t appendedSampleCount_ = 0;
+    bool hasReportedAppendFailure_ = false;
+    bool hasClosedFinalChunk_ = false;
+    // Shared with the finalisations in flight, which count on the completion threads.
+    std::shared_ptr<std::atomic<std::int64_t>> finishedChunkCount_ =
+        std::make_shared<std::atomic<std::int64_t>>(0);
+};
+
+} // namespace veltrane
