@@ -46,7 +46,9 @@ template <typename Sample>
 SampleBuffer sampleBuffer(const StreamDescription& description, const std::vector<Sample>& samples,
                           std::int64_t frames) {
     std::vector<std::byte> bytes(samples.size() * sizeof(Sample));
-    std::memcpy(bytes.data(), samples.data(), bytes.size());
+    if (!bytes.empty()) {
+        std::memcpy(bytes.data(), samples.data(), bytes.size());
+    }
     return SampleBuffer(description, std::move(bytes), frames, MediaTime::invalid());
 }
 
