@@ -1,0 +1,192 @@
+#include "server/AuthManager.h"
+
+#include "platform/core/Log.h"
+#include "server/APIError.h"
+#include "server/CredentialStore.h"
+#include "server/HttpTransport.h"
+#include "server/JsonDecode.h"
+#include "server/KratosFlow.h"
+#include "server/KratosLoginSuccess.h"
+#include "server/LoginError.h"
+#include "server/ServerConfiguration.h"
+#include "server/TransportError.h"
+#include "server/Utf8Text.h"
+
+#include <QPointer>
+
+namespace veltrane {
+
+namespace {
+
+constexpr const char* kJson = "application/json";
+
+[[noreturn]] void throwGone() {
+    throw TransportError(PlatformError{"AuthManager", 0, "The request was cancelled.", nullptr});
+}
+
+} // namespace
+
+AuthManager::AuthManager(const ServerConfiguration& serverConfig, const CredentialStore& credentials,
+                         HttpTransport& transport, QObject* parent)
+    : QObject(parent), serverConfig_(serverConfig), credentials_(credentials), transport_(transport) {}
+
+void AuthManager::setState(AuthState state) {
+    if (state == state_) {
+        return;
+    }
+    state_ = std::move(state);
+    emit stateChanged();
+}
+
+std::optional<std::string> AuthManager::currentToken() const {
+    return credentials_.load(CredentialItem::accessToken);
+}
+
+QCoro::Task<> AuthManager::restoreSession() {
+    QPointer<AuthManager> self(this);
+    if (!currentToken()) {
+        setState(AuthState::unauthenticated());
+        co_return;
+    }
+    std::optional<UserProfile> profile;
+    try {
+        profile = co_await fetchCurrentUser();
+    } catch (const std::exception&) {
+        // Any failure means the stored session is not usable; start over with the sign-in form.
+    }
+    if (!self) {
+        co_return;
+    }
+    if (profile) {
+        setState(AuthState::authenticated(std::move(profile)));
+        co_return;
+    }
+    credentials_.remove(CredentialItem::accessToken);
+    credentials_.remove(CredentialItem::refreshToken);
+    setState(AuthState::unauthenticated());
+}
+
+QCoro::Task<UserProfile> AuthManager::fetchCurrentUser() {
+    const std::optional<QUrl> apiBase = serverConfig_.apiBaseUrl();
+    if (!apiBase) {
+        throw APIError::unauthorized();
+    }
+    const std::optional<std::string> token = currentToken();
+    if (!token) {
+        throw APIError::unauthorized();
+    }
+    QNetworkRequest request(ServerConfiguration::appendingPath(*apiBase, QStringLiteral("/auth/me")));
+    request.setRawHeader("Authorization", QByteArray("Bearer ") + QByteArray::fromStdString(*token));
+
+    const HttpResponse response = co_await transport_.send(request, "GET");
+    if (response.statusCode != 200) {
+        throw APIError::unauthorized();
+    }
+    co_return decodeJson<UserProfile>(response.body);
+}
+
+QCoro::Task<> AuthManager::login(QString email, QString password) {
+    QPointer<AuthManager> self(this);
+    const std::optional<QUrl> baseUrl = serverConfig_.baseUrl();
+    if (!baseUrl) {
+        setState(AuthState::error("Server not configured"));
+        co_return;
+    }
+    const QString trimmedEmail = email.trimmed();
+    if (trimmedEmail.isEmpty() || password.isEmpty()) {
+        setState(AuthState::error("Enter your email and password."));
+        co_return;
+    }
+    setState(AuthState::authenticating());
+    logLine("🔐 login: starting Kratos flow at " + baseUrl->toString().toStdString());
+
+    try {
+        const std::string token = co_await performKratosLogin(*baseUrl, trimmedEmail, password);
+        if (!self) {
+            co_return;
+        }
+        logLine("🔐 login: got session token (" + QString::fromStdString(token).left(8).toStdString() + "…)");
+        const std::int32_t saveStatus = credentials_.save(CredentialItem::accessToken, token);
+        if (!currentToken()) {
+            logLine("🔐 login: token did not survive the keychain");
+            setState(AuthState::error("Signed in, but the session could not be stored (keychain " +
+                                      credentials_.statusText(saveStatus) + ")."));
+            co_return;
+        }
+        UserProfile profile = co_await fetchCurrentUser();
+        if (!self) {
+            co_return;
+        }
+        logLine("🔐 login: authenticated as " + profile.email);
+        setState(AuthState::authenticated(std::move(profile)));
+    } catch (const LoginError& error) {
+        if (self) {
+            logLine("🔐 login failed: " + error.message());
+            setState(AuthState::error(error.message()));
+        }
+    } catch (const std::exception& error) {
+        if (self) {
+            logLine("🔐 login failed: " + debugDescription(error));
+            setState(AuthState::error(userDescription(error)));
+        }
+    }
+}
+
+QCoro::Task<std::string> AuthManager::performKratosLogin(QUrl baseUrl, QString email, QString password) {
+    QPointer<AuthManager> self(this);
+
+    QNetworkRequest initRequest(
+        ServerConfiguration::appendingPath(baseUrl, QStringLiteral("/self-service/login/api")));
+    initRequest.setRawHeader("Accept", kJson);
+    const HttpResponse initResponse = co_await transport_.send(initRequest, "GET");
+    if (initResponse.statusCode != 200) {
+        const std::string status = std::to_string(initResponse.statusCode);
+        logLine("🔐 login: flow init failed, HTTP " + status);
+        throw LoginError("Couldn't reach the sign-in service (HTTP " + status + ").");
+    }
+    const KratosFlow flow = decodeJson<KratosFlow>(initResponse.body);
+    if (!self) {
+        throwGone();
+    }
+
+    QUrl submitUrl = ServerConfiguration::appendingPath(baseUrl, QStringLiteral("/self-service/login"));
+    submitUrl.setQuery(QStringLiteral("flow=") +
+                           QString::fromLatin1(QUrl::toPercentEncoding(QString::fromStdString(flow.id))),
+                       QUrl::StrictMode);
+    QNetworkRequest submitRequest(submitUrl);
+    submitRequest.setRawHeader("Content-Type", kJson);
+    submitRequest.setRawHeader("Accept", kJson);
+    const nlohmann::json body = {
+        {"method", "password"}, {"identifier", email.toStdString()}, {"password", password.toStdString()}};
+    const HttpResponse submitResponse =
+        co_await transport_.send(submitRequest, "POST", QByteArray::fromStdString(body.dump()));
+
+    if (submitResponse.statusCode == 200) {
+        try {
+            co_return decodeJson<KratosLoginSuccess>(submitResponse.body).sessionToken;
+        } catch (const DecodingError&) {
+            logLine("🔐 login: 200 but no session_token — body: " +
+                    utf8Text(submitResponse.body).value_or("<binary>"));
+            throw LoginError("Signed in, but the server did not return a session token.");
+        }
+    }
+
+    logLine("🔐 login: flow submit returned HTTP " + std::to_string(submitResponse.statusCode));
+    std::vector<KratosFlow::Message> messages;
+    try {
+        messages = decodeJson<KratosFlow>(submitResponse.body).collectedMessages();
+    } catch (const DecodingError&) {
+        throw LoginError("Invalid email or password.");
+    }
+    if (messages.empty()) {
+        throw LoginError("Invalid email or password.");
+    }
+    for (const KratosFlow::Message& message : messages) {
+        if (message.type == "error") {
+            throw LoginError(message.text);
+        }
+    }
+    throw LoginError(messages.front().text);
+}
+
+} // namespace veltrane

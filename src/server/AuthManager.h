@@ -1,0 +1,59 @@
+#pragma once
+
+#include "server/AuthState.h"
+#include "server/UserProfile.h"
+
+#include <QCoroTask>
+#include <QObject>
+#include <QString>
+#include <QUrl>
+
+#include <optional>
+#include <string>
+
+namespace veltrane {
+
+class CredentialStore;
+class HttpTransport;
+class ServerConfiguration;
+
+// Owns the sign-in state: signs in through the identity server's self-service login API, keeps the
+// session token in the credential store (never in memory) and confirms it with "/auth/me".
+// Main thread only.
+class AuthManager : public QObject {
+    Q_OBJECT
+
+public:
+    // The three collaborators must outlive the manager.
+    AuthManager(const ServerConfiguration& serverConfig, const CredentialStore& credentials,
+                HttpTransport& transport, QObject* parent = nullptr);
+
+    [[nodiscard]] const AuthState& state() const noexcept { return state_; }
+
+    // Settles the state from the stored token. Never throws.
+    [[nodiscard]] QCoro::Task<> restoreSession();
+    // Runs one sign-in attempt and leaves its outcome in state(). Never throws.
+    [[nodiscard]] QCoro::Task<> login(QString email, QString password);
+    // The profile of the stored token's user; does not change state(). Throws APIError (no base
+    // URL, no token, any status but 200), TransportError or DecodingError.
+    [[nodiscard]] QCoro::Task<UserProfile> fetchCurrentUser();
+    // The session token as stored right now; absent when none is.
+    [[nodiscard]] std::optional<std::string> currentToken() const;
+    // The exchange with the identity server; returns the session token. Throws LoginError,
+    // TransportError or DecodingError.
+    [[nodiscard]] QCoro::Task<std::string> performKratosLogin(QUrl baseUrl, QString email, QString password);
+
+signals:
+    // Emitted only when the new state differs from the old one.
+    void stateChanged();
+
+private:
+    void setState(AuthState state);
+
+    const ServerConfiguration& serverConfig_;
+    const CredentialStore& credentials_;
+    HttpTransport& transport_;
+    AuthState state_ = AuthState::unknown();
+};
+
+} // namespace veltrane

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "platform/keychain/KeychainBackend.h"
+#include "server/CredentialItem.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace veltrane {
+
+// Keeps the session token in the system keychain. Two backends are tried in a fixed order: the
+// protected one (Secret Service) first, the legacy one (a file store) when the first is not
+// reachable (kKeychainMissingEntitlement). Nothing is kept in memory: every call asks the backends.
+class CredentialStore {
+public:
+    static constexpr const char* kService = "co.brimfold.VeltraneRecorder";
+    static constexpr const char* kDefaultLegacyLocation = "the local credential file";
+
+    // A missing backend counts as unreachable. `legacyLocation` names where the legacy backend keeps
+    // its items, for the warning logged when the token ends up there.
+    CredentialStore(std::shared_ptr<KeychainBackend> dataProtection, std::shared_ptr<KeychainBackend> legacy,
+                    std::string legacyLocation = kDefaultLegacyLocation);
+
+    [[nodiscard]] std::optional<std::string> load(CredentialItem item) const;
+    // The status of the last attempt; kKeychainSuccess (0) means stored.
+    [[nodiscard]] std::int32_t save(CredentialItem item, const std::string& value) const;
+    void remove(CredentialItem item) const;
+
+    // "<code> (<message>)", or "<code> (unknown)" when no backend has a message for the code.
+    [[nodiscard]] std::string statusText(std::int32_t status) const;
+
+private:
+    enum class Variant { dataProtection, legacy };
+    struct Slot {
+        Variant variant = Variant::dataProtection;
+        std::shared_ptr<KeychainBackend> backend;
+    };
+
+    std::array<Slot, 2> slots_;
+    std::string legacyLocation_;
+};
+
+} // namespace veltrane

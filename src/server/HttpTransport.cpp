@@ -1,0 +1,66 @@
+#include "server/HttpTransport.h"
+
+#include "server/TransportError.h"
+
+#include <QCoroNetworkReply>
+#include <QNetworkReply>
+#include <QPointer>
+
+namespace veltrane {
+
+namespace {
+
+constexpr const char* kReplyDomain = "QNetworkReply";
+
+struct ReplyDeleter {
+    void operator()(QNetworkReply* reply) const {
+        if (reply) {
+            reply->deleteLater();
+        }
+    }
+};
+
+} // namespace
+
+HttpTransport::HttpTransport(std::chrono::milliseconds requestTimeLimit)
+    : requestTimeLimit_(requestTimeLimit) {}
+
+HttpTransport::~HttpTransport() = default;
+
+void HttpTransport::addCaCertificatesForTesting(const QList<QSslCertificate>& certificates) {
+    policy_.addCaCertificatesForTesting(certificates);
+}
+
+QCoro::Task<HttpResponse> HttpTransport::send(QNetworkRequest request, QByteArray method, QByteArray body) {
+    if (auto refusal = policy_.refusalFor(request.url())) {
+        throw TransportError(std::move(*refusal));
+    }
+    policy_.applyTo(request);
+    const auto timeLimit = requestTimeLimit_;
+    QPointer<QNetworkReply> reply = manager_->sendCustomRequest(request, method, body);
+    std::unique_ptr<QNetworkReply, ReplyDeleter> owner(reply.data());
+
+    const bool finished = co_await qCoro(reply.data()).waitForFinished(timeLimit);
+    if (!reply) {
+        owner.release(); // already gone together with its manager
+        throw TransportError(PlatformError{kReplyDomain, QNetworkReply::OperationCanceledError,
+                                           "The request was cancelled.", nullptr});
+    }
+    if (!finished) {
+        reply->abort();
+        throw TransportError(
+            PlatformError{kReplyDomain, QNetworkReply::TimeoutError, "The request timed out.", nullptr});
+    }
+
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!status.isValid()) {
+        if (reply->error() != QNetworkReply::NoError) {
+            throw TransportError(PlatformError{kReplyDomain, static_cast<std::int64_t>(reply->error()),
+                                               reply->errorString().toStdString(), nullptr});
+        }
+        co_return HttpResponse{HttpResponse::kNotHttp, reply->readAll()};
+    }
+    co_return HttpResponse{status.toInt(), reply->readAll()};
+}
+
+} // namespace veltrane

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "server/APIClient.h"
+#include "server/AuthManager.h"
+#include "server/CredentialStore.h"
+#include "server/FakeKeychainBackend.h"
+#include "server/HttpTransport.h"
+#include "server/ServerConfiguration.h"
+
+#include <QUrl>
+
+#include <memory>
+#include <optional>
+
+namespace veltrane::test {
+
+// The server-access objects wired as the application wires them, against a given base URL, with
+// in-memory keychains.
+struct ServerTestRig {
+    explicit ServerTestRig(std::optional<QUrl> baseUrl,
+                           std::chrono::milliseconds timeLimit = HttpTransport::kDefaultRequestTimeLimit)
+        : config(std::move(baseUrl)), transport(timeLimit) {}
+    explicit ServerTestRig(const QString& baseUrl) : ServerTestRig(std::optional<QUrl>(QUrl(baseUrl))) {}
+
+    void storeToken(const std::string& token) { (void)credentials.save(CredentialItem::accessToken, token); }
+    [[nodiscard]] std::optional<std::string> storedToken() const {
+        return credentials.load(CredentialItem::accessToken);
+    }
+
+    std::shared_ptr<FakeKeychainBackend> secretService = std::make_shared<FakeKeychainBackend>();
+    std::shared_ptr<FakeKeychainBackend> fileStore = std::make_shared<FakeKeychainBackend>();
+    ServerConfiguration config;
+    CredentialStore credentials{secretService, fileStore};
+    HttpTransport transport;
+    AuthManager auth{config, credentials, transport};
+    APIClient client{config, auth, credentials, transport};
+};
+
+} // namespace veltrane::test
