@@ -10,6 +10,8 @@ namespace {
 
 // How long a cancelled operation gets to report its cancellation before it is abandoned.
 constexpr std::chrono::milliseconds kCancelGraceMs{500};
+// Upper bound on the events dispatched when the runner is destroyed.
+constexpr int kMaxDrainRounds = 100;
 
 // Shared between the waiting side and the operation's callback, which may outlive the wait.
 struct PendingResult {
@@ -40,7 +42,7 @@ GLibDeadlineRunner::GLibDeadlineRunner(std::chrono::milliseconds limitMs)
 GLibDeadlineRunner::~GLibDeadlineRunner() {
     g_cancellable_cancel(cancellable_);
     // Let already-queued completions and clean-ups run before the context goes away.
-    while (g_main_context_iteration(context_, FALSE)) {
+    for (int round = 0; round < kMaxDrainRounds && g_main_context_iteration(context_, FALSE); ++round) {
     }
     g_main_context_pop_thread_default(context_);
     g_object_unref(cancellable_);
