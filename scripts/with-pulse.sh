@@ -50,27 +50,37 @@ mkdir -p "$runtime/pulse" "$runtime/home" "$runtime/state"
 daemon_pid=""
 helper_pids=()
 
-stop_pid() {
-    # Stops one process we started and waits for it, at most about 5 s before forcing it.
+stop_group() {
+    # Stops a process group we started (its leader is `pid`) and waits for the leader, at
+    # most about 5 s before forcing it.
     local pid=$1
     [ -n "$pid" ] || return 0
-    kill "$pid" 2>/dev/null
+    kill -TERM -- "-$pid" 2>/dev/null
     local tries=0
     while kill -0 "$pid" 2>/dev/null && [ $tries -lt 50 ]; do
         sleep 0.1
         tries=$((tries + 1))
     done
-    kill -9 "$pid" 2>/dev/null
+    kill -KILL -- "-$pid" 2>/dev/null
     wait "$pid" 2>/dev/null
+}
+
+# Starts a helper in a process group of its own, so that it goes away with all its children.
+start_helper() {
+    setsid "$@" </dev/null >/dev/null 2>&1 &
+    helper_pids+=($!)
 }
 
 teardown() {
     local pid
     for pid in "${helper_pids[@]}"; do
-        stop_pid "$pid"
+        kill -TERM -- "-$pid" 2>/dev/null
+    done
+    for pid in "${helper_pids[@]}"; do
+        stop_group "$pid"
     done
     helper_pids=()
-    stop_pid "$daemon_pid"
+    stop_group "$daemon_pid"
     daemon_pid=""
     rm -rf "$runtime"
 }
@@ -99,8 +109,8 @@ export PULSE_SERVER=unix:$runtime/pulse/native
     fi
 } >"$runtime/daemon.pa"
 
-HOME=$runtime/home timeout 3600 pulseaudio --daemonize=no --exit-idle-time=-1 --system=no --use-pid-file=no \
-    -n -F "$runtime/daemon.pa" </dev/null >"$runtime/daemon.log" 2>&1 &
+HOME=$runtime/home setsid timeout 3600 pulseaudio --daemonize=no --exit-idle-time=-1 --system=no \
+    --use-pid-file=no -n -F "$runtime/daemon.pa" </dev/null >"$runtime/daemon.log" 2>&1 &
 daemon_pid=$!
 
 ready=""
@@ -123,18 +133,12 @@ if [ -z "$ready" ]; then
 fi
 
 # A null device's monitor drops audio until a low-latency recorder keeps it going.
-timeout 3600 parec --latency-msec=10 -d virt_out.monitor >/dev/null 2>&1 &
-helper_pids+=($!)
+start_helper timeout 3600 parec --latency-msec=10 -d virt_out.monitor
 if [ -n "$mic_tone" ]; then
-    mkfifo "$runtime/mic.raw"
-    timeout 3600 sox -q -n -t raw -r "$mic_rate" -c "$mic_channels" "${sox_encoding[@]}" "$runtime/mic.raw" \
-        synth 3600 sine "$mic_tone" gain -10 >/dev/null 2>&1 &
-    helper_pids+=($!)
-    timeout 3600 pacat -d virt_mic_feed --format="$mic_format" --rate="$mic_rate" --channels="$mic_channels" \
-        --client-name=mic-feed <"$runtime/mic.raw" >/dev/null 2>&1 &
-    helper_pids+=($!)
-    timeout 3600 parec --latency-msec=10 -d virt_mic >/dev/null 2>&1 &
-    helper_pids+=($!)
+    start_helper timeout 3600 bash -c "sox -q -n -t raw -r $mic_rate -c $mic_channels ${sox_encoding[*]} - \
+        synth 3600 sine $mic_tone gain -10 | pacat -d virt_mic_feed --format=$mic_format --rate=$mic_rate \
+        --channels=$mic_channels --client-name=mic-feed"
+    start_helper timeout 3600 parec --latency-msec=10 -d virt_mic
 fi
 sleep 2.5
 

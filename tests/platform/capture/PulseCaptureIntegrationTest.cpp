@@ -525,6 +525,31 @@ TEST_F(PulseCaptureIntegration, UnknownMicrophoneIsAnError) {
     EXPECT_EQ(capture.error().localizedDescription, "The microphone Ghost is not available");
 }
 
+// --- long captures (run by hand: --gtest_also_run_disabled_tests) -------------------------
+
+TEST_F(PulseCaptureIntegration, DISABLED_TwentyFiveSecondCapturesFollowTheWallClock) {
+    for (const double toneSeconds : {30.0, 12.0}) {
+        Collector collector;
+        ContentFilter filter;
+        filter.display = virtualOutput(service_);
+        auto running = makeStream(service_, filter, queue_, collector);
+        Tone tone(440, toneSeconds, "long-tone");
+        ASSERT_TRUE(waitForApplication(service_, "long-tone").has_value());
+        const auto startedAt = std::chrono::steady_clock::now();
+        ASSERT_FALSE(startAndWait(*running->stream).has_value());
+        std::this_thread::sleep_until(startedAt + 25s);
+        stopAndWait(*running->stream);
+        const double wallSeconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - startedAt).count();
+        queue_.waitUntilDrained();
+        std::lock_guard lock(collector.mutex);
+        const double capturedSeconds = static_cast<double>(collector.frames) / 48000.0;
+        std::printf("tone %.0f s: captured %.3f s of %.3f s\n", toneSeconds, capturedSeconds, wallSeconds);
+        EXPECT_NEAR(capturedSeconds, wallSeconds, 0.3);
+        EXPECT_EQ(collector.discontinuities, 0);
+    }
+}
+
 // --- no server ----------------------------------------------------------------------------
 
 class NoSoundServer : public PulseCaptureIntegration {
@@ -575,6 +600,36 @@ TEST_F(NoSoundServer, EverythingFailsQuicklyWithAnError) {
     EXPECT_FALSE(service_.makeMicrophoneCapture(CaptureDevice{"virt_mic", "VirtualMic"}).has_value());
     // A bound, not a measurement: an absent server must not cost the 5 s time limits.
     EXPECT_LT(std::chrono::steady_clock::now() - begin, 10s);
+}
+
+// Registered as its own test run (it ends the private server).
+TEST_F(PulseCaptureIntegration, ServerExitStopsStreamAndMicrophone) {
+    Collector collector;
+    ContentFilter filter;
+    filter.display = virtualOutput(service_);
+    auto running = makeStream(service_, filter, queue_, collector);
+    ASSERT_FALSE(startAndWait(*running->stream).has_value());
+    auto capture = service_.makeMicrophoneCapture(CaptureDevice{"virt_mic", "VirtualMic"});
+    ASSERT_TRUE(capture.has_value()) << capture.error().fullDescription();
+    std::promise<PlatformError> disconnected;
+    auto micFuture = disconnected.get_future();
+    (*capture)->setDisconnectHandler(
+        [&disconnected](const PlatformError& error) { disconnected.set_value(error); });
+    (*capture)->startRunning();
+    ASSERT_TRUE((*capture)->isRunning());
+
+    pactl({"exit"});
+    const auto stopped = await(running->stoppedFuture);
+    ASSERT_TRUE(stopped.has_value()) << "no didStopWithError";
+    EXPECT_EQ(stopped->domain, "PulseAudio");
+    EXPECT_EQ(stopped->localizedDescription, "Connection terminated");
+    const auto micError = await(micFuture);
+    ASSERT_TRUE(micError.has_value()) << "no microphone disconnect";
+    EXPECT_EQ(micError->localizedDescription, "Connection terminated");
+    stopAndWait(*running->stream);
+    (*capture)->stopRunning();
+    // Nothing hangs once the server is gone.
+    EXPECT_FALSE(service_.shareableContent().has_value());
 }
 
 } // namespace
