@@ -11,7 +11,7 @@ namespace veltrane::bench {
 
 namespace {
 
-constexpr auto kNotReadyPause = std::chrono::microseconds(200);
+constexpr auto kNotReadyPause = std::chrono::milliseconds(2);
 constexpr auto kFinishTimeLimit = std::chrono::minutes(30);
 
 // Finish outcomes, shared with completions that run on the writers' threads.

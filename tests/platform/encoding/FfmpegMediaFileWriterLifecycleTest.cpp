@@ -108,7 +108,9 @@ TEST_F(FfmpegWriterLifecycleTest, ReleasingRightAfterFinishStillCompletesTheFile
         input->markAsFinished();
         writer->finishWriting([&done] { done = true; });
     }
-    ASSERT_TRUE(test::waitUntil([&] { return done.load(); }));
+    // Shutdown waits for the finish and its completion.
+    ASSERT_TRUE(factory_.waitForPendingWriters(std::chrono::seconds(20)));
+    EXPECT_TRUE(done.load());
     auto decoded = DecodedAudioFile::read(path);
     ASSERT_TRUE(decoded.has_value()) << decoded.error();
     EXPECT_EQ(decoded->codecName, "aac");

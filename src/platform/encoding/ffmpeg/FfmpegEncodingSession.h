@@ -4,6 +4,7 @@
 #include "platform/encoding/MediaFileWriter.h"
 #include "platform/encoding/ffmpeg/FfmpegAudioEncoder.h"
 #include "platform/encoding/ffmpeg/FfmpegEncoderConfig.h"
+#include "platform/encoding/ffmpeg/FfmpegWriterActivity.h"
 #include "platform/media/MediaTime.h"
 #include "platform/media/SampleBuffer.h"
 
@@ -35,7 +36,9 @@ public:
     // readiness while the encoder is stuck.
     static constexpr std::int64_t kHardLimitSeconds = 60;
 
-    FfmpegEncodingSession(std::filesystem::path path, MediaFileType fileType);
+    // `activity`, when given, counts this session's encoding thread while it runs.
+    FfmpegEncodingSession(std::filesystem::path path, MediaFileType fileType,
+                          std::shared_ptr<FfmpegWriterActivity> activity = nullptr);
     ~FfmpegEncodingSession();
     FfmpegEncodingSession(const FfmpegEncodingSession&) = delete;
     FfmpegEncodingSession& operator=(const FfmpegEncodingSession&) = delete;
@@ -72,6 +75,7 @@ private:
 
     const std::filesystem::path path_;
     const MediaFileType fileType_;
+    const std::shared_ptr<FfmpegWriterActivity> activity_;
     std::optional<FfmpegEncoderConfig> config_;
     // Used by start() before the thread exists, then only by the encoding thread.
     FfmpegAudioEncoder encoder_;

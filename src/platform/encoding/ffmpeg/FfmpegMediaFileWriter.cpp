@@ -6,8 +6,9 @@
 
 namespace veltrane {
 
-FfmpegMediaFileWriter::FfmpegMediaFileWriter(std::filesystem::path path, MediaFileType fileType)
-    : session_(std::make_shared<FfmpegEncodingSession>(std::move(path), fileType)) {}
+FfmpegMediaFileWriter::FfmpegMediaFileWriter(std::filesystem::path path, MediaFileType fileType,
+                                             std::shared_ptr<FfmpegWriterActivity> activity)
+    : session_(std::make_shared<FfmpegEncodingSession>(std::move(path), fileType, std::move(activity))) {}
 
 FfmpegMediaFileWriter::~FfmpegMediaFileWriter() {
     session_->releaseByOwner();

@@ -8,6 +8,7 @@
 namespace veltrane {
 
 class FfmpegEncodingSession;
+class FfmpegWriterActivity;
 class FfmpegWriterInput;
 
 // Writes one WAV (16-bit PCM) or M4A (AAC) file with FFmpeg. Appended buffers are queued and
@@ -16,7 +17,9 @@ class FfmpegWriterInput;
 // calls its completion, and a writer released without a finish is cancelled.
 class FfmpegMediaFileWriter final : public MediaFileWriter {
 public:
-    FfmpegMediaFileWriter(std::filesystem::path path, MediaFileType fileType);
+    // `activity`, when given, counts the writer's encoding thread while it runs.
+    FfmpegMediaFileWriter(std::filesystem::path path, MediaFileType fileType,
+                          std::shared_ptr<FfmpegWriterActivity> activity = nullptr);
     ~FfmpegMediaFileWriter() override;
     FfmpegMediaFileWriter(const FfmpegMediaFileWriter&) = delete;
     FfmpegMediaFileWriter& operator=(const FfmpegMediaFileWriter&) = delete;

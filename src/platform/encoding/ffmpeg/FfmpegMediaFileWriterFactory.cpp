@@ -26,7 +26,11 @@ FfmpegMediaFileWriterFactory::create(const std::filesystem::path& path, MediaFil
     if (std::filesystem::is_regular_file(path, statusError)) {
         return std::unexpected(makeFfmpegError(AVERROR(EEXIST), "the output file already exists"));
     }
-    return std::make_shared<FfmpegMediaFileWriter>(path, fileType);
+    return std::make_shared<FfmpegMediaFileWriter>(path, fileType, activity_);
+}
+
+bool FfmpegMediaFileWriterFactory::waitForPendingWriters(std::chrono::milliseconds limit) const {
+    return activity_->waitUntilIdle(limit);
 }
 
 } // namespace veltrane
