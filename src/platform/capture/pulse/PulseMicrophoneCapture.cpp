@@ -46,6 +46,7 @@ PulseMicrophoneCapture::create(const CaptureDevice& device, std::chrono::millise
 PulseMicrophoneCapture::~PulseMicrophoneCapture() {
     gate_->close();
     events_.shutdown();
+    std::lock_guard control(controlMutex_);
     if (connection_) {
         {
             PulseConnection::Lock lock(*connection_);
@@ -127,6 +128,7 @@ void PulseMicrophoneCapture::setDisconnectHandler(DisconnectHandler handler) {
 }
 
 void PulseMicrophoneCapture::startRunning() {
+    std::lock_guard control(controlMutex_);
     if (running_.load() || !connection_) {
         return;
     }
@@ -146,6 +148,7 @@ void PulseMicrophoneCapture::startRunning() {
 }
 
 void PulseMicrophoneCapture::stopRunning() {
+    std::lock_guard control(controlMutex_);
     if (!connection_) {
         return;
     }

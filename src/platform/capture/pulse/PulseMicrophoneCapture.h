@@ -58,6 +58,7 @@ private:
     const std::chrono::milliseconds timeout_;
     const std::shared_ptr<CallbackGate> gate_ = std::make_shared<CallbackGate>();
     std::atomic<bool> running_ = false;
+    std::mutex controlMutex_; // one start or stop at a time (a start releases the server lock while it waits)
 
     std::mutex handlerMutex_;
     SerialQueue* queue_ = nullptr;
