@@ -1,0 +1,145 @@
+#pragma once
+
+#include "platform/core/PlatformError.h"
+#include "platform/transfer/HttpResponse.h"
+#include "platform/transfer/TransferSession.h"
+#include "platform/transfer/TransferTaskInfo.h"
+#include "upload/RetryTimer.h"
+#include "upload/UploadClock.h"
+#include "upload/UploadJob.h"
+#include "upload/UploadQueueFile.h"
+
+#include <QByteArray>
+#include <QCoro/QCoroTask>
+#include <QObject>
+#include <QPointer>
+#include <QUrl>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace veltrane {
+
+class UploadSessionDelegate;
+
+// Delivers every finished chunk file to the server: keeps the persistent job list, sends each
+// job as one multipart POST through its transfer session (at most two at a time), tracks
+// progress, retries failures with back-off (2, 4, 8, 16, 32 s; failed after the sixth), asks for
+// a token refresh after a 401 and, at launch, reconciles jobs with the session's tasks.
+//
+// Lives on the main thread (works in a QCoreApplication without widgets). retry(), retryAll()
+// and reconcileTasks() may be called from any thread; everything else from the main thread.
+class UploadManager : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(std::vector<veltrane::UploadJob> jobs READ jobs NOTIFY jobsChanged)
+    Q_PROPERTY(bool settled READ isSettled NOTIFY settledChanged)
+
+public:
+    using TokenProvider = std::function<std::optional<std::string>()>;
+    using UrlProvider = std::function<std::optional<QUrl>()>;
+    using DirectoryProvider = std::function<std::optional<std::filesystem::path>()>;
+    using TokenRefresher = std::function<QCoro::Task<void>()>;
+    using SessionFactory =
+        std::function<std::unique_ptr<TransferSession>(std::weak_ptr<TransferSessionDelegate> delegate)>;
+
+    static constexpr const char* sessionIdentifier = "co.brimfold.VeltraneRecorder.audio-upload";
+    static constexpr const char* bodyDirectoryName = "upload_bodies";
+    static constexpr int maxActiveUploads = 2;
+    static constexpr std::int64_t maxAttempts = 6;
+
+    // The per-user application data folder (QStandardPaths::AppDataLocation); needs the
+    // application's name to be set first.
+    [[nodiscard]] static std::filesystem::path defaultApplicationDataDirectory();
+    // The application's session: identifier above, 24-hour resource time limit.
+    [[nodiscard]] static std::unique_ptr<TransferSession>
+    makeDefaultSession(std::weak_ptr<TransferSessionDelegate> delegate);
+
+    // Creates the folder and its "upload_bodies" folder (failures ignored) and loads the queue
+    // file. Starts no transfer and creates no session. Null clock / timer / factory mean the
+    // system clock, a QTimer and makeDefaultSession.
+    explicit UploadManager(std::filesystem::path applicationDataDirectory,
+                           std::shared_ptr<const UploadClock> clock = nullptr,
+                           std::unique_ptr<RetryTimer> retryTimer = nullptr,
+                           SessionFactory sessionFactory = nullptr, QObject* parent = nullptr);
+    ~UploadManager() override;
+
+    // Providers, bound after construction. Defaults: absent / absent / absent / do nothing.
+    void setTokenProvider(TokenProvider provider) { tokenProvider_ = std::move(provider); }
+    void setApiBaseUrlProvider(UrlProvider provider) { apiBaseURL_ = std::move(provider); }
+    void setChunkDirectoryProvider(DirectoryProvider provider) { chunkDirectory_ = std::move(provider); }
+    void setTokenRefresher(TokenRefresher refresher) { tokenRefresher_ = std::move(refresher); }
+
+    [[nodiscard]] const std::vector<UploadJob>& jobs() const { return jobs_; }
+    [[nodiscard]] const std::filesystem::path& queueFilePath() const { return queueFile_.path(); }
+    [[nodiscard]] const std::filesystem::path& bodyDirectory() const { return bodyDir_; }
+
+    // True when nothing will happen without a new trigger: no job uploading, no retry timer
+    // armed and no token refresh running. Jobs may still be pending (for example when no base
+    // URL is known or a chunk file is missing) or failed.
+    [[nodiscard]] bool isSettled() const;
+
+    // Adds a job for a finished chunk file (ignored when a job has the same file name).
+    void enqueue(const std::string& filename, const std::string& projectId,
+                 const std::optional<std::string>& projectName, const std::optional<std::string>& meetingId,
+                 const std::optional<std::string>& meetingName, std::optional<double> duration);
+    void retry(const std::string& jobId);
+    void retryAll();
+    // Launch reconciliation with the session's surviving tasks.
+    void reconcileTasks(const std::vector<TransferTaskInfo>& tasks);
+    // Creates the session on first use.
+    [[nodiscard]] TransferSession& session();
+    // Start-up convenience: creates the session, asks it for all tasks and reconciles.
+    void reconnectSession();
+
+    // Steps called from the session's delegate, on the main thread.
+    void updateProgress(const std::optional<std::string>& description, std::int64_t identifier,
+                        double fraction);
+    void handleCompletion(const std::optional<std::string>& description, std::int64_t identifier,
+                          const std::optional<PlatformError>& error,
+                          const std::optional<HttpResponse>& response,
+                          const std::optional<QByteArray>& bytes);
+
+signals:
+    void jobsChanged();
+    void settledChanged();
+
+private:
+    void loadQueue();
+    void saveQueue();
+    void processQueue();
+    [[nodiscard]] bool startUpload(std::size_t position);
+    void scheduleRetry();
+    void recordFailure(std::size_t position, std::optional<int> status, std::optional<std::string> message);
+    void removeBodyFile(const std::string& jobId);
+    void removeOrphanBodies();
+    void applyReconciliation(const std::map<std::string, std::int64_t>& taskMap);
+    void runTokenRefresh();
+    [[nodiscard]] std::optional<std::size_t> findJob(const std::optional<std::string>& description,
+                                                     std::int64_t identifier) const;
+    [[nodiscard]] std::filesystem::path bodyFilePath(const std::string& jobId) const;
+    void publishChanges();
+
+    std::vector<UploadJob> jobs_;
+    TokenProvider tokenProvider_ = [] { return std::optional<std::string>(); };
+    UrlProvider apiBaseURL_ = [] { return std::optional<QUrl>(); };
+    DirectoryProvider chunkDirectory_ = [] { return std::optional<std::filesystem::path>(); };
+    TokenRefresher tokenRefresher_ = []() -> QCoro::Task<void> { co_return; };
+    std::shared_ptr<const UploadClock> clock_;
+    std::unique_ptr<RetryTimer> retryTimer_;
+    SessionFactory sessionFactory_;
+    std::filesystem::path applicationDataDirectory_;
+    UploadQueueFile queueFile_;
+    std::filesystem::path bodyDir_;
+    int refreshesRunning_ = 0;
+    bool wasSettled_ = true;
+    QPointer<UploadManager> self_;
+    std::shared_ptr<UploadSessionDelegate> delegate_;
+    std::unique_ptr<TransferSession> session_; // declared last: destroyed first
+};
+
+} // namespace veltrane
