@@ -1,5 +1,6 @@
 #include "server/TestHttpServer.h"
 
+#include <chrono>
 #include <stdexcept>
 
 namespace veltrane::test {
@@ -45,6 +46,10 @@ void TestHttpServer::start() {
     }
     // The socket already listens; connections wait in its backlog until the loop accepts them.
     thread_ = std::thread([this] { server_->listen_after_bind(); });
+    // stop() only reaches a server whose accept loop runs, so wait for the loop before going on.
+    for (int attempt = 0; attempt < 10'000 && !server_->is_running(); ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 TestHttpServer::~TestHttpServer() {
