@@ -115,6 +115,12 @@ void FakeMediaFileWriter::finishWriting(std::function<void()> completion) {
 }
 
 void FakeMediaFileWriter::completeFinish(std::function<void()> completion) {
+    {
+        // Like a writer that keeps its handler until it is destroyed: whoever captures the
+        // writer in the completion must let go of it, or the two keep each other alive.
+        std::lock_guard lock(mutex_);
+        retainedCompletion_ = completion;
+    }
     // Keeps itself alive until the completion has run, as a real writer's thread would.
     completionQueue_.post([self = shared_from_this(), completion = std::move(completion)]() mutable {
         {

@@ -54,7 +54,8 @@ private:
 
 // A media writer that encodes nothing: it records what it is given, creates its file on start
 // (four bytes "FAKE"), adds the appended bytes to it when finishing, and runs its finish
-// completion on the factory's completion queue, at once or when the test releases it.
+// completion on the factory's completion queue, at once or when the test releases it. It keeps a copy
+// of the completion for its whole life, as a real writer may.
 class FakeMediaFileWriter : public MediaFileWriter, public std::enable_shared_from_this<FakeMediaFileWriter> {
 public:
     FakeMediaFileWriter(std::filesystem::path path, MediaFileType fileType, FakeWriterBehaviour behaviour,
@@ -106,6 +107,7 @@ private:
     std::vector<SampleBufferPtr> appended_;
     std::optional<MediaTime> sessionStart_;
     std::function<void()> heldCompletion_;
+    std::function<void()> retainedCompletion_;
     bool finishRequested_ = false;
     bool cancelled_ = false;
 };
