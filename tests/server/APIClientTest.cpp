@@ -1,0 +1,206 @@
+#include "server/APIDateDecoder.h"
+#include "server/APIError.h"
+#include "server/ProjectService.h"
+#include "server/RunTask.h"
+#include "server/ServerTestRig.h"
+#include "server/TestHttpServer.h"
+#include "server/TransportError.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace veltrane {
+namespace {
+
+using test::RecordedRequest;
+using test::runTask;
+using test::ServerTestRig;
+using test::TestHttpServer;
+
+constexpr const char* kProfile = R"({"id":"u-1","email":"e@x","is_active":true,"is_superuser":false})";
+
+APIError sendExpectingError(ServerTestRig& rig, const QString& path) {
+    try {
+        (void)runTask(rig.client.send(path, "GET"));
+    } catch (const APIError& error) {
+        return error;
+    }
+    throw std::runtime_error("expected an APIError");
+}
+
+TestHttpServer::Handler answer(int status, std::string body) {
+    return [=](const RecordedRequest&, httplib::Response& response) {
+        response.status = status;
+        response.body = body;
+    };
+}
+
+TEST(APIErrorTest, DescriptionsAreTheUserTexts) {
+    EXPECT_EQ(APIError::serverError(500, "boom").description(), "Server error (500): boom");
+    EXPECT_EQ(APIError::notConfigured().description(), "Server not configured");
+    EXPECT_EQ(APIError::unauthorized().description(), "Authentication required");
+    EXPECT_EQ(APIError::forbidden().description(), "Access denied");
+    EXPECT_EQ(APIError::notFound().description(), "Not found");
+    EXPECT_EQ(APIError::decodingError(DecodingError("bad")).description(), "Decoding error: bad");
+    EXPECT_EQ(APIError::networkError(TransportError(PlatformError{"d", 1, "Connection refused", nullptr}))
+                  .description(),
+              "Network error: Connection refused");
+}
+
+TEST(APIClientUrl, QueryStaysAQueryAndIdsStayOneSegment) {
+    const QUrl api("https://h.example/api/v1");
+    EXPECT_EQ(APIClient::callUrl(api, "/projects?status=active").toString(QUrl::FullyEncoded),
+              "https://h.example/api/v1/projects?status=active");
+    EXPECT_EQ(APIClient::callUrl(api, "/projects/p1/meetings").toString(QUrl::FullyEncoded),
+              "https://h.example/api/v1/projects/p1/meetings");
+    EXPECT_EQ(ProjectService::meetingsPath("a/b?c"), "/projects/a%2Fb%3Fc/meetings");
+    EXPECT_EQ(ServerConfiguration(QUrl("https://h.example/")).apiBaseUrl()->toString(),
+              "https://h.example/api/v1");
+    EXPECT_FALSE(ServerConfiguration(std::nullopt).apiBaseUrl());
+}
+
+TEST(APIClientSend, GetCarriesJsonContentTypeBearerAndKeepsTheQuery) {
+    TestHttpServer server(answer(200, "[]"));
+    ServerTestRig rig(server.baseUrl());
+    rig.storeToken("tok");
+    EXPECT_EQ(runTask(rig.client.send("/projects?status=active", "GET")), QByteArray("[]"));
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].target, "/api/v1/projects?status=active");
+    EXPECT_EQ(requests[0].header("Content-Type"), "application/json");
+    EXPECT_EQ(requests[0].header("Authorization"), "Bearer tok");
+    EXPECT_FALSE(requests[0].hasHeader("Accept"));
+}
+
+TEST(APIClientSend, PostSendsTheEncodedBody) {
+    TestHttpServer server(answer(201, "{}"));
+    ServerTestRig rig(server.baseUrl());
+    (void)runTask(rig.client.send("/things", "POST", nlohmann::json{{"a", 1}}));
+    EXPECT_EQ(server.requests().at(0).body, R"({"a":1})");
+    EXPECT_FALSE(server.requests().at(0).hasHeader("Authorization"));
+}
+
+TEST(APIClientSend, NoBaseUrlIsNotConfigured) {
+    ServerTestRig rig(std::nullopt);
+    EXPECT_EQ(sendExpectingError(rig, "/x").kind(), APIError::Kind::notConfigured);
+}
+
+TEST(APIClientSend, StatusTable) {
+    struct Case {
+        int status;
+        std::string body;
+        APIError::Kind kind;
+        std::string description;
+    };
+    const std::vector<Case> cases = {
+        {403, "", APIError::Kind::forbidden, "Access denied"},
+        {404, "", APIError::Kind::notFound, "Not found"},
+        {500, "boom", APIError::Kind::serverError, "Server error (500): boom"},
+        {418, std::string("\xff\xfe\xfd", 3), APIError::Kind::serverError,
+         "Server error (418): Unknown error"},
+        {500, std::string("\xc3\x28", 2), APIError::Kind::serverError, "Server error (500): Unknown error"},
+        {302 + 1, "", APIError::Kind::serverError, "Server error (303): "},
+    };
+    for (const Case& c : cases) {
+        TestHttpServer server(answer(c.status, c.body));
+        ServerTestRig rig(server.baseUrl());
+        const APIError error = sendExpectingError(rig, "/x");
+        EXPECT_EQ(error.kind(), c.kind) << c.status;
+        EXPECT_EQ(error.description(), c.description) << c.status;
+    }
+}
+
+TEST(APIClientSend, EmptySuccessIsEmptyBytesAndThenADecodingError) {
+    TestHttpServer server(answer(204, ""));
+    ServerTestRig rig(server.baseUrl());
+    EXPECT_TRUE(runTask(rig.client.send("/x", "GET")).isEmpty());
+    try {
+        (void)runTask(rig.client.request<ProjectResponse>("/x", "GET"));
+        FAIL() << "expected a decoding error";
+    } catch (const APIError& error) {
+        EXPECT_EQ(error.kind(), APIError::Kind::decodingError);
+        EXPECT_EQ(error.description().rfind("Decoding error: ", 0), 0u);
+    }
+}
+
+TEST(APIClient401, FailedRevalidationIsUnauthorizedAndTheCallIsSentOnce) {
+    TestHttpServer server(answer(401, ""));
+    ServerTestRig rig(server.baseUrl());
+    rig.storeToken("old");
+    EXPECT_EQ(sendExpectingError(rig, "/projects").kind(), APIError::Kind::unauthorized);
+    EXPECT_EQ(server.count("/api/v1/projects"), 1u);
+    EXPECT_EQ(server.count("/api/v1/auth/me"), 1u);
+    EXPECT_EQ(rig.auth.state(), AuthState::unknown()); // the sign-in state is not touched
+}
+
+TEST(APIClient401, NoTokenSendsNoAuthorizationAndEndsUnauthorized) {
+    TestHttpServer server(answer(401, ""));
+    ServerTestRig rig(server.baseUrl());
+    EXPECT_EQ(sendExpectingError(rig, "/projects").kind(), APIError::Kind::unauthorized);
+    EXPECT_FALSE(server.requests().at(0).hasHeader("Authorization"));
+    EXPECT_EQ(server.count("/api/v1/auth/me"), 0u); // re-validation needs a token
+}
+
+TEST(APIClient401, SuccessfulRevalidationRepeatsExactlyOnceWithTheRereadToken) {
+    TestHttpServer server([](const RecordedRequest& request, httplib::Response& response) {
+        if (request.path == "/api/v1/auth/me") {
+            response.status = 200;
+            response.body = kProfile;
+            return;
+        }
+        response.status = request.header("Authorization") == "Bearer new" ? 200 : 401;
+        response.body = "[]";
+    });
+    ServerTestRig rig(server.baseUrl());
+    rig.storeToken("old");
+    // The call's first request is built with "old" right away; the token changes while it travels.
+    auto sendTask = rig.client.send("/projects", "GET");
+    rig.storeToken("new");
+    EXPECT_EQ(runTask(std::move(sendTask)), QByteArray("[]"));
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(server.count("/api/v1/projects"), 2u);
+    EXPECT_EQ(requests[0].header("Authorization"), "Bearer old");
+    EXPECT_EQ(requests[1].path, "/api/v1/auth/me");
+    EXPECT_EQ(requests[2].header("Authorization"), "Bearer new");
+}
+
+TEST(APIClient401, SecondUnauthorizedIsNotRevalidatedAgain) {
+    TestHttpServer server([](const RecordedRequest& request, httplib::Response& response) {
+        response.status = request.path == "/api/v1/auth/me" ? 200 : 401;
+        response.body = kProfile;
+    });
+    ServerTestRig rig(server.baseUrl());
+    rig.storeToken("t");
+    EXPECT_EQ(sendExpectingError(rig, "/projects").kind(), APIError::Kind::unauthorized);
+    EXPECT_EQ(server.count("/api/v1/projects"), 2u);
+    EXPECT_EQ(server.count("/api/v1/auth/me"), 1u);
+}
+
+TEST(APIClientSend, RequestWithoutAnswerTimesOut) {
+    TestHttpServer server([](const RecordedRequest&, httplib::Response& response) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        response.status = 200;
+    });
+    ServerTestRig rig(std::optional<QUrl>(QUrl(server.baseUrl())), std::chrono::milliseconds(200));
+    const APIError error = sendExpectingError(rig, "/slow");
+    EXPECT_EQ(error.kind(), APIError::Kind::networkError);
+    EXPECT_EQ(error.description(), "Network error: The request timed out.");
+}
+
+TEST(APIDateDecoderTest, TwoFormatsAndAClearFailure) {
+    EXPECT_EQ(APIDateDecoder::decode("2024-05-01T10:00:00.123Z").toMSecsSinceEpoch() % 1000, 123);
+    EXPECT_EQ(APIDateDecoder::decode("2024-05-01T10:00:00Z").toUTC().time().hour(), 10);
+    EXPECT_EQ(APIDateDecoder::decode("2024-05-01T12:00:00+02:00").toUTC().time().hour(), 10);
+    try {
+        (void)APIDateDecoder::decode("2024-05-01");
+        FAIL() << "expected a decoding error";
+    } catch (const DecodingError& error) {
+        EXPECT_EQ(error.description(), "Unrecognized date format: 2024-05-01");
+    }
+    EXPECT_THROW((void)APIDateDecoder::decode("2024-05-01T10:00:00"), DecodingError);
+}
+
+} // namespace
+} // namespace veltrane
