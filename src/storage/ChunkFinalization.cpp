@@ -17,6 +17,9 @@ ChunkFinalization::ChunkFinalization(std::shared_ptr<MediaFileWriter> writer, st
       chunkNumber_(chunkNumber), finalName_(std::move(finalName)), outcome_(std::move(outcome)) {}
 
 void ChunkFinalization::start() {
+    if (outcome_.tracker) {
+        outcome_.tracker->begin();
+    }
     // The completion keeps this object, and through it the media writer, alive until the
     // finish has been handled; finishChunk() lets go of the writer again, which breaks the cycle.
     writer_->finishWriting([self = shared_from_this()] { self->finishChunk(); });
@@ -29,6 +32,9 @@ void ChunkFinalization::finishChunk() {
         promoteChunk();
     }
     writer_.reset();
+    if (outcome_.tracker) {
+        outcome_.tracker->end();
+    }
 }
 
 void ChunkFinalization::reportFailedFinish() {

@@ -3,6 +3,7 @@
 #include "platform/encoding/MediaFileWriter.h"
 #include "storage/ChunkFileName.h"
 #include "storage/ChunkWriterError.h"
+#include "storage/FinalizationTracker.h"
 
 #include <atomic>
 #include <cstdint>
@@ -25,6 +26,8 @@ public:
         std::function<void(const std::filesystem::path&)> onChunkFinished;
         std::function<void(const ChunkWriterError&)> onError;
         std::shared_ptr<std::atomic<std::int64_t>> finishedChunkCount;
+        // Told when this finalisation has ended (after its reports); may be null.
+        std::shared_ptr<FinalizationTracker> tracker;
     };
 
     ChunkFinalization(std::shared_ptr<MediaFileWriter> writer, std::filesystem::path directory,

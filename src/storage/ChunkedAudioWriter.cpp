@@ -171,8 +171,12 @@ void ChunkedAudioWriter::closeChunk(bool isFinal) {
 
     auto finalization = std::make_shared<ChunkFinalization>(
         std::move(writer), configuration_.directory, partialPath, chunkNumber_, std::move(finalName),
-        ChunkFinalization::Outcome{onChunkFinished, onError, finishedChunkCount_});
+        ChunkFinalization::Outcome{onChunkFinished, onError, finishedChunkCount_, finalizations_});
     finalization->start();
+}
+
+void ChunkedAudioWriter::whenFinalized(std::function<void()> callback) {
+    finalizations_->whenIdle(std::move(callback));
 }
 
 void ChunkedAudioWriter::discardEmptyChunk(MediaFileWriter& writer,

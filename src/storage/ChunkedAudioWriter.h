@@ -5,6 +5,7 @@
 #include "platform/media/MediaTime.h"
 #include "platform/media/SampleBuffer.h"
 #include "storage/ChunkWriterError.h"
+#include "storage/FinalizationTracker.h"
 
 #include <atomic>
 #include <chrono>
@@ -81,6 +82,11 @@ public:
     // Chunks moved to their own final name so far (collision names are not counted).
     [[nodiscard]] std::int64_t finishedChunkCount() const { return finishedChunkCount_->load(); }
 
+    // Runs `callback` once every chunk closed so far has been finished and reported (or its
+    // failure reported): at once on the calling thread when none is in flight, otherwise on
+    // the completion thread of the last one. Works after this object is gone too.
+    void whenFinalized(std::function<void()> callback);
+
 private:
     [[nodiscard]] std::expected<void, ChunkWriterError> openChunk(const MediaTime& pts);
     void closeChunk(bool isFinal);
@@ -102,6 +108,7 @@ private:
     bool hasReportedAppendFailure_ = false;
     bool hasClosedFinalChunk_ = false;
     // Shared with the finalisations in flight, which count on the completion threads.
+    std::shared_ptr<FinalizationTracker> finalizations_ = std::make_shared<FinalizationTracker>();
     std::shared_ptr<std::atomic<std::int64_t>> finishedChunkCount_ =
         std::make_shared<std::atomic<std::int64_t>>(0);
 };

@@ -1,0 +1,14 @@
+#include "app/cli/CliApplication.h"
+#include "app/cli/SignalWatcher.h"
+#include "platform/core/Log.h"
+
+#include <QCoreApplication>
+
+int main(int argc, char** argv) {
+    veltrane::SignalWatcher::blockTerminationSignals();
+    veltrane::enableLineBufferedStdout();
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("Veltrane"));
+    QCoreApplication::setApplicationName(QStringLiteral("VeltraneRecorder"));
+    return veltrane::runCli(app.arguments().mid(1));
+}

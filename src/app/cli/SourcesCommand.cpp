@@ -1,0 +1,48 @@
+#include "app/cli/SourcesCommand.h"
+
+#include "platform/dispatch/MainThread.h"
+#include "recording/SystemSource.h"
+
+#include <QTextStream>
+
+namespace veltrane {
+
+SourcesCommand::SourcesCommand(std::shared_ptr<CaptureService> capture, QObject* parent)
+    : QObject(parent), capture_(std::move(capture)) {}
+
+void SourcesCommand::run() {
+    const QPointer<SourcesCommand> guard(this);
+    capture_->requestShareableContent(
+        [guard](const std::expected<ShareableContentPtr, PlatformError>& result) {
+            postGuarded(guard, [result](SourcesCommand* self) { self->listed(result); });
+        });
+}
+
+void SourcesCommand::listed(const std::expected<ShareableContentPtr, PlatformError>& result) {
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    if (!result) {
+        err << "Source Error: " << QString::fromStdString(result.error().localizedDescription) << Qt::endl;
+        emit finished(1);
+        return;
+    }
+    for (const SystemSource& source : SystemSource::listFrom(*result)) {
+        out << source.id << '\t' << source.name << '\n';
+    }
+    const auto microphones = capture_->microphones();
+    if (!microphones) {
+        out.flush();
+        err << "Source Error: " << QString::fromStdString(microphones.error().localizedDescription)
+            << Qt::endl;
+        emit finished(1);
+        return;
+    }
+    for (const CaptureDevice& device : *microphones) {
+        out << "mic\t" << QString::fromStdString(device.uniqueID) << '\t'
+            << QString::fromStdString(device.localizedName) << '\n';
+    }
+    out.flush();
+    emit finished(0);
+}
+
+} // namespace veltrane

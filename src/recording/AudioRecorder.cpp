@@ -1,0 +1,442 @@
+#include "recording/AudioRecorder.h"
+
+#include "platform/core/Log.h"
+#include "platform/dispatch/MainThread.h"
+#include "storage/ChunkedAudioWriter.h"
+
+#include <cmath>
+
+namespace veltrane {
+
+namespace {
+
+constexpr int kTargetSampleRate = 48000;
+
+} // namespace
+
+QString AudioRecorder::formatRecordingTime(std::int64_t seconds) {
+    return QString::asprintf("%02lld:%02lld", static_cast<long long>(seconds / 60),
+                             static_cast<long long>(seconds % 60));
+}
+
+AudioRecorder::AudioRecorder(std::shared_ptr<CaptureService> capture,
+                             std::shared_ptr<MediaFileWriterFactory> writerFactory, QObject* parent)
+    : QObject(parent), capture_(std::move(capture)), writerFactory_(std::move(writerFactory)),
+      intake_(micBufferQueue_, microphoneGain_, samplesWritten_,
+              SystemAudioIntake::LevelSink{
+                  [guard = QPointer<AudioRecorder>(this)](double level) {
+                      postGuarded(guard, [level](AudioRecorder* self) { self->setSystemLevel(level); });
+                  },
+                  [guard = QPointer<AudioRecorder>(this)](double level) {
+                      postGuarded(guard, [level](AudioRecorder* self) { self->setMicLevel(level); });
+                  },
+                  [guard = QPointer<AudioRecorder>(this)](double level) {
+                      postGuarded(guard, [level](AudioRecorder* self) { self->setAudioLevel(level); });
+                  }}),
+      processingQueue_(std::make_unique<SerialQueue>("audio.processing.queue")) {}
+
+AudioRecorder::~AudioRecorder() {
+    // Silence every source of processing-queue tasks first, then let the queue run what is
+    // already posted (its destructor) while the fields those tasks use still exist.
+    stream_.reset();
+    micSession_.reset();
+}
+
+// MARK: - Observable setters
+
+void AudioRecorder::setIsRecording(bool value) {
+    if (isRecording_ != value) {
+        isRecording_ = value;
+        emit isRecordingChanged();
+    }
+}
+
+void AudioRecorder::setRecordingTime(const QString& value) {
+    if (recordingTime_ != value) {
+        recordingTime_ = value;
+        emit recordingTimeChanged();
+    }
+}
+
+void AudioRecorder::setAudioLevel(double value) {
+    audioLevel_ = value;
+    emit audioLevelChanged();
+}
+
+void AudioRecorder::setSystemLevel(double value) {
+    systemLevel_ = value;
+    emit systemLevelChanged();
+}
+
+void AudioRecorder::setMicLevel(double value) {
+    micLevel_ = value;
+    emit micLevelChanged();
+}
+
+void AudioRecorder::setSystemGain(float gain) {
+    if (systemGain_.exchange(gain) != gain) {
+        emit systemGainChanged();
+    }
+}
+
+void AudioRecorder::setMicrophoneGain(float gain) {
+    if (microphoneGain_.exchange(gain) != gain) {
+        emit microphoneGainChanged();
+    }
+}
+
+void AudioRecorder::setErrorMessage(const QString& value) {
+    if (errorMessage_ != value || errorMessage_.isNull() != value.isNull()) {
+        errorMessage_ = value;
+        emit errorMessageChanged();
+    }
+}
+
+void AudioRecorder::setChunksWritten(qint64 value) {
+    if (chunksWritten_ != value) {
+        chunksWritten_ = value;
+        emit chunksWrittenChanged();
+    }
+}
+
+void AudioRecorder::setLastChunkName(const QString& value) {
+    if (lastChunkName_ != value || lastChunkName_.isNull() != value.isNull()) {
+        lastChunkName_ = value;
+        emit lastChunkNameChanged();
+    }
+}
+
+void AudioRecorder::setSystemSources(std::vector<SystemSource> sources) {
+    systemSources_ = std::move(sources);
+    emit systemSourcesChanged();
+}
+
+void AudioRecorder::setSelectedSystemSource(std::optional<SystemSource> source) {
+    selectedSystemSource_ = std::move(source);
+    emit selectedSystemSourceChanged();
+}
+
+void AudioRecorder::setMicrophones(std::vector<CaptureDevice> devices) {
+    microphones_ = std::move(devices);
+    emit microphonesChanged();
+}
+
+void AudioRecorder::setSelectedMicrophone(std::optional<CaptureDevice> device) {
+    selectedMicrophone_ = std::move(device);
+    emit selectedMicrophoneChanged();
+}
+
+// MARK: - Starting
+
+void AudioRecorder::startRecording(const std::filesystem::path& directory, const QString& deviceID,
+                                   RecordingFormat format, double chunkDurationSeconds) {
+    if (!selectedSystemSource_) {
+        return;
+    }
+    const SystemSource source = *selectedSystemSource_;
+    logLine("=== Start Recording ===");
+    logLine("Output folder: " + directory.string());
+    logLine("Device ID: " + deviceID.toStdString());
+    logLine(std::string("Format: ") + (format == RecordingFormat::Wav ? "WAV" : "M4A"));
+    logLine("Chunk length: " + std::to_string(static_cast<long long>(std::trunc(chunkDurationSeconds))) +
+            "s");
+    logLine("Source: " + source.name.toStdString());
+
+    setErrorMessage(QString());
+    sessionStarted_ = false;
+    samplesWritten_ = false;
+    setChunksWritten(0);
+    setLastChunkName(QString());
+
+    createChunkWriter(directory, deviceID, format, chunkDurationSeconds);
+    logLine("✅ Chunk writer created");
+
+    if (!selectedMicrophone_) {
+        logLine("ℹ️ No microphone selected");
+    } else {
+        micConversionFailures_ = 0;
+        hasLoggedMicFormat_ = false;
+        logLine("✅ Microphone configured: " + selectedMicrophone_->localizedName);
+    }
+
+    StreamConfiguration configuration;
+    configuration.capturesAudio = true;
+    configuration.sampleRate = kTargetSampleRate;
+    configuration.channelCount = 2;
+    configuration.excludesCurrentProcessAudio = true;
+    configuration.width = 10;
+    configuration.height = 10;
+    configuration.minimumFrameInterval = MediaTime::make(1, 1);
+    configuration.queueDepth = 3;
+    logLine("📡 Stream config: " + std::to_string(configuration.sampleRate) + "Hz, " +
+            std::to_string(configuration.channelCount) + " channels");
+
+    const std::optional<ContentFilter> filter = makeContentFilter();
+    if (!filter) {
+        return;
+    }
+
+    const QPointer<AudioRecorder> guard = self_;
+    stream_ = capture_->makeStream(*filter, configuration, [guard](const PlatformError& error) {
+        postGuarded(guard, [error](AudioRecorder* self) {
+            self->setErrorMessage(QStringLiteral("Stream Stopped: ") +
+                                  QString::fromStdString(error.localizedDescription));
+            self->stopRecording();
+        });
+    });
+
+    const auto handler = [this](const SampleBufferPtr& buffer, StreamOutputType type) {
+        handleSystemAudio(buffer, type);
+    };
+    for (const StreamOutputType type : {StreamOutputType::Screen, StreamOutputType::Audio}) {
+        if (const std::optional<PlatformError> error =
+                stream_->addStreamOutput(type, *processingQueue_, handler)) {
+            setErrorMessage(QStringLiteral("Setup Error: ") +
+                            QString::fromStdString(error->localizedDescription));
+            logLine("❌ Stream setup error: " + error->fullDescription());
+            return;
+        }
+    }
+    logLine("✅ Stream outputs added (screen + audio)");
+
+    const std::uint64_t epoch = ++captureEpoch_;
+    stream_->startCapture([guard, epoch](const std::optional<PlatformError>& error) {
+        if (!error) {
+            logLine("✅ Capture started successfully");
+            postGuarded(guard, [epoch](AudioRecorder* self) {
+                if (self->captureEpoch_ == epoch) {
+                    self->captureStarted();
+                }
+            });
+            return;
+        }
+        logLine("❌ Capture failed: " + error->localizedDescription);
+        postGuarded(guard, [description = error->localizedDescription](AudioRecorder* self) {
+            self->setErrorMessage(QStringLiteral("Capture Error: ") + QString::fromStdString(description));
+        });
+    });
+}
+
+void AudioRecorder::createChunkWriter(const std::filesystem::path& directory, const QString& deviceID,
+                                      RecordingFormat format, double chunkDurationSeconds) {
+    const bool isWav = format == RecordingFormat::Wav;
+    ChunkedAudioWriter::Configuration configuration;
+    configuration.deviceID = deviceID.toStdString();
+    configuration.directory = directory;
+    configuration.chunkDuration = chunkDurationSeconds;
+    configuration.outputSettings =
+        isWav ? AudioOutputSettings::wav16Stereo48k() : AudioOutputSettings::aacStereo48k();
+    configuration.fileType = isWav ? MediaFileType::Wave : MediaFileType::AppleM4A;
+    configuration.fileExtension = isWav ? "wav" : "m4a";
+    logLine("📝 Writer settings: " + configuration.outputSettings.describe());
+
+    auto writer = std::make_shared<ChunkedAudioWriter>(configuration, writerFactory_);
+    const QPointer<AudioRecorder> guard = self_;
+    writer->onChunkFinished = [guard](const std::filesystem::path& path) {
+        postGuarded(guard, [path](AudioRecorder* self) { self->chunkFinished(path); });
+    };
+    writer->onError = [guard](const ChunkWriterError& error) {
+        postGuarded(guard, [description = error.localizedDescription()](AudioRecorder* self) {
+            self->setErrorMessage(QStringLiteral("Chunk error: ") + QString::fromStdString(description));
+        });
+    };
+    chunkWriter_ = writer;
+    // The processing side gets its own reference through the queue, so buffers still queued
+    // from an earlier recording never reach the new writer's predecessor or vice versa.
+    processingQueue_->post([this, writer] {
+        processingWriter_ = writer;
+        rotationFailed_ = false;
+    });
+}
+
+std::optional<ContentFilter> AudioRecorder::makeContentFilter() {
+    const SystemSource& source = *selectedSystemSource_;
+    ContentFilter filter;
+    if (!source.display) {
+        if (!source.app || !source.scContent || source.scContent->displays.empty()) {
+            setErrorMessage(QStringLiteral("Invalid source configuration"));
+            logLine("❌ Could not create content filter");
+            return std::nullopt;
+        }
+        filter.mode = ContentFilter::Mode::DisplayIncludingApplications;
+        filter.display = source.scContent->displays.front();
+        filter.applications = {*source.app};
+        logLine("✅ App filter created for: " + source.app->applicationName);
+        return filter;
+    }
+    filter.mode = ContentFilter::Mode::DisplayExcludingApplications;
+    filter.display = *source.display;
+    const std::string ownIdentifier = capture_->ownBundleIdentifier();
+    if (source.scContent && !ownIdentifier.empty()) {
+        for (const RunningApplication& app : source.scContent->applications) {
+            if (app.bundleIdentifier == ownIdentifier) {
+                filter.applications.push_back(app);
+            }
+        }
+    }
+    logLine("✅ Display filter created (excluding " + std::to_string(filter.applications.size()) + " apps)");
+    return filter;
+}
+
+void AudioRecorder::captureStarted() {
+    startTime_ = std::chrono::steady_clock::now();
+    setIsRecording(true);
+    if (!timer_) {
+        timer_ = new QTimer(this);
+        timer_->setTimerType(Qt::PreciseTimer);
+        timer_->setInterval(1000);
+        connect(timer_, &QTimer::timeout, this, &AudioRecorder::updateRecordingTime);
+    }
+    timer_->start();
+}
+
+void AudioRecorder::updateRecordingTime() {
+    if (!startTime_) {
+        return;
+    }
+    const auto elapsed = std::chrono::steady_clock::now() - *startTime_;
+    setRecordingTime(formatRecordingTime(std::chrono::duration_cast<std::chrono::seconds>(elapsed).count()));
+}
+
+// MARK: - Per-buffer hand-off (processing queue)
+
+void AudioRecorder::handleSystemAudio(const SampleBufferPtr& buffer, StreamOutputType type) {
+    if (type != StreamOutputType::Audio || !processingWriter_ || !buffer) {
+        return;
+    }
+    ChunkedAudioWriter& writer = *processingWriter_;
+    if (rotationFailed_) {
+        return; // the recording is being stopped; one failure report is enough
+    }
+    if (const auto rotated = writer.rotateIfNeeded(buffer->presentationTime()); !rotated) {
+        rotationFailed_ = true;
+        logLine("❌ Chunk rotation failed: " + rotated.error().fullDescription());
+        postGuarded(self_, [description = rotated.error().localizedDescription()](AudioRecorder* self) {
+            self->setErrorMessage(QStringLiteral("Recording failed: ") + QString::fromStdString(description));
+            self->stopRecording();
+        });
+        return;
+    }
+    if (!sessionStarted_.exchange(true)) {
+        logLine("✅ Session started");
+    }
+    const bool mixMicrophone = micBufferQueue_.size() != 0;
+    const std::shared_ptr<MediaWriterInput> input = writer.input();
+    if (!input || !input->isReadyForMoreMediaData()) {
+        return;
+    }
+    const SampleBufferPtr output = intake_.processSystemAudio(*buffer, mixMicrophone, systemGain_.load());
+    if (!output) {
+        return;
+    }
+    if (writer.append(output)) {
+        if (!samplesWritten_.load()) {
+            logLine(std::string("✅ Recording started (") +
+                    (mixMicrophone ? "with microphone mixing" : "system audio only") + ")");
+            samplesWritten_ = true;
+        }
+        intake_.meterOutput(*output);
+    }
+}
+
+// MARK: - Chunk hand-off (main thread)
+
+void AudioRecorder::chunkFinished(const std::filesystem::path& path) {
+    setChunksWritten(chunksWritten_ + 1);
+    setLastChunkName(QString::fromStdString(path.filename().string()));
+    if (onChunkReady) {
+        onChunkReady(path);
+    }
+}
+
+// MARK: - Stopping
+
+void AudioRecorder::stopRecording() {
+    logLine("=== Stop Recording Called ===");
+    logLine(std::string("Samples written: ") + (samplesWritten_.load() ? "true" : "false"));
+    logLine(std::string("Session started: ") + (sessionStarted_.load() ? "true" : "false"));
+
+    if (timer_) {
+        timer_->stop();
+    }
+    startTime_.reset();
+    ++captureEpoch_;
+
+    postGuarded(self_, [](AudioRecorder* self) {
+        self->setIsRecording(false);
+        self->setAudioLevel(0);
+        self->setRecordingTime(QStringLiteral("00:00"));
+    });
+
+    const std::shared_ptr<ChunkedAudioWriter> writer = chunkWriter_;
+    const bool hadSamples = samplesWritten_.load();
+
+    if (stream_) {
+        stream_->stopCapture([](const std::optional<PlatformError>& error) {
+            if (error) {
+                logLine("Stop capture error: " + error->fullDescription());
+            } else {
+                logLine("Stream stopped successfully");
+            }
+        });
+    }
+
+    ++windingDown_;
+    processingQueue_->post([this, writer, hadSamples] {
+        runStopCleanup(writer);
+        postGuarded(self_, [writer, hadSamples](AudioRecorder* self) {
+            if (self->chunkWriter_ == writer) {
+                self->chunkWriter_.reset();
+            }
+            self->stream_.reset();
+            self->micSession_.reset();
+            if (!hadSamples) {
+                self->setErrorMessage(QStringLiteral("No audio data was captured"));
+            }
+            if (!writer) {
+                self->finishWindingDown();
+                return;
+            }
+            // The final chunk is finalised in the background; the wind-down ends once the
+            // writer has reported every chunk it closed.
+            const QPointer<AudioRecorder> guard = self->self_;
+            writer->whenFinalized(
+                [guard] { postGuarded(guard, [](AudioRecorder* r) { r->finishWindingDown(); }); });
+        });
+    });
+}
+
+void AudioRecorder::runStopCleanup(const std::shared_ptr<ChunkedAudioWriter>& writer) {
+    micBufferQueue_.clear();
+    samplesWritten_ = false;
+    sessionStarted_ = false;
+    if (writer) {
+        writer->closeCurrentChunk(ChunkClose::Final);
+    }
+    if (processingWriter_ == writer) {
+        processingWriter_.reset();
+    }
+}
+
+void AudioRecorder::finishWindingDown() {
+    if (windingDown_ > 0) {
+        --windingDown_;
+    }
+    if (windingDown_ == 0) {
+        std::vector<std::function<void()>> callbacks;
+        callbacks.swap(stoppedCallbacks_);
+        for (const auto& callback : callbacks) {
+            callback();
+        }
+    }
+}
+
+void AudioRecorder::whenStopped(std::function<void()> callback) {
+    if (windingDown_ == 0) {
+        postGuarded(self_, [callback = std::move(callback)](AudioRecorder*) { callback(); });
+        return;
+    }
+    stoppedCallbacks_.push_back(std::move(callback));
+}
+
+} // namespace veltrane

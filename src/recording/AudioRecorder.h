@@ -1,0 +1,191 @@
+#pragma once
+
+#include "platform/capture/CaptureService.h"
+#include "platform/dispatch/SerialQueue.h"
+#include "platform/encoding/MediaFileWriter.h"
+#include "recording/MicrophoneSampleQueue.h"
+#include "recording/SystemAudioIntake.h"
+#include "recording/SystemSource.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace veltrane {
+
+class ChunkedAudioWriter;
+
+enum class RecordingFormat { Wav, M4a };
+
+// The controller of one recording session: opens a system-audio capture on the picked source,
+// feeds every buffer through the intake into a chunk writer, and reports each finished chunk
+// through onChunkReady. Observable properties are written on the main thread only; all
+// capture callbacks and writer calls run on `processingQueue`.
+class AudioRecorder : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(bool isRecording READ isRecording NOTIFY isRecordingChanged)
+    Q_PROPERTY(QString recordingTime READ recordingTime NOTIFY recordingTimeChanged)
+    Q_PROPERTY(double audioLevel READ audioLevel NOTIFY audioLevelChanged)
+    Q_PROPERTY(double systemLevel READ systemLevel NOTIFY systemLevelChanged)
+    Q_PROPERTY(double micLevel READ micLevel NOTIFY micLevelChanged)
+    Q_PROPERTY(float systemGain READ systemGain WRITE setSystemGain NOTIFY systemGainChanged)
+    Q_PROPERTY(float microphoneGain READ microphoneGain WRITE setMicrophoneGain NOTIFY microphoneGainChanged)
+    Q_PROPERTY(bool permissionError READ permissionError NOTIFY permissionErrorChanged)
+    Q_PROPERTY(QString errorMessage READ errorMessage NOTIFY errorMessageChanged)
+    Q_PROPERTY(qint64 chunksWritten READ chunksWritten NOTIFY chunksWrittenChanged)
+    Q_PROPERTY(QString lastChunkName READ lastChunkName NOTIFY lastChunkNameChanged)
+
+public:
+    AudioRecorder(std::shared_ptr<CaptureService> capture,
+                  std::shared_ptr<MediaFileWriterFactory> writerFactory, QObject* parent = nullptr);
+    ~AudioRecorder() override;
+
+    // Observable state (main thread).
+    [[nodiscard]] bool isRecording() const { return isRecording_; }
+    [[nodiscard]] const QString& recordingTime() const { return recordingTime_; }
+    [[nodiscard]] double audioLevel() const { return audioLevel_; }
+    [[nodiscard]] double systemLevel() const { return systemLevel_; }
+    [[nodiscard]] double micLevel() const { return micLevel_; }
+    [[nodiscard]] float systemGain() const { return systemGain_.load(); }
+    [[nodiscard]] float microphoneGain() const { return microphoneGain_.load(); }
+    [[nodiscard]] bool permissionError() const { return permissionError_; }
+    // Null when there is no error to show.
+    [[nodiscard]] const QString& errorMessage() const { return errorMessage_; }
+    [[nodiscard]] const std::vector<SystemSource>& systemSources() const { return systemSources_; }
+    [[nodiscard]] const std::optional<SystemSource>& selectedSystemSource() const {
+        return selectedSystemSource_;
+    }
+    [[nodiscard]] const std::vector<CaptureDevice>& microphones() const { return microphones_; }
+    [[nodiscard]] const std::optional<CaptureDevice>& selectedMicrophone() const {
+        return selectedMicrophone_;
+    }
+    [[nodiscard]] qint64 chunksWritten() const { return chunksWritten_; }
+    // Null until a chunk of the current recording has been finished.
+    [[nodiscard]] const QString& lastChunkName() const { return lastChunkName_; }
+
+    void setSystemGain(float gain);
+    void setMicrophoneGain(float gain);
+    void setSystemSources(std::vector<SystemSource> sources);
+    void setSelectedSystemSource(std::optional<SystemSource> source);
+    void setMicrophones(std::vector<CaptureDevice> devices);
+    void setSelectedMicrophone(std::optional<CaptureDevice> device);
+
+    // Called on the main thread once per finished chunk with the chunk file's final path.
+    std::function<void(const std::filesystem::path&)> onChunkReady;
+
+    // Starts a recording into `directory`; returns at once, capture start completes later.
+    // Does nothing when no source is picked.
+    void startRecording(const std::filesystem::path& directory, const QString& deviceID,
+                        RecordingFormat format, double chunkDurationSeconds);
+    void stopRecording();
+
+    // Runs `callback` on the main thread once everything the last stop started has ended:
+    // the final clean-up has run and every chunk of the recording has been finalised and
+    // reported. Runs soon when no recording is winding down.
+    void whenStopped(std::function<void()> callback);
+
+    // Elapsed time as shown while recording: "%02d:%02d" of minutes (not wrapped) and seconds.
+    [[nodiscard]] static QString formatRecordingTime(std::int64_t seconds);
+
+    // The serial queue all capture callbacks and writer calls run on.
+    [[nodiscard]] SerialQueue& processingQueue() { return *processingQueue_; }
+
+signals:
+    void isRecordingChanged();
+    void recordingTimeChanged();
+    void audioLevelChanged();
+    void systemLevelChanged();
+    void micLevelChanged();
+    void systemGainChanged();
+    void microphoneGainChanged();
+    void permissionErrorChanged();
+    void errorMessageChanged();
+    void systemSourcesChanged();
+    void selectedSystemSourceChanged();
+    void microphonesChanged();
+    void selectedMicrophoneChanged();
+    void chunksWrittenChanged();
+    void lastChunkNameChanged();
+
+private:
+    // Processing-queue side.
+    void handleSystemAudio(const SampleBufferPtr& buffer, StreamOutputType type);
+    void runStopCleanup(const std::shared_ptr<ChunkedAudioWriter>& writer);
+
+    // Main-thread side.
+    void createChunkWriter(const std::filesystem::path& directory, const QString& deviceID,
+                           RecordingFormat format, double chunkDurationSeconds);
+    [[nodiscard]] std::optional<ContentFilter> makeContentFilter();
+    void captureStarted();
+    void updateRecordingTime();
+    void setIsRecording(bool value);
+    void setRecordingTime(const QString& value);
+    void setAudioLevel(double value);
+    void setSystemLevel(double value);
+    void setMicLevel(double value);
+    void setErrorMessage(const QString& value);
+    void setChunksWritten(qint64 value);
+    void setLastChunkName(const QString& value);
+    void chunkFinished(const std::filesystem::path& path);
+    void finishWindingDown();
+
+    std::shared_ptr<CaptureService> capture_;
+    std::shared_ptr<MediaFileWriterFactory> writerFactory_;
+    QPointer<AudioRecorder> self_{this};
+
+    // Observable properties (main thread).
+    bool isRecording_ = false;
+    QString recordingTime_ = QStringLiteral("00:00");
+    double audioLevel_ = 0;
+    double systemLevel_ = 0;
+    double micLevel_ = 0;
+    std::atomic<float> systemGain_{1.0f};
+    std::atomic<float> microphoneGain_{1.0f};
+    bool permissionError_ = false;
+    QString errorMessage_;
+    std::vector<SystemSource> systemSources_;
+    std::optional<SystemSource> selectedSystemSource_;
+    std::vector<CaptureDevice> microphones_;
+    std::optional<CaptureDevice> selectedMicrophone_;
+    qint64 chunksWritten_ = 0;
+    QString lastChunkName_;
+
+    // Main-thread fields.
+    std::unique_ptr<SystemAudioStream> stream_;
+    std::unique_ptr<MicrophoneCapture> micSession_;
+    std::shared_ptr<ChunkedAudioWriter> chunkWriter_;
+    std::optional<std::chrono::steady_clock::time_point> startTime_;
+    QTimer* timer_ = nullptr;
+    int windingDown_ = 0; // stops whose clean-up or chunk finalisation is still running
+    // Counts starts and stops so a capture completion that arrives after a stop (or a later
+    // start) does not flip the recording state.
+    std::uint64_t captureEpoch_ = 0;
+    std::vector<std::function<void()>> stoppedCallbacks_;
+
+    // Flags shared with the processing queue.
+    std::atomic<bool> sessionStarted_{false};
+    std::atomic<bool> samplesWritten_{false};
+    std::atomic<bool> hasLoggedMicFormat_{false};
+    std::atomic<qint64> micConversionFailures_{0};
+
+    // Processing-queue fields.
+    MicrophoneSampleQueue micBufferQueue_;
+    std::shared_ptr<ChunkedAudioWriter> processingWriter_;
+    bool rotationFailed_ = false;
+    SystemAudioIntake intake_;
+
+    // Declared last: destroyed first, so every task still queued runs while the fields
+    // above exist.
+    std::unique_ptr<SerialQueue> processingQueue_;
+};
+
+} // namespace veltrane

@@ -1,0 +1,11 @@
+add_library(veltrane_recording STATIC
+    AudioRecorder.cpp
+    MicrophoneSampleQueue.cpp
+    SystemAudioIntake.cpp
+    SystemSource.cpp)
+target_link_libraries(veltrane_recording PUBLIC
+    veltrane_storage veltrane_capture_api veltrane_encoding_api veltrane_dispatch veltrane_media veltrane_core
+    Qt6::Core)
+if(TARGET veltrane_normalizer)
+    target_link_libraries(veltrane_recording PUBLIC veltrane_normalizer)
+endif()

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "platform/capture/ShareableContent.h"
+
+#include <QMetaType>
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace veltrane {
+
+// One selectable system-audio source: a whole output device ("display") or one running
+// program ("app"), with the listing snapshot it came from.
+struct SystemSource {
+    std::int64_t id = 0;
+    QString name;
+    std::optional<OutputDevice> display;
+    std::optional<RunningApplication> app;
+    ShareableContentPtr scContent;
+
+    [[nodiscard]] static SystemSource fromDisplay(const OutputDevice& display,
+                                                  const ShareableContentPtr& content);
+    [[nodiscard]] static SystemSource fromApplication(const RunningApplication& app,
+                                                      const ShareableContentPtr& content);
+
+    // Sources of one snapshot: every display in the order delivered, then every application.
+    [[nodiscard]] static std::vector<SystemSource> listFrom(const ShareableContentPtr& content);
+
+    // Equal when all fields are; snapshots compare by identity, so a source from an earlier
+    // listing never equals the same device or program in a later one.
+    friend bool operator==(const SystemSource& lhs, const SystemSource& rhs) {
+        return lhs.id == rhs.id && lhs.name == rhs.name && lhs.display == rhs.display && lhs.app == rhs.app &&
+               lhs.scContent == rhs.scContent;
+    }
+};
+
+} // namespace veltrane
+
+Q_DECLARE_METATYPE(veltrane::SystemSource)

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "platform/capture/CaptureService.h"
+#include "platform/dispatch/SerialQueue.h"
+
+#include <atomic>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+namespace veltrane::test {
+
+// A system-audio stream the test drives by hand: it delivers buffers on the recorder's queue
+// when told to, and completes start/stop with scripted errors on a thread of its own.
+class FakeSystemAudioStream : public SystemAudioStream {
+public:
+    explicit FakeSystemAudioStream(std::function<void(const PlatformError&)> didStop)
+        : didStop_(std::move(didStop)) {}
+
+    std::optional<PlatformError> addStreamOutput(StreamOutputType type, SerialQueue& queue,
+                                                 OutputHandler handler) override;
+    void startCapture(Completion completion) override;
+    void stopCapture(Completion completion) override;
+
+    // Posts one interleaved float stereo buffer of `frames` frames at `ptsFrames` (timescale 48000).
+    void deliver(std::int64_t ptsFrames, int frames, float value);
+    void stopWithError(const PlatformError& error) { didStop_(error); }
+
+    std::optional<PlatformError> addOutputError;
+    std::optional<PlatformError> startError;
+    std::atomic<int> stopCalls{0};
+    ContentFilter filter;
+
+private:
+    std::function<void(const PlatformError&)> didStop_;
+    SerialQueue* queue_ = nullptr;
+    OutputHandler audioHandler_;
+};
+
+class FakeCaptureService : public CaptureService {
+public:
+    void requestShareableContent(ContentCompletion completion) override;
+    std::expected<std::vector<CaptureDevice>, PlatformError> microphones() override { return microphoneList; }
+    std::string ownBundleIdentifier() const override { return ownIdentifier; }
+    std::unique_ptr<SystemAudioStream> makeStream(const ContentFilter& filter,
+                                                  const StreamConfiguration& configuration,
+                                                  std::function<void(const PlatformError&)> didStop) override;
+    std::expected<std::unique_ptr<MicrophoneCapture>, PlatformError>
+    makeMicrophoneCapture(const CaptureDevice& device) override;
+
+    // Set before a start: what the next stream will answer.
+    std::optional<PlatformError> nextAddOutputError;
+    std::optional<PlatformError> nextStartError;
+
+    std::expected<ShareableContentPtr, PlatformError> content = std::make_shared<const ShareableContent>();
+    std::vector<CaptureDevice> microphoneList;
+    std::string ownIdentifier = "veltrane-recorder";
+
+    // The stream made by the last makeStream (owned by the recorder).
+    FakeSystemAudioStream* lastStream = nullptr;
+    StreamConfiguration lastConfiguration;
+};
+
+} // namespace veltrane::test

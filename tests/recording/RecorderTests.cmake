@@ -1,0 +1,7 @@
+veltrane_add_test(recording_tests
+    SOURCES
+        SystemAudioIntakeTest.cpp
+        AudioRecorderTest.cpp
+        FakeCaptureService.cpp
+    LIBS veltrane_recording veltrane_fake_media_writer)
+target_include_directories(recording_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/..)

@@ -1,0 +1,191 @@
+#include "recording/SystemAudioIntake.h"
+
+#include "support/StdoutCapture.h"
+
+#include <cmath>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <numbers>
+
+namespace veltrane {
+namespace {
+
+// An intake with recorded level reports and its own microphone queue.
+class IntakeFixture : public ::testing::Test {
+protected:
+    MicrophoneSampleQueue micQueue;
+    std::atomic<float> microphoneGain{1.0f};
+    std::atomic<bool> samplesWritten{false};
+    std::vector<double> systemLevels, micLevels, audioLevels;
+    SystemAudioIntake intake{micQueue, microphoneGain, samplesWritten,
+                             SystemAudioIntake::LevelSink{[this](double v) { systemLevels.push_back(v); },
+                                                          [this](double v) { micLevels.push_back(v); },
+                                                          [this](double v) { audioLevels.push_back(v); }}};
+
+    static SampleBuffer makeBuffer(const void* bytes, std::size_t length, std::uint32_t flags,
+                                   std::uint32_t channels, MediaTime pts = MediaTime::make(4800, 48000)) {
+        std::vector<std::byte> data(length);
+        std::memcpy(data.data(), bytes, length);
+        StreamDescription format;
+        format.sampleRate = 48000;
+        format.formatID = kAudioFormatLinearPCM;
+        format.formatFlags = flags;
+        format.channelsPerFrame = channels;
+        return SampleBuffer(format, std::move(data), 0, pts);
+    }
+
+    static SampleBuffer stereoFloat(const std::vector<float>& samples) {
+        return makeBuffer(samples.data(), samples.size() * 4,
+                          kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked, 2);
+    }
+
+    static std::vector<float> floatsOf(const SampleBuffer& buffer) {
+        std::vector<float> out(buffer.data().size() / 4);
+        std::memcpy(out.data(), buffer.data().data(), out.size() * 4);
+        return out;
+    }
+
+    void queueMic(std::size_t count, float value) {
+        const std::vector<float> samples(count, value);
+        micQueue.append(samples, 1'000'000);
+    }
+};
+
+TEST_F(IntakeFixture, Int16InterleavedBecomesScaledFloatsWithTheSamePresentationTime) {
+    std::vector<std::int16_t> values(1024);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        values[i] = static_cast<std::int16_t>(static_cast<int>(i * 64) - 32768);
+    }
+    const MediaTime pts{123456, 48000, MediaTime::Valid | MediaTime::HasBeenRounded, 7};
+    const SampleBuffer input = makeBuffer(values.data(), 2048, kAudioFormatFlagIsSignedInteger, 2, pts);
+    const SampleBufferPtr output = intake.processSystemAudio(input, false, 1.0f);
+    ASSERT_TRUE(output);
+    EXPECT_EQ(output->numSamples(), 512);
+    EXPECT_EQ(output->presentationTime(), pts);
+    ASSERT_TRUE(output->format());
+    EXPECT_EQ(*output->format(), StreamDescription::interleavedFloat(48000.0, 2));
+    EXPECT_EQ(output->format()->formatFlags, 9u);
+    const std::vector<float> samples = floatsOf(*output);
+    ASSERT_EQ(samples.size(), 1024u);
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        EXPECT_EQ(samples[i], static_cast<float>(values[i]) / 32768.0f) << i;
+    }
+    EXPECT_EQ(samples[0], -1.0f);
+}
+
+TEST_F(IntakeFixture, PlanarInputIsInterleavedFrameByFrame) {
+    std::vector<float> planes(1024);
+    for (std::size_t f = 0; f < 512; ++f) {
+        planes[f] = static_cast<float>(f) / 1024.0f;        // left plane
+        planes[512 + f] = -static_cast<float>(f) / 1024.0f; // right plane
+    }
+    const SampleBuffer input =
+        makeBuffer(planes.data(), 4096, kAudioFormatFlagIsFloat | kAudioFormatFlagIsNonInterleaved, 2);
+    const std::vector<float> samples = floatsOf(*intake.processSystemAudio(input, false, 1.0f));
+    ASSERT_EQ(samples.size(), 1024u);
+    for (std::size_t f = 0; f < 512; ++f) {
+        EXPECT_EQ(samples[2 * f], planes[f]);
+        EXPECT_EQ(samples[2 * f + 1], planes[512 + f]);
+    }
+
+    std::vector<std::int16_t> intPlanes = {1, 2, 3, 10, 20, 30, 99}; // 3 frames per plane, one left over
+    const SampleBuffer intInput =
+        makeBuffer(intPlanes.data(), intPlanes.size() * 2, kAudioFormatFlagIsNonInterleaved, 2);
+    const std::vector<float> ints = floatsOf(*intake.processSystemAudio(intInput, false, 1.0f));
+    const std::vector<float> expected = {1 / 32768.f,  10 / 32768.f, 2 / 32768.f,
+                                         20 / 32768.f, 3 / 32768.f,  30 / 32768.f};
+    EXPECT_EQ(ints, expected);
+}
+
+TEST_F(IntakeFixture, GainNearUnityIsSkippedOtherwiseApplied) {
+    const std::vector<float> samples = {0.3f, -0.7f, 0.123456f, 0.5f};
+    EXPECT_EQ(floatsOf(*intake.processSystemAudio(stereoFloat(samples), false, 1.005f)), samples);
+    const std::vector<float> halved = floatsOf(*intake.processSystemAudio(stereoFloat(samples), false, 0.5f));
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        EXPECT_FLOAT_EQ(halved[i], samples[i] * 0.5f);
+    }
+    EXPECT_EQ(floatsOf(*intake.processSystemAudio(stereoFloat(samples), false, 0.0f)),
+              std::vector<float>(4, 0.0f));
+}
+
+TEST_F(IntakeFixture, MicrophoneSamplesAreAddedToBothChannelsOfTheFirstFrames) {
+    queueMic(300, 0.25f);
+    const std::vector<float> system(2048, 0.1f);
+    const std::vector<float> out = floatsOf(*intake.processSystemAudio(stereoFloat(system), true, 1.0f));
+    for (std::size_t f = 0; f < 1024; ++f) {
+        const float expected = f < 300 ? 0.35f : 0.1f;
+        ASSERT_FLOAT_EQ(out[2 * f], expected) << f;
+        ASSERT_FLOAT_EQ(out[2 * f + 1], expected) << f;
+    }
+    EXPECT_EQ(micQueue.size(), 0u);
+    ASSERT_EQ(micLevels.size(), 1u);
+    EXPECT_GT(micLevels[0], 0.0);
+}
+
+TEST_F(IntakeFixture, SurplusMicrophoneSamplesStayQueuedAndGainApplies) {
+    queueMic(2000, 0.5f);
+    microphoneGain = 0.5f;
+    const std::vector<float> out =
+        floatsOf(*intake.processSystemAudio(stereoFloat(std::vector<float>(2048, 0.0f)), true, 1.0f));
+    EXPECT_EQ(micQueue.size(), 976u);
+    EXPECT_FLOAT_EQ(out[0], 0.25f);
+    EXPECT_FLOAT_EQ(out[2047], 0.25f);
+}
+
+TEST_F(IntakeFixture, MixedOutputIsClippedToFullScale) {
+    queueMic(2, 0.5f);
+    queueMic(2, -0.5f);
+    const std::vector<float> out = floatsOf(*intake.processSystemAudio(
+        stereoFloat({0.8f, 0.8f, 0.8f, 0.8f, -0.8f, -0.8f, -0.8f, -0.8f}), true, 1.0f));
+    EXPECT_EQ(out, (std::vector<float>{1.0f, 1.0f, 1.0f, 1.0f, -1.0f, -1.0f, -1.0f, -1.0f}));
+}
+
+TEST_F(IntakeFixture, NoMixingReportsASilentMicrophone) {
+    (void)intake.processSystemAudio(stereoFloat({0.5f, 0.5f}), false, 1.0f);
+    EXPECT_EQ(micLevels, std::vector<double>{0.0});
+    ASSERT_EQ(systemLevels.size(), 1u);
+}
+
+TEST_F(IntakeFixture, LevelsAreLinearInDecibelsFromMinus60ToFullScale) {
+    EXPECT_EQ(SystemAudioIntake::computeLevel(std::vector<float>(4096, 0.0f)), 0.0);
+    EXPECT_EQ(SystemAudioIntake::computeLevel(std::vector<float>(4096, 1.0f)), 1.0);
+    EXPECT_EQ(SystemAudioIntake::computeLevel({}), 0.0);
+    std::vector<float> sine(48000);
+    for (std::size_t i = 0; i < sine.size(); ++i) {
+        sine[i] = 0.5f * static_cast<float>(
+                             std::sin(2 * std::numbers::pi * 440.0 * static_cast<double>(i) / 48000.0));
+    }
+    EXPECT_NEAR(SystemAudioIntake::computeLevel(sine), 0.85, 0.01);
+    // -40 dBFS constant reads a third of the scale.
+    EXPECT_NEAR(SystemAudioIntake::computeLevel(std::vector<float>(10, 0.01f)), 1.0 / 3.0, 1e-5);
+
+    const SampleBuffer output = stereoFloat(std::vector<float>(960, 1.0f));
+    intake.meterOutput(output);
+    EXPECT_EQ(audioLevels, std::vector<double>{1.0});
+}
+
+TEST_F(IntakeFixture, FormatAndMixingLinesOnlyUntilTheFirstAcceptedBuffer) {
+    queueMic(10, 0.1f);
+    {
+        test::StdoutCapture capture;
+        (void)intake.processSystemAudio(stereoFloat(std::vector<float>(960, 0.1f)), true, 1.0f);
+        EXPECT_TRUE(capture.contains("📊 System audio: Float32, 2 channels, interleaved, 960 samples\n"));
+        EXPECT_TRUE(capture.contains("🔍 Mixing: system=480 frames, mic=10 samples, queue remaining=0\n"));
+    }
+    samplesWritten = true;
+    queueMic(10, 0.1f);
+    test::StdoutCapture capture;
+    (void)intake.processSystemAudio(stereoFloat(std::vector<float>(960, 0.1f)), true, 1.0f);
+    EXPECT_EQ(capture.text(), "");
+}
+
+TEST_F(IntakeFixture, UnreadableInputGivesNoOutput) {
+    const float one = 1.0f;
+    EXPECT_FALSE(intake.processSystemAudio(makeBuffer(&one, 4, kAudioFormatFlagIsFloat, 0), false, 1.0f));
+    EXPECT_FALSE(intake.processSystemAudio(makeBuffer(&one, 0, kAudioFormatFlagIsFloat, 2), false, 1.0f));
+    EXPECT_FALSE(intake.processSystemAudio(
+        SampleBuffer(std::nullopt, std::vector<std::byte>(8), 1, MediaTime::make(0, 1)), false, 1.0f));
+}
+
+} // namespace
+} // namespace veltrane
