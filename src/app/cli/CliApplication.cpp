@@ -5,6 +5,7 @@
 #include "app/cli/SourcesCommand.h"
 #include "platform/capture/pulse/PulseCaptureService.h"
 #include "platform/encoding/ffmpeg/FfmpegMediaFileWriterFactory.h"
+#include "server/cli/ServerCommands.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -15,11 +16,15 @@ namespace veltrane {
 namespace {
 
 QString usage() {
-    return QStringLiteral(
-        "usage: veltrane-cli <command> [options]\n"
-        "commands:\n"
-        "  sources                 list the capturable sources and microphones\n"
-        "  record --dir DIR --device-id ID [...]   record chunk files (see record --help)\n");
+    return QStringLiteral("usage: veltrane-cli <command> [options]\n"
+                          "commands:\n"
+                          "  sources                 list the capturable sources and microphones\n"
+                          "  record --dir DIR --device-id ID [...]   record chunk files (see record --help)\n"
+                          "  login --email E         sign in (password from standard input)\n"
+                          "  whoami                  show the signed-in user\n"
+                          "  projects                list the active projects\n"
+                          "  meetings PROJECT        list a project's meetings\n"
+                          "  create-meeting PROJECT --name N --date yyyy-MM-dd [--end-date yyyy-MM-dd]\n");
 }
 
 int usageError(const QString& message) {
@@ -38,6 +43,9 @@ int runCli(const QStringList& arguments) {
     }
     const QString command = arguments.first();
     const QStringList rest = arguments.mid(1);
+    if (isServerCommand(command)) {
+        return runServerCommand(arguments);
+    }
     auto capture = std::make_shared<PulseCaptureService>();
 
     if (command == QStringLiteral("sources")) {

@@ -1,12 +1,14 @@
 #include "app/cli/CliApplication.h"
 #include "app/cli/SignalWatcher.h"
 #include "platform/core/Log.h"
+#include "platform/encoding/ffmpeg/FfmpegLogging.h"
 
 #include <QCoreApplication>
 
 int main(int argc, char** argv) {
     veltrane::SignalWatcher::blockTerminationSignals();
     veltrane::enableLineBufferedStdout();
+    veltrane::limitFfmpegLoggingToWarnings();
     QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Veltrane"));
     QCoreApplication::setApplicationName(QStringLiteral("VeltraneRecorder"));

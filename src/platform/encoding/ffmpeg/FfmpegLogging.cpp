@@ -1,0 +1,13 @@
+#include "platform/encoding/ffmpeg/FfmpegLogging.h"
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+namespace veltrane {
+
+void limitFfmpegLoggingToWarnings() {
+    av_log_set_level(AV_LOG_WARNING);
+}
+
+} // namespace veltrane
