@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Runs the benchmarks against a built tree: bench/bench_encode encodes one hour of synthetic
-# audio with the FFmpeg media file writer and with the ffmpeg command line, and prints the
-# ratios. Extra arguments go to bench_encode (e.g. --seconds 600 --format m4a).
+# Runs the benchmarks against a built tree. Each prints its own figures and ratios.
+#   bench/bench_encode   one hour of synthetic audio through the recorder's intake and chunk
+#                        writer, against the ffmpeg command line encoding the same PCM
+#   bench/upload/...     upload throughput, memory and soak against the local stand-in server
+# Extra arguments go to bench_encode (e.g. --seconds 600 --format m4a).
 set -euo pipefail
 build_dir=${1:-build}
 shift || true
@@ -15,3 +17,6 @@ if ! command -v ffmpeg >/dev/null; then
     exit 1
 fi
 "$bench" "$@"
+if [[ -x scripts/bench-upload.sh ]] || [[ -f scripts/bench-upload.sh ]]; then
+    bash scripts/bench-upload.sh "$build_dir"
+fi
