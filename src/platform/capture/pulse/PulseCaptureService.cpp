@@ -8,6 +8,7 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <algorithm>
 #include <charconv>
 #include <filesystem>
 #include <system_error>
@@ -22,7 +23,16 @@ struct Query {
     PulseConnection* connection = nullptr;
     ShareableContent content;
     std::vector<CaptureDevice> devices;
+    std::string defaultSinkName;
 };
+
+void onServerInfo(pa_context*, const pa_server_info* info, void* userdata) {
+    auto* query = static_cast<Query*>(userdata);
+    if (info && info->default_sink_name) {
+        query->defaultSinkName = info->default_sink_name;
+    }
+    query->connection->signal();
+}
 
 std::string propertyOrEmpty(const pa_proplist* properties, const char* key) {
     const char* value = properties ? pa_proplist_gets(properties, key) : nullptr;
@@ -105,7 +115,8 @@ PulseCaptureService::listContent(std::chrono::milliseconds timeout) {
     {
         PulseConnection::Lock lock(**connection);
         pa_context* context = (*connection)->context();
-        if (!(*connection)->waitFor(pa_context_get_sink_info_list(context, &onSink, &query), timeout)) {
+        if (!(*connection)->waitFor(pa_context_get_server_info(context, &onServerInfo, &query), timeout) ||
+            !(*connection)->waitFor(pa_context_get_sink_info_list(context, &onSink, &query), timeout)) {
             return std::unexpected(queryFailed(**connection, "output devices"));
         }
         if (!(*connection)
@@ -113,6 +124,11 @@ PulseCaptureService::listContent(std::chrono::milliseconds timeout) {
             return std::unexpected(queryFailed(**connection, "playing applications"));
         }
     }
+    // The output device the user hears by default comes first, so "the first source" records
+    // what is playing through the speakers; the others keep the server's order.
+    std::stable_partition(
+        query.content.displays.begin(), query.content.displays.end(),
+        [&query](const OutputDevice& device) { return device.name == query.defaultSinkName; });
     return std::make_shared<const ShareableContent>(std::move(query.content));
 }
 
