@@ -15,6 +15,15 @@ void InMemoryUserDefaults::setString(const QString& key, const QString& value) {
     ++writeCount_;
 }
 
+std::int64_t InMemoryUserDefaults::integer(const QString& key) const {
+    return values_.value(key).toLongLong();
+}
+
+void InMemoryUserDefaults::setInteger(const QString& key, std::int64_t value) {
+    values_.insert(key, QString::number(value));
+    ++writeCount_;
+}
+
 void InMemoryUserDefaults::remove(const QString& key) {
     values_.remove(key);
     ++writeCount_;

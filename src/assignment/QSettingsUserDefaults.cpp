@@ -25,6 +25,15 @@ void QSettingsUserDefaults::setString(const QString& key, const QString& value) 
     settings_->sync();
 }
 
+std::int64_t QSettingsUserDefaults::integer(const QString& key) const {
+    return settings_->value(key).toLongLong();
+}
+
+void QSettingsUserDefaults::setInteger(const QString& key, std::int64_t value) {
+    settings_->setValue(key, static_cast<qlonglong>(value));
+    settings_->sync();
+}
+
 void QSettingsUserDefaults::remove(const QString& key) {
     settings_->remove(key);
     settings_->sync();

@@ -18,6 +18,8 @@ public:
 
     [[nodiscard]] std::optional<QString> string(const QString& key) const override;
     void setString(const QString& key, const QString& value) override;
+    [[nodiscard]] std::int64_t integer(const QString& key) const override;
+    void setInteger(const QString& key, std::int64_t value) override;
     void remove(const QString& key) override;
 
 private:

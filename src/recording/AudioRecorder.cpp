@@ -4,6 +4,9 @@
 #include "platform/dispatch/MainThread.h"
 #include "storage/ChunkedAudioWriter.h"
 
+#include <QThreadPool>
+
+#include <algorithm>
 #include <cmath>
 
 namespace veltrane {
@@ -20,8 +23,10 @@ QString AudioRecorder::formatRecordingTime(std::int64_t seconds) {
 }
 
 AudioRecorder::AudioRecorder(std::shared_ptr<CaptureService> capture,
-                             std::shared_ptr<MediaFileWriterFactory> writerFactory, QObject* parent)
+                             std::shared_ptr<MediaFileWriterFactory> writerFactory,
+                             std::shared_ptr<UserDefaults> userDefaults, QObject* parent)
     : QObject(parent), capture_(std::move(capture)), writerFactory_(std::move(writerFactory)),
+      userDefaults_(std::move(userDefaults)),
       intake_(micBufferQueue_, microphoneGain_, samplesWritten_,
               SystemAudioIntake::LevelSink{
                   [guard = QPointer<AudioRecorder>(this)](double level) {
@@ -126,6 +131,99 @@ void AudioRecorder::setSelectedMicrophone(std::optional<CaptureDevice> device) {
     emit selectedMicrophoneChanged();
 }
 
+void AudioRecorder::setPermissionError(bool value) {
+    if (permissionError_ != value) {
+        permissionError_ = value;
+        emit permissionErrorChanged();
+    }
+}
+
+// MARK: - Sources and microphones
+
+void AudioRecorder::refreshSources() {
+    const QPointer<AudioRecorder> guard = self_;
+    capture_->requestShareableContent(
+        [guard, capture = capture_](const std::expected<ShareableContentPtr, PlatformError>& content) {
+            // Still on the platform's thread: the microphone listing waits on the sound server
+            // too, and must not do so on the main thread.
+            auto microphones =
+                content ? capture->microphones() : std::expected<std::vector<CaptureDevice>, PlatformError>{};
+            postGuarded(guard, [content, microphones = std::move(microphones)](AudioRecorder* self) {
+                self->sourcesListed(content, microphones);
+            });
+        });
+}
+
+void AudioRecorder::sourcesListed(
+    const std::expected<ShareableContentPtr, PlatformError>& content,
+    const std::expected<std::vector<CaptureDevice>, PlatformError>& microphones) {
+    const auto failed = [this](const std::string& description) {
+        const QString text = QString::fromStdString(description);
+        if (text.contains(QStringLiteral("declined")) || text.contains(QStringLiteral("permission"))) {
+            setPermissionError(true);
+        } else {
+            setErrorMessage(QStringLiteral("Source Error: ") + text);
+        }
+        emit sourcesRefreshed();
+    };
+    if (!content) {
+        failed(content.error().localizedDescription);
+        return;
+    }
+    if (!microphones) {
+        failed(microphones.error().localizedDescription);
+        return;
+    }
+    setPermissionError(false);
+    setSystemSources(SystemSource::listFrom(*content));
+    setMicrophones(*microphones);
+
+    // Both remembered picks are read before either is saved again: saving the source pick also
+    // writes the (not yet restored) microphone pick, which would forget the remembered one.
+    const std::int64_t saved = userDefaults_ ? userDefaults_->integer(QString::fromLatin1(kSysSourceID)) : 0;
+    const std::optional<QString> savedMic =
+        userDefaults_ ? userDefaults_->string(QString::fromLatin1(kMicID)) : std::nullopt;
+    const auto match = std::find_if(systemSources_.begin(), systemSources_.end(),
+                                    [saved](const SystemSource& source) { return source.id == saved; });
+    if (match != systemSources_.end()) {
+        setSelectedSystemSource(*match);
+    } else if (!systemSources_.empty()) {
+        setSelectedSystemSource(systemSources_.front());
+    } else {
+        setSelectedSystemSource(std::nullopt);
+    }
+    saveSelections();
+
+    std::optional<CaptureDevice> microphone;
+    if (savedMic) {
+        const auto device =
+            std::find_if(microphones_.begin(), microphones_.end(), [&](const CaptureDevice& d) {
+                return QString::fromStdString(d.uniqueID) == *savedMic;
+            });
+        if (device != microphones_.end()) {
+            microphone = *device;
+        }
+    }
+    setSelectedMicrophone(microphone);
+    saveSelections();
+    emit sourcesRefreshed();
+}
+
+void AudioRecorder::saveSelections() {
+    if (!userDefaults_) {
+        return;
+    }
+    if (selectedSystemSource_) {
+        userDefaults_->setInteger(QString::fromLatin1(kSysSourceID), selectedSystemSource_->id);
+    }
+    if (selectedMicrophone_) {
+        userDefaults_->setString(QString::fromLatin1(kMicID),
+                                 QString::fromStdString(selectedMicrophone_->uniqueID));
+    } else {
+        userDefaults_->remove(QString::fromLatin1(kMicID));
+    }
+}
+
 // MARK: - Starting
 
 void AudioRecorder::startRecording(const std::filesystem::path& directory, const QString& deviceID,
@@ -152,10 +250,14 @@ void AudioRecorder::startRecording(const std::filesystem::path& directory, const
     logLine("✅ Chunk writer created");
 
     if (!selectedMicrophone_) {
+        processingQueue_->post([this] { micNormalizer_.reset(); });
         logLine("ℹ️ No microphone selected");
     } else {
         micConversionFailures_ = 0;
         hasLoggedMicFormat_ = false;
+        processingQueue_->post(
+            [this] { micNormalizer_ = std::make_unique<AudioNormalizer>(kTargetSampleRate); });
+        setupMicrophone(*selectedMicrophone_);
         logLine("✅ Microphone configured: " + selectedMicrophone_->localizedName);
     }
 
@@ -214,6 +316,27 @@ void AudioRecorder::startRecording(const std::filesystem::path& directory, const
         postGuarded(guard, [description = error->localizedDescription](AudioRecorder* self) {
             self->setErrorMessage(QStringLiteral("Capture Error: ") + QString::fromStdString(description));
         });
+    });
+
+    // The microphone starts right away, without waiting for the capture's outcome, and off the
+    // main thread because starting a device may take a moment.
+    if (micSession_) {
+        QThreadPool::globalInstance()->start([session = micSession_] { session->startRunning(); });
+    }
+}
+
+void AudioRecorder::setupMicrophone(const CaptureDevice& device) {
+    micSession_.reset();
+    auto session = capture_->makeMicrophoneCapture(device);
+    if (!session) {
+        return; // the recording runs with system audio only
+    }
+    micSession_ = std::shared_ptr<MicrophoneCapture>(std::move(*session));
+    micSession_->setSampleBufferHandler(
+        *processingQueue_, [this](const SampleBufferPtr& buffer) { handleMicrophoneBuffer(buffer); });
+    micSession_->setDisconnectHandler([name = device.localizedName](const PlatformError& error) {
+        logLine("⚠️ Microphone " + name + " stopped delivering audio (" + error.localizedDescription +
+                "); recording continues with system audio only");
     });
 }
 
@@ -339,6 +462,34 @@ void AudioRecorder::handleSystemAudio(const SampleBufferPtr& buffer, StreamOutpu
     }
 }
 
+void AudioRecorder::handleMicrophoneBuffer(const SampleBufferPtr& buffer) {
+    if (!micNormalizer_ || !buffer) {
+        return;
+    }
+    if (!hasLoggedMicFormat_.load() && buffer->format()) {
+        hasLoggedMicFormat_ = true;
+        detectedMicSampleRate_ = buffer->format()->sampleRate;
+        const auto format = PcmBuffer::Format::fromStreamDescription(*buffer->format());
+        logLine("🎤 Mic input: " + (format ? format->description()
+                                          : std::to_string(buffer->format()->channelsPerFrame) + " ch, " +
+                                                std::to_string(buffer->format()->sampleRate) + " Hz"));
+    }
+    const PcmBufferPtr pcm = AudioNormalizer::makePCMBuffer(*buffer);
+    const PcmBufferPtr converted = pcm ? micNormalizer_->convert(pcm) : nullptr;
+    if (!converted) {
+        const qint64 failures = ++micConversionFailures_;
+        if (failures == 1 || failures % 200 == 0) {
+            logLine("⚠️ Mic buffer conversion failed (" + std::to_string(failures) + " so far)");
+        }
+        return;
+    }
+    const std::vector<float> mono = AudioNormalizer::monoSamples(*converted);
+    if (mono.empty()) {
+        return;
+    }
+    micBufferQueue_.append(mono, kMicQueueBoundSamples);
+}
+
 // MARK: - Chunk hand-off (main thread)
 
 void AudioRecorder::chunkFinished(const std::filesystem::path& path) {
@@ -382,14 +533,16 @@ void AudioRecorder::stopRecording() {
     }
 
     ++windingDown_;
-    processingQueue_->post([this, writer, hadSamples] {
-        runStopCleanup(writer);
-        postGuarded(self_, [writer, hadSamples](AudioRecorder* self) {
+    processingQueue_->post([this, writer, hadSamples, microphone = micSession_] {
+        runStopCleanup(writer, microphone);
+        postGuarded(self_, [writer, hadSamples, microphone](AudioRecorder* self) {
             if (self->chunkWriter_ == writer) {
                 self->chunkWriter_.reset();
             }
             self->stream_.reset();
-            self->micSession_.reset();
+            if (self->micSession_ == microphone) {
+                self->micSession_.reset();
+            }
             if (!hadSamples) {
                 self->setErrorMessage(QStringLiteral("No audio data was captured"));
             }
@@ -406,8 +559,13 @@ void AudioRecorder::stopRecording() {
     });
 }
 
-void AudioRecorder::runStopCleanup(const std::shared_ptr<ChunkedAudioWriter>& writer) {
+void AudioRecorder::runStopCleanup(const std::shared_ptr<ChunkedAudioWriter>& writer,
+                                   const std::shared_ptr<MicrophoneCapture>& microphone) {
+    if (microphone) {
+        microphone->stopRunning();
+    }
     micBufferQueue_.clear();
+    micNormalizer_.reset();
     samplesWritten_ = false;
     sessionStarted_ = false;
     if (writer) {

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "assignment/UserDefaults.h"
 #include "platform/capture/CaptureService.h"
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/encoding/MediaFileWriter.h"
+#include "recording/AudioNormalizer.h"
 #include "recording/MicrophoneSampleQueue.h"
 #include "recording/SystemAudioIntake.h"
 #include "recording/SystemSource.h"
@@ -45,8 +47,16 @@ class AudioRecorder : public QObject {
     Q_PROPERTY(QString lastChunkName READ lastChunkName NOTIFY lastChunkNameChanged)
 
 public:
+    // User-defaults keys of the remembered source and microphone.
+    static constexpr const char* kSysSourceID = "kSysSourceID";
+    static constexpr const char* kMicID = "kMicID";
+    // Microphone samples waiting to be mixed are bounded to half a second at the session rate.
+    static constexpr std::size_t kMicQueueBoundSamples = 24000;
+
+    // `userDefaults` remembers the picks across runs; without it nothing is remembered.
     AudioRecorder(std::shared_ptr<CaptureService> capture,
-                  std::shared_ptr<MediaFileWriterFactory> writerFactory, QObject* parent = nullptr);
+                  std::shared_ptr<MediaFileWriterFactory> writerFactory,
+                  std::shared_ptr<UserDefaults> userDefaults = nullptr, QObject* parent = nullptr);
     ~AudioRecorder() override;
 
     // Observable state (main thread).
@@ -78,6 +88,12 @@ public:
     void setSelectedSystemSource(std::optional<SystemSource> source);
     void setMicrophones(std::vector<CaptureDevice> devices);
     void setSelectedMicrophone(std::optional<CaptureDevice> device);
+
+    // Lists the sources and microphones and restores the remembered picks; emits
+    // sourcesRefreshed() when done (whether the listing succeeded or not).
+    void refreshSources();
+    // Remembers the current picks.
+    void saveSelections();
 
     // Called on the main thread once per finished chunk with the chunk file's final path.
     std::function<void(const std::filesystem::path&)> onChunkReady;
@@ -115,16 +131,23 @@ signals:
     void selectedMicrophoneChanged();
     void chunksWrittenChanged();
     void lastChunkNameChanged();
+    void sourcesRefreshed();
 
 private:
     // Processing-queue side.
     void handleSystemAudio(const SampleBufferPtr& buffer, StreamOutputType type);
-    void runStopCleanup(const std::shared_ptr<ChunkedAudioWriter>& writer);
+    void handleMicrophoneBuffer(const SampleBufferPtr& buffer);
+    void runStopCleanup(const std::shared_ptr<ChunkedAudioWriter>& writer,
+                        const std::shared_ptr<MicrophoneCapture>& microphone);
 
     // Main-thread side.
     void createChunkWriter(const std::filesystem::path& directory, const QString& deviceID,
                            RecordingFormat format, double chunkDurationSeconds);
     [[nodiscard]] std::optional<ContentFilter> makeContentFilter();
+    void setupMicrophone(const CaptureDevice& device);
+    void sourcesListed(const std::expected<ShareableContentPtr, PlatformError>& content,
+                       const std::expected<std::vector<CaptureDevice>, PlatformError>& microphones);
+    void setPermissionError(bool value);
     void captureStarted();
     void updateRecordingTime();
     void setIsRecording(bool value);
@@ -140,6 +163,7 @@ private:
 
     std::shared_ptr<CaptureService> capture_;
     std::shared_ptr<MediaFileWriterFactory> writerFactory_;
+    std::shared_ptr<UserDefaults> userDefaults_;
     QPointer<AudioRecorder> self_{this};
 
     // Observable properties (main thread).
@@ -161,7 +185,9 @@ private:
 
     // Main-thread fields.
     std::unique_ptr<SystemAudioStream> stream_;
-    std::unique_ptr<MicrophoneCapture> micSession_;
+    // Shared with the background start of the session, which may still run when a stop
+    // releases it here.
+    std::shared_ptr<MicrophoneCapture> micSession_;
     std::shared_ptr<ChunkedAudioWriter> chunkWriter_;
     std::optional<std::chrono::steady_clock::time_point> startTime_;
     QTimer* timer_ = nullptr;
@@ -181,6 +207,8 @@ private:
     MicrophoneSampleQueue micBufferQueue_;
     std::shared_ptr<ChunkedAudioWriter> processingWriter_;
     bool rotationFailed_ = false;
+    std::unique_ptr<AudioNormalizer> micNormalizer_; // present while a recording with a microphone runs
+    double detectedMicSampleRate_ = 48000;
     SystemAudioIntake intake_;
 
     // Declared last: destroyed first, so every task still queued runs while the fields

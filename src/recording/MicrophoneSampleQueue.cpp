@@ -20,14 +20,18 @@ std::size_t MicrophoneSampleQueue::take(std::size_t maxCount, std::vector<float>
 
 void MicrophoneSampleQueue::append(std::span<const float> samples, std::size_t boundSamples) {
     std::lock_guard lock(mutex_);
-    // Only the newest `boundSamples` can survive the trim, so never copy more than that.
-    const std::span<const float> kept =
-        samples.size() > boundSamples ? samples.subspan(samples.size() - boundSamples) : samples;
-    samples_.insert(samples_.end(), kept.begin(), kept.end());
-    if (samples_.size() > boundSamples) {
-        samples_.erase(samples_.begin(),
-                       samples_.begin() + static_cast<std::ptrdiff_t>(samples_.size() - boundSamples));
+    if (samples.size() >= boundSamples) {
+        const std::span<const float> newest = samples.subspan(samples.size() - boundSamples);
+        samples_.assign(newest.begin(), newest.end());
+        return;
     }
+    const std::size_t count = samples_.size();
+    if (count > boundSamples) {
+        const std::size_t drop =
+            count - boundSamples + samples.size(); // below `count`: the buffer is smaller than the bound
+        samples_.erase(samples_.begin(), samples_.begin() + static_cast<std::ptrdiff_t>(drop));
+    }
+    samples_.insert(samples_.end(), samples.begin(), samples.end());
 }
 
 void MicrophoneSampleQueue::clear() {

@@ -19,7 +19,11 @@ public:
     // returns the number of samples still queued afterwards.
     std::size_t take(std::size_t maxCount, std::vector<float>& out);
 
-    // Appends samples, then trims the oldest so that at most `boundSamples` stay queued.
+    // Appends samples with a bound of `boundSamples`: while the queue holds no more than the
+    // bound, samples are appended as they come (so it may exceed the bound by one buffer);
+    // once it holds more, the oldest are dropped first so that exactly the bound remains after
+    // the append. A single buffer of the bound's size or more replaces the whole queue with
+    // its newest `boundSamples` samples, so the queue never grows without limit.
     void append(std::span<const float> samples, std::size_t boundSamples);
 
     void clear();

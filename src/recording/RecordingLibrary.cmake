@@ -4,8 +4,5 @@ add_library(veltrane_recording STATIC
     SystemAudioIntake.cpp
     SystemSource.cpp)
 target_link_libraries(veltrane_recording PUBLIC
-    veltrane_storage veltrane_capture_api veltrane_encoding_api veltrane_dispatch veltrane_media veltrane_core
+    veltrane_storage veltrane_normalizer veltrane_user_defaults veltrane_capture_api veltrane_encoding_api veltrane_dispatch veltrane_media veltrane_core
     Qt6::Core)
-if(TARGET veltrane_normalizer)
-    target_link_libraries(veltrane_recording PUBLIC veltrane_normalizer)
-endif()

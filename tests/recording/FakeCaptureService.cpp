@@ -1,5 +1,9 @@
 #include "recording/FakeCaptureService.h"
 
+#include <QCoreApplication>
+#include <QThread>
+
+#include <cstring>
 #include <vector>
 
 namespace veltrane::test {
@@ -34,7 +38,12 @@ void FakeSystemAudioStream::deliver(std::int64_t ptsFrames, int frames, float va
 }
 
 void FakeCaptureService::requestShareableContent(ContentCompletion completion) {
-    std::thread([completion = std::move(completion), content = content] { completion(content); }).detach();
+    // Every listing is a snapshot of its own, as the sound server's are.
+    std::expected<ShareableContentPtr, PlatformError> answer = content;
+    if (answer && *answer) {
+        answer = std::make_shared<const ShareableContent>(**answer);
+    }
+    std::thread([completion = std::move(completion), answer] { completion(answer); }).detach();
 }
 
 std::unique_ptr<SystemAudioStream>
@@ -51,7 +60,43 @@ FakeCaptureService::makeStream(const ContentFilter& filter, const StreamConfigur
 
 std::expected<std::unique_ptr<MicrophoneCapture>, PlatformError>
 FakeCaptureService::makeMicrophoneCapture(const CaptureDevice&) {
-    return std::unexpected(PlatformError{"Fake", -1, "no microphone in this fake", nullptr});
+    if (!microphoneAvailable) {
+        return std::unexpected(PlatformError{"Fake", -1, "The microphone is not available", nullptr});
+    }
+    auto microphone = std::make_unique<FakeMicrophoneCapture>();
+    lastMicrophone = microphone.get();
+    return microphone;
+}
+
+void FakeMicrophoneCapture::setSampleBufferHandler(SerialQueue& queue, BufferHandler handler) {
+    queue_ = &queue;
+    handler_ = std::move(handler);
+}
+
+void FakeMicrophoneCapture::startRunning() {
+    startedOnMainThread = QThread::currentThread() == QCoreApplication::instance()->thread();
+    running_ = true;
+}
+
+void FakeMicrophoneCapture::deliver(const SampleBufferPtr& buffer) {
+    queue_->post([handler = handler_, buffer] { handler(buffer); });
+}
+
+SampleBufferPtr makeInt16MonoBuffer(int frames, std::int16_t value, double sampleRateHz) {
+    std::vector<std::byte> bytes(static_cast<std::size_t>(frames) * 2);
+    for (int i = 0; i < frames; ++i) {
+        std::memcpy(bytes.data() + 2 * i, &value, 2);
+    }
+    StreamDescription format;
+    format.sampleRate = sampleRateHz;
+    format.formatID = kAudioFormatLinearPCM;
+    format.formatFlags = kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked;
+    format.bytesPerPacket = 2;
+    format.framesPerPacket = 1;
+    format.bytesPerFrame = 2;
+    format.channelsPerFrame = 1;
+    format.bitsPerChannel = 16;
+    return std::make_shared<const SampleBuffer>(format, std::move(bytes), frames, MediaTime::make(0, 48000));
 }
 
 } // namespace veltrane::test

@@ -37,10 +37,45 @@ private:
     OutputHandler audioHandler_;
 };
 
+// A microphone the test feeds by hand: buffers go to the recorder's queue like the real one's.
+class FakeMicrophoneCapture : public MicrophoneCapture {
+public:
+    void setSampleBufferHandler(SerialQueue& queue, BufferHandler handler) override;
+    void setDisconnectHandler(DisconnectHandler handler) override { disconnect_ = std::move(handler); }
+    void startRunning() override;
+    void stopRunning() override {
+        running_ = false;
+        ++stopCalls;
+    }
+    [[nodiscard]] bool isRunning() const override { return running_; }
+
+    // Posts one buffer of interleaved samples in the given format.
+    void deliver(const SampleBufferPtr& buffer);
+    void disconnect(const PlatformError& error) { disconnect_(error); }
+
+    std::atomic<int> stopCalls{0};
+    std::atomic<bool> startedOnMainThread{false};
+
+private:
+    SerialQueue* queue_ = nullptr;
+    BufferHandler handler_;
+    DisconnectHandler disconnect_;
+    std::atomic<bool> running_{false};
+};
+
+// An int16 mono buffer of `frames` samples of `value` at `sampleRateHz`.
+[[nodiscard]] SampleBufferPtr makeInt16MonoBuffer(int frames, std::int16_t value,
+                                                  double sampleRateHz = 48000);
+
 class FakeCaptureService : public CaptureService {
 public:
     void requestShareableContent(ContentCompletion completion) override;
-    std::expected<std::vector<CaptureDevice>, PlatformError> microphones() override { return microphoneList; }
+    std::expected<std::vector<CaptureDevice>, PlatformError> microphones() override {
+        if (microphoneListError) {
+            return std::unexpected(*microphoneListError);
+        }
+        return microphoneList;
+    }
     std::string ownBundleIdentifier() const override { return ownIdentifier; }
     std::unique_ptr<SystemAudioStream> makeStream(const ContentFilter& filter,
                                                   const StreamConfiguration& configuration,
@@ -55,10 +90,14 @@ public:
     std::expected<ShareableContentPtr, PlatformError> content = std::make_shared<const ShareableContent>();
     std::vector<CaptureDevice> microphoneList;
     std::string ownIdentifier = "veltrane-recorder";
+    bool microphoneAvailable = true;
+    std::optional<PlatformError> microphoneListError;
 
     // The stream made by the last makeStream (owned by the recorder).
     FakeSystemAudioStream* lastStream = nullptr;
     StreamConfiguration lastConfiguration;
+    // The microphone made by the last makeMicrophoneCapture (owned by the recorder).
+    FakeMicrophoneCapture* lastMicrophone = nullptr;
 };
 
 } // namespace veltrane::test
