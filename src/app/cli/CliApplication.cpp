@@ -3,6 +3,9 @@
 #include "app/cli/RecordCommand.h"
 #include "app/cli/SignalWatcher.h"
 #include "app/cli/SourcesCommand.h"
+#include "app/cli/UploadCommands.h"
+#include "app/cli/UploadFolderSetting.h"
+#include "app/cli/UploadRecording.h"
 #include "platform/capture/pulse/PulseCaptureService.h"
 #include "platform/encoding/ffmpeg/FfmpegMediaFileWriterFactory.h"
 #include "server/cli/ServerCommands.h"
@@ -24,7 +27,10 @@ QString usage() {
                           "  whoami                  show the signed-in user\n"
                           "  projects                list the active projects\n"
                           "  meetings PROJECT        list a project's meetings\n"
-                          "  create-meeting PROJECT --name N --date yyyy-MM-dd [--end-date yyyy-MM-dd]\n");
+                          "  create-meeting PROJECT --name N --date yyyy-MM-dd [--end-date yyyy-MM-dd]\n"
+                          "  uploads                 list the upload queue\n"
+                          "  upload [--wait] [--dir DIR]   send the queued chunks\n"
+                          "  retry-all               set failed uploads back to pending\n");
 }
 
 int usageError(const QString& message) {
@@ -45,6 +51,9 @@ int runCli(const QStringList& arguments) {
     const QStringList rest = arguments.mid(1);
     if (isServerCommand(command)) {
         return runServerCommand(arguments);
+    }
+    if (isUploadCommand(command)) {
+        return runUploadCommand(arguments);
     }
     auto capture = std::make_shared<PulseCaptureService>();
 
@@ -68,12 +77,30 @@ int runCli(const QStringList& arguments) {
         if (!options) {
             return usageError(options.error());
         }
+        if (!UploadFolderSetting::save(options->directory)) {
+            QTextStream(stderr) << "The recording folder could not be remembered" << Qt::endl;
+        }
+        std::unique_ptr<UploadRecording> uploads;
+        if (options->projectID) {
+            uploads = UploadRecording::create(options->directory, options->projectID->toStdString(),
+                                              options->meetingID ? std::optional(options->meetingID->toStdString())
+                                                                 : std::nullopt);
+            if (!uploads) {
+                return 2;
+            }
+        }
         RecordCommand record(std::move(*options), capture, std::make_shared<FfmpegMediaFileWriterFactory>());
         SignalWatcher signals_;
-        QObject::connect(&signals_, &SignalWatcher::terminationRequested, &record,
-                         &RecordCommand::requestStop);
-        QObject::connect(&record, &RecordCommand::finished, qApp, &QCoreApplication::exit,
-                         Qt::QueuedConnection);
+        if (uploads) {
+            uploads->attach(record, signals_);
+            QObject::connect(uploads.get(), &UploadRecording::finished, qApp, &QCoreApplication::exit,
+                             Qt::QueuedConnection);
+        } else {
+            QObject::connect(&signals_, &SignalWatcher::terminationRequested, &record,
+                             &RecordCommand::requestStop);
+            QObject::connect(&record, &RecordCommand::finished, qApp, &QCoreApplication::exit,
+                             Qt::QueuedConnection);
+        }
         QTimer::singleShot(0, &record, &RecordCommand::run);
         return QCoreApplication::exec();
     }

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "app/cli/UploadOptions.h"
+
+#include <QObject>
+
+#include <memory>
+
+namespace veltrane {
+
+class UploadServices;
+class UploadSettleWatcher;
+
+// `veltrane-cli upload`: reconnects the persisted queue and runs queue passes until it has
+// settled. With --wait it reports through the exit code whether every job completed.
+// Main thread only.
+class UploadCommand : public QObject {
+    Q_OBJECT
+public:
+    UploadCommand(UploadOptions options, std::unique_ptr<UploadServices> services, QObject* parent = nullptr);
+    ~UploadCommand() override;
+
+    void run();
+    // SIGINT/SIGTERM: finish now, leaving the rest queued.
+    void interrupt();
+
+signals:
+    void finished(int exitCode);
+
+private:
+    void settled();
+    void finish(int exitCode);
+
+    UploadOptions options_;
+    std::unique_ptr<UploadServices> services_;
+    std::unique_ptr<UploadSettleWatcher> watcher_;
+    bool finished_ = false;
+};
+
+} // namespace veltrane

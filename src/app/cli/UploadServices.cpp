@@ -1,0 +1,81 @@
+#include "app/cli/UploadServices.h"
+
+#ifdef VELTRANE_HAVE_SYSTEM_KEYCHAIN
+#include "platform/keychain/impl/FileKeychain.h"
+#include "platform/keychain/impl/KeychainBackends.h"
+#endif
+
+#include <QPointer>
+
+#include <exception>
+#include <iostream>
+#include <stdexcept>
+
+namespace veltrane {
+
+namespace {
+
+// Asks the server for the signed-in user and forgets the outcome: the upload manager only needs
+// the round trip (the next attempt reads the stored token again).
+QCoro::Task<void> refreshQuietly(QPointer<AuthManager> auth) {
+    if (!auth) {
+        co_return;
+    }
+    try {
+        (void)co_await auth->fetchCurrentUser();
+    } catch (const std::exception&) {
+        // discarded on purpose
+    }
+}
+
+} // namespace
+
+UploadServices::UploadServices(ServerConfiguration configuration,
+                               std::optional<std::filesystem::path> chunkDirectory)
+    : configuration_(std::move(configuration)),
+      uploads_(std::make_unique<UploadManager>(UploadManager::defaultApplicationDataDirectory())) {
+    bindProviders(std::move(chunkDirectory));
+}
+
+UploadServices::~UploadServices() = default;
+
+std::unique_ptr<UploadServices>
+UploadServices::fromEnvironment(std::optional<std::filesystem::path> chunkDirectory) {
+    try {
+        return std::make_unique<UploadServices>(ServerConfiguration::fromEnvironment(),
+                                                std::move(chunkDirectory));
+    } catch (const std::invalid_argument& error) {
+        std::cerr << error.what() << std::endl;
+        return nullptr;
+    }
+}
+
+std::optional<std::string> UploadServices::currentToken() const {
+    return credentials_.load(CredentialItem::accessToken);
+}
+
+CredentialStore UploadServices::makeCredentialStore() {
+#ifdef VELTRANE_HAVE_SYSTEM_KEYCHAIN
+    KeychainBackends backends = makeSystemKeychainBackends();
+    std::string location = CredentialStore::kDefaultLegacyLocation;
+    if (const auto* file = dynamic_cast<const FileKeychain*>(backends.legacy.get())) {
+        location = file->folder().string();
+    }
+    return CredentialStore(backends.dataProtection, backends.legacy, location);
+#else
+    return CredentialStore(nullptr, nullptr);
+#endif
+}
+
+void UploadServices::bindProviders(std::optional<std::filesystem::path> chunkDirectory) {
+    // The manager is destroyed before every member its providers read.
+    const CredentialStore* credentials = &credentials_;
+    uploads_->setTokenProvider([credentials] { return credentials->load(CredentialItem::accessToken); });
+    const std::optional<QUrl> apiBase = configuration_.apiBaseUrl();
+    uploads_->setApiBaseUrlProvider([apiBase] { return apiBase; });
+    uploads_->setChunkDirectoryProvider(
+        [chunkDirectory = std::move(chunkDirectory)] { return chunkDirectory; });
+    uploads_->setTokenRefresher([auth = QPointer<AuthManager>(&auth_)] { return refreshQuietly(auth); });
+}
+
+} // namespace veltrane
