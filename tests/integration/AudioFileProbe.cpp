@@ -119,6 +119,19 @@ double tonePower(const std::vector<float>& samples, int sampleRate, double frequ
     return 2.0 * power / (n * n);
 }
 
+double windowedTonePower(const std::vector<float>& samples, int sampleRate, double frequencyHz,
+                         std::size_t windowSamples) {
+    double sum = 0;
+    std::size_t windows = 0;
+    for (std::size_t start = 0; start + windowSamples <= samples.size(); start += windowSamples) {
+        const std::vector<float> window(samples.begin() + static_cast<std::ptrdiff_t>(start),
+                                        samples.begin() + static_cast<std::ptrdiff_t>(start + windowSamples));
+        sum += tonePower(window, sampleRate, frequencyHz);
+        ++windows;
+    }
+    return windows > 0 ? sum / static_cast<double>(windows) : 0.0;
+}
+
 double rms(const std::vector<float>& samples, std::size_t begin, std::size_t end) {
     end = std::min(end, samples.size());
     if (begin >= end) {

@@ -24,6 +24,11 @@ struct DecodedAudio {
 // full-scale sine reads about 0.5 and silence 0.
 [[nodiscard]] double tonePower(const std::vector<float>& samples, int sampleRate, double frequencyHz);
 
+// Mean of tonePower over consecutive windows of `windowSamples`: insensitive to a phase jump
+// between windows (a dropped or repeated sample), which a whole-file measure would punish.
+[[nodiscard]] double windowedTonePower(const std::vector<float>& samples, int sampleRate, double frequencyHz,
+                                       std::size_t windowSamples = 4800);
+
 // Root mean square of the samples in [begin, end).
 [[nodiscard]] double rms(const std::vector<float>& samples, std::size_t begin, std::size_t end);
 

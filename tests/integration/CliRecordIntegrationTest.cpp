@@ -1,6 +1,7 @@
 // Records with the real command line against a private sound server (started around this
 // binary by scripts/with-pulse.sh) and checks the chunk files it leaves.
 #include "integration/AudioFileProbe.h"
+#include "integration/CliProcess.h"
 
 #include <QDir>
 #include <QProcess>
@@ -14,68 +15,6 @@
 
 namespace veltrane::test {
 namespace {
-
-QString cliPath() {
-    return QString::fromLocal8Bit(std::getenv("VELTRANE_CLI"));
-}
-QString scriptsPath() {
-    return QString::fromLocal8Bit(std::getenv("VELTRANE_SCRIPTS"));
-}
-
-struct CliRun {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-CliRun runCli(const QStringList& arguments, int timeoutMs = 120000,
-              const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.start(cliPath(), arguments);
-    CliRun run;
-    if (!process.waitForFinished(timeoutMs)) {
-        process.kill();
-        process.waitForFinished();
-        run.err = QStringLiteral("timed out");
-        return run;
-    }
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    return run;
-}
-
-// A tone played on the default output by a named client for as long as the object lives.
-class Tone {
-public:
-    Tone(int frequencyHz, int seconds, const QString& clientName) {
-        process_.start(QStringLiteral("bash"),
-                       {scriptsPath() + QStringLiteral("/play-tone.sh"), QString::number(frequencyHz),
-                        QString::number(seconds), clientName});
-        process_.waitForStarted();
-    }
-    ~Tone() {
-        process_.kill();
-        process_.waitForFinished(5000);
-    }
-
-private:
-    QProcess process_;
-};
-
-std::vector<std::filesystem::path> filesIn(const QTemporaryDir& folder) {
-    std::vector<std::filesystem::path> files;
-    for (const auto& entry : std::filesystem::directory_iterator(folder.path().toStdString())) {
-        files.push_back(entry.path());
-    }
-    std::sort(files.begin(), files.end());
-    return files;
-}
-
-void sleepSeconds(double seconds) {
-    QThread::msleep(static_cast<unsigned long>(seconds * 1000));
-}
 
 class CliRecord : public ::testing::Test {
 protected:

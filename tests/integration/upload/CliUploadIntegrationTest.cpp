@@ -277,6 +277,7 @@ TEST_F(CliUpload, FailedDeliveriesStayQueuedUntilUploadWait) {
     DevServerProcess healthy(path("server"), {});
     ASSERT_FALSE(healthy.url().isEmpty());
     pointAt(healthy);
+    signIn(); // the restarted server has forgotten its sessions
     const CliRun upload = run({QStringLiteral("upload"), QStringLiteral("--wait")});
     ASSERT_EQ(upload.exitCode, 0) << upload.err.toStdString();
 
@@ -286,7 +287,11 @@ TEST_F(CliUpload, FailedDeliveriesStayQueuedUntilUploadWait) {
     const auto delivered = listedJobs();
     ASSERT_EQ(delivered.size(), 3u);
     for (const QStringList& job : delivered) {
-        EXPECT_EQ(job[0], QStringLiteral("completed")) << job.join('|').toStdString();
+        ASSERT_EQ(job.size(), 5) << job.join('|').toStdString();
+        EXPECT_EQ(job[0], QStringLiteral("completed"));
+        EXPECT_NE(job[1], QStringLiteral("0")); // the failed attempts are still counted
+        EXPECT_EQ(job[3], QStringLiteral("Alpha Research › Kickoff"));
+        EXPECT_FALSE(job[4].isEmpty()); // the last failure's text is kept
     }
 }
 
