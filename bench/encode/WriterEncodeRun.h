@@ -31,18 +31,14 @@ struct WriterEncodeResult {
     std::string firstError;
 };
 
-// Feeds synthetic audio, buffer by buffer as the capture path would, through media file
-// writers, rotating to a new file every chunkFrames. An offline loop: when the writer is not
-// ready it waits instead of dropping the buffer.
+// Feeds synthetic audio, buffer by buffer as the capture path does, through the recorder's
+// pipeline: chunk rotation, the system-audio intake (conversion, gain, meters, clipping) and the
+// chunk writer, which starts a new file every chunkFrames. An offline loop: when the writer is
+// not ready it waits instead of dropping the buffer.
 class WriterEncodeRun {
 public:
-    // The per-buffer intake step: receives each buffer as "captured" and returns the buffer to
-    // append. The identity by default; the recorder's intake (conversion, gain, metering,
-    // mixing) goes here to measure it together with encoding.
-    using IntakeHook = std::function<SampleBufferPtr(const SampleBufferPtr&)>;
-
-    WriterEncodeRun(const SyntheticAudio& audio, MediaFileWriterFactory& factory, WriterEncodeOptions options,
-                    IntakeHook intake);
+    WriterEncodeRun(const SyntheticAudio& audio, MediaFileWriterFactory& factory,
+                    WriterEncodeOptions options);
 
     // Runs to the end, waiting (with a generous bound) for every file to be finished.
     [[nodiscard]] WriterEncodeResult run();
@@ -51,7 +47,6 @@ private:
     const SyntheticAudio& audio_;
     MediaFileWriterFactory& factory_;
     WriterEncodeOptions options_;
-    IntakeHook intake_;
 };
 
 } // namespace veltrane::bench

@@ -1,5 +1,6 @@
-// bench_encode: encodes one hour of synthetic 48 kHz stereo audio in 10 ms buffers through the
-// FFmpeg media file writer (a new file every 300 s), once as WAV and once as M4A, and has the
+// bench_encode: runs one hour of synthetic 48 kHz stereo audio in 10 ms buffers through the
+// recorder's system-audio intake and the chunk writer on FFmpeg (a new chunk every 300 s), once
+// as WAV and once as M4A, and has the
 // ffmpeg command line encode the same PCM with the same encoder; prints wall and CPU time of
 // both, the ratios ours/ffmpeg and the peak memory.
 //
@@ -8,6 +9,7 @@
 #include "encode/ResourceUsage.h"
 #include "encode/SyntheticAudio.h"
 #include "encode/WriterEncodeRun.h"
+#include "platform/encoding/ffmpeg/FfmpegLogging.h"
 #include "platform/encoding/ffmpeg/FfmpegMediaFileWriterFactory.h"
 
 #include <cstdio>
@@ -69,14 +71,8 @@ bool benchFormat(const BenchFormat& format, const BenchOptions& options, const S
     runOptions.chunkFrames = options.chunkSeconds * SyntheticAudio::kSampleRateHz;
     runOptions.directory = ourDirectory;
 
-    // ---- Intake hook -------------------------------------------------------------------
-    // The recorder's per-buffer intake step goes here (e.g. a lambda that converts, applies
-    // gain, meters and mixes the buffer). Identity for now: only the writer is measured.
-    WriterEncodeRun::IntakeHook intake = [](const SampleBufferPtr& buffer) { return buffer; };
-    // -------------------------------------------------------------------------------------
-
     const auto ourStart = ResourceUsage::now();
-    const WriterEncodeResult ours = WriterEncodeRun(audio, factory, runOptions, intake).run();
+    const WriterEncodeResult ours = WriterEncodeRun(audio, factory, runOptions).run();
     const StepCost ourCost = costBetween(ourStart, ResourceUsage::now(), true);
 
     std::string failure;
@@ -116,6 +112,7 @@ bool benchFormat(const BenchFormat& format, const BenchOptions& options, const S
 } // namespace
 
 int main(int argc, char** argv) {
+    limitFfmpegLoggingToErrors();
     const BenchOptions options = parseOptions(argc, argv);
     std::string pattern = (fs::temp_directory_path() / "veltrane-bench-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) {

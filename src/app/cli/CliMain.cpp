@@ -8,7 +8,7 @@
 int main(int argc, char** argv) {
     veltrane::SignalWatcher::blockTerminationSignals();
     veltrane::enableLineBufferedStdout();
-    veltrane::limitFfmpegLoggingToWarnings();
+    veltrane::limitFfmpegLoggingToErrors();
     QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Veltrane"));
     QCoreApplication::setApplicationName(QStringLiteral("VeltraneRecorder"));

@@ -6,8 +6,8 @@ extern "C" {
 
 namespace veltrane {
 
-void limitFfmpegLoggingToWarnings() {
-    av_log_set_level(AV_LOG_WARNING);
+void limitFfmpegLoggingToErrors() {
+    av_log_set_level(AV_LOG_ERROR);
 }
 
 } // namespace veltrane
