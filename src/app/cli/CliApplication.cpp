@@ -82,9 +82,9 @@ int runCli(const QStringList& arguments) {
         }
         std::unique_ptr<UploadRecording> uploads;
         if (options->projectID) {
-            uploads = UploadRecording::create(options->directory, options->projectID->toStdString(),
-                                              options->meetingID ? std::optional(options->meetingID->toStdString())
-                                                                 : std::nullopt);
+            uploads = UploadRecording::create(
+                options->directory, options->projectID->toStdString(),
+                options->meetingID ? std::optional(options->meetingID->toStdString()) : std::nullopt);
             if (!uploads) {
                 return 2;
             }
