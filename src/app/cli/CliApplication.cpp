@@ -82,11 +82,13 @@ int runCli(const QStringList& arguments) {
         }
         std::unique_ptr<UploadRecording> uploads;
         if (options->projectID) {
+            int exitCode = 0;
             uploads = UploadRecording::create(
                 options->directory, options->projectID->toStdString(),
-                options->meetingID ? std::optional(options->meetingID->toStdString()) : std::nullopt);
+                options->meetingID ? std::optional(options->meetingID->toStdString()) : std::nullopt,
+                exitCode);
             if (!uploads) {
-                return 2;
+                return exitCode;
             }
         }
         RecordCommand record(std::move(*options), capture, std::make_shared<FfmpegMediaFileWriterFactory>());

@@ -3,6 +3,7 @@
 #include "app/cli/SignalWatcher.h"
 #include "app/cli/UploadCommand.h"
 #include "app/cli/UploadFolderSetting.h"
+#include "app/cli/UploadQueueLock.h"
 #include "app/cli/UploadQueueReport.h"
 #include "app/cli/UploadServices.h"
 #include "upload/UploadManager.h"
@@ -18,6 +19,7 @@ namespace veltrane {
 namespace {
 
 constexpr int kSuccess = 0;
+constexpr int kFailure = 1;
 constexpr int kUsage = 2;
 
 int usageError(const std::string& message) {
@@ -36,6 +38,10 @@ int listUploads() {
 
 int retryAll() {
     // Without providers the queue pass that follows starts nothing: this only resets and saves.
+    const auto lock = UploadQueueLock::acquire(UploadManager::defaultApplicationDataDirectory());
+    if (!lock) {
+        return kFailure;
+    }
     UploadManager uploads(UploadManager::defaultApplicationDataDirectory());
     const auto failed = std::count_if(uploads.jobs().begin(), uploads.jobs().end(),
                                       [](const UploadJob& job) { return job.state == UploadState::failed; });
@@ -58,9 +64,10 @@ int upload(const QStringList& arguments) {
     if (!options->directory) {
         return usageError("no chunk folder known: pass --dir DIR (or record with --dir first)");
     }
-    auto services = UploadServices::fromEnvironment(options->directory);
+    bool usageError = false;
+    auto services = UploadServices::fromEnvironment(options->directory, usageError);
     if (!services) {
-        return kUsage;
+        return usageError ? kUsage : kFailure;
     }
     UploadCommand command(std::move(*options), std::move(services));
     SignalWatcher signals_;

@@ -35,11 +35,15 @@ UploadRecording::~UploadRecording() {
 
 std::unique_ptr<UploadRecording> UploadRecording::create(const std::filesystem::path& chunkDirectory,
                                                          std::string projectId,
-                                                         std::optional<std::string> meetingId) {
-    auto services = UploadServices::fromEnvironment(chunkDirectory);
+                                                         std::optional<std::string> meetingId,
+                                                         int& exitCode) {
+    bool usageError = false;
+    auto services = UploadServices::fromEnvironment(chunkDirectory, usageError);
+    exitCode = usageError ? 2 : 1;
     if (!services) {
         return nullptr;
     }
+    exitCode = 0;
     return std::make_unique<UploadRecording>(std::move(services), std::move(projectId), std::move(meetingId));
 }
 

@@ -26,10 +26,12 @@ public:
     ~UploadRecording() override;
 
     // Services from the environment with `chunkDirectory` as the chunk folder; null (reason on
-    // standard error) when the server configuration is unusable.
+    // standard error, exit code in `exitCode`: 2 for an unusable server URL, 1 when another
+    // process holds the upload queue).
     [[nodiscard]] static std::unique_ptr<UploadRecording> create(const std::filesystem::path& chunkDirectory,
                                                                  std::string projectId,
-                                                                 std::optional<std::string> meetingId);
+                                                                 std::optional<std::string> meetingId,
+                                                                 int& exitCode);
 
     // Takes the recording's chunks and end, and SIGINT/SIGTERM: while recording they stop the
     // recording, while waiting for the uploads they end the wait. Then runs start().

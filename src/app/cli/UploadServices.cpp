@@ -30,9 +30,9 @@ QCoro::Task<void> refreshQuietly(QPointer<AuthManager> auth) {
 
 } // namespace
 
-UploadServices::UploadServices(ServerConfiguration configuration,
+UploadServices::UploadServices(std::unique_ptr<UploadQueueLock> lock, ServerConfiguration configuration,
                                std::optional<std::filesystem::path> chunkDirectory)
-    : configuration_(std::move(configuration)),
+    : lock_(std::move(lock)), configuration_(std::move(configuration)),
       uploads_(std::make_unique<UploadManager>(UploadManager::defaultApplicationDataDirectory())) {
     bindProviders(std::move(chunkDirectory));
 }
@@ -40,14 +40,22 @@ UploadServices::UploadServices(ServerConfiguration configuration,
 UploadServices::~UploadServices() = default;
 
 std::unique_ptr<UploadServices>
-UploadServices::fromEnvironment(std::optional<std::filesystem::path> chunkDirectory) {
+UploadServices::fromEnvironment(std::optional<std::filesystem::path> chunkDirectory, bool& usageError) {
+    usageError = false;
+    std::optional<ServerConfiguration> configuration;
     try {
-        return std::make_unique<UploadServices>(ServerConfiguration::fromEnvironment(),
-                                                std::move(chunkDirectory));
+        configuration = ServerConfiguration::fromEnvironment();
     } catch (const std::invalid_argument& error) {
         std::cerr << error.what() << std::endl;
+        usageError = true;
         return nullptr;
     }
+    auto lock = UploadQueueLock::acquire(UploadManager::defaultApplicationDataDirectory());
+    if (!lock) {
+        return nullptr;
+    }
+    return std::make_unique<UploadServices>(std::move(lock), std::move(*configuration),
+                                            std::move(chunkDirectory));
 }
 
 std::optional<std::string> UploadServices::currentToken() const {

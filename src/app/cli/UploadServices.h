@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/cli/UploadQueueLock.h"
 #include "app/cli/UploadTransportHolder.h"
 #include "server/APIClient.h"
 #include "server/AuthManager.h"
@@ -22,15 +23,17 @@ namespace veltrane {
 class UploadServices {
 public:
     // `chunkDirectory` is what the upload manager's chunk-directory provider returns.
-    UploadServices(ServerConfiguration configuration, std::optional<std::filesystem::path> chunkDirectory);
+    UploadServices(std::unique_ptr<UploadQueueLock> lock, ServerConfiguration configuration,
+                   std::optional<std::filesystem::path> chunkDirectory);
     ~UploadServices();
     UploadServices(const UploadServices&) = delete;
     UploadServices& operator=(const UploadServices&) = delete;
 
-    // Builds the services over ServerConfiguration::fromEnvironment(); absent (with the reason on
-    // standard error) when VELTRANE_SERVER_URL is not a usable URL.
+    // Builds the services over ServerConfiguration::fromEnvironment() and takes the queue's lock;
+    // null (with the reason on standard error) when VELTRANE_SERVER_URL is not a usable URL
+    // (`usageError` set) or another process holds the queue.
     [[nodiscard]] static std::unique_ptr<UploadServices>
-    fromEnvironment(std::optional<std::filesystem::path> chunkDirectory);
+    fromEnvironment(std::optional<std::filesystem::path> chunkDirectory, bool& usageError);
 
     [[nodiscard]] UploadManager& uploads() { return *uploads_; }
     [[nodiscard]] ProjectService& projects() { return projects_; }
@@ -42,6 +45,7 @@ private:
     [[nodiscard]] static CredentialStore makeCredentialStore();
     void bindProviders(std::optional<std::filesystem::path> chunkDirectory);
 
+    std::unique_ptr<UploadQueueLock> lock_; // held for the services' whole life
     ServerConfiguration configuration_;
     CredentialStore credentials_ = makeCredentialStore();
     UploadTransportHolder transport_;

@@ -259,6 +259,11 @@ TEST_F(CliUpload, FailedDeliveriesStayQueuedUntilUploadWait) {
         ASSERT_TRUE(awaitLine(record, QProcess::StandardError,
                               QRegularExpression(QStringLiteral("^Recording stopped")), seen))
             << seen.toStdString();
+        // While it owns the queue, no other process may rewrite it.
+        const CliRun concurrent = run({QStringLiteral("retry-all")});
+        EXPECT_EQ(concurrent.exitCode, 1);
+        EXPECT_TRUE(concurrent.err.contains(QStringLiteral("in use by another veltrane-cli")))
+            << concurrent.err.toStdString();
         // The uploads keep being retried; an interruption ends the wait and keeps the queue.
         ::kill(static_cast<pid_t>(record.processId()), SIGTERM);
         ASSERT_TRUE(record.waitForFinished(kProcessTimeLimitMs));
