@@ -9,7 +9,8 @@
 
 namespace veltrane {
 
-AtomicFileWriter::AtomicFileWriter(std::filesystem::path target) : target_(std::move(target)) {}
+AtomicFileWriter::AtomicFileWriter(std::filesystem::path target, Durability durability)
+    : target_(std::move(target)), durability_(durability) {}
 
 AtomicFileWriter::~AtomicFileWriter() {
     discard();
@@ -52,7 +53,7 @@ bool AtomicFileWriter::commit() {
     if (descriptor_ < 0 || failed_) {
         return false;
     }
-    const bool synced = ::fsync(descriptor_) == 0;
+    const bool synced = durability_ == Durability::ProcessOnly || ::fsync(descriptor_) == 0;
     const bool closed = ::close(descriptor_) == 0;
     descriptor_ = -1;
     if (!synced || !closed || ::rename(temporary_.c_str(), target_.c_str()) != 0) {
@@ -61,6 +62,9 @@ bool AtomicFileWriter::commit() {
         return false;
     }
     temporary_.clear();
+    if (durability_ == Durability::ProcessOnly) {
+        return true;
+    }
     // Make the rename itself durable.
     const std::filesystem::path directory = target_.has_parent_path() ? target_.parent_path() : ".";
     const int directoryDescriptor = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -11,7 +11,13 @@ namespace veltrane {
 // memory. A writer that is destroyed without a successful commit removes its temporary file.
 class AtomicFileWriter {
 public:
-    explicit AtomicFileWriter(std::filesystem::path target);
+    // Synced: the content and the rename reach the disk before commit() returns, so the file
+    // survives a crash or power loss. ProcessOnly: readers never see a partial file, but the
+    // data may still be in the page cache: for files rebuilt from their sources whenever they
+    // are needed again (upload bodies), where flushing tens of megabytes would only cost time.
+    enum class Durability { Synced, ProcessOnly };
+
+    explicit AtomicFileWriter(std::filesystem::path target, Durability durability = Durability::Synced);
     ~AtomicFileWriter();
     AtomicFileWriter(const AtomicFileWriter&) = delete;
     AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
@@ -30,6 +36,7 @@ private:
     void discard();
 
     std::filesystem::path target_;
+    Durability durability_ = Durability::Synced;
     std::filesystem::path temporary_;
     int descriptor_ = -1;
     bool failed_ = false;

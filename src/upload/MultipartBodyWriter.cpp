@@ -49,7 +49,8 @@ bool MultipartBodyWriter::write(const std::string& boundary, const UploadJob& jo
         .append(crlf);
     head.append("Content-Type: ").append(mediaTypeForFilename(job.filename)).append(crlf).append(crlf);
 
-    AtomicFileWriter body(bodyFile);
+    // The body is rebuilt from the chunk for every attempt, so it need not survive a crash.
+    AtomicFileWriter body(bodyFile, AtomicFileWriter::Durability::ProcessOnly);
     if (!body.open() || !body.write(head)) {
         return false;
     }
