@@ -1,6 +1,7 @@
 #include "platform/dispatch/SerialQueue.h"
 
 #include <atomic>
+#include <future>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -45,11 +46,15 @@ TEST(SerialQueue, DestructionRunsEveryPostedTask) {
 TEST(SerialQueue, TasksPostedFromTasksRunAfterwards) {
     SerialQueue queue("test.queue");
     std::vector<int> order;
+    std::promise<void> release;
+    // Hold the queue until both tasks below are posted, so their order is the posting order.
+    queue.post([gate = release.get_future().share()] { gate.wait(); });
     queue.post([&] {
         order.push_back(1);
         queue.post([&] { order.push_back(3); });
     });
     queue.post([&] { order.push_back(2); });
+    release.set_value();
     queue.waitUntilDrained();
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
 }
