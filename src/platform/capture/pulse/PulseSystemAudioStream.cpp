@@ -230,13 +230,13 @@ PulseSystemAudioStream::Tap* PulseSystemAudioStream::openTap(std::uint32_t id, s
         closeTap(*existing->second);
         taps_.erase(existing);
     }
-    pa_sample_spec spec{};
-    spec.format = PA_SAMPLE_FLOAT32NE;
-    spec.rate = rate_;
-    spec.channels = static_cast<std::uint8_t>(channels_);
+    pa_sample_spec sampleSpec{};
+    sampleSpec.format = PA_SAMPLE_FLOAT32NE;
+    sampleSpec.rate = rate_;
+    sampleSpec.channels = static_cast<std::uint8_t>(channels_);
     pa_channel_map map{};
-    pa_channel_map_init_extend(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT);
-    pa_stream* stream = pa_stream_new(connection_->context(), "Meeting capture", &spec, &map);
+    pa_channel_map_init_extend(&map, sampleSpec.channels, PA_CHANNEL_MAP_DEFAULT);
+    pa_stream* stream = pa_stream_new(connection_->context(), "Meeting capture", &sampleSpec, &map);
     if (!stream) {
         return nullptr;
     }
@@ -256,7 +256,7 @@ PulseSystemAudioStream::Tap* PulseSystemAudioStream::openTap(std::uint32_t id, s
     attributes.prebuf = static_cast<std::uint32_t>(-1);
     attributes.minreq = static_cast<std::uint32_t>(-1);
     attributes.fragsize = static_cast<std::uint32_t>(
-        pa_usec_to_bytes(static_cast<pa_usec_t>(kFragment.count()) * PA_USEC_PER_MSEC, &spec));
+        pa_usec_to_bytes(static_cast<pa_usec_t>(kFragment.count()) * PA_USEC_PER_MSEC, &sampleSpec));
     const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
     if (pa_stream_connect_record(stream, source.c_str(), &attributes, flags) < 0) {
         pa_stream_set_read_callback(stream, nullptr, nullptr);
