@@ -1,35 +1,24 @@
 #include "server/TransportPolicy.h"
 
-#include <QHostAddress>
+#include "platform/transfer/TransportSecurityPolicy.h"
+
 #include <QNetworkRequest>
 
 namespace veltrane {
 
 std::optional<PlatformError> TransportPolicy::refusalFor(const QUrl& url) const {
-    const QString scheme = url.scheme().toLower();
-    if (scheme == "https") {
+    // One rule for every connection the application makes, uploads included.
+    const std::optional<std::string> reason = TransportSecurityPolicy::refusalReason(url);
+    if (!reason) {
         return std::nullopt;
     }
-    if (scheme == "http") {
-        if (isLoopbackHost(url.host())) {
-            return std::nullopt;
-        }
-        return PlatformError{kErrorDomain, kInsecureSchemeRefused,
-                             "Refusing an unencrypted connection to " + url.host().toStdString() +
-                                 ": plain http:// is only allowed to this computer, use https://",
-                             nullptr};
-    }
-    return PlatformError{kErrorDomain, kUnsupportedScheme,
-                         "Unsupported URL scheme \"" + url.scheme().toStdString() + "\": use https://",
+    const bool plainHttp = url.scheme().compare(QStringLiteral("http"), Qt::CaseInsensitive) == 0;
+    return PlatformError{kErrorDomain, plainHttp ? kInsecureSchemeRefused : kUnsupportedScheme, *reason,
                          nullptr};
 }
 
 bool TransportPolicy::isLoopbackHost(const QString& host) {
-    if (host.compare(QStringLiteral("localhost"), Qt::CaseInsensitive) == 0) {
-        return true;
-    }
-    const QHostAddress address(host);
-    return !address.isNull() && address.isLoopback();
+    return TransportSecurityPolicy::isLoopbackHost(host);
 }
 
 QSslConfiguration TransportPolicy::sslConfiguration() const {

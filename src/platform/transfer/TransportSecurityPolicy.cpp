@@ -14,7 +14,7 @@ bool TransportSecurityPolicy::isLoopbackHost(const QString& host) {
 
 std::optional<std::string> TransportSecurityPolicy::refusalReason(const QUrl& url) {
     if (!url.isValid() || url.host().isEmpty()) {
-        return "Invalid upload URL: " + url.toString().toStdString();
+        return "Invalid URL: " + url.toString().toStdString();
     }
     const QString scheme = url.scheme().toLower();
     if (scheme == "https") {
@@ -25,7 +25,7 @@ std::optional<std::string> TransportSecurityPolicy::refusalReason(const QUrl& ur
             return std::nullopt;
         }
         return "Refusing plain HTTP to " + url.host().toStdString() +
-               ": only loopback hosts may be reached without TLS; use https://";
+               ": http:// is only allowed to this computer; use https://";
     }
     return "Unsupported URL scheme \"" + scheme.toStdString() + "\": use https://";
 }
