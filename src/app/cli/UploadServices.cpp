@@ -1,10 +1,5 @@
 #include "app/cli/UploadServices.h"
 
-#ifdef VELTRANE_HAVE_SYSTEM_KEYCHAIN
-#include "platform/keychain/impl/FileKeychain.h"
-#include "platform/keychain/impl/KeychainBackends.h"
-#endif
-
 #include <QPointer>
 
 #include <exception>
@@ -60,19 +55,6 @@ UploadServices::fromEnvironment(std::optional<std::filesystem::path> chunkDirect
 
 std::optional<std::string> UploadServices::currentToken() const {
     return credentials_.load(CredentialItem::accessToken);
-}
-
-CredentialStore UploadServices::makeCredentialStore() {
-#ifdef VELTRANE_HAVE_SYSTEM_KEYCHAIN
-    KeychainBackends backends = makeSystemKeychainBackends();
-    std::string location = CredentialStore::kDefaultLegacyLocation;
-    if (const auto* file = dynamic_cast<const FileKeychain*>(backends.legacy.get())) {
-        location = file->folder().string();
-    }
-    return CredentialStore(backends.dataProtection, backends.legacy, location);
-#else
-    return CredentialStore(nullptr, nullptr);
-#endif
 }
 
 void UploadServices::bindProviders(std::optional<std::filesystem::path> chunkDirectory) {

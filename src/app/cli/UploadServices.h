@@ -7,6 +7,7 @@
 #include "server/CredentialStore.h"
 #include "server/ProjectService.h"
 #include "server/ServerConfiguration.h"
+#include "server/system/SystemCredentialStore.h"
 #include "upload/UploadManager.h"
 
 #include <filesystem>
@@ -42,12 +43,11 @@ public:
     [[nodiscard]] std::optional<std::string> currentToken() const;
 
 private:
-    [[nodiscard]] static CredentialStore makeCredentialStore();
     void bindProviders(std::optional<std::filesystem::path> chunkDirectory);
 
     std::unique_ptr<UploadQueueLock> lock_; // held for the services' whole life
     ServerConfiguration configuration_;
-    CredentialStore credentials_ = makeCredentialStore();
+    CredentialStore credentials_ = makeSystemCredentialStore();
     UploadTransportHolder transport_;
     AuthManager auth_{configuration_, credentials_, transport_.transport()};
     APIClient client_{configuration_, auth_, credentials_, transport_.transport()};

@@ -8,10 +8,7 @@
 #include "server/ServerAccessError.h"
 #include "server/ServerConfiguration.h"
 
-#ifdef VELTRANE_HAVE_SYSTEM_KEYCHAIN
-#include "platform/keychain/impl/FileKeychain.h"
-#include "platform/keychain/impl/KeychainBackends.h"
-#endif
+#include "server/system/SystemCredentialStore.h"
 
 #include <QDate>
 #include <QEventLoop>
@@ -44,25 +41,11 @@ struct ServerAccess {
     explicit ServerAccess(ServerConfiguration configuration) : config(std::move(configuration)) {}
 
     ServerConfiguration config;
-    CredentialStore credentials = makeCredentialStore();
+    CredentialStore credentials = makeSystemCredentialStore();
     HttpTransport transport;
     AuthManager auth{config, credentials, transport};
     APIClient client{config, auth, credentials, transport};
     ProjectService projects{client};
-
-private:
-    [[nodiscard]] static CredentialStore makeCredentialStore() {
-#ifdef VELTRANE_HAVE_SYSTEM_KEYCHAIN
-        KeychainBackends backends = makeSystemKeychainBackends();
-        std::string location = CredentialStore::kDefaultLegacyLocation;
-        if (const auto* file = dynamic_cast<const FileKeychain*>(backends.legacy.get())) {
-            location = file->folder().string();
-        }
-        return CredentialStore(backends.dataProtection, backends.legacy, location);
-#else
-        return CredentialStore(nullptr, nullptr);
-#endif
-    }
 };
 
 // The value after `option`, removed from `arguments` together with it; absent when not given.
