@@ -30,11 +30,13 @@ public:
 
     virtual ~KeychainBackend() = default;
 
-    [[nodiscard]] virtual LookupResult copyMatching(const std::string& service, const std::string& account) = 0;
+    [[nodiscard]] virtual LookupResult copyMatching(const std::string& service,
+                                                    const std::string& account) = 0;
     // `accessibleAfterFirstUnlockThisDeviceOnly` asks for the most protected storage the backend
     // offers; backends without such a notion ignore it.
     [[nodiscard]] virtual std::int32_t add(const std::string& service, const std::string& account,
-                                           const std::string& data, bool accessibleAfterFirstUnlockThisDeviceOnly) = 0;
+                                           const std::string& data,
+                                           bool accessibleAfterFirstUnlockThisDeviceOnly) = 0;
     [[nodiscard]] virtual std::int32_t deleteItem(const std::string& service, const std::string& account) = 0;
     // The backend's message for a status code, absent when it has none.
     [[nodiscard]] virtual std::optional<std::string> errorMessage(std::int32_t status) const = 0;

@@ -161,13 +161,13 @@ std::optional<PlatformError> PulseMicrophoneCapture::connectStream() {
     if (!connection_->isReady()) {
         return pulseErrorWithText(connection_->lastErrorCode(), "Could not record the microphone: ");
     }
-    pa_sample_spec spec{};
-    spec.format = sampleFormatFor(format_.encoding);
-    spec.rate = deviceRate_;
-    spec.channels = static_cast<std::uint8_t>(deviceChannels_);
+    pa_sample_spec sampleSpec{};
+    sampleSpec.format = sampleFormatFor(format_.encoding);
+    sampleSpec.rate = deviceRate_;
+    sampleSpec.channels = static_cast<std::uint8_t>(deviceChannels_);
     pa_channel_map map{};
-    pa_channel_map_init_extend(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT);
-    stream_ = pa_stream_new(connection_->context(), "Meeting microphone", &spec, &map);
+    pa_channel_map_init_extend(&map, sampleSpec.channels, PA_CHANNEL_MAP_DEFAULT);
+    stream_ = pa_stream_new(connection_->context(), "Meeting microphone", &sampleSpec, &map);
     if (!stream_) {
         return pulseErrorWithText(connection_->lastErrorCode(), "Could not record the microphone: ");
     }
@@ -185,7 +185,7 @@ std::optional<PlatformError> PulseMicrophoneCapture::connectStream() {
     attributes.tlength = static_cast<std::uint32_t>(-1);
     attributes.prebuf = static_cast<std::uint32_t>(-1);
     attributes.minreq = static_cast<std::uint32_t>(-1);
-    attributes.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kFragmentUsec, &spec));
+    attributes.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kFragmentUsec, &sampleSpec));
     const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
     framesDelivered_ = 0;
     disconnectReported_ = false;
