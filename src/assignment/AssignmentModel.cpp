@@ -1,7 +1,7 @@
 #include "assignment/AssignmentModel.h"
 
-#include "assignment/UserDefaults.h"
 #include "platform/core/Log.h"
+#include "platform/settings/UserDefaults.h"
 #include "server/APIClient.h"
 #include "server/APIError.h"
 #include "server/ServerAccessError.h"

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "assignment/UserDefaults.h"
 #include "platform/capture/CaptureService.h"
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/encoding/MediaFileWriter.h"
+#include "platform/settings/UserDefaults.h"
 #include "recording/AudioNormalizer.h"
 #include "recording/MicrophoneSampleQueue.h"
 #include "recording/SystemAudioIntake.h"

@@ -1,6 +1,6 @@
 #include "assignment/AssignmentModel.h"
-#include "assignment/InMemoryUserDefaults.h"
-#include "assignment/QSettingsUserDefaults.h"
+#include "platform/settings/InMemoryUserDefaults.h"
+#include "platform/settings/QSettingsUserDefaults.h"
 #include "server/RunTask.h"
 #include "server/ServerTestRig.h"
 #include "server/TestHttpServer.h"

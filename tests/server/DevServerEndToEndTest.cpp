@@ -1,9 +1,9 @@
 // The server-access objects and the assignment model, wired as the application wires them,
 // against the local stand-in server running in this process.
 #include "assignment/AssignmentModel.h"
-#include "assignment/InMemoryUserDefaults.h"
 #include "devserver/DevServer.h"
 #include "platform/keychain/impl/FileKeychain.h"
+#include "platform/settings/InMemoryUserDefaults.h"
 #include "server/APIClient.h"
 #include "server/APIError.h"
 #include "server/AuthManager.h"

@@ -1,4 +1,4 @@
-#include "assignment/QSettingsUserDefaults.h"
+#include "platform/settings/QSettingsUserDefaults.h"
 
 #include <QCoreApplication>
 

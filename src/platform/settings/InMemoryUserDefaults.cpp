@@ -1,4 +1,4 @@
-#include "assignment/InMemoryUserDefaults.h"
+#include "platform/settings/InMemoryUserDefaults.h"
 
 namespace veltrane {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "assignment/UserDefaults.h"
+#include "platform/settings/UserDefaults.h"
 
 #include <QSettings>
 
