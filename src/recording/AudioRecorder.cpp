@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <thread>
 
 namespace veltrane {
 
@@ -44,7 +45,15 @@ AudioRecorder::~AudioRecorder() {
     // Silence every source of processing-queue tasks first, then let the queue run what is
     // already posted (its destructor) while the fields those tasks use still exist.
     stream_.reset();
+    // A microphone session may still be held by its background start or by the stop clean-up
+    // on the queue; its buffer handler points at this recorder, so wait (bounded: starting a
+    // device is bounded) until the last of them has released it and it can deliver no more.
+    const std::weak_ptr<MicrophoneCapture> microphone = micSession_;
     micSession_.reset();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (!microphone.expired() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 // MARK: - Observable setters
@@ -535,12 +544,14 @@ void AudioRecorder::stopRecording() {
     ++windingDown_;
     processingQueue_->post([this, writer, hadSamples, microphone = micSession_] {
         runStopCleanup(writer, microphone);
-        postGuarded(self_, [writer, hadSamples, microphone](AudioRecorder* self) {
+        // Only the session's address goes to the main thread: the recorder's destructor waits for
+        // every other owner of a session to let go, and must never wait on a main-thread post.
+        postGuarded(self_, [writer, hadSamples, microphone = microphone.get()](AudioRecorder* self) {
             if (self->chunkWriter_ == writer) {
                 self->chunkWriter_.reset();
             }
             self->stream_.reset();
-            if (self->micSession_ == microphone) {
+            if (self->micSession_.get() == microphone) {
                 self->micSession_.reset();
             }
             if (!hadSamples) {
