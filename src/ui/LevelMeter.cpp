@@ -1,0 +1,126 @@
+#include "ui/LevelMeter.h"
+
+#include "ui/Style.h"
+
+#include <QEvent>
+#include <QFontMetrics>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+
+#include <algorithm>
+#include <cmath>
+
+namespace veltrane {
+
+LevelMeter::LevelMeter(QString label, QWidget* parent) : QWidget(parent), label_(std::move(label)) {
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setAccessibleName(label_);
+    animation_.setDuration(kAnimationMs);
+    animation_.setEasingCurve(QEasingCurve::Linear);
+    connect(&animation_, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
+        shownFraction_ = value.toDouble();
+        update();
+    });
+    updateFixedHeight();
+}
+
+double LevelMeter::clampedLevel(double level) {
+    if (!std::isfinite(level)) {
+        return 0.0;
+    }
+    return std::clamp(level, 0.0, 1.0);
+}
+
+QString LevelMeter::valueText(double level, bool disabled) {
+    if (disabled) {
+        return QStringLiteral("off");
+    }
+    const int percent = static_cast<int>(clampedLevel(level) * 100.0);
+    return QString::asprintf("%3d", percent);
+}
+
+void LevelMeter::setLevel(double level) {
+    const double target = clampedLevel(level);
+    if (target == level_ && animation_.state() != QAbstractAnimation::Running) {
+        return;
+    }
+    level_ = target;
+    setAccessibleDescription(valueText(level_, disabled_).trimmed());
+    animation_.stop();
+    animation_.setStartValue(shownFraction_);
+    animation_.setEndValue(level_);
+    animation_.start();
+    update();
+}
+
+void LevelMeter::setMeterDisabled(bool disabled) {
+    if (disabled == disabled_) {
+        return;
+    }
+    disabled_ = disabled;
+    setAccessibleDescription(valueText(level_, disabled_).trimmed());
+    update();
+}
+
+QSize LevelMeter::sizeHint() const {
+    return {220, minimumSizeHint().height()};
+}
+
+QSize LevelMeter::minimumSizeHint() const {
+    const QFontMetrics metrics(style::smallCaptionFont());
+    return {kLabelWidthPx + kValueWidthPx + 2 * kSpacingPx + 40, std::max(metrics.height(), kBarHeightPx)};
+}
+
+void LevelMeter::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::ApplicationFontChange) {
+        updateFixedHeight();
+    }
+    QWidget::changeEvent(event);
+}
+
+void LevelMeter::updateFixedHeight() {
+    setFixedHeight(minimumSizeHint().height());
+}
+
+void LevelMeter::paintEvent(QPaintEvent* /*event*/) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QColor secondary = style::secondaryTextColor(palette());
+    const QRect area = rect();
+
+    const QFont labelFont = style::smallCaptionFont();
+    painter.setFont(labelFont);
+    painter.setPen(secondary);
+    const QRect labelRect(area.left(), area.top(), kLabelWidthPx, area.height());
+    painter.drawText(labelRect, Qt::AlignLeft | Qt::AlignVCenter,
+                     QFontMetrics(labelFont).elidedText(label_, Qt::ElideRight, kLabelWidthPx));
+
+    painter.setFont(style::monospacedFont(labelFont));
+    const QRect valueRect(area.right() + 1 - kValueWidthPx, area.top(), kValueWidthPx, area.height());
+    painter.drawText(valueRect, Qt::AlignRight | Qt::AlignVCenter, valueText(level_, disabled_));
+
+    const int barLeft = labelRect.right() + 1 + kSpacingPx;
+    const int barWidth = std::max(0, valueRect.left() - kSpacingPx - barLeft);
+    const QRectF bar(barLeft, area.top() + (area.height() - kBarHeightPx) / 2.0, barWidth, kBarHeightPx);
+    QColor track = Qt::gray;
+    track.setAlphaF(0.2F);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(track);
+    painter.drawRoundedRect(bar, kBarRadiusPx, kBarRadiusPx);
+
+    if (disabled_ || shownFraction_ <= 0.0 || barWidth <= 0) {
+        return;
+    }
+    QRectF fill = bar;
+    fill.setWidth(bar.width() * std::clamp(shownFraction_, 0.0, 1.0));
+    // The gradient runs across the filled part itself, from green at its left to red at its right.
+    QLinearGradient gradient(fill.topLeft(), fill.topRight());
+    gradient.setColorAt(0.0, QColor(52, 199, 89));
+    gradient.setColorAt(0.5, QColor(255, 204, 0));
+    gradient.setColorAt(1.0, QColor(255, 59, 48));
+    painter.setBrush(gradient);
+    painter.drawRoundedRect(fill, std::min<qreal>(kBarRadiusPx, fill.width() / 2), kBarRadiusPx);
+}
+
+} // namespace veltrane

@@ -1,0 +1,209 @@
+#include "ui/UploadQueueView.h"
+
+#include "ui/Style.h"
+#include "ui/UploadRow.h"
+#include "upload/UploadManager.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace veltrane {
+namespace {
+
+enum class BodyPage { list = 0, empty = 1, otherProcess = 2 };
+
+// A stacked widget as high as its current page, so the panel shrinks with a short list.
+class FittingStack final : public QStackedWidget {
+public:
+    using QStackedWidget::QStackedWidget;
+    [[nodiscard]] QSize sizeHint() const override {
+        return currentWidget() != nullptr ? currentWidget()->sizeHint() : QStackedWidget::sizeHint();
+    }
+    [[nodiscard]] QSize minimumSizeHint() const override {
+        return currentWidget() != nullptr ? currentWidget()->minimumSizeHint()
+                                          : QStackedWidget::minimumSizeHint();
+    }
+};
+
+// A scroll area whose preferred height is its content's, up to the panel's limit.
+class ListScrollArea final : public QScrollArea {
+public:
+    using QScrollArea::QScrollArea;
+    [[nodiscard]] QSize sizeHint() const override {
+        const QSize content = widget() != nullptr ? widget()->sizeHint() : QSize();
+        return {content.width(), std::min(content.height() + 2 * frameWidth(), maximumHeight())};
+    }
+    [[nodiscard]] QSize minimumSizeHint() const override { return {0, sizeHint().height()}; }
+};
+
+} // namespace
+
+UploadQueueView::UploadQueueView(UploadManager* manager, QWidget* parent) : QWidget(parent) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(6);
+
+    auto* header = new QWidget(this);
+    auto* headerLayout = new QHBoxLayout(header);
+    headerLayout->setContentsMargins(0, 0, 0, 0);
+    headerLayout->setSpacing(6);
+    auto* title = style::makeLabel(QStringLiteral("Uploads"), style::captionFont(), header);
+    title->setFixedWidth(kLabelWidthPx);
+    sentLabel_ = style::makeLabel(QString(), style::captionFont(), header);
+    sentLabel_->setObjectName(QStringLiteral("sent"));
+    style::setTextColor(*sentLabel_, style::secondaryTextColor(palette()));
+    failedLabel_ = style::makeLabel(QString(), style::captionFont(), header);
+    failedLabel_->setObjectName(QStringLiteral("failed"));
+    style::setTextColor(*failedLabel_, style::redColor(palette()));
+    retryAllButton_ = new QPushButton(QStringLiteral("Retry all"), header);
+    retryAllButton_->setObjectName(QStringLiteral("retryAll"));
+    retryAllButton_->setFont(style::captionFont());
+    retryAllButton_->setAutoDefault(false);
+    headerLayout->addWidget(title);
+    headerLayout->addWidget(sentLabel_);
+    headerLayout->addWidget(failedLabel_);
+    headerLayout->addStretch(1);
+    headerLayout->addWidget(retryAllButton_);
+    // As high with "Retry all" as without it.
+    header->setFixedHeight(retryAllButton_->sizeHint().height());
+    layout->addWidget(header);
+
+    body_ = new FittingStack(this);
+    body_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
+    scrollArea_ = new ListScrollArea(body_);
+    scrollArea_->setFrameShape(QFrame::NoFrame);
+    scrollArea_->setWidgetResizable(true);
+    scrollArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scrollArea_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    scrollArea_->setMaximumHeight(kMaxListHeightPx);
+    scrollArea_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
+    list_ = new QWidget(scrollArea_);
+    listLayout_ = new QVBoxLayout(list_);
+    listLayout_->setContentsMargins(0, 0, 0, 0);
+    listLayout_->setSpacing(kRowSpacingPx);
+    listLayout_->addStretch(1);
+    scrollArea_->setWidget(list_);
+    body_->addWidget(scrollArea_);
+
+    emptyLabel_ = style::makeLabel(QStringLiteral("Nothing queued."), style::smallCaptionFont(), body_);
+    emptyLabel_->setObjectName(QStringLiteral("empty"));
+    style::setTextColor(*emptyLabel_, style::secondaryTextColor(palette()));
+    body_->addWidget(emptyLabel_);
+    otherProcessLabel_ = style::makeLabel(otherProcessText(), style::smallCaptionFont(), body_);
+    otherProcessLabel_->setObjectName(QStringLiteral("otherProcess"));
+    otherProcessLabel_->setWordWrap(true);
+    style::setTextColor(*otherProcessLabel_, style::secondaryTextColor(palette()));
+    body_->addWidget(otherProcessLabel_);
+    layout->addWidget(body_);
+
+    connect(retryAllButton_, &QPushButton::clicked, this, &UploadQueueView::retryAll);
+    setManager(manager);
+}
+
+QString UploadQueueView::otherProcessText() {
+    return QStringLiteral("Uploads are being sent by another VeltraneRecorder process.");
+}
+
+std::vector<UploadJob> UploadQueueView::visibleJobs(const std::vector<UploadJob>& jobs) {
+    std::vector<UploadJob> visible;
+    std::vector<const UploadJob*> completed;
+    for (const UploadJob& job : jobs) {
+        if (job.state == UploadState::completed) {
+            completed.push_back(&job);
+        } else {
+            visible.push_back(job);
+        }
+    }
+    const std::size_t firstShown =
+        completed.size() > kCompletedJobsShown ? completed.size() - kCompletedJobsShown : 0;
+    for (std::size_t index = firstShown; index < completed.size(); ++index) {
+        visible.push_back(*completed[index]);
+    }
+    std::stable_sort(visible.begin(), visible.end(),
+                     [](const UploadJob& a, const UploadJob& b) { return a.createdAt > b.createdAt; });
+    return visible;
+}
+
+int UploadQueueView::sentCount(const std::vector<UploadJob>& jobs) {
+    return static_cast<int>(std::count_if(
+        jobs.begin(), jobs.end(), [](const UploadJob& job) { return job.state == UploadState::completed; }));
+}
+
+int UploadQueueView::failedCount(const std::vector<UploadJob>& jobs) {
+    return static_cast<int>(std::count_if(
+        jobs.begin(), jobs.end(), [](const UploadJob& job) { return job.state == UploadState::failed; }));
+}
+
+void UploadQueueView::setManager(UploadManager* manager) {
+    if (manager_ != nullptr) {
+        disconnect(manager_, nullptr, this, nullptr);
+    }
+    manager_ = manager;
+    if (manager_ != nullptr) {
+        connect(manager_, &UploadManager::jobsChanged, this, &UploadQueueView::managerChanged);
+        connect(manager_, &QObject::destroyed, this, [this] { setManager(nullptr); });
+    }
+    managerChanged();
+}
+
+void UploadQueueView::managerChanged() {
+    if (manager_ != nullptr) {
+        showJobs(manager_->jobs());
+        return;
+    }
+    showJobs({});
+    body_->setCurrentIndex(static_cast<int>(BodyPage::otherProcess));
+    body_->updateGeometry();
+}
+
+void UploadQueueView::showCounts(int sent, int failed) {
+    sentLabel_->setText(QStringLiteral("%1 sent").arg(sent));
+    failedLabel_->setText(QStringLiteral("\u00B7 %1 failed").arg(failed));
+    failedLabel_->setVisible(failed >= 1);
+    retryAllButton_->setVisible(failed >= 1);
+}
+
+void UploadQueueView::showJobs(const std::vector<UploadJob>& jobs) {
+    showCounts(sentCount(jobs), failedCount(jobs));
+    const std::vector<UploadJob> visible = visibleJobs(jobs);
+
+    // Rows are kept and given new jobs in place, so a progress step repaints one bar and nothing moves.
+    while (rows_.size() > visible.size()) {
+        delete rows_.back();
+        rows_.pop_back();
+    }
+    while (rows_.size() < visible.size()) {
+        auto* row = new UploadRow(list_);
+        connect(row, &UploadRow::retryRequested, this, &UploadQueueView::retry);
+        listLayout_->insertWidget(static_cast<int>(rows_.size()), row);
+        rows_.push_back(row);
+    }
+    for (std::size_t index = 0; index < visible.size(); ++index) {
+        rows_[index]->setJob(visible[index]);
+    }
+    body_->setCurrentIndex(static_cast<int>(visible.empty() ? BodyPage::empty : BodyPage::list));
+    list_->adjustSize();
+    scrollArea_->updateGeometry();
+    body_->updateGeometry();
+}
+
+void UploadQueueView::retry(const QString& jobId) {
+    if (manager_ != nullptr) {
+        manager_->retry(jobId.toStdString());
+    }
+}
+
+void UploadQueueView::retryAll() {
+    if (manager_ != nullptr) {
+        manager_->retryAll();
+    }
+}
+
+} // namespace veltrane

@@ -1,0 +1,83 @@
+#include "ui/NewMeetingSheet.h"
+
+#include "AssignmentFixture.h"
+#include "support/EventLoopWait.h"
+#include "ui/AssignmentView.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+
+namespace veltrane {
+namespace {
+
+TEST(NewMeetingSheetRules, NameIsTrimmedAndCreateNeedsOneAndNoSaveRunning) {
+    const struct {
+        const char* name;
+        bool saving;
+        const char* trimmed;
+        bool canCreate;
+    } cases[] = {
+        {"Retro", false, "Retro", true}, {"  Retro \n", false, "Retro", true}, {" \t\n ", false, "", false},
+        {"", false, "", false},          {"Retro", true, "Retro", false},      {"a b", false, "a b", true},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(NewMeetingSheet::trimmedName(c.name), c.trimmed);
+        EXPECT_EQ(NewMeetingSheet::canCreate(c.name, c.saving), c.canCreate) << c.name;
+    }
+}
+
+class NewMeetingSheetTest : public test::AssignmentFixture {};
+
+TEST_F(NewMeetingSheetTest, FailedCreateKeepsTheEntriesAndASecondCreateClosesAndSelectsTheMeeting) {
+    test::runTask(model.loadProjects());
+    model.selectProject(model.projects().front());
+    ASSERT_TRUE(test::waitUntil([&] { return model.meetings().size() == 2 && !model.isLoadingMeetings(); }));
+    AssignmentView view(model);
+    view.show();
+    view.findChild<QToolButton*>("add")->click();
+    QPointer<NewMeetingSheet> sheet = view.findChild<NewMeetingSheet*>();
+    ASSERT_TRUE(sheet && sheet->isVisible());
+    auto* name = sheet->findChild<QLineEdit*>("name");
+    auto* create = sheet->findChild<QPushButton*>("create");
+    auto* multiDay = sheet->findChild<QCheckBox*>("multiDay");
+    auto* error = sheet->findChild<QLabel*>("error");
+    EXPECT_FALSE(create->isEnabled());
+    QTest::keyClicks(name, "   ");
+    EXPECT_FALSE(create->isEnabled());
+    QTest::keyClicks(name, "Retro  ");
+    multiDay->setChecked(true);
+    sheet->findChild<QDateEdit*>("endDate")->setDate(QDate::currentDate().addDays(2));
+    multiDay->setChecked(false);
+
+    failCreate = true;
+    QTest::keyClick(name, Qt::Key_Return);
+    EXPECT_TRUE(sheet->isSaving());
+    EXPECT_FALSE(name->isEnabled() || create->isEnabled());
+    ASSERT_TRUE(test::waitUntil([&] { return !sheet->isSaving(); }));
+    EXPECT_TRUE(sheet->isVisible());
+    EXPECT_TRUE(error->isVisible());
+    EXPECT_FALSE(error->text().isEmpty());
+    EXPECT_EQ(name->text(), "   Retro  ");
+    EXPECT_TRUE(name->isEnabled() && create->isEnabled());
+
+    failCreate = false;
+    create->click();
+    ASSERT_TRUE(test::waitUntil([&] { return sheet.isNull(); }));
+    ASSERT_TRUE(model.selectedMeeting());
+    EXPECT_EQ(model.selectedMeeting()->name, "Retro");
+    EXPECT_EQ(view.findChild<QComboBox*>("meeting")->currentText(), "Retro");
+    const auto requests = server.requests();
+    const auto sent = nlohmann::json::parse(requests.back().body);
+    EXPECT_EQ(sent.at("name"), "Retro");
+    EXPECT_FALSE(sent.contains("end_date"));
+}
+
+} // namespace
+} // namespace veltrane
