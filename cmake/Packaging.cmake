@@ -1,0 +1,52 @@
+# Install layout and the Debian package. Included at the end of the top-level CMakeLists.txt,
+# after every add_subdirectory, so that both executables are known here.
+include(GNUInstallDirs)
+
+# Installing and packaging take what is already built: `make package` builds first, and the
+# packaging test must not start a build of the whole tree in the middle of a test run.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+
+set(VELTRANE_APP_ID co.brimfold.VeltraneRecorder)
+
+if(TARGET veltrane-recorder)
+    install(TARGETS veltrane-recorder RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+if(TARGET veltrane-cli)
+    install(TARGETS veltrane-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+
+install(FILES ${PROJECT_SOURCE_DIR}/data/${VELTRANE_APP_ID}.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${PROJECT_SOURCE_DIR}/src/ui/resources/veltrane-recorder.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
+        RENAME ${VELTRANE_APP_ID}.svg)
+install(FILES ${PROJECT_SOURCE_DIR}/data/${VELTRANE_APP_ID}.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME veltrane-recorder)
+set(CPACK_PACKAGE_VENDOR Veltrane)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "Veltrane <packages@brimfold.co>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Records meeting audio and uploads it to the team's server")
+set(CPACK_PACKAGE_DESCRIPTION
+    "VeltraneRecorder records the sound of an output device or of one application,\n"
+    "optionally together with a microphone, into five-minute WAV or M4A chunks in a\n"
+    "chosen folder, and uploads every chunk through a persistent, retrying queue to the\n"
+    "team's server under the chosen project and meeting. veltrane-cli offers the same\n"
+    "engine without a window.")
+string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION sound)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# Shared libraries come from dpkg-shlibdeps; these are loaded at run time and invisible to it:
+# the SVG icon engine and image plugins for the icons.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6")
+# A sound server to record from, a Secret Service for the server credentials, native Wayland.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pipewire-pulse | pulseaudio, gnome-keyring, qt6-wayland")
+
+include(CPack)
