@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStackedLayout>
 #include <QVBoxLayout>
 
 namespace veltrane {
@@ -67,19 +68,28 @@ LoginView::LoginView(AuthManager& auth, QString serverHost, QWidget* parent) : Q
     errorLabel_->hide();
     layout->addWidget(errorLabel_);
 
-    signInButton_ = new QPushButton(QStringLiteral("Sign in"), this);
+    // The button and, while an attempt runs, the busy indicator laid over its (then empty) face. The
+    // indicator is not the button's child, so the disabled button does not grey it out.
+    auto* buttonSlot = new QWidget(this);
+    auto* buttonStack = new QStackedLayout(buttonSlot);
+    buttonStack->setStackingMode(QStackedLayout::StackAll);
+    signInButton_ = new QPushButton(QStringLiteral("Sign in"), buttonSlot);
     signInButton_->setObjectName(QStringLiteral("signIn"));
     signInButton_->setDefault(true);
     style::makeProminent(*signInButton_);
     // The height is fixed so that swapping the title for the busy indicator does not move anything.
-    signInButton_->setFixedHeight(signInButton_->sizeHint().height());
-    auto* buttonLayout = new QHBoxLayout(signInButton_);
-    buttonLayout->setContentsMargins(0, 0, 0, 0);
-    busyIndicator_ = style::makeBusyIndicator(QSize(48, 6), signInButton_);
+    buttonSlot->setFixedHeight(signInButton_->sizeHint().height());
+    auto* busyOverlay = new QWidget(buttonSlot);
+    busyOverlay->setAttribute(Qt::WA_TransparentForMouseEvents);
+    auto* busyLayout = new QHBoxLayout(busyOverlay);
+    busyLayout->setContentsMargins(0, 0, 0, 0);
+    busyIndicator_ = style::makeBusyIndicator(QSize(48, 6), busyOverlay);
     busyIndicator_->setObjectName(QStringLiteral("busy"));
-    busyIndicator_->hide();
-    buttonLayout->addWidget(busyIndicator_, 0, Qt::AlignCenter);
-    layout->addWidget(signInButton_);
+    busyLayout->addWidget(busyIndicator_, 0, Qt::AlignCenter);
+    buttonStack->addWidget(signInButton_);
+    buttonStack->addWidget(busyOverlay);
+    buttonStack->setCurrentWidget(busyOverlay);
+    layout->addWidget(buttonSlot);
 
     emailField_->installEventFilter(this);
     setTabOrder(emailField_, passwordField_);

@@ -32,7 +32,6 @@ QDateEdit* makeDateField(const QDate& date, QWidget* parent) {
 NewMeetingSheet::NewMeetingSheet(AssignmentModel& model, QWidget* parent) : QDialog(parent), model_(model) {
     setWindowTitle(QStringLiteral("New Meeting"));
     setWindowModality(Qt::WindowModal);
-    setFixedWidth(kWidthPx);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(kPaddingPx, kPaddingPx, kPaddingPx, kPaddingPx);
@@ -40,6 +39,7 @@ NewMeetingSheet::NewMeetingSheet(AssignmentModel& model, QWidget* parent) : QDia
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
     auto* title = style::makeLabel(QStringLiteral("New Meeting"), style::headlineFont(), this);
+    title->setMinimumWidth(kWidthPx - 2 * kPaddingPx); // holds the sheet at its width
     layout->addWidget(title);
     projectCaption_ = style::makeLabel(QString(), style::captionFont(), this);
     style::setTextColor(*projectCaption_, style::secondaryTextColor(palette()));
@@ -70,7 +70,7 @@ NewMeetingSheet::NewMeetingSheet(AssignmentModel& model, QWidget* parent) : QDia
     errorLabel_ = style::makeLabel(QString(), style::captionFont(), this);
     errorLabel_->setObjectName(QStringLiteral("error"));
     errorLabel_->setWordWrap(true);
-    errorLabel_->setFixedWidth(kWidthPx - 2 * kPaddingPx);
+    errorLabel_->setMaximumWidth(kWidthPx - 2 * kPaddingPx);
     style::setTextColor(*errorLabel_, style::redColor(palette()));
     layout->addWidget(errorLabel_);
 

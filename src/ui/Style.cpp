@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QImageReader>
 #include <QLabel>
 #include <QPainter>
@@ -88,13 +89,13 @@ QIcon symbolIcon(Symbol symbol, const QColor& tint) {
     if (!tint.isValid()) {
         return bundled;
     }
+    QColor disabledTint = tint;
+    disabledTint.setAlphaF(tint.alphaF() * 0.35F);
     QIcon icon;
     for (const int sizePx : kTintedSizesPx) {
         for (const qreal ratio : {1.0, 2.0}) {
-            const QPixmap pixmap = tinted(bundled, sizePx, ratio, tint);
-            if (!pixmap.isNull()) {
-                icon.addPixmap(pixmap);
-            }
+            icon.addPixmap(tinted(bundled, sizePx, ratio, tint), QIcon::Normal);
+            icon.addPixmap(tinted(bundled, sizePx, ratio, disabledTint), QIcon::Disabled);
         }
     }
     return icon;
@@ -182,9 +183,12 @@ void setTextColor(QWidget& widget, const QColor& color) {
 }
 
 void makeProminent(QPushButton& button) {
+    // Only the enabled look changes: a disabled button keeps the style's dimmed colours.
     QPalette palette = button.palette();
-    palette.setColor(QPalette::Button, accentColor(palette));
-    palette.setColor(QPalette::ButtonText, palette.color(QPalette::HighlightedText));
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        palette.setColor(group, QPalette::Button, palette.color(group, QPalette::Highlight));
+        palette.setColor(group, QPalette::ButtonText, palette.color(group, QPalette::HighlightedText));
+    }
     button.setPalette(palette);
 }
 
@@ -195,6 +199,15 @@ QProgressBar* makeBusyIndicator(QSize sizePx, QWidget* parent) {
     indicator->setFixedSize(sizePx);
     indicator->setAccessibleName(QStringLiteral("Busy"));
     return indicator;
+}
+
+QPushButton* makeSmallButton(const QString& text, QWidget* parent) {
+    auto* button = new QPushButton(text, parent);
+    const QFont font = captionFont();
+    button->setFont(font);
+    button->setAutoDefault(false);
+    button->setFixedHeight(QFontMetrics(font).height() + 8);
+    return button;
 }
 
 QLabel* makeLabel(const QString& text, const QFont& font, QWidget* parent) {

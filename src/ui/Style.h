@@ -67,6 +67,8 @@ void makeProminent(QPushButton& button);
 // Qt's indeterminate progress bar at a fixed size, without text: the busy indicator of the screens.
 [[nodiscard]] QProgressBar* makeBusyIndicator(QSize sizePx, QWidget* parent = nullptr);
 
+// A push button of the small control size, with caption-size text; never a default button.
+[[nodiscard]] QPushButton* makeSmallButton(const QString& text, QWidget* parent = nullptr);
 // A plain-text label (never read as rich text) in the given font.
 [[nodiscard]] QLabel* makeLabel(const QString& text, const QFont& font, QWidget* parent = nullptr);
 

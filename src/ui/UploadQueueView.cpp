@@ -62,10 +62,8 @@ UploadQueueView::UploadQueueView(UploadManager* manager, QWidget* parent) : QWid
     failedLabel_ = style::makeLabel(QString(), style::captionFont(), header);
     failedLabel_->setObjectName(QStringLiteral("failed"));
     style::setTextColor(*failedLabel_, style::redColor(palette()));
-    retryAllButton_ = new QPushButton(QStringLiteral("Retry all"), header);
+    retryAllButton_ = style::makeSmallButton(QStringLiteral("Retry all"), header);
     retryAllButton_->setObjectName(QStringLiteral("retryAll"));
-    retryAllButton_->setFont(style::captionFont());
-    retryAllButton_->setAutoDefault(false);
     headerLayout->addWidget(title);
     headerLayout->addWidget(sentLabel_);
     headerLayout->addWidget(failedLabel_);

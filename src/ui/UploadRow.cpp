@@ -26,7 +26,8 @@ constexpr const char* kFullTextProperty = "fullText";
 QLabel* makeLineLabel(const QFont& font, QWidget* parent) {
     auto* label = style::makeLabel(QString(), font, parent);
     label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-    label->setFixedHeight(QFontMetrics(font).height());
+    // Room for descenders such as "_" however the text is centred.
+    label->setFixedHeight(QFontMetrics(font).height() + 2);
     return label;
 }
 
@@ -50,7 +51,7 @@ UploadRow::UploadRow(QWidget* parent) : QWidget(parent) {
     lines->addWidget(filename_);
 
     statusLine_ = new QStackedWidget(this);
-    statusLine_->setFixedHeight(QFontMetrics(small).height());
+    statusLine_->setFixedHeight(QFontMetrics(small).height() + 2);
     statusLine_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     auto* progressHolder = new QWidget(statusLine_);
     auto* progressLayout = new QVBoxLayout(progressHolder);
@@ -75,10 +76,8 @@ UploadRow::UploadRow(QWidget* parent) : QWidget(parent) {
     layout->addLayout(lines, 1);
 
     layout->addSpacing(4);
-    retryButton_ = new QPushButton(QStringLiteral("Retry"), this);
+    retryButton_ = style::makeSmallButton(QStringLiteral("Retry"), this);
     retryButton_->setObjectName(QStringLiteral("retry"));
-    retryButton_->setFont(style::captionFont());
-    retryButton_->setAutoDefault(false);
     layout->addWidget(retryButton_, 0, Qt::AlignVCenter);
 
     for (QLabel* label : {filename_, error_, context_}) {
