@@ -1,7 +1,7 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: deps configure build test run bench format clean
+.PHONY: deps configure build test run bench format clean package screenshots
 
 deps:
 	@bash scripts/install-deps.sh
@@ -23,6 +23,15 @@ bench: build
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+screenshots: configure
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target veltrane-screenshots
+	@mkdir -p docs/screenshots
+	@QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/tests/screenshots/veltrane-screenshots docs/screenshots
+
+package: build
+	@cd $(BUILD_DIR) && cpack -G DEB
+	@echo "Debian package: $$(ls -t $(abspath $(BUILD_DIR))/veltrane-recorder_*.deb | head -n 1)"
 
 clean:
 	rm -rf $(BUILD_DIR)

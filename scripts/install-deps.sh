@@ -17,9 +17,13 @@ packages=(
     # HTTP stand-in server, JSON, TLS
     libcpp-httplib-dev nlohmann-json3-dev libssl-dev openssl curl
     # headless windows and legible screenshots
-    xvfb xauth fonts-dejavu-core
+    xvfb xauth fonts-dejavu-core xdotool
+    # the window's SVG icons and artwork
+    libqt6svg6
     # misc used by scripts
     procps coreutils
+    # desktop integration and packaging
+    desktop-file-utils appstream dpkg-dev file
 )
 
 missing=()

@@ -24,6 +24,11 @@ QString AssignmentModel::selectedMeetingId() const {
     return selectedMeeting_ ? QString::fromStdString(selectedMeeting_->id) : QString();
 }
 
+std::vector<ProjectResponse> AssignmentModel::activeProjects(std::vector<ProjectResponse> projects) {
+    std::erase_if(projects, [](const ProjectResponse& project) { return project.status != "active"; });
+    return projects;
+}
+
 QCoro::Task<> AssignmentModel::loadProjects() {
     QPointer<AssignmentModel> self(this);
     setIsLoading(true);
@@ -43,9 +48,7 @@ QCoro::Task<> AssignmentModel::loadProjects() {
         co_return;
     }
 
-    std::vector<ProjectResponse> active;
-    std::copy_if(fetched.begin(), fetched.end(), std::back_inserter(active),
-                 [](const ProjectResponse& project) { return project.status == "active"; });
+    std::vector<ProjectResponse> active = activeProjects(std::move(fetched));
     logLine("📋 active projects: " + std::to_string(active.size()));
     setProjects(std::move(active));
 

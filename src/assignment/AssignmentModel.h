@@ -54,6 +54,9 @@ public:
     }
     [[nodiscard]] bool hasSelectedProject() const noexcept { return selectedProject_.has_value(); }
 
+    // The projects a recording may be filed under: those whose status is exactly "active".
+    [[nodiscard]] static std::vector<ProjectResponse> activeProjects(std::vector<ProjectResponse> projects);
+
     // Property forms: empty text when absent.
     [[nodiscard]] QString errorMessageText() const { return errorMessage_.value_or(QString()); }
     [[nodiscard]] QString selectedProjectId() const;

@@ -94,6 +94,9 @@ public:
     void refreshSources();
     // Remembers the current picks.
     void saveSelections();
+    // Shows a refusal of the screen that owns the recorder (such as an invalid device
+    // identifier) in the recorder's error text.
+    void reportError(const QString& message) { setErrorMessage(message); }
 
     // Called on the main thread once per finished chunk with the chunk file's final path.
     std::function<void(const std::filesystem::path&)> onChunkReady;

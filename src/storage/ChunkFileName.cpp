@@ -1,10 +1,19 @@
 #include "storage/ChunkFileName.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <utility>
 
 namespace veltrane {
+
+bool isValidDeviceID(const QString& deviceID) {
+    const auto isAsciiLetterOrDigit = [](QChar c) {
+        return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9');
+    };
+    return deviceID.size() >= 2 && std::all_of(deviceID.begin(), deviceID.end(), isAsciiLetterOrDigit) &&
+           deviceID.back().isDigit();
+}
 
 ChunkFileName::ChunkFileName(std::string stem, std::string extension)
     : stem_(std::move(stem)), extension_(std::move(extension)) {}

@@ -5,7 +5,13 @@
 #include <string>
 #include <string_view>
 
+#include <QString>
+
 namespace veltrane {
+
+// A device identifier names chunk files: at least two characters, only ASCII letters and digits,
+// the last one a digit ("studio7", "mac001").
+[[nodiscard]] bool isValidDeviceID(const QString& deviceID);
 
 // The name of a finished chunk file: a stem such as
 // "studio7-2025-03-14-092653-chunk-001-START" and the extension without the dot. Also knows the

@@ -240,7 +240,7 @@ void UploadManager::updateProgress(const std::optional<std::string>& description
 
 void UploadManager::handleCompletion(const std::optional<std::string>& description, std::int64_t identifier,
                                      const std::optional<PlatformError>& error,
-                                     const std::optional<HttpResponse>& response,
+                                     const std::optional<TransferResponse>& response,
                                      const std::optional<QByteArray>& bytes) {
     const auto position = findJob(description, identifier);
     if (!position) {

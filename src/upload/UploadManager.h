@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/core/PlatformError.h"
-#include "platform/transfer/HttpResponse.h"
+#include "platform/transfer/TransferResponse.h"
 #include "platform/transfer/TransferSession.h"
 #include "platform/transfer/TransferTaskInfo.h"
 #include "upload/RetryTimer.h"
@@ -101,7 +101,7 @@ public:
                         double fraction);
     void handleCompletion(const std::optional<std::string>& description, std::int64_t identifier,
                           const std::optional<PlatformError>& error,
-                          const std::optional<HttpResponse>& response,
+                          const std::optional<TransferResponse>& response,
                           const std::optional<QByteArray>& bytes);
 
 signals:

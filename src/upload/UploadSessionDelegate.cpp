@@ -25,7 +25,7 @@ void UploadSessionDelegate::didSendBodyData(const TransferTaskInfo& task, std::i
 
 void UploadSessionDelegate::didComplete(const TransferTaskInfo& task,
                                         const std::optional<PlatformError>& error,
-                                        const std::optional<HttpResponse>& response) {
+                                        const std::optional<TransferResponse>& response) {
     std::optional<QByteArray> bytes;
     if (const auto found = responseData_.find(task.identifier); found != responseData_.end()) {
         bytes = std::move(found->second);

@@ -24,7 +24,7 @@ public:
     void didSendBodyData(const TransferTaskInfo& task, std::int64_t totalBytesSent,
                          std::int64_t totalBytesExpectedToSend) override;
     void didComplete(const TransferTaskInfo& task, const std::optional<PlatformError>& error,
-                     const std::optional<HttpResponse>& response) override;
+                     const std::optional<TransferResponse>& response) override;
 
 private:
     QPointer<UploadManager> manager_;

@@ -43,7 +43,7 @@ public:
         }
     }
     void didComplete(const TransferTaskInfo& task, const std::optional<PlatformError>& error,
-                     const std::optional<HttpResponse>& response) override {
+                     const std::optional<TransferResponse>& response) override {
         if (error) {
             const std::lock_guard lock(mutex);
             errors.push_back(error->localizedDescription);
@@ -328,7 +328,7 @@ TEST_F(UploadManagerTest, RetryByIdResetsTheJobWhateverItsState) {
     make();
     enqueue("a.wav");
     const std::string id = job("a.wav").id;
-    manager->handleCompletion(id, 1, std::nullopt, HttpResponse{500, {}}, QByteArray("bad"));
+    manager->handleCompletion(id, 1, std::nullopt, TransferResponse{500, {}}, QByteArray("bad"));
     EXPECT_EQ(job("a.wav").attempts, 1);
     manager->retry(id);
     manager->retry("00000000-0000-4000-8000-000000000000");
@@ -459,7 +459,7 @@ TEST_F(UploadManagerTest, ProgressIgnoresUnknownTotalsAndResponsePiecesAreJoined
 
     delegate->didReceiveData(task, "Quota ");
     delegate->didReceiveData(task, "exceeded");
-    delegate->didComplete(task, std::nullopt, HttpResponse{413, {}});
+    delegate->didComplete(task, std::nullopt, TransferResponse{413, {}});
     ASSERT_TRUE(waitFor([&] { return job("a.wav").attempts == 1; }));
     EXPECT_EQ(job("a.wav").lastError, "Quota exceeded");
 
@@ -472,7 +472,8 @@ TEST_F(UploadManagerTest, ProgressIgnoresUnknownTotalsAndResponsePiecesAreJoined
 
     // A completion that matches no job changes nothing.
     const auto before = manager->jobs();
-    manager->handleCompletion(std::string("unknown"), 999, std::nullopt, HttpResponse{200, {}}, std::nullopt);
+    manager->handleCompletion(std::string("unknown"), 999, std::nullopt, TransferResponse{200, {}},
+                              std::nullopt);
     EXPECT_EQ(manager->jobs(), before);
 }
 

@@ -1,18 +1,23 @@
 #include "app/cli/CliApplication.h"
 
+#include "app/AppEnvironment.h"
+#include "app/SignalWatcher.h"
 #include "app/cli/RecordCommand.h"
-#include "app/cli/SignalWatcher.h"
+#include "app/cli/ServerCommands.h"
 #include "app/cli/SourcesCommand.h"
 #include "app/cli/UploadCommands.h"
-#include "app/cli/UploadFolderSetting.h"
 #include "app/cli/UploadRecording.h"
-#include "platform/capture/pulse/PulseCaptureService.h"
-#include "platform/encoding/ffmpeg/FfmpegMediaFileWriterFactory.h"
-#include "server/cli/ServerCommands.h"
+#include "server/ProjectService.h"
+#include "server/ServerAccessError.h"
+#include "upload/UploadQueueLock.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
 #include <QTimer>
+
+#include <algorithm>
+#include <iostream>
+#include <stdexcept>
 
 namespace veltrane {
 
@@ -39,7 +44,128 @@ int usageError(const QString& message) {
     return 2;
 }
 
+// How a recording's project and meeting stand on the server.
+enum class AssignmentCheck { usable, notActive, unreachable };
+
+struct CheckedAssignment {
+    AssignmentCheck check = AssignmentCheck::usable;
+    ChunkAssignment names; // the ids stand in for names the server did not give
+    QString message;
+};
+
+// Looks the project (and meeting) up among what the project picker would offer.
+QCoro::Task<CheckedAssignment> checkAssignment(AppEnvironment& env, std::string projectId,
+                                               std::optional<std::string> meetingId) {
+    CheckedAssignment result;
+    result.names.projectId = projectId;
+    result.names.meetingId = meetingId;
+    try {
+        const ProjectService projects(env.apiClient());
+        const auto active = AssignmentModel::activeProjects(co_await projects.fetchActiveProjects());
+        const auto project = std::find_if(active.begin(), active.end(),
+                                          [&](const ProjectResponse& p) { return p.id == projectId; });
+        if (project == active.end()) {
+            result.check = AssignmentCheck::notActive;
+            result.message = QStringLiteral("project %1 is not an active project (see veltrane-cli projects)")
+                                 .arg(QString::fromStdString(projectId));
+            co_return result;
+        }
+        result.names.projectName = project->name;
+        if (meetingId) {
+            const auto meetings = co_await projects.fetchMeetings(QString::fromStdString(projectId));
+            const auto meeting = std::find_if(meetings.begin(), meetings.end(),
+                                              [&](const MeetingResponse& m) { return m.id == *meetingId; });
+            if (meeting == meetings.end()) {
+                result.check = AssignmentCheck::notActive;
+                result.message =
+                    QStringLiteral("meeting %1 is not a meeting of project %2")
+                        .arg(QString::fromStdString(*meetingId), QString::fromStdString(projectId));
+                co_return result;
+            }
+            result.names.meetingName = meeting->name;
+        }
+    } catch (const std::exception& error) {
+        result.check = AssignmentCheck::unreachable;
+        result.message = QStringLiteral("Could not check the project with the server (%1); recording anyway, "
+                                        "chunks are queued under the ids")
+                             .arg(QString::fromStdString(userDescription(error)));
+        result.names.projectName = projectId;
+        result.names.meetingName = meetingId;
+    }
+    co_return result;
+}
+
+int record(const QStringList& arguments) {
+    if (arguments.contains(QStringLiteral("--help"))) {
+        QTextStream(stdout) << RecordOptions::usage() << Qt::endl;
+        return 0;
+    }
+    auto options = RecordOptions::parse(arguments);
+    if (!options) {
+        return usageError(options.error());
+    }
+    int exitCode = 0;
+    auto env =
+        makeCliEnvironment(options->projectID ? QueueClaim::required : QueueClaim::notNeeded, exitCode);
+    if (!env) {
+        return exitCode;
+    }
+    // The folder is remembered, so that a later `upload` finds the chunks.
+    env->destination().adoptFolder(options->directory, BookmarkSaving::save, ScopedAccess::optional);
+    if (env->destination().url() != options->directory.lexically_normal()) {
+        return usageError(env->destination().errorMessageText());
+    }
+    std::unique_ptr<UploadRecording> uploads;
+    if (options->projectID) {
+        const CheckedAssignment checked = QCoro::waitFor(checkAssignment(
+            *env, options->projectID->toStdString(),
+            options->meetingID ? std::optional(options->meetingID->toStdString()) : std::nullopt));
+        if (checked.check == AssignmentCheck::notActive) {
+            return usageError(checked.message);
+        }
+        if (checked.check == AssignmentCheck::unreachable) {
+            QTextStream(stderr) << checked.message << Qt::endl;
+        }
+        uploads = std::make_unique<UploadRecording>(*env, checked.names);
+    }
+    RecordCommand record(std::move(*options), env->capture(), env->writerFactory());
+    SignalWatcher signals_;
+    if (uploads) {
+        uploads->attach(record, signals_);
+        QObject::connect(uploads.get(), &UploadRecording::finished, qApp, &QCoreApplication::exit,
+                         Qt::QueuedConnection);
+    } else {
+        QObject::connect(&signals_, &SignalWatcher::terminationRequested, &record,
+                         &RecordCommand::requestStop);
+        QObject::connect(&record, &RecordCommand::finished, qApp, &QCoreApplication::exit,
+                         Qt::QueuedConnection);
+    }
+    QTimer::singleShot(0, &record, &RecordCommand::run);
+    return QCoreApplication::exec();
+}
+
 } // namespace
+
+std::unique_ptr<AppEnvironment> makeCliEnvironment(QueueClaim claim, int& exitCode) {
+    std::optional<AppPlatform> platform;
+    try {
+        platform = AppPlatform::system();
+    } catch (const std::invalid_argument& error) {
+        std::cerr << error.what() << std::endl;
+        exitCode = 2;
+        return nullptr;
+    }
+    auto env = std::make_unique<AppEnvironment>(std::move(*platform));
+    if (claim == QueueClaim::required && !env->uploads()) {
+        const auto holder = UploadQueueLock::holder(env->applicationDataDirectory());
+        std::cerr << "The upload queue is in use by another VeltraneRecorder process (process "
+                  << holder.value_or(0) << "); try again when it has finished" << std::endl;
+        exitCode = 1;
+        return nullptr;
+    }
+    exitCode = 0;
+    return env;
+}
 
 int runCli(const QStringList& arguments) {
     if (arguments.isEmpty() || arguments.first() == QStringLiteral("--help") ||
@@ -55,55 +181,22 @@ int runCli(const QStringList& arguments) {
     if (isUploadCommand(command)) {
         return runUploadCommand(arguments);
     }
-    auto capture = std::make_shared<PulseCaptureService>();
-
+    if (command == QStringLiteral("record")) {
+        return record(rest);
+    }
     if (command == QStringLiteral("sources")) {
         if (!rest.isEmpty()) {
             return usageError(QStringLiteral("sources takes no arguments"));
         }
-        SourcesCommand sources(capture);
+        int exitCode = 0;
+        const auto env = makeCliEnvironment(QueueClaim::notNeeded, exitCode);
+        if (!env) {
+            return exitCode;
+        }
+        SourcesCommand sources(env->capture());
         QObject::connect(&sources, &SourcesCommand::finished, qApp, &QCoreApplication::exit,
                          Qt::QueuedConnection);
         QTimer::singleShot(0, &sources, &SourcesCommand::run);
-        return QCoreApplication::exec();
-    }
-
-    if (command == QStringLiteral("record")) {
-        if (rest.contains(QStringLiteral("--help"))) {
-            QTextStream(stdout) << RecordOptions::usage() << Qt::endl;
-            return 0;
-        }
-        auto options = RecordOptions::parse(rest);
-        if (!options) {
-            return usageError(options.error());
-        }
-        if (!UploadFolderSetting::save(options->directory)) {
-            QTextStream(stderr) << "The recording folder could not be remembered" << Qt::endl;
-        }
-        std::unique_ptr<UploadRecording> uploads;
-        if (options->projectID) {
-            int exitCode = 0;
-            uploads = UploadRecording::create(
-                options->directory, options->projectID->toStdString(),
-                options->meetingID ? std::optional(options->meetingID->toStdString()) : std::nullopt,
-                exitCode);
-            if (!uploads) {
-                return exitCode;
-            }
-        }
-        RecordCommand record(std::move(*options), capture, std::make_shared<FfmpegMediaFileWriterFactory>());
-        SignalWatcher signals_;
-        if (uploads) {
-            uploads->attach(record, signals_);
-            QObject::connect(uploads.get(), &UploadRecording::finished, qApp, &QCoreApplication::exit,
-                             Qt::QueuedConnection);
-        } else {
-            QObject::connect(&signals_, &SignalWatcher::terminationRequested, &record,
-                             &RecordCommand::requestStop);
-            QObject::connect(&record, &RecordCommand::finished, qApp, &QCoreApplication::exit,
-                             Qt::QueuedConnection);
-        }
-        QTimer::singleShot(0, &record, &RecordCommand::run);
         return QCoreApplication::exec();
     }
 

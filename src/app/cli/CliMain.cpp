@@ -1,5 +1,5 @@
+#include "app/SignalWatcher.h"
 #include "app/cli/CliApplication.h"
-#include "app/cli/SignalWatcher.h"
 #include "platform/core/Log.h"
 #include "platform/encoding/ffmpeg/FfmpegLogging.h"
 

@@ -1,9 +1,8 @@
 #include "app/cli/RecordOptions.h"
 
-#include <QFileInfo>
-#include <QRegularExpression>
+#include "storage/ChunkFileName.h"
 
-#include <unistd.h>
+#include <QFileInfo>
 
 namespace veltrane {
 
@@ -16,11 +15,6 @@ std::optional<double> parseNumber(const QString& text) {
 }
 
 } // namespace
-
-bool isValidDeviceID(const QString& deviceID) {
-    static const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9]*[0-9]$"));
-    return pattern.match(deviceID).hasMatch();
-}
 
 QString RecordOptions::usage() {
     return QStringLiteral(
@@ -103,9 +97,6 @@ std::expected<RecordOptions, QString> RecordOptions::parse(const QStringList& ar
     const QFileInfo folder(QString::fromStdString(options.directory.string()));
     if (!folder.exists() || !folder.isDir()) {
         return std::unexpected(QStringLiteral("output folder does not exist: ") + folder.filePath());
-    }
-    if (::access(folder.absoluteFilePath().toLocal8Bit().constData(), W_OK | X_OK) != 0) {
-        return std::unexpected(QStringLiteral("output folder is not writable: ") + folder.filePath());
     }
     if (options.meetingID && !options.projectID) {
         return std::unexpected(QStringLiteral("--meeting needs --project"));

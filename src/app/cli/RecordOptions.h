@@ -32,7 +32,4 @@ struct RecordOptions {
     [[nodiscard]] static QString usage();
 };
 
-// Letters and digits, ending in a digit.
-[[nodiscard]] bool isValidDeviceID(const QString& deviceID);
-
 } // namespace veltrane

@@ -1,7 +1,7 @@
 #include "app/cli/UploadCommand.h"
 
+#include "app/AppEnvironment.h"
 #include "app/cli/UploadQueueReport.h"
-#include "app/cli/UploadServices.h"
 #include "app/cli/UploadSettleWatcher.h"
 
 #include <algorithm>
@@ -9,14 +9,14 @@
 
 namespace veltrane {
 
-UploadCommand::UploadCommand(UploadOptions options, std::unique_ptr<UploadServices> services, QObject* parent)
-    : QObject(parent), options_(std::move(options)), services_(std::move(services)),
-      watcher_(std::make_unique<UploadSettleWatcher>(services_->uploads())) {
+UploadCommand::UploadCommand(UploadOptions options, std::unique_ptr<AppEnvironment> env, QObject* parent)
+    : QObject(parent), options_(std::move(options)), env_(std::move(env)),
+      watcher_(std::make_unique<UploadSettleWatcher>(*env_->uploads())) {
     connect(watcher_.get(), &UploadSettleWatcher::settled, this, &UploadCommand::settled);
 }
 
 UploadCommand::~UploadCommand() {
-    watcher_.reset(); // refers to the services' upload manager
+    watcher_.reset(); // refers to the environment's upload manager
 }
 
 void UploadCommand::run() {
@@ -30,7 +30,7 @@ void UploadCommand::interrupt() {
 }
 
 void UploadCommand::settled() {
-    const std::vector<UploadJob>& jobs = services_->uploads().jobs();
+    const std::vector<UploadJob>& jobs = env_->uploads()->jobs();
     if (!options_.wait) {
         finish(0);
         return;
@@ -51,7 +51,7 @@ void UploadCommand::finish(int exitCode) {
         return;
     }
     finished_ = true;
-    std::cerr << UploadQueueReport::summary(services_->uploads().jobs()) << std::endl;
+    std::cerr << UploadQueueReport::summary(env_->uploads()->jobs()) << std::endl;
     emit finished(exitCode);
 }
 

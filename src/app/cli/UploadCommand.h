@@ -8,7 +8,7 @@
 
 namespace veltrane {
 
-class UploadServices;
+class AppEnvironment;
 class UploadSettleWatcher;
 
 // `veltrane-cli upload`: reconnects the persisted queue and runs queue passes until it has
@@ -17,7 +17,8 @@ class UploadSettleWatcher;
 class UploadCommand : public QObject {
     Q_OBJECT
 public:
-    UploadCommand(UploadOptions options, std::unique_ptr<UploadServices> services, QObject* parent = nullptr);
+    // `env` must hold the upload queue.
+    UploadCommand(UploadOptions options, std::unique_ptr<AppEnvironment> env, QObject* parent = nullptr);
     ~UploadCommand() override;
 
     void run();
@@ -32,7 +33,7 @@ private:
     void finish(int exitCode);
 
     UploadOptions options_;
-    std::unique_ptr<UploadServices> services_;
+    std::unique_ptr<AppEnvironment> env_;
     std::unique_ptr<UploadSettleWatcher> watcher_;
     bool finished_ = false;
 };

@@ -1,11 +1,10 @@
 #include "app/cli/UploadCommands.h"
 
-#include "app/cli/SignalWatcher.h"
+#include "app/AppEnvironment.h"
+#include "app/SignalWatcher.h"
+#include "app/cli/CliApplication.h"
 #include "app/cli/UploadCommand.h"
-#include "app/cli/UploadFolderSetting.h"
-#include "app/cli/UploadQueueLock.h"
 #include "app/cli/UploadQueueReport.h"
-#include "app/cli/UploadServices.h"
 #include "upload/UploadManager.h"
 
 #include <QCoreApplication>
@@ -37,14 +36,17 @@ int listUploads() {
 }
 
 int retryAll() {
-    // Without providers the queue pass that follows starts nothing: this only resets and saves.
-    const auto lock = UploadQueueLock::acquire(UploadManager::defaultApplicationDataDirectory());
-    if (!lock) {
-        return kFailure;
+    int exitCode = kFailure;
+    const auto env = makeCliEnvironment(QueueClaim::required, exitCode);
+    if (!env) {
+        return exitCode;
     }
-    UploadManager uploads(UploadManager::defaultApplicationDataDirectory());
+    UploadManager& uploads = *env->uploads();
     const auto failed = std::count_if(uploads.jobs().begin(), uploads.jobs().end(),
                                       [](const UploadJob& job) { return job.state == UploadState::failed; });
+    // Only reset and save: without a server address the queue pass that follows starts no
+    // transfer that the exit right after would cut off.
+    uploads.setApiBaseUrlProvider([] { return std::optional<QUrl>(); });
     uploads.retryAll();
     // retryAll posts its work to the main thread; this quit is posted after it.
     QTimer::singleShot(0, qApp, &QCoreApplication::quit);
@@ -58,18 +60,18 @@ int upload(const QStringList& arguments) {
     if (!options) {
         return usageError(options.error().toStdString() + "\n" + UploadOptions::usage().toStdString());
     }
-    if (!options->directory) {
-        options->directory = UploadFolderSetting::load();
+    int exitCode = kFailure;
+    auto env = makeCliEnvironment(QueueClaim::required, exitCode);
+    if (!env) {
+        return exitCode;
     }
-    if (!options->directory) {
+    if (options->directory) {
+        env->destination().adoptFolder(*options->directory, BookmarkSaving::keep, ScopedAccess::optional);
+    }
+    if (!env->destination().url()) {
         return usageError("no chunk folder known: pass --dir DIR (or record with --dir first)");
     }
-    bool usageError = false;
-    auto services = UploadServices::fromEnvironment(options->directory, usageError);
-    if (!services) {
-        return usageError ? kUsage : kFailure;
-    }
-    UploadCommand command(std::move(*options), std::move(services));
+    UploadCommand command(std::move(*options), std::move(env));
     SignalWatcher signals_;
     QObject::connect(&signals_, &SignalWatcher::terminationRequested, &command, &UploadCommand::interrupt);
     QObject::connect(&command, &UploadCommand::finished, qApp, &QCoreApplication::exit, Qt::QueuedConnection);

@@ -1,51 +1,24 @@
 #include "app/cli/UploadRecording.h"
 
+#include "app/SignalWatcher.h"
 #include "app/cli/RecordCommand.h"
-#include "app/cli/SignalWatcher.h"
-#include "app/cli/UploadHandoff.h"
 #include "app/cli/UploadQueueReport.h"
-#include "app/cli/UploadServices.h"
 #include "app/cli/UploadSettleWatcher.h"
 
 #include <QPointer>
+#include <QTimer>
 
 #include <iostream>
 
 namespace veltrane {
 
-UploadRecording::UploadRecording(std::unique_ptr<UploadServices> services, std::string projectId,
-                                 std::optional<std::string> meetingId, QObject* parent)
-    : QObject(parent), services_(std::move(services)),
-      handoff_(std::make_unique<UploadHandoff>(services_->uploads(), services_->projects(),
-                                               std::move(projectId), std::move(meetingId))),
-      watcher_(std::make_unique<UploadSettleWatcher>(services_->uploads())) {
+UploadRecording::UploadRecording(AppEnvironment& env, ChunkAssignment assignment, QObject* parent)
+    : QObject(parent), env_(env), assignment_(std::move(assignment)),
+      watcher_(std::make_unique<UploadSettleWatcher>(*env.uploads())) {
     connect(watcher_.get(), &UploadSettleWatcher::settled, this, &UploadRecording::finish);
-    connect(handoff_.get(), &UploadHandoff::idle, this, [this] {
-        if (recordingDone_ && !watcher_->isWatching()) {
-            watcher_->watch();
-        }
-    });
 }
 
-UploadRecording::~UploadRecording() {
-    // The watcher and the hand-off refer to the services' upload manager: release them first.
-    watcher_.reset();
-    handoff_.reset();
-}
-
-std::unique_ptr<UploadRecording> UploadRecording::create(const std::filesystem::path& chunkDirectory,
-                                                         std::string projectId,
-                                                         std::optional<std::string> meetingId,
-                                                         int& exitCode) {
-    bool usageError = false;
-    auto services = UploadServices::fromEnvironment(chunkDirectory, usageError);
-    exitCode = usageError ? 2 : 1;
-    if (!services) {
-        return nullptr;
-    }
-    exitCode = 0;
-    return std::make_unique<UploadRecording>(std::move(services), std::move(projectId), std::move(meetingId));
-}
+UploadRecording::~UploadRecording() = default;
 
 void UploadRecording::attach(RecordCommand& record, SignalWatcher& signalWatcher) {
     record.onChunkReady = [self = QPointer<UploadRecording>(this)](const std::filesystem::path& chunk) {
@@ -55,7 +28,7 @@ void UploadRecording::attach(RecordCommand& record, SignalWatcher& signalWatcher
     };
     connect(&signalWatcher, &SignalWatcher::terminationRequested, this,
             [this, recordCommand = QPointer<RecordCommand>(&record)] {
-                if (isWaitingForUploads()) {
+                if (recordingDone_) {
                     interrupt();
                 } else if (recordCommand) {
                     recordCommand->requestStop();
@@ -63,16 +36,18 @@ void UploadRecording::attach(RecordCommand& record, SignalWatcher& signalWatcher
             });
     connect(&record, &RecordCommand::finished, this, &UploadRecording::recordingFinished,
             Qt::QueuedConnection);
-    start();
-}
-
-void UploadRecording::start() {
     watcher_->reconnect();
-    handoff_->start(services_->currentToken().has_value());
 }
 
 void UploadRecording::chunkReady(const std::filesystem::path& chunkFile) {
-    handoff_->chunkReady(chunkFile);
+    ++postsInFlight_;
+    QTimer::singleShot(0, this, [this, filename = chunkFile.filename().string()] {
+        --postsInFlight_;
+        ChunkAssignment chunk = assignment_;
+        chunk.filename = filename;
+        env_.enqueueChunk(std::move(chunk));
+        watchWhenIdle();
+    });
 }
 
 void UploadRecording::recordingFinished(int exitCode) {
@@ -82,7 +57,11 @@ void UploadRecording::recordingFinished(int exitCode) {
     recordingDone_ = true;
     exitCode_ = exitCode;
     std::cerr << "Recording stopped; uploading the queued chunks" << std::endl;
-    if (handoff_->isIdle()) {
+    watchWhenIdle();
+}
+
+void UploadRecording::watchWhenIdle() {
+    if (recordingDone_ && postsInFlight_ == 0 && !watcher_->isWatching()) {
         watcher_->watch();
     }
 }
@@ -92,7 +71,6 @@ void UploadRecording::interrupt() {
         return;
     }
     std::cerr << "Interrupted: the remaining uploads stay queued" << std::endl;
-    handoff_->flushNow();
     finish();
 }
 
@@ -101,7 +79,7 @@ void UploadRecording::finish() {
         return;
     }
     finished_ = true;
-    std::cerr << UploadQueueReport::summary(services_->uploads().jobs()) << std::endl;
+    std::cerr << UploadQueueReport::summary(env_.uploads()->jobs()) << std::endl;
     emit finished(exitCode_);
 }
 

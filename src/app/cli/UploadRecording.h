@@ -1,18 +1,16 @@
 #pragma once
 
+#include "app/AppEnvironment.h"
+
 #include <QObject>
 
 #include <filesystem>
 #include <memory>
-#include <optional>
-#include <string>
 
 namespace veltrane {
 
 class RecordCommand;
 class SignalWatcher;
-class UploadHandoff;
-class UploadServices;
 class UploadSettleWatcher;
 
 // The upload side of `veltrane-cli record --project ID [--meeting ID]`: queues every finished
@@ -21,28 +19,18 @@ class UploadSettleWatcher;
 class UploadRecording : public QObject {
     Q_OBJECT
 public:
-    UploadRecording(std::unique_ptr<UploadServices> services, std::string projectId,
-                    std::optional<std::string> meetingId, QObject* parent = nullptr);
+    // `env` must hold the upload queue and outlive this object. `assignment` carries the project
+    // and meeting every chunk is filed under (its file name is ignored).
+    UploadRecording(AppEnvironment& env, ChunkAssignment assignment, QObject* parent = nullptr);
     ~UploadRecording() override;
 
-    // Services from the environment with `chunkDirectory` as the chunk folder; null (reason on
-    // standard error, exit code in `exitCode`: 2 for an unusable server URL, 1 when another
-    // process holds the upload queue).
-    [[nodiscard]] static std::unique_ptr<UploadRecording> create(const std::filesystem::path& chunkDirectory,
-                                                                 std::string projectId,
-                                                                 std::optional<std::string> meetingId,
-                                                                 int& exitCode);
-
     // Takes the recording's chunks and end, and SIGINT/SIGTERM: while recording they stop the
-    // recording, while waiting for the uploads they end the wait. Then runs start().
+    // recording, while waiting for the uploads they end the wait. Reconnects the upload session.
     void attach(RecordCommand& record, SignalWatcher& signalWatcher);
-    // Reconnects the upload session and starts the name lookup.
-    void start();
-    // The recorder's chunk hand-off.
+    // The recorder's chunk hand-off: queues the file with a post to the main thread.
     void chunkReady(const std::filesystem::path& chunkFile);
     // The recording has ended with `exitCode`: wait for the uploads, then emit finished().
     void recordingFinished(int exitCode);
-    [[nodiscard]] bool isWaitingForUploads() const { return recordingDone_; }
     // SIGINT/SIGTERM while waiting for the uploads: finish now, leaving the rest queued.
     void interrupt();
 
@@ -50,11 +38,13 @@ signals:
     void finished(int exitCode);
 
 private:
+    void watchWhenIdle();
     void finish();
 
-    std::unique_ptr<UploadServices> services_;
-    std::unique_ptr<UploadHandoff> handoff_;
+    AppEnvironment& env_;
+    ChunkAssignment assignment_;
     std::unique_ptr<UploadSettleWatcher> watcher_;
+    int postsInFlight_ = 0;
     bool recordingDone_ = false;
     bool finished_ = false;
     int exitCode_ = 0;

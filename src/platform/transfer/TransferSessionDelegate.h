@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/core/PlatformError.h"
-#include "platform/transfer/HttpResponse.h"
+#include "platform/transfer/TransferResponse.h"
 #include "platform/transfer/TransferTaskInfo.h"
 
 #include <QByteArray>
@@ -29,7 +29,7 @@ public:
     // unreadable body file); an HTTP answer of any status is not an error and comes as
     // `response`. The last callback of a task.
     virtual void didComplete(const TransferTaskInfo& task, const std::optional<PlatformError>& error,
-                             const std::optional<HttpResponse>& response) = 0;
+                             const std::optional<TransferResponse>& response) = 0;
 };
 
 } // namespace veltrane

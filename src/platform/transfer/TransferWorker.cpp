@@ -140,10 +140,10 @@ void TransferWorker::finishReply(std::int64_t identifier) {
     QNetworkReply* reply = found->second.reply;
     reply->deleteLater();
 
-    std::optional<HttpResponse> response;
+    std::optional<TransferResponse> response;
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (status.isValid()) {
-        HttpResponse http;
+        TransferResponse http;
         http.statusCode = status.toInt();
         for (const auto& pair : reply->rawHeaderPairs()) {
             http.headers.emplace_back(pair.first, pair.second);
@@ -169,7 +169,7 @@ void TransferWorker::finishReply(std::int64_t identifier) {
 }
 
 void TransferWorker::complete(std::int64_t identifier, std::optional<PlatformError> error,
-                              std::optional<HttpResponse> response) {
+                              std::optional<TransferResponse> response) {
     const auto found = entries_.find(identifier);
     if (found == entries_.end()) {
         return;

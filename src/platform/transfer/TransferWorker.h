@@ -1,8 +1,8 @@
 #pragma once
 
 #include "platform/core/PlatformError.h"
-#include "platform/transfer/HttpResponse.h"
 #include "platform/transfer/TransferRequest.h"
+#include "platform/transfer/TransferResponse.h"
 #include "platform/transfer/TransferSessionConfiguration.h"
 #include "platform/transfer/TransferSessionDelegate.h"
 #include "platform/transfer/TransferTask.h"
@@ -55,7 +55,7 @@ private:
     void deliverData(std::int64_t identifier);
     void finishReply(std::int64_t identifier);
     void complete(std::int64_t identifier, std::optional<PlatformError> error,
-                  std::optional<HttpResponse> response);
+                  std::optional<TransferResponse> response);
     [[nodiscard]] std::shared_ptr<TransferSessionDelegate> delegate() const;
 
     TransferSessionConfiguration configuration_;

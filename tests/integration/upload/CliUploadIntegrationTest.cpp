@@ -262,7 +262,7 @@ TEST_F(CliUpload, FailedDeliveriesStayQueuedUntilUploadWait) {
         // While it owns the queue, no other process may rewrite it.
         const CliRun concurrent = run({QStringLiteral("retry-all")});
         EXPECT_EQ(concurrent.exitCode, 1);
-        EXPECT_TRUE(concurrent.err.contains(QStringLiteral("in use by another veltrane-cli")))
+        EXPECT_TRUE(concurrent.err.contains(QStringLiteral("in use by another VeltraneRecorder process")))
             << concurrent.err.toStdString();
         // The uploads keep being retried; an interruption ends the wait and keeps the queue.
         ::kill(static_cast<pid_t>(record.processId()), SIGTERM);

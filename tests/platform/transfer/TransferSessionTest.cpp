@@ -31,7 +31,7 @@ public:
         std::int64_t sent = 0;
         std::int64_t expected = 0;
         std::optional<PlatformError> error{};
-        std::optional<HttpResponse> response{};
+        std::optional<TransferResponse> response{};
         QThread* thread = nullptr;
     };
 
@@ -42,7 +42,7 @@ public:
         add(Event{"sent", task, {}, sent, expected});
     }
     void didComplete(const TransferTaskInfo& task, const std::optional<PlatformError>& error,
-                     const std::optional<HttpResponse>& response) override {
+                     const std::optional<TransferResponse>& response) override {
         add(Event{"complete", task, {}, 0, 0, error, response});
     }
 

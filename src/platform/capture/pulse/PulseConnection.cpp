@@ -35,7 +35,9 @@ PulseConnection::open(const std::string& clientName, std::chrono::milliseconds t
 
     pa_proplist* properties = pa_proplist_new();
     pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, clientName.c_str());
-    pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, "com.veltrane.recorder");
+    pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, "co.brimfold.VeltraneRecorder");
+    // Volume mixers show the program under its name and icon.
+    pa_proplist_sets(properties, PA_PROP_APPLICATION_ICON_NAME, "co.brimfold.VeltraneRecorder");
     connection->context_ = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(connection->mainloop_),
                                                         clientName.c_str(), properties);
     pa_proplist_free(properties);

@@ -1,5 +1,6 @@
 #include "platform/capture/pulse/PulseError.h"
 
+#include <pulse/def.h>
 #include <pulse/error.h>
 
 namespace veltrane {
@@ -13,6 +14,10 @@ PlatformError pulseError(int code, std::string description) {
 }
 
 PlatformError pulseErrorWithText(int code, const std::string& prefix) {
+    if (code == PA_ERR_ACCESS) {
+        // Worded so that the recorder shows its permission notice.
+        return pulseError(code, prefix + "the sound server refused permission to this program");
+    }
     const char* text = pa_strerror(code);
     return pulseError(code, prefix + (text ? text : "Unknown error"));
 }

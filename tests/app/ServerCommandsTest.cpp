@@ -1,4 +1,4 @@
-#include "server/cli/ServerCommands.h"
+#include "app/cli/ServerCommands.h"
 #include "server/TestHttpServer.h"
 #include "support/StdoutCapture.h"
 
@@ -19,6 +19,7 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(dataHome.isValid());
         qputenv("XDG_DATA_HOME", dataHome.path().toUtf8());
+        qputenv("XDG_CONFIG_HOME", dataHome.path().toUtf8());
         // No Secret Service: the token goes to the file store under XDG_DATA_HOME.
         qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
         qputenv("VELTRANE_SERVER_URL", server.baseUrl().toUtf8());
@@ -29,7 +30,8 @@ protected:
     TestHttpServer server{[](const RecordedRequest& request, httplib::Response& response) {
         if (request.path == "/api/v1/projects") {
             response.status = 200;
-            response.body = R"([{"id":"prj-alpha","name":"Alpha","status":"active"}])";
+            response.body = R"([{"id":"prj-alpha","name":"Alpha","status":"active"},)"
+                            R"({"id":"prj-old","name":"Old","status":"archived"}])";
         } else if (request.path == "/api/v1/projects/prj-alpha/meetings" && request.method == "POST") {
             response.status = 201;
             response.body =
@@ -53,7 +55,7 @@ TEST_F(ServerCommandsTest, BadUsageExitsWithTwoAndSendsNothing) {
     EXPECT_TRUE(server.requests().empty());
 }
 
-TEST_F(ServerCommandsTest, ProjectsPrintsOneLinePerProject) {
+TEST_F(ServerCommandsTest, ProjectsPrintsOneLinePerActiveProject) {
     StdoutCapture capture;
     EXPECT_EQ(runServerCommand({"projects"}), 0);
     EXPECT_EQ(capture.text(), "prj-alpha\tAlpha\tactive\n");

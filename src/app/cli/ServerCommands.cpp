@@ -1,14 +1,9 @@
-#include "server/cli/ServerCommands.h"
+#include "app/cli/ServerCommands.h"
 
-#include "server/APIClient.h"
-#include "server/AuthManager.h"
-#include "server/CredentialStore.h"
-#include "server/HttpTransport.h"
+#include "app/AppEnvironment.h"
+#include "app/cli/CliApplication.h"
 #include "server/ProjectService.h"
 #include "server/ServerAccessError.h"
-#include "server/ServerConfiguration.h"
-
-#include "server/system/SystemCredentialStore.h"
 
 #include <QDate>
 #include <QEventLoop>
@@ -34,18 +29,6 @@ const QStringList kCommands = {"login", "whoami", "projects", "meetings", "creat
 class UsageError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
-};
-
-// The server-access objects as the application builds them.
-struct ServerAccess {
-    explicit ServerAccess(ServerConfiguration configuration) : config(std::move(configuration)) {}
-
-    ServerConfiguration config;
-    CredentialStore credentials = makeSystemCredentialStore();
-    HttpTransport transport;
-    AuthManager auth{config, credentials, transport};
-    APIClient client{config, auth, credentials, transport};
-    ProjectService projects{client};
 };
 
 // The value after `option`, removed from `arguments` together with it; absent when not given.
@@ -116,7 +99,7 @@ void printMeeting(const MeetingResponse& meeting) {
               << text(meeting.endDate) << std::endl;
 }
 
-[[nodiscard]] QCoro::Task<int> runCommand(ServerAccess& access, QString command, QStringList arguments) {
+[[nodiscard]] QCoro::Task<int> runCommand(AppEnvironment& env, QString command, QStringList arguments) {
     if (command == "login") {
         const std::optional<QString> email = takeOption(arguments, "--email");
         if (!email) {
@@ -124,8 +107,8 @@ void printMeeting(const MeetingResponse& meeting) {
         }
         expectPositionals(arguments, 0, "login --email E");
         const std::string password = readPassword();
-        co_await access.auth.login(*email, QString::fromStdString(password));
-        const AuthState& state = access.auth.state();
+        co_await env.auth().login(*email, QString::fromStdString(password));
+        const AuthState& state = env.auth().state();
         if (state.kind() == AuthState::Kind::authenticated && state.profile()) {
             std::cout << "Signed in as " << state.profile()->email << std::endl;
             co_return kSuccess;
@@ -135,20 +118,23 @@ void printMeeting(const MeetingResponse& meeting) {
     }
     if (command == "whoami") {
         expectPositionals(arguments, 0, "whoami");
-        const UserProfile profile = co_await access.auth.fetchCurrentUser();
+        const UserProfile profile = co_await env.auth().fetchCurrentUser();
         std::cout << profile.id << '\t' << profile.email << '\t' << text(profile.name) << std::endl;
         co_return kSuccess;
     }
+    const ProjectService projects(env.apiClient());
     if (command == "projects") {
         expectPositionals(arguments, 0, "projects");
-        for (const ProjectResponse& project : co_await access.projects.fetchActiveProjects()) {
+        // What the project picker offers: archived projects are never filed under.
+        const auto offered = AssignmentModel::activeProjects(co_await projects.fetchActiveProjects());
+        for (const ProjectResponse& project : offered) {
             std::cout << project.id << '\t' << project.name << '\t' << project.status << std::endl;
         }
         co_return kSuccess;
     }
     if (command == "meetings") {
         expectPositionals(arguments, 1, "meetings <project-id>");
-        for (const MeetingResponse& meeting : co_await access.projects.fetchMeetings(arguments.at(0))) {
+        for (const MeetingResponse& meeting : co_await projects.fetchMeetings(arguments.at(0))) {
             printMeeting(meeting);
         }
         co_return kSuccess;
@@ -167,14 +153,14 @@ void printMeeting(const MeetingResponse& meeting) {
     if (endDate) {
         end = localNoon(parseDay(*endDate, "--end-date"));
     }
-    printMeeting(co_await access.projects.createMeeting(arguments.at(0), *name, scheduled, end));
+    printMeeting(co_await projects.createMeeting(arguments.at(0), *name, scheduled, end));
     co_return kSuccess;
 }
 
 // Runs the command to its end, turning every failure into its message and exit code.
-[[nodiscard]] QCoro::Task<int> runGuarded(ServerAccess& access, QString command, QStringList arguments) {
+[[nodiscard]] QCoro::Task<int> runGuarded(AppEnvironment& env, QString command, QStringList arguments) {
     try {
-        co_return co_await runCommand(access, std::move(command), std::move(arguments));
+        co_return co_await runCommand(env, std::move(command), std::move(arguments));
     } catch (const UsageError& error) {
         std::cerr << error.what() << std::endl;
         co_return kUsage;
@@ -195,19 +181,15 @@ int runServerCommand(const QStringList& arguments) {
         std::cerr << "usage: veltrane-cli " << kCommands.join('|').toStdString() << " ..." << std::endl;
         return kUsage;
     }
-    std::optional<ServerConfiguration> configuration;
-    try {
-        configuration = ServerConfiguration::fromEnvironment();
-    } catch (const std::invalid_argument& error) {
-        std::cerr << error.what() << std::endl;
-        return kUsage;
-    }
-    ServerAccess access(std::move(*configuration));
-
     int exitCode = kFailure;
+    const auto env = makeCliEnvironment(QueueClaim::notNeeded, exitCode);
+    if (!env) {
+        return exitCode;
+    }
+
     bool done = false;
     QEventLoop loop;
-    QCoro::Task<int> task = runGuarded(access, arguments.front(), arguments.mid(1));
+    QCoro::Task<int> task = runGuarded(*env, arguments.front(), arguments.mid(1));
     auto finished = task.then([&](int code) {
         exitCode = code;
         done = true;

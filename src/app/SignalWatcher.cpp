@@ -1,4 +1,4 @@
-#include "app/cli/SignalWatcher.h"
+#include "app/SignalWatcher.h"
 
 #include <QSocketNotifier>
 

@@ -8,7 +8,7 @@
 namespace veltrane {
 
 // The status line and headers of a server's HTTP answer (the body arrives as received data).
-struct HttpResponse {
+struct TransferResponse {
     int statusCode = 0;
     std::vector<std::pair<QByteArray, QByteArray>> headers;
 };

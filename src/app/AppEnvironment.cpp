@@ -1,0 +1,161 @@
+#include "app/AppEnvironment.h"
+
+#include "platform/capture/pulse/PulseCaptureService.h"
+#include "platform/core/Log.h"
+#include "platform/dispatch/MainThread.h"
+#include "platform/encoding/ffmpeg/FfmpegMediaFileWriterFactory.h"
+#include "platform/settings/QSettingsUserDefaults.h"
+#include "server/system/SystemCredentialStore.h"
+
+#include <QPointer>
+
+#include <exception>
+
+namespace veltrane {
+
+namespace {
+
+// Asks the server for the signed-in user and forgets the outcome: the upload manager only needs
+// the round trip, and reads the stored token again at its next attempt.
+QCoro::Task<void> refreshQuietly(QPointer<AuthManager> auth) {
+    if (!auth) {
+        co_return;
+    }
+    try {
+        (void)co_await auth->fetchCurrentUser();
+    } catch (const std::exception&) {
+        // discarded on purpose
+    }
+}
+
+// Runs a load nobody awaits; the model turns its failures into its error text.
+void startLoad(QPointer<AssignmentModel> model) {
+    if (model) {
+        [](QPointer<AssignmentModel> target) -> QCoro::Task<> {
+            if (target) {
+                co_await target->loadProjects();
+            }
+        }(model);
+    }
+}
+
+} // namespace
+
+AppPlatform AppPlatform::system() {
+    AppPlatform platform;
+    platform.serverConfig = ServerConfiguration::fromEnvironment();
+    platform.credentials = makeSystemCredentialStore();
+    platform.userDefaults = std::make_shared<QSettingsUserDefaults>();
+    platform.applicationDataDirectory = UploadManager::defaultApplicationDataDirectory();
+    platform.capture = std::make_shared<PulseCaptureService>();
+    platform.writerFactory = std::make_shared<FfmpegMediaFileWriterFactory>();
+    return platform;
+}
+
+AppEnvironment::AppEnvironment(AppPlatform platform, QObject* parent)
+    : QObject(parent), platform_(std::move(platform)), serverConfig_(platform_.serverConfig),
+      auth_(serverConfig_, platform_.credentials, transport_),
+      apiClient_(serverConfig_, auth_, platform_.credentials, transport_),
+      assignment_(apiClient_, *platform_.userDefaults) {
+    enableLineBufferedStdout();
+    uploadLock_ = UploadQueueLock::acquire(platform_.applicationDataDirectory);
+    if (uploadLock_) {
+        uploads_ = makeUploadManager();
+    }
+    destination_ = std::make_unique<RecordingDestination>(platform_.userDefaults, platform_.folderChooser);
+    if (uploads_) {
+        bindProviders(*uploads_);
+    }
+    connect(&auth_, &AuthManager::stateChanged, this, &AppEnvironment::authStateChanged);
+}
+
+AppEnvironment::~AppEnvironment() {
+    // The upload manager's providers point into this object: it goes first.
+    uploads_.reset();
+}
+
+QCoro::Task<> AppEnvironment::bootstrap() {
+    QPointer<AppEnvironment> self(this);
+    co_await auth_.restoreSession();
+    if (!self) {
+        co_return;
+    }
+    bootstrapped_ = true;
+    if (uploads_) {
+        uploads_->reconnectSession();
+    }
+    if (auth_.state().kind() != AuthState::Kind::authenticated) {
+        co_return;
+    }
+    co_await assignment_.loadProjects();
+}
+
+bool AppEnvironment::takeUploadQueue() {
+    if (uploads_) {
+        return true;
+    }
+    uploadLock_ = UploadQueueLock::acquire(platform_.applicationDataDirectory);
+    if (!uploadLock_) {
+        return false;
+    }
+    uploads_ = makeUploadManager();
+    bindProviders(*uploads_);
+    if (bootstrapped_) {
+        uploads_->reconnectSession();
+    }
+    for (ChunkAssignment& chunk : std::exchange(waitingChunks_, {})) {
+        uploads_->enqueue(chunk.filename, chunk.projectId, chunk.projectName, chunk.meetingId,
+                          chunk.meetingName, std::nullopt);
+    }
+    emit uploadsChanged();
+    return true;
+}
+
+std::unique_ptr<UploadManager> AppEnvironment::makeUploadManager() const {
+    return std::make_unique<UploadManager>(platform_.applicationDataDirectory, nullptr, nullptr,
+                                           platform_.uploadSessionFactory);
+}
+
+void AppEnvironment::releaseUploadQueue() {
+    if (!uploads_) {
+        return;
+    }
+    uploads_.reset();
+    uploadLock_.reset();
+    emit uploadsChanged();
+}
+
+void AppEnvironment::enqueueChunk(ChunkAssignment chunk) {
+    if (!uploads_) {
+        logLine("ℹ️ upload queue held by another process; " + chunk.filename + " waits for it");
+        waitingChunks_.push_back(std::move(chunk));
+        return;
+    }
+    uploads_->enqueue(chunk.filename, chunk.projectId, chunk.projectName, chunk.meetingId, chunk.meetingName,
+                      std::nullopt);
+}
+
+void AppEnvironment::bindProviders(UploadManager& uploads) {
+    // The manager is destroyed before the members its providers read.
+    uploads.setTokenProvider([this] { return auth_.currentToken(); });
+    uploads.setApiBaseUrlProvider([this] { return serverConfig_.apiBaseUrl(); });
+    uploads.setChunkDirectoryProvider([destination = QPointer<RecordingDestination>(
+                                           destination_.get())]() -> std::optional<std::filesystem::path> {
+        if (!destination) {
+            return std::nullopt;
+        }
+        return destination->url();
+    });
+    uploads.setTokenRefresher([auth = QPointer<AuthManager>(&auth_)] { return refreshQuietly(auth); });
+}
+
+void AppEnvironment::authStateChanged() {
+    const AuthState::Kind previous = std::exchange(lastAuthKind_, auth_.state().kind());
+    // A sign-in during the session loads the projects at once (the start-up sequence loads them
+    // after a restored session).
+    if (previous == AuthState::Kind::authenticating && lastAuthKind_ == AuthState::Kind::authenticated) {
+        startLoad(&assignment_);
+    }
+}
+
+} // namespace veltrane

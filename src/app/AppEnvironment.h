@@ -1,0 +1,123 @@
+#pragma once
+
+#include "assignment/AssignmentModel.h"
+#include "platform/capture/CaptureService.h"
+#include "platform/encoding/MediaFileWriter.h"
+#include "platform/settings/UserDefaults.h"
+#include "server/APIClient.h"
+#include "server/AuthManager.h"
+#include "server/CredentialStore.h"
+#include "server/HttpTransport.h"
+#include "server/ServerConfiguration.h"
+#include "storage/RecordingDestination.h"
+#include "upload/UploadManager.h"
+#include "upload/UploadQueueLock.h"
+
+#include <QCoroTask>
+#include <QObject>
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace veltrane {
+
+// The machine's services the application is built on. system() gives the real ones; tests swap
+// in fakes.
+struct AppPlatform {
+    ServerConfiguration serverConfig{std::nullopt};
+    CredentialStore credentials{nullptr, nullptr};
+    std::shared_ptr<UserDefaults> userDefaults;
+    std::filesystem::path applicationDataDirectory;
+    std::shared_ptr<FolderChooser> folderChooser; // null: the folder cannot be chosen interactively
+    std::shared_ptr<CaptureService> capture;
+    std::shared_ptr<MediaFileWriterFactory> writerFactory;
+    UploadManager::SessionFactory uploadSessionFactory; // null: the application's own session
+
+    // The sound server, FFmpeg, the system keychains, QSettings and the per-user data folder,
+    // with the server from VELTRANE_SERVER_URL or the built-in one. Throws std::invalid_argument
+    // when VELTRANE_SERVER_URL is not a usable URL. Needs the application's name to be set.
+    [[nodiscard]] static AppPlatform system();
+};
+
+// A finished chunk waiting for its upload job: the file name and what it is filed under.
+struct ChunkAssignment {
+    std::string filename;
+    std::string projectId;
+    std::optional<std::string> projectName;
+    std::optional<std::string> meetingId;
+    std::optional<std::string> meetingName;
+};
+
+// Owns every long-lived service of the application and wires them together: the window and
+// the command line both run on one of these. Main thread only.
+//
+// The upload queue belongs to one process at a time. uploads() is null while another process
+// holds it; takeUploadQueue() tries again, and chunks handed over meanwhile wait here until the
+// queue is taken.
+class AppEnvironment : public QObject {
+    Q_OBJECT
+
+public:
+    explicit AppEnvironment(AppPlatform platform, QObject* parent = nullptr);
+    ~AppEnvironment() override;
+
+    [[nodiscard]] const ServerConfiguration& serverConfig() const noexcept { return serverConfig_; }
+    [[nodiscard]] AuthManager& auth() noexcept { return auth_; }
+    [[nodiscard]] APIClient& apiClient() noexcept { return apiClient_; }
+    [[nodiscard]] AssignmentModel& assignment() noexcept { return assignment_; }
+    [[nodiscard]] UploadManager* uploads() noexcept { return uploads_.get(); }
+    [[nodiscard]] RecordingDestination& destination() noexcept { return *destination_; }
+    [[nodiscard]] const std::shared_ptr<UserDefaults>& userDefaults() const noexcept {
+        return platform_.userDefaults;
+    }
+    [[nodiscard]] const std::shared_ptr<CaptureService>& capture() const noexcept {
+        return platform_.capture;
+    }
+    [[nodiscard]] const std::shared_ptr<MediaFileWriterFactory>& writerFactory() const noexcept {
+        return platform_.writerFactory;
+    }
+    [[nodiscard]] const std::filesystem::path& applicationDataDirectory() const noexcept {
+        return platform_.applicationDataDirectory;
+    }
+
+    // The start-up sequence: restores the session, reconnects the upload session and, when signed
+    // in, loads the projects and meetings.
+    [[nodiscard]] QCoro::Task<> bootstrap();
+
+    // Takes the upload queue when no other process holds it (true when this environment holds it
+    // afterwards). Queues the chunks that were waiting for it.
+    bool takeUploadQueue();
+    // Lets the queue go, so that another process can take it over.
+    void releaseUploadQueue();
+
+    // Queues an upload of a finished chunk, now or once the queue is taken.
+    void enqueueChunk(ChunkAssignment chunk);
+    [[nodiscard]] std::size_t waitingChunkCount() const noexcept { return waitingChunks_.size(); }
+
+signals:
+    // uploads() appeared or went away.
+    void uploadsChanged();
+
+private:
+    [[nodiscard]] std::unique_ptr<UploadManager> makeUploadManager() const;
+    void bindProviders(UploadManager& uploads);
+    void authStateChanged();
+
+    AppPlatform platform_;
+    ServerConfiguration serverConfig_;
+    HttpTransport transport_;
+    AuthManager auth_;
+    APIClient apiClient_;
+    AssignmentModel assignment_;
+    std::unique_ptr<UploadQueueLock> uploadLock_;
+    std::unique_ptr<UploadManager> uploads_;
+    std::unique_ptr<RecordingDestination> destination_;
+    std::vector<ChunkAssignment> waitingChunks_;
+    AuthState::Kind lastAuthKind_ = AuthState::Kind::unknown;
+    bool bootstrapped_ = false;
+};
+
+} // namespace veltrane

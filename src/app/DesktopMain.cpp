@@ -1,0 +1,51 @@
+#include "app/AppEnvironment.h"
+#include "app/MainWindow.h"
+#include "app/SignalWatcher.h"
+#include "app/SingleInstance.h"
+#include "platform/core/Log.h"
+#include "platform/encoding/ffmpeg/FfmpegLogging.h"
+#include "ui/Style.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include <stdexcept>
+
+int main(int argc, char** argv) {
+    veltrane::SignalWatcher::blockTerminationSignals();
+    veltrane::enableLineBufferedStdout();
+    veltrane::limitFfmpegLoggingToErrors();
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("Veltrane"));
+    QApplication::setApplicationName(QStringLiteral("VeltraneRecorder"));
+    QApplication::setApplicationDisplayName(QStringLiteral("VeltraneRecorder"));
+    QApplication::setDesktopFileName(QStringLiteral("co.brimfold.VeltraneRecorder"));
+    QApplication::setWindowIcon(veltrane::style::applicationIcon());
+
+    veltrane::SingleInstance instance;
+    if (!instance.claim()) {
+        return 0; // the running window comes to the front instead
+    }
+
+    auto chooser = std::make_shared<veltrane::DialogFolderChooser>();
+    std::optional<veltrane::AppPlatform> platform;
+    try {
+        platform = veltrane::AppPlatform::system();
+    } catch (const std::invalid_argument& error) {
+        QMessageBox::critical(nullptr, QStringLiteral("VeltraneRecorder"), QString::fromUtf8(error.what()));
+        return 2;
+    }
+    platform->folderChooser = chooser;
+    veltrane::AppEnvironment env(std::move(*platform));
+    veltrane::MainWindow window(env);
+    chooser->setParent(&window);
+    QObject::connect(&instance, &veltrane::SingleInstance::activationRequested, &window,
+                     &veltrane::MainWindow::bringToFront);
+    veltrane::SignalWatcher signals_;
+    QObject::connect(&signals_, &veltrane::SignalWatcher::terminationRequested, &window,
+                     &veltrane::MainWindow::quitWithoutAsking);
+    QObject::connect(&window, &veltrane::MainWindow::quitReady, &app, &QApplication::quit,
+                     Qt::QueuedConnection);
+    window.show();
+    return QApplication::exec();
+}

@@ -1,0 +1,710 @@
+#include "ui/ContentView.h"
+
+#include "app/AppEnvironment.h"
+#include "storage/ChunkFileName.h"
+#include "ui/AssignmentView.h"
+#include "ui/LevelMeter.h"
+#include "ui/Style.h"
+#include "ui/UploadQueueView.h"
+
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QProcess>
+#include <QPushButton>
+#include <QSlider>
+#include <QStandardPaths>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+namespace veltrane {
+
+// The header's dot: red with a glow while recording, grey otherwise.
+class RecordingDot : public QWidget {
+public:
+    explicit RecordingDot(QWidget* parent) : QWidget(parent) { setFixedSize(14, 14); }
+
+    void setRecording(bool recording) {
+        recording_ = recording;
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QRectF dot(2, 2, 10, 10);
+        if (recording_) {
+            QColor glow = style::redColor(palette());
+            glow.setAlphaF(0.35);
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(glow);
+            painter.drawEllipse(dot.adjusted(-2, -2, 2, 2));
+            painter.setBrush(style::redColor(palette()));
+        } else {
+            QColor grey(Qt::gray);
+            grey.setAlphaF(0.5);
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(grey);
+        }
+        painter.drawEllipse(dot);
+    }
+
+private:
+    bool recording_ = false;
+};
+
+// A one-line label that shortens its text in the middle when it does not fit.
+class ElidingLabel : public QLabel {
+public:
+    explicit ElidingLabel(QWidget* parent) : QLabel(parent) {
+        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+        setTextFormat(Qt::PlainText);
+    }
+
+    void setFullText(const QString& text) {
+        fullText_ = text;
+        setToolTip(text);
+        elide();
+    }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QLabel::resizeEvent(event);
+        elide();
+    }
+
+private:
+    void elide() { setText(fontMetrics().elidedText(fullText_, Qt::ElideMiddle, width())); }
+
+    QString fullText_;
+};
+
+namespace {
+
+constexpr int kLabelColumnPx = 64;
+constexpr int kSymbolColumnPx = 20;
+constexpr int kGainStepsPerUnit = 10; // the sliders move in steps of 0.1
+
+QFrame* makeDivider(QWidget* parent) {
+    auto* line = new QFrame(parent);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    return line;
+}
+
+QLabel* makeSymbol(style::Symbol symbol, const QColor& tint, QWidget* parent) {
+    auto* label = new QLabel(parent);
+    label->setFixedWidth(kSymbolColumnPx);
+    label->setAlignment(Qt::AlignCenter);
+    label->setPixmap(style::symbolPixmap(symbol, 16, tint, parent->devicePixelRatioF()));
+    return label;
+}
+
+QLabel* makeColumnLabel(const QString& text, QWidget* parent) {
+    QLabel* label = style::makeLabel(text, style::captionFont(), parent);
+    label->setFixedWidth(kLabelColumnPx);
+    return label;
+}
+
+QSlider* makeGainSlider(QWidget* parent) {
+    auto* slider = new QSlider(Qt::Horizontal, parent);
+    slider->setRange(0, 2 * kGainStepsPerUnit);
+    slider->setSingleStep(1);
+    slider->setPageStep(1);
+    return slider;
+}
+
+void showGain(QSlider& slider, QLabel& text, double gain) {
+    const QSignalBlocker blocker(slider);
+    slider.setValue(static_cast<int>(std::lround(gain * kGainStepsPerUnit)));
+    text.setText(ContentView::gainPercentText(gain));
+    // Above unity the slider turns orange: the recording may clip.
+    QPalette palette = slider.palette();
+    palette.setColor(QPalette::Highlight, gain > 1.0 ? style::orangeColor(slider.palette())
+                                                     : style::accentColor(slider.palette()));
+    slider.setPalette(palette);
+}
+
+} // namespace
+
+bool SilenceWatch::feed(double systemLevel, double micLevel, std::chrono::steady_clock::time_point now) {
+    if (systemLevel > 0 || micLevel > 0) {
+        silentSince_.reset();
+        return false;
+    }
+    if (!silentSince_) {
+        silentSince_ = now;
+    }
+    return now - *silentSince_ >= limit_;
+}
+
+QString ContentView::gainPercentText(double gain) {
+    // Gains are stored as floats: 0.7 arrives as 0.69999999, which must still read 70%.
+    return QString::number(static_cast<long long>(std::trunc(gain * 100.0 + 1e-4))) + QLatin1Char('%');
+}
+
+bool ContentView::canStartRecording(const QString& deviceID, bool hasFolder, bool hasSource,
+                                    bool hasProject) {
+    return isValidDeviceID(deviceID) && hasFolder && hasSource && hasProject;
+}
+
+double ContentView::chunkDurationSeconds(const QByteArray& variable) {
+    bool ok = false;
+    const double seconds = variable.toDouble(&ok);
+    return ok && seconds >= 5 && seconds <= 3600 ? seconds : kChunkDurationSeconds;
+}
+
+std::optional<std::pair<QString, QStringList>> ContentView::soundSettingsCommand() {
+    const std::vector<std::pair<QString, QStringList>> panels = {
+        {QStringLiteral("gnome-control-center"), {QStringLiteral("sound")}},
+        {QStringLiteral("systemsettings"), {QStringLiteral("kcm_pulseaudio")}},
+        {QStringLiteral("pavucontrol"), {}},
+    };
+    for (const auto& [program, arguments] : panels) {
+        const QString path = QStandardPaths::findExecutable(program);
+        if (!path.isEmpty()) {
+            return std::pair(path, arguments);
+        }
+    }
+    return std::nullopt;
+}
+
+QString ContentView::silenceWarningText(const QString& sourceName) {
+    return QStringLiteral("Nothing has been heard from %1 for 30 seconds. Check that the meeting plays on "
+                          "it, or pick another source.")
+        .arg(sourceName);
+}
+
+ContentView::ContentView(AppEnvironment& env, std::unique_ptr<AudioRecorder> recorder,
+                         QString defaultDeviceID, QWidget* parent)
+    : QWidget(parent), env_(env), recorder_(std::move(recorder)),
+      defaultDeviceID_(std::move(defaultDeviceID)) {
+    buildLayout();
+
+    AudioRecorder* rec = recorder_.get();
+    connect(rec, &AudioRecorder::isRecordingChanged, this, &ContentView::recordingChanged);
+    connect(rec, &AudioRecorder::recordingTimeChanged, this, &ContentView::refreshControls);
+    connect(rec, &AudioRecorder::permissionErrorChanged, this, &ContentView::refreshControls);
+    connect(rec, &AudioRecorder::errorMessageChanged, this, [this] {
+        // A start that fails ends with an error and no recording.
+        if (transition_ == RecordTransition::starting && !recorder_->errorMessage().isNull() &&
+            !recorder_->isRecording()) {
+            setTransition(RecordTransition::none);
+        }
+        refreshErrors();
+    });
+    connect(rec, &AudioRecorder::systemSourcesChanged, this, &ContentView::refreshSources);
+    connect(rec, &AudioRecorder::selectedSystemSourceChanged, this, &ContentView::refreshSources);
+    connect(rec, &AudioRecorder::microphonesChanged, this, &ContentView::refreshSources);
+    connect(rec, &AudioRecorder::selectedMicrophoneChanged, this, &ContentView::refreshSources);
+    connect(rec, &AudioRecorder::systemGainChanged, this, &ContentView::refreshLevels);
+    connect(rec, &AudioRecorder::microphoneGainChanged, this, &ContentView::refreshLevels);
+    connect(rec, &AudioRecorder::systemLevelChanged, this, &ContentView::refreshLevels);
+    connect(rec, &AudioRecorder::micLevelChanged, this, &ContentView::refreshLevels);
+    connect(rec, &AudioRecorder::chunksWrittenChanged, this, &ContentView::refreshChunkRow);
+    connect(rec, &AudioRecorder::lastChunkNameChanged, this, &ContentView::refreshChunkRow);
+    connect(&env_.destination(), &RecordingDestination::urlChanged, this, &ContentView::refreshControls);
+    connect(&env_.destination(), &RecordingDestination::errorMessageChanged, this,
+            &ContentView::refreshErrors);
+    connect(&env_.assignment(), &AssignmentModel::selectedProjectChanged, this,
+            &ContentView::refreshControls);
+    connect(&env_, &AppEnvironment::uploadsChanged, this,
+            [this] { uploadQueue_->setManager(env_.uploads()); });
+
+    silenceTimer_ = new QTimer(this);
+    silenceTimer_->setInterval(1000);
+    connect(silenceTimer_, &QTimer::timeout, this, &ContentView::checkSilence);
+
+    // Start-up: the chunk hand-off, then the sources and the remembered picks.
+    recorder_->onChunkReady = [self = QPointer<ContentView>(this)](const std::filesystem::path& chunk) {
+        if (self) {
+            self->chunkReady(chunk);
+        }
+    };
+    refreshSources();
+    refreshLevels();
+    refreshChunkRow();
+    refreshErrors();
+    refreshControls();
+    recorder_->refreshSources();
+}
+
+ContentView::~ContentView() {
+    recorder_->onChunkReady = nullptr;
+}
+
+QString ContentView::deviceID() const {
+    return env_.userDefaults()->string(QString::fromLatin1(kDeviceIDKey)).value_or(defaultDeviceID_);
+}
+
+void ContentView::buildLayout() {
+    setFixedWidth(kWidthPx);
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 12, 0, 12);
+    column->setSpacing(12);
+    const auto padded = [](QLayout* layout) { layout->setContentsMargins(16, 0, 16, 0); };
+
+    // Header: the dot and the title or the elapsed time.
+    auto* header = new QHBoxLayout;
+    header->setSpacing(8);
+    header->addStretch();
+    recordingDot_ = new RecordingDot(this);
+    header->addWidget(recordingDot_);
+    titleLabel_ = new QLabel(QStringLiteral("Audio Recorder"), this);
+    QFont titleFont = style::monospacedFont(font());
+    titleFont.setBold(true);
+    titleLabel_->setFont(titleFont);
+    header->addWidget(titleLabel_);
+    header->addStretch();
+    column->addLayout(header);
+    column->addWidget(makeDivider(this));
+
+    // The permission notice stands in for the working area while the sound server refuses access.
+    permissionNotice_ = new QWidget(this);
+    auto* notice = new QVBoxLayout(permissionNotice_);
+    notice->setContentsMargins(16, 12, 16, 12);
+    notice->setSpacing(10);
+    notice->setAlignment(Qt::AlignHCenter);
+    QLabel* required = style::makeLabel(QStringLiteral("Permission Required"), font(), permissionNotice_);
+    QFont bold = font();
+    bold.setBold(true);
+    required->setFont(bold);
+    required->setAlignment(Qt::AlignCenter);
+    style::setTextColor(*required, style::redColor(palette()));
+    notice->addWidget(required);
+    settingsButton_ = new QPushButton(QStringLiteral("Open System Settings"), permissionNotice_);
+    const auto settings = soundSettingsCommand();
+    if (settings) {
+        connect(settingsButton_, &QPushButton::clicked, this,
+                [settings] { (void)QProcess::startDetached(settings->first, settings->second); });
+    } else {
+        settingsButton_->setEnabled(false);
+        settingsButton_->setToolTip(
+            QStringLiteral("No sound settings panel is installed (GNOME Settings, KDE "
+                           "System Settings or PulseAudio Volume Control)."));
+    }
+    notice->addWidget(settingsButton_, 0, Qt::AlignHCenter);
+    column->addWidget(permissionNotice_);
+
+    workingArea_ = new QWidget(this);
+    auto* work = new QVBoxLayout(workingArea_);
+    work->setContentsMargins(0, 0, 0, 0);
+    work->setSpacing(12);
+    column->addWidget(workingArea_);
+
+    // Sources, gains and meters.
+    auto* sources = new QVBoxLayout;
+    padded(sources);
+    sources->setSpacing(8);
+    const QColor secondary = style::secondaryTextColor(palette());
+    auto* sourceRow = new QHBoxLayout;
+    sourceRow->addWidget(makeSymbol(style::Symbol::display, secondary, this));
+    sourcePicker_ = new QComboBox(this);
+    sourcePicker_->setAccessibleName(QStringLiteral("System"));
+    sourcePicker_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    sourcePicker_->setMinimumContentsLength(20);
+    sourceRow->addWidget(sourcePicker_, 1);
+    sources->addLayout(sourceRow);
+    auto* micRow = new QHBoxLayout;
+    micRow->addWidget(makeSymbol(style::Symbol::microphone, secondary, this));
+    microphonePicker_ = new QComboBox(this);
+    microphonePicker_->setAccessibleName(QStringLiteral("Mic"));
+    microphonePicker_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    microphonePicker_->setMinimumContentsLength(20);
+    micRow->addWidget(microphonePicker_, 1);
+    sources->addLayout(micRow);
+    connect(sourcePicker_, &QComboBox::activated, this, &ContentView::systemSourceChosen);
+    connect(microphonePicker_, &QComboBox::activated, this, &ContentView::microphoneChosen);
+    sources->addWidget(makeDivider(this));
+
+    const auto gainRow = [&](style::Symbol symbol, const QString& name, QSlider*& slider, QLabel*& text) {
+        auto* row = new QWidget(this);
+        auto* layout = new QHBoxLayout(row);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->addWidget(makeSymbol(symbol, secondary, row));
+        QLabel* label = style::makeLabel(name, style::smallCaptionFont(), row);
+        label->setFixedWidth(60);
+        layout->addWidget(label);
+        slider = makeGainSlider(row);
+        slider->setAccessibleName(name + QStringLiteral(" gain"));
+        layout->addWidget(slider, 1);
+        text = style::makeLabel(QString(), style::monospacedFont(style::captionFont()), row);
+        text->setFixedWidth(40);
+        text->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        layout->addWidget(text);
+        return row;
+    };
+    sources->addWidget(
+        gainRow(style::Symbol::speaker, QStringLiteral("System"), systemGainSlider_, systemGainText_));
+    microphoneGainRow_ =
+        gainRow(style::Symbol::microphone, QStringLiteral("Mic"), microphoneGainSlider_, microphoneGainText_);
+    sources->addWidget(microphoneGainRow_);
+    connect(systemGainSlider_, &QSlider::valueChanged, this,
+            [this](int value) { recorder_->setSystemGain(static_cast<float>(value) / kGainStepsPerUnit); });
+    connect(microphoneGainSlider_, &QSlider::valueChanged, this, [this](int value) {
+        recorder_->setMicrophoneGain(static_cast<float>(value) / kGainStepsPerUnit);
+    });
+    sources->addWidget(makeDivider(this));
+    systemMeter_ = new LevelMeter(QStringLiteral("System"), this);
+    microphoneMeter_ = new LevelMeter(QStringLiteral("Mic"), this);
+    sources->addWidget(systemMeter_);
+    sources->addWidget(microphoneMeter_);
+    silenceWarning_ = style::makeLabel(QString(), style::smallCaptionFont(), this);
+    silenceWarning_->setWordWrap(true);
+    style::setTextColor(*silenceWarning_, style::orangeColor(palette()));
+    silenceWarning_->hide();
+    sources->addWidget(silenceWarning_);
+    work->addLayout(sources);
+    work->addWidget(makeDivider(this));
+
+    // Project and meeting.
+    auto* assignment = new QVBoxLayout;
+    padded(assignment);
+    assignmentView_ = new AssignmentView(env_.assignment(), this);
+    assignment->addWidget(assignmentView_);
+    work->addLayout(assignment);
+    work->addWidget(makeDivider(this));
+
+    // Device identifier, folder and chunks.
+    auto* settingsBox = new QVBoxLayout;
+    padded(settingsBox);
+    settingsBox->setSpacing(6);
+    auto* deviceRow = new QHBoxLayout;
+    deviceRow->addWidget(makeColumnLabel(QStringLiteral("Device ID"), this));
+    deviceField_ = new QLineEdit(this);
+    deviceField_->setPlaceholderText(QStringLiteral("linux001"));
+    deviceField_->setFont(style::monospacedFont(style::captionFont()));
+    deviceField_->setAccessibleName(QStringLiteral("Device ID"));
+    deviceField_->setText(deviceID());
+    deviceRow->addWidget(deviceField_, 1);
+    deviceWarningIcon_ = makeSymbol(style::Symbol::warning, style::orangeColor(palette()), this);
+    // Keeps its place when hidden, so the field does not change width while typing.
+    QSizePolicy keepSpace = deviceWarningIcon_->sizePolicy();
+    keepSpace.setRetainSizeWhenHidden(true);
+    deviceWarningIcon_->setSizePolicy(keepSpace);
+    deviceRow->addWidget(deviceWarningIcon_);
+    settingsBox->addLayout(deviceRow);
+    connect(deviceField_, &QLineEdit::textEdited, this, &ContentView::deviceIDEdited);
+    deviceHint_ =
+        style::makeLabel(QStringLiteral("Letters and digits only, ending in a digit. Anything else is "
+                                        "silently filed under the processor's own hostname."),
+                         style::smallCaptionFont(), this);
+    deviceHint_->setWordWrap(true);
+    style::setTextColor(*deviceHint_, style::orangeColor(palette()));
+    settingsBox->addWidget(deviceHint_);
+
+    auto* folderRow = new QHBoxLayout;
+    folderRow->addWidget(makeColumnLabel(QStringLiteral("Folder"), this));
+    folderName_ = new ElidingLabel(this);
+    folderName_->setFont(style::captionFont());
+    folderRow->addWidget(folderName_, 1);
+    chooseButton_ = new QPushButton(QStringLiteral("Choose"), this);
+    chooseButton_->setFont(style::captionFont());
+    connect(chooseButton_, &QPushButton::clicked, this, [this] { env_.destination().chooseFolder(); });
+    folderRow->addWidget(chooseButton_);
+    settingsBox->addLayout(folderRow);
+    folderError_ = style::makeLabel(QString(), style::smallCaptionFont(), this);
+    folderError_->setWordWrap(true);
+    style::setTextColor(*folderError_, style::orangeColor(palette()));
+    settingsBox->addWidget(folderError_);
+
+    chunkRow_ = new QWidget(this);
+    auto* chunks = new QVBoxLayout(chunkRow_);
+    chunks->setContentsMargins(0, 0, 0, 0);
+    chunks->setSpacing(2);
+    auto* countRow = new QHBoxLayout;
+    countRow->addWidget(makeColumnLabel(QStringLiteral("Chunks"), chunkRow_));
+    chunkCount_ = style::makeLabel(QString(), style::captionFont(), chunkRow_);
+    style::setTextColor(*chunkCount_, secondary);
+    countRow->addWidget(chunkCount_, 1);
+    chunks->addLayout(countRow);
+    lastChunkName_ = new ElidingLabel(chunkRow_);
+    lastChunkName_->setFont(style::monospacedFont(style::smallCaptionFont()));
+    style::setTextColor(*lastChunkName_, secondary);
+    chunks->addWidget(lastChunkName_);
+    settingsBox->addWidget(chunkRow_);
+    work->addLayout(settingsBox);
+    work->addWidget(makeDivider(this));
+
+    // Upload queue.
+    auto* uploads = new QVBoxLayout;
+    padded(uploads);
+    uploadQueue_ = new UploadQueueView(env_.uploads(), this);
+    uploads->addWidget(uploadQueue_);
+    work->addLayout(uploads);
+
+    // Format and record button.
+    auto* controls = new QHBoxLayout;
+    controls->setContentsMargins(16, 4, 16, 0);
+    controls->setSpacing(12);
+    auto* format = new QWidget(this);
+    format->setFixedWidth(100);
+    format->setAccessibleName(QStringLiteral("Format"));
+    auto* segments = new QHBoxLayout(format);
+    segments->setContentsMargins(0, 0, 0, 0);
+    segments->setSpacing(0);
+    wavButton_ = new QPushButton(QStringLiteral("WAV"), format);
+    m4aButton_ = new QPushButton(QStringLiteral("M4A"), format);
+    formatGroup_ = new QButtonGroup(this);
+    for (QPushButton* button : {wavButton_, m4aButton_}) {
+        button->setCheckable(true);
+        formatGroup_->addButton(button);
+        segments->addWidget(button);
+    }
+    m4aButton_->setChecked(true); // every new screen starts with M4A
+    controls->addStretch();
+    controls->addWidget(format);
+    recordButton_ = new QPushButton(QStringLiteral("Record"), this);
+    recordButton_->setMinimumWidth(96);
+    recordButton_->setMinimumHeight(32);
+    recordButton_->setToolTip(QStringLiteral("Start or stop recording (Ctrl+R)"));
+    style::makeProminent(*recordButton_);
+    connect(recordButton_, &QPushButton::clicked, this, &ContentView::toggleRecording);
+    controls->addWidget(recordButton_);
+    controls->addStretch();
+    work->addLayout(controls);
+
+    errorLabel_ = style::makeLabel(QString(), style::captionFont(), this);
+    errorLabel_->setWordWrap(true);
+    errorLabel_->setAlignment(Qt::AlignCenter);
+    errorLabel_->setContentsMargins(16, 0, 16, 0);
+    style::setTextColor(*errorLabel_, style::redColor(palette()));
+    column->addWidget(errorLabel_);
+}
+
+void ContentView::refreshSources() {
+    const QSignalBlocker sourceBlocker(sourcePicker_);
+    const QSignalBlocker micBlocker(microphonePicker_);
+    sourcePicker_->clear();
+    const auto& sources = recorder_->systemSources();
+    for (const SystemSource& source : sources) {
+        sourcePicker_->addItem(source.name);
+    }
+    const auto& selected = recorder_->selectedSystemSource();
+    const auto match = selected ? std::find_if(sources.begin(), sources.end(),
+                                               [&](const SystemSource& s) { return s.id == selected->id; })
+                                : sources.end();
+    sourcePicker_->setCurrentIndex(match == sources.end() ? -1 : static_cast<int>(match - sources.begin()));
+
+    microphonePicker_->clear();
+    microphonePicker_->addItem(QStringLiteral("No Microphone"));
+    const auto& microphones = recorder_->microphones();
+    for (const CaptureDevice& device : microphones) {
+        microphonePicker_->addItem(QString::fromStdString(device.localizedName));
+    }
+    const auto& microphone = recorder_->selectedMicrophone();
+    const auto micMatch =
+        microphone ? std::find_if(microphones.begin(), microphones.end(),
+                                  [&](const CaptureDevice& d) { return d.uniqueID == microphone->uniqueID; })
+                   : microphones.end();
+    microphonePicker_->setCurrentIndex(
+        micMatch == microphones.end() ? 0 : 1 + static_cast<int>(micMatch - microphones.begin()));
+    refreshLevels();
+    refreshControls();
+}
+
+void ContentView::systemSourceChosen(int index) {
+    const auto& sources = recorder_->systemSources();
+    if (index < 0 || index >= static_cast<int>(sources.size())) {
+        return;
+    }
+    recorder_->setSelectedSystemSource(sources[static_cast<std::size_t>(index)]);
+    recorder_->saveSelections();
+}
+
+void ContentView::microphoneChosen(int index) {
+    const auto& microphones = recorder_->microphones();
+    if (index <= 0 || index > static_cast<int>(microphones.size())) {
+        recorder_->setSelectedMicrophone(std::nullopt);
+    } else {
+        recorder_->setSelectedMicrophone(microphones[static_cast<std::size_t>(index - 1)]);
+    }
+    recorder_->saveSelections();
+}
+
+void ContentView::deviceIDEdited(const QString& text) {
+    // Every edit is remembered at once, invalid intermediate values included.
+    env_.userDefaults()->setString(QString::fromLatin1(kDeviceIDKey), text);
+    refreshControls();
+}
+
+void ContentView::refreshLevels() {
+    const bool hasMicrophone = recorder_->selectedMicrophone().has_value();
+    showGain(*systemGainSlider_, *systemGainText_, recorder_->systemGain());
+    showGain(*microphoneGainSlider_, *microphoneGainText_, recorder_->microphoneGain());
+    microphoneGainRow_->setVisible(hasMicrophone);
+    systemMeter_->setLevel(recorder_->systemLevel());
+    microphoneMeter_->setMeterDisabled(!hasMicrophone);
+    microphoneMeter_->setLevel(hasMicrophone ? recorder_->micLevel() : 0.0);
+}
+
+void ContentView::refreshChunkRow() {
+    chunkRow_->setVisible(recorder_->isRecording() || recorder_->chunksWritten() >= 1);
+    chunkCount_->setText(QString::number(recorder_->chunksWritten()) + QStringLiteral(" written"));
+    lastChunkName_->setVisible(!recorder_->lastChunkName().isNull());
+    lastChunkName_->setFullText(recorder_->lastChunkName());
+}
+
+void ContentView::refreshErrors() {
+    const auto& folderError = env_.destination().errorMessage();
+    folderError_->setVisible(folderError.has_value());
+    folderError_->setText(folderError.value_or(QString()));
+    const QString& error = recorder_->errorMessage();
+    errorLabel_->setVisible(!error.isNull() && !recorder_->permissionError());
+    errorLabel_->setText(error);
+}
+
+void ContentView::refreshControls() {
+    const bool recording = recorder_->isRecording();
+    const bool permissionError = recorder_->permissionError();
+    recordingDot_->setRecording(recording);
+    titleLabel_->setText(recording ? recorder_->recordingTime() : QStringLiteral("Audio Recorder"));
+    permissionNotice_->setVisible(permissionError);
+    workingArea_->setVisible(!permissionError);
+
+    sourcePicker_->setEnabled(!recording);
+    microphonePicker_->setEnabled(!recording);
+    assignmentView_->setLocked(recording);
+    deviceField_->setEnabled(!recording);
+    const bool validID = isValidDeviceID(deviceField_->text());
+    deviceWarningIcon_->setVisible(!validID);
+    deviceHint_->setVisible(!validID);
+
+    const auto& folder = env_.destination().url();
+    folderName_->setFullText(folder ? QString::fromStdString(folder->filename().string())
+                                    : QStringLiteral("None chosen"));
+    style::setTextColor(*folderName_, folder ? palette().color(QPalette::WindowText)
+                                             : style::secondaryTextColor(palette()));
+    chooseButton_->setEnabled(!recording);
+    wavButton_->setEnabled(!recording);
+    m4aButton_->setEnabled(!recording);
+
+    const bool canStart = canStartRecording(deviceField_->text(), folder.has_value(),
+                                            recorder_->selectedSystemSource().has_value(),
+                                            env_.assignment().hasSelectedProject());
+    recordButton_->setText(recording ? QStringLiteral("Stop") : QStringLiteral("Record"));
+    recordButton_->setEnabled(transition_ == RecordTransition::none && (recording || canStart));
+    QPalette buttonPalette = recordButton_->palette();
+    buttonPalette.setColor(QPalette::Button,
+                           recording ? style::redColor(palette()) : style::accentColor(palette()));
+    recordButton_->setPalette(buttonPalette);
+    refreshChunkRow();
+    refreshErrors();
+}
+
+void ContentView::setTransition(RecordTransition transition) {
+    transition_ = transition;
+    refreshControls();
+}
+
+void ContentView::toggleRecording() {
+    if (transition_ != RecordTransition::none) {
+        return; // a start or a stop is still under way
+    }
+    if (recorder_->isRecording()) {
+        setTransition(RecordTransition::stopping);
+        recorder_->stopRecording();
+        return;
+    }
+    if (!isValidDeviceID(deviceField_->text())) {
+        recorder_->reportError(QStringLiteral("Device ID must be letters and digits, ending in a digit."));
+        return;
+    }
+    const auto& folder = env_.destination().url();
+    if (!folder) {
+        env_.destination().chooseFolder();
+        return;
+    }
+    if (!recorder_->selectedSystemSource() || !env_.assignment().hasSelectedProject()) {
+        return;
+    }
+    setTransition(RecordTransition::starting);
+    recorder_->startRecording(*folder, deviceField_->text(),
+                              wavButton_->isChecked() ? RecordingFormat::Wav : RecordingFormat::M4a,
+                              chunkDurationSeconds(qgetenv(kChunkSecondsVariable)));
+    if (!recorder_->isRecording() && !recorder_->errorMessage().isNull()) {
+        setTransition(RecordTransition::none); // refused before the capture started
+    }
+}
+
+void ContentView::recordingChanged() {
+    if (recorder_->isRecording()) {
+        silence_.reset();
+        silenceTimer_->start();
+        if (transition_ == RecordTransition::starting) {
+            setTransition(RecordTransition::none);
+        }
+    } else {
+        silenceTimer_->stop();
+        silenceWarning_->hide();
+        // Whoever stopped it (the button, a quit, or the recorder after a failure), the button
+        // waits until the last chunk is finished and handed over.
+        transition_ = RecordTransition::stopping;
+        recorder_->whenStopped([self = QPointer<ContentView>(this)] {
+            if (!self) {
+                return;
+            }
+            // The hand-off posts once more before the chunk reaches the queue.
+            QTimer::singleShot(0, self, [self] {
+                if (!self) {
+                    return;
+                }
+                self->setTransition(RecordTransition::none);
+                for (auto& done : std::exchange(self->afterStop_, {})) {
+                    done();
+                }
+                emit self->stopped();
+            });
+        });
+    }
+    refreshControls();
+}
+
+void ContentView::stopAndThen(std::function<void()> done) {
+    if (!isBusy()) {
+        done();
+        return;
+    }
+    afterStop_.push_back(std::move(done));
+    if (recorder_->isRecording()) {
+        transition_ = RecordTransition::stopping;
+        recorder_->stopRecording();
+    }
+}
+
+void ContentView::chunkReady(const std::filesystem::path& chunk) {
+    // Filed under the project and meeting chosen when the chunk is reported.
+    const auto& project = env_.assignment().selectedProject();
+    if (!project) {
+        return;
+    }
+    const auto& meeting = env_.assignment().selectedMeeting();
+    ChunkAssignment assignment{.filename = chunk.filename().string(),
+                               .projectId = project->id,
+                               .projectName = project->name,
+                               .meetingId = meeting ? std::optional(meeting->id) : std::nullopt,
+                               .meetingName = meeting ? std::optional(meeting->name) : std::nullopt};
+    QTimer::singleShot(0, &env_, [env = QPointer<AppEnvironment>(&env_), assignment = std::move(assignment)] {
+        if (env) {
+            env->enqueueChunk(assignment);
+        }
+    });
+}
+
+void ContentView::checkSilence() {
+    const bool silent =
+        silence_.feed(recorder_->systemLevel(), recorder_->selectedMicrophone() ? recorder_->micLevel() : 0.0,
+                      std::chrono::steady_clock::now());
+    const auto& source = recorder_->selectedSystemSource();
+    silenceWarning_->setText(silenceWarningText(source ? source->name : QStringLiteral("the picked source")));
+    silenceWarning_->setVisible(silent);
+}
+
+} // namespace veltrane

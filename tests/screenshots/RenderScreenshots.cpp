@@ -1,0 +1,251 @@
+// Renders every state of the window with fixed data into PNG files, on the offscreen platform:
+// the stand-in server for the account, projects and meetings, a scripted sound server and
+// encoders that write nothing. Usage: veltrane-screenshots OUTPUT_FOLDER
+#include "app/AppEnvironment.h"
+#include "app/MainWindow.h"
+#include "app/RootView.h"
+#include "devserver/DevServer.h"
+#include "platform/settings/InMemoryUserDefaults.h"
+#include "recording/FakeCaptureService.h"
+#include "server/FakeKeychainBackend.h"
+#include "storage/FakeMediaFileWriter.h"
+#include "support/EventLoopWait.h"
+#include "ui/ContentView.h"
+#include "ui/LoginView.h"
+#include "ui/NewMeetingSheet.h"
+#include "ui/Style.h"
+#include "ui/UploadQueueView.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+#include <iostream>
+
+namespace veltrane {
+namespace {
+
+using test::spinFor;
+using test::waitUntil;
+
+void require(bool condition) {
+    if (!condition) {
+        throw std::runtime_error("a state of the window was not reached in time");
+    }
+}
+
+class Renderer {
+public:
+    explicit Renderer(QString outputFolder) : output_(std::move(outputFolder)) {
+        devserver::Options options;
+        options.dataDir = (root() / "server").string();
+        options.logRequests = false;
+        options.keepAliveTimeoutSeconds = 1;
+        server_ = std::make_unique<devserver::DevServer>(options);
+        if (!server_->start()) {
+            throw std::runtime_error("the stand-in server did not start");
+        }
+        auto content = std::make_shared<ShareableContent>();
+        content->displays.push_back({.displayID = 1, .name = "speakers", .description = "Built-in Speakers"});
+        content->displays.push_back({.displayID = 2, .name = "hdmi", .description = "HDMI Monitor"});
+        content->applications.push_back(
+            {.processID = 4242, .applicationName = "Firefox", .bundleIdentifier = "firefox"});
+        capture_->content = content;
+        capture_->microphoneList = {{.uniqueID = "usb-mic", .localizedName = "USB Microphone"}};
+    }
+    ~Renderer() {
+        window_.reset();
+        env_.reset();
+        server_->stop();
+    }
+
+    void run() {
+        launch();
+        shoot("signin");
+        const QList<QLineEdit*> fields = window_->findChildren<QLineEdit*>();
+        fields.at(0)->setText(QStringLiteral("demo@veltrane.test"));
+        fields.at(1)->setText(QStringLiteral("wrong password"));
+        signIn("demo@veltrane.test", "wrong password");
+        shoot("signin-error");
+
+        signIn("demo@veltrane.test", "demo-password");
+        require(waitUntil([&] { return content() && env_->assignment().projects().size() == 2; }));
+        require(waitUntil([&] { return content()->recorder().selectedSystemSource().has_value(); }));
+        typeDeviceID(QStringLiteral("Studio 7"));
+        shoot("main-idle");
+
+        // A folder, a project and meeting, a microphone and a valid identifier.
+        std::filesystem::create_directories(root() / "Meeting recordings");
+        env_->destination().adoptFolder(root() / "Meeting recordings", BookmarkSaving::keep,
+                                        ScopedAccess::optional);
+        env_->assignment().selectProject(env_->assignment().projects().front());
+        require(waitUntil([&] { return !env_->assignment().meetings().empty(); }));
+        env_->assignment().selectMeeting(QString::fromStdString(env_->assignment().meetings().back().id));
+        content()->recorder().setSelectedMicrophone(capture_->microphoneList.front());
+        typeDeviceID(QStringLiteral("studio7"));
+        content()->toggleRecording();
+        require(waitUntil([&] { return content()->recorder().isRecording() && capture_->lastMicrophone; }));
+        // Six seconds of sound: one five-second chunk is finished and reported.
+        for (int i = 0; i < 60; ++i) {
+            capture_->lastStream->deliver(static_cast<std::int64_t>(i) * 4800, 4800, 0.3f);
+            capture_->lastMicrophone->deliver(test::makeInt16MonoBuffer(4800, 2000));
+        }
+        require(waitUntil([&] { return content()->recorder().chunksWritten() >= 1; }));
+        spinFor(std::chrono::milliseconds(1200)); // the clock shows a second
+        shoot("recording");
+
+        content()->setSilenceLimit(std::chrono::seconds(1));
+        for (int i = 60; i < 100; ++i) {
+            capture_->lastStream->deliver(static_cast<std::int64_t>(i) * 4800, 4800, 0.0f);
+            capture_->lastMicrophone->deliver(test::makeInt16MonoBuffer(4800, 0));
+        }
+        spinFor(std::chrono::milliseconds(2500));
+        shoot("silent-source");
+        content()->toggleRecording();
+        require(waitUntil([&] { return content()->transition() == RecordTransition::none; }));
+
+        showUploadRows();
+        shoot("uploads");
+
+        newMeetingError();
+        permissionNotice();
+    }
+
+private:
+    [[nodiscard]] std::filesystem::path root() const {
+        return std::filesystem::path(temp_.path().toStdString());
+    }
+    [[nodiscard]] ContentView* content() const { return window_->rootView().contentView(); }
+
+    void launch() {
+        AppPlatform platform;
+        platform.serverConfig = ServerConfiguration(QUrl(QString::fromStdString(server_->baseUrl())));
+        platform.credentials = CredentialStore(keychain_, nullptr);
+        platform.userDefaults = defaults_;
+        platform.applicationDataDirectory = root() / "app";
+        platform.capture = capture_;
+        platform.writerFactory = writers_;
+        env_ = std::make_unique<AppEnvironment>(std::move(platform));
+        window_ = std::make_unique<MainWindow>(*env_);
+        window_->show();
+        require(waitUntil([&] { return env_->auth().state().kind() != AuthState::Kind::unknown; }));
+    }
+
+    void signIn(const char* email, const char* password) {
+        bool done = false;
+        auto task = env_->auth().login(QString::fromUtf8(email), QString::fromUtf8(password));
+        auto finished = task.then([&] { done = true; });
+        require(waitUntil([&] { return done; }));
+    }
+
+    void typeDeviceID(const QString& text) {
+        for (QLineEdit* field : content()->findChildren<QLineEdit*>()) {
+            if (field->accessibleName() == QStringLiteral("Device ID")) {
+                field->setText(text);
+                emit field->textEdited(text);
+            }
+        }
+    }
+
+    void showUploadRows() {
+        const auto job = [](const char* name, UploadState state, double progress, const char* error,
+                            int minutesAgo) {
+            UploadJob made = UploadJob::makeNew(
+                name, "prj-alpha", "Alpha Research", "mtg-alpha-weekly", "Weekly sync", std::nullopt,
+                ReferenceDate::fromSystemTime(std::chrono::system_clock::now()));
+            made.createdAt = made.createdAt.addingSeconds(-minutesAgo * 60.0);
+            made.state = state;
+            made.progress = progress;
+            if (error) {
+                made.lastError = error;
+            }
+            return made;
+        };
+        // Fixed rows: the live queue must not redraw over them.
+        auto* view = window_->findChild<UploadQueueView*>();
+        QObject::disconnect(env_->uploads(), nullptr, view, nullptr);
+        view->showJobs({
+            job("studio7-2026-12-06-101500-chunk-004.m4a", UploadState::failed, 0,
+                "Server returned status 503", 0),
+            job("studio7-2026-12-06-101500-chunk-003.m4a", UploadState::uploading, 0.62, nullptr, 5),
+            job("studio7-2026-12-06-101500-chunk-002.m4a", UploadState::pending, 0, nullptr, 10),
+            job("studio7-2026-12-06-101500-chunk-001-START.m4a", UploadState::completed, 1, nullptr, 15),
+        });
+    }
+
+    void newMeetingError() {
+        NewMeetingSheet sheet(env_->assignment(), window_.get());
+        sheet.show();
+        sheet.findChild<QLineEdit*>()->setText(QStringLiteral("Quarterly review"));
+        server_->stop(); // the create cannot reach the server
+        for (QPushButton* button : sheet.findChildren<QPushButton*>()) {
+            if (button->text() == QStringLiteral("Create")) {
+                button->click();
+            }
+        }
+        require(waitUntil([&] { return !sheet.isSaving(); }, std::chrono::seconds(40)));
+        spinFor(std::chrono::milliseconds(100));
+        save(sheet, "new-meeting-error");
+    }
+
+    void permissionNotice() {
+        capture_->content =
+            std::unexpected(PlatformError{.domain = "pulse",
+                                          .code = 1,
+                                          .localizedDescription = "The sound server declined access",
+                                          .underlying = nullptr});
+        content()->recorder().refreshSources();
+        require(waitUntil([&] { return content()->recorder().permissionError(); }));
+        spinFor(std::chrono::milliseconds(100));
+        shoot("permission");
+    }
+
+    void shoot(const char* name) {
+        spinFor(std::chrono::milliseconds(150)); // layouts and meter animations settle
+        save(*window_, name);
+    }
+
+    void save(QWidget& widget, const char* name) {
+        const QString path = output_ + QLatin1Char('/') + QString::fromUtf8(name) + QStringLiteral(".png");
+        if (!widget.grab().save(path)) {
+            throw std::runtime_error("could not write " + path.toStdString());
+        }
+        std::cout << path.toStdString() << std::endl;
+    }
+
+    QString output_;
+    QTemporaryDir temp_;
+    std::unique_ptr<devserver::DevServer> server_;
+    std::shared_ptr<test::FakeKeychainBackend> keychain_ = std::make_shared<test::FakeKeychainBackend>();
+    std::shared_ptr<InMemoryUserDefaults> defaults_ = std::make_shared<InMemoryUserDefaults>();
+    std::shared_ptr<test::FakeCaptureService> capture_ = std::make_shared<test::FakeCaptureService>();
+    std::shared_ptr<test::FakeMediaFileWriterFactory> writers_ =
+        std::make_shared<test::FakeMediaFileWriterFactory>();
+    std::unique_ptr<AppEnvironment> env_;
+    std::unique_ptr<MainWindow> window_;
+};
+
+} // namespace
+} // namespace veltrane
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    qputenv("VELTRANE_CHUNK_SECONDS", "5");
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("VeltraneRecorder"));
+    QApplication::setWindowIcon(veltrane::style::applicationIcon());
+    if (argc != 2) {
+        std::cerr << "usage: veltrane-screenshots OUTPUT_FOLDER" << std::endl;
+        return 2;
+    }
+    try {
+        veltrane::Renderer(QString::fromLocal8Bit(argv[1])).run();
+    } catch (const std::exception& error) {
+        std::cerr << error.what() << std::endl;
+        return 1;
+    }
+    return 0;
+}
