@@ -58,7 +58,9 @@ AppEnvironment::AppEnvironment(AppPlatform platform, QObject* parent)
       apiClient_(serverConfig_, auth_, platform_.credentials, transport_),
       assignment_(apiClient_, *platform_.userDefaults) {
     enableLineBufferedStdout();
-    uploadLock_ = UploadQueueLock::acquire(platform_.applicationDataDirectory);
+    if (platform_.uploadQueueClaim == UploadQueueClaim::take) {
+        uploadLock_ = UploadQueueLock::acquire(platform_.applicationDataDirectory);
+    }
     if (uploadLock_) {
         uploads_ = makeUploadManager();
     }

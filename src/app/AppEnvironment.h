@@ -24,6 +24,10 @@
 
 namespace veltrane {
 
+// Whether an environment takes the upload queue when it is built. Commands that never upload
+// leave it to the window or another command.
+enum class UploadQueueClaim { take, leave };
+
 // The machine's services the application is built on. system() gives the real ones; tests swap
 // in fakes.
 struct AppPlatform {
@@ -35,6 +39,7 @@ struct AppPlatform {
     std::shared_ptr<CaptureService> capture;
     std::shared_ptr<MediaFileWriterFactory> writerFactory;
     UploadManager::SessionFactory uploadSessionFactory; // null: the application's own session
+    UploadQueueClaim uploadQueueClaim = UploadQueueClaim::take;
 
     // The sound server, FFmpeg, the system keychains, QSettings and the per-user data folder,
     // with the server from VELTRANE_SERVER_URL or the built-in one. Throws std::invalid_argument

@@ -14,6 +14,11 @@ constexpr int kConnectTimeoutMs = 1000;
 } // namespace
 
 QString SingleInstance::defaultName() {
+    // In the per-user runtime folder when there is one (a private one isolates a test session).
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty()) {
+        return QString::fromLocal8Bit(runtime) + QStringLiteral("/co.brimfold.VeltraneRecorder.socket");
+    }
     return QStringLiteral("co.brimfold.VeltraneRecorder-%1").arg(::getuid());
 }
 

@@ -13,7 +13,7 @@ class SingleInstance : public QObject {
     Q_OBJECT
 
 public:
-    // The per-user socket name.
+    // The per-user socket: in the runtime folder, or named after the user id.
     [[nodiscard]] static QString defaultName();
 
     explicit SingleInstance(QString name = defaultName(), QObject* parent = nullptr);

@@ -36,7 +36,8 @@ QString LevelMeter::valueText(double level, bool disabled) {
     if (disabled) {
         return QStringLiteral("off");
     }
-    const int percent = static_cast<int>(clampedLevel(level) * 100.0);
+    // A tiny allowance keeps binary fractions such as 0.29 (28.999…) at their decimal value.
+    const int percent = static_cast<int>(clampedLevel(level) * 100.0 + 1e-9);
     return QString::asprintf("%3d", percent);
 }
 

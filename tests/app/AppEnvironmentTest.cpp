@@ -1,52 +1,22 @@
 #include "app/AppEnvironment.h"
 
-#include "devserver/DevServer.h"
-#include "platform/settings/InMemoryUserDefaults.h"
-#include "server/FakeKeychainBackend.h"
+#include "app/AppTestRig.h"
 #include "server/RunTask.h"
 #include "support/EventLoopWait.h"
-
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 namespace veltrane {
 namespace {
 
-using test::FakeKeychainBackend;
 using test::runTask;
 using test::waitUntil;
 
 class AppEnvironmentTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        devserver::Options options;
-        options.dataDir = (dataDir() / "server").string();
-        options.logRequests = false;
-        options.keepAliveTimeoutSeconds = 1;
-        server = std::make_unique<devserver::DevServer>(options);
-        ASSERT_TRUE(server->start());
-    }
-    void TearDown() override { server->stop(); }
+    [[nodiscard]] std::unique_ptr<AppEnvironment> launch() const { return rig.launch(); }
 
-    [[nodiscard]] std::filesystem::path dataDir() const {
-        return std::filesystem::path(folder.path().toStdString());
-    }
-
-    // One run of the application over this test's keychain, settings and data folder.
-    [[nodiscard]] std::unique_ptr<AppEnvironment> launch() {
-        AppPlatform platform;
-        platform.serverConfig = ServerConfiguration(QUrl(QString::fromStdString(server->baseUrl())));
-        platform.credentials = CredentialStore(keychain, nullptr);
-        platform.userDefaults = defaults;
-        platform.applicationDataDirectory = dataDir() / "app";
-        return std::make_unique<AppEnvironment>(std::move(platform));
-    }
-
-    QTemporaryDir folder;
-    std::unique_ptr<devserver::DevServer> server;
-    std::shared_ptr<FakeKeychainBackend> keychain = std::make_shared<FakeKeychainBackend>();
-    std::shared_ptr<InMemoryUserDefaults> defaults = std::make_shared<InMemoryUserDefaults>();
+    test::AppTestRig rig;
 };
 
 TEST_F(AppEnvironmentTest, ProjectsLoadAfterASignInAndAfterARestoredSession) {

@@ -1,13 +1,8 @@
-#include "app/AppEnvironment.h"
+#include "app/AppTestRig.h"
 #include "app/MainWindow.h"
 #include "app/RootView.h"
-#include "devserver/DevServer.h"
-#include "platform/settings/InMemoryUserDefaults.h"
-#include "recording/FakeCaptureService.h"
-#include "server/FakeKeychainBackend.h"
 #include "server/RunTask.h"
 #include "storage/ChunkFileName.h"
-#include "storage/FakeMediaFileWriter.h"
 #include "support/EventLoopWait.h"
 #include "ui/ContentView.h"
 
@@ -79,27 +74,13 @@ TEST(WindowValues, SilenceWarningAfterThirtySilentSeconds) {
 class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        devserver::Options options;
-        options.dataDir = (root() / "server").string();
-        options.logRequests = false;
-        options.keepAliveTimeoutSeconds = 1;
-        server = std::make_unique<devserver::DevServer>(options);
-        ASSERT_TRUE(server->start());
         std::filesystem::create_directories(root() / "chunks");
-        defaults->setString(RecordingDestination::kDestinationBookmark,
-                            QString::fromStdString((root() / "chunks").string()));
+        rig.defaults->setString(RecordingDestination::kDestinationBookmark,
+                                QString::fromStdString((root() / "chunks").string()));
         auto content = std::make_shared<ShareableContent>();
         content->displays.push_back({.displayID = 7, .name = "virt_out", .description = "Speakers"});
-        capture->content = content;
-
-        AppPlatform platform;
-        platform.serverConfig = ServerConfiguration(QUrl(QString::fromStdString(server->baseUrl())));
-        platform.credentials = CredentialStore(keychain, nullptr);
-        platform.userDefaults = defaults;
-        platform.applicationDataDirectory = root() / "app";
-        platform.capture = capture;
-        platform.writerFactory = writers;
-        env = std::make_unique<AppEnvironment>(std::move(platform));
+        rig.capture->content = content;
+        env = rig.launch();
         window = std::make_unique<MainWindow>(*env);
         test::runTask(env->auth().login("demo@veltrane.test", "demo-password"));
         ASSERT_TRUE(waitUntil([&] { return content_() && env->assignment().projects().size() == 2; }));
@@ -108,12 +89,9 @@ protected:
     void TearDown() override {
         window.reset();
         env.reset();
-        server->stop();
     }
 
-    [[nodiscard]] std::filesystem::path root() const {
-        return std::filesystem::path(folder.path().toStdString());
-    }
+    [[nodiscard]] std::filesystem::path root() const { return rig.root(); }
     [[nodiscard]] ContentView* content_() const { return window->rootView().contentView(); }
     [[nodiscard]] QPushButton* button(const QString& text) const {
         for (QPushButton* candidate : window->findChildren<QPushButton*>()) {
@@ -133,16 +111,10 @@ protected:
     void startRecording() {
         content_()->toggleRecording();
         ASSERT_TRUE(waitUntil([&] { return content_()->recorder().isRecording(); }));
-        capture->lastStream->deliver(0, 4800, 0.25f);
+        rig.capture->lastStream->deliver(0, 4800, 0.25f);
     }
 
-    QTemporaryDir folder;
-    std::unique_ptr<devserver::DevServer> server;
-    std::shared_ptr<test::FakeKeychainBackend> keychain = std::make_shared<test::FakeKeychainBackend>();
-    std::shared_ptr<InMemoryUserDefaults> defaults = std::make_shared<InMemoryUserDefaults>();
-    std::shared_ptr<test::FakeCaptureService> capture = std::make_shared<test::FakeCaptureService>();
-    std::shared_ptr<test::FakeMediaFileWriterFactory> writers =
-        std::make_shared<test::FakeMediaFileWriterFactory>();
+    test::AppTestRig rig;
     std::unique_ptr<AppEnvironment> env;
     std::unique_ptr<MainWindow> window;
 };
@@ -154,11 +126,11 @@ TEST_F(WindowTest, RecordIsOfferedOnlyWithAValidDeviceAProjectAndAFolder) {
     selectAlpha();
     typeDeviceID("rig1");
     EXPECT_TRUE(record->isEnabled());
-    EXPECT_EQ(defaults->string(ContentView::kDeviceIDKey), "rig1");
+    EXPECT_EQ(rig.defaults->string(ContentView::kDeviceIDKey), "rig1");
 
     typeDeviceID("7"); // remembered as typed, but refused
     EXPECT_FALSE(record->isEnabled());
-    EXPECT_EQ(defaults->string(ContentView::kDeviceIDKey), "7");
+    EXPECT_EQ(rig.defaults->string(ContentView::kDeviceIDKey), "7");
     content_()->toggleRecording();
     EXPECT_EQ(content_()->recorder().errorMessage(),
               "Device ID must be letters and digits, ending in a digit.");
@@ -178,7 +150,7 @@ TEST_F(WindowTest, ChunksAreQueuedUnderTheProjectChosenWhenTheyAreReported) {
     content_()->toggleRecording();
     ASSERT_TRUE(waitUntil([&] { return content_()->transition() == RecordTransition::none; }));
     EXPECT_FALSE(content_()->recorder().isRecording());
-    EXPECT_EQ(writers->writerCount(), 1u);
+    EXPECT_EQ(rig.writers->writerCount(), 1u);
     ASSERT_TRUE(waitUntil([&] { return env->uploads()->jobs().size() == 1; }));
     const UploadJob& job = env->uploads()->jobs().front();
     EXPECT_EQ(job.projectId, "prj-alpha");

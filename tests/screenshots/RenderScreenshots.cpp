@@ -1,14 +1,9 @@
 // Renders every state of the window with fixed data into PNG files, on the offscreen platform:
 // the stand-in server for the account, projects and meetings, a scripted sound server and
 // encoders that write nothing. Usage: veltrane-screenshots OUTPUT_FOLDER
-#include "app/AppEnvironment.h"
+#include "app/AppTestRig.h"
 #include "app/MainWindow.h"
 #include "app/RootView.h"
-#include "devserver/DevServer.h"
-#include "platform/settings/InMemoryUserDefaults.h"
-#include "recording/FakeCaptureService.h"
-#include "server/FakeKeychainBackend.h"
-#include "storage/FakeMediaFileWriter.h"
 #include "support/EventLoopWait.h"
 #include "ui/ContentView.h"
 #include "ui/LoginView.h"
@@ -19,7 +14,6 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTemporaryDir>
 
 #include <iostream>
 
@@ -38,26 +32,17 @@ void require(bool condition) {
 class Renderer {
 public:
     explicit Renderer(QString outputFolder) : output_(std::move(outputFolder)) {
-        devserver::Options options;
-        options.dataDir = (root() / "server").string();
-        options.logRequests = false;
-        options.keepAliveTimeoutSeconds = 1;
-        server_ = std::make_unique<devserver::DevServer>(options);
-        if (!server_->start()) {
-            throw std::runtime_error("the stand-in server did not start");
-        }
         auto content = std::make_shared<ShareableContent>();
         content->displays.push_back({.displayID = 1, .name = "speakers", .description = "Built-in Speakers"});
         content->displays.push_back({.displayID = 2, .name = "hdmi", .description = "HDMI Monitor"});
         content->applications.push_back(
             {.processID = 4242, .applicationName = "Firefox", .bundleIdentifier = "firefox"});
-        capture_->content = content;
-        capture_->microphoneList = {{.uniqueID = "usb-mic", .localizedName = "USB Microphone"}};
+        rig_.capture->content = content;
+        rig_.capture->microphoneList = {{.uniqueID = "usb-mic", .localizedName = "USB Microphone"}};
     }
     ~Renderer() {
         window_.reset();
         env_.reset();
-        server_->stop();
     }
 
     void run() {
@@ -82,14 +67,15 @@ public:
         env_->assignment().selectProject(env_->assignment().projects().front());
         require(waitUntil([&] { return !env_->assignment().meetings().empty(); }));
         env_->assignment().selectMeeting(QString::fromStdString(env_->assignment().meetings().back().id));
-        content()->recorder().setSelectedMicrophone(capture_->microphoneList.front());
+        content()->recorder().setSelectedMicrophone(rig_.capture->microphoneList.front());
         typeDeviceID(QStringLiteral("studio7"));
         content()->toggleRecording();
-        require(waitUntil([&] { return content()->recorder().isRecording() && capture_->lastMicrophone; }));
+        require(
+            waitUntil([&] { return content()->recorder().isRecording() && rig_.capture->lastMicrophone; }));
         // Six seconds of sound: one five-second chunk is finished and reported.
         for (int i = 0; i < 60; ++i) {
-            capture_->lastStream->deliver(static_cast<std::int64_t>(i) * 4800, 4800, 0.3f);
-            capture_->lastMicrophone->deliver(test::makeInt16MonoBuffer(4800, 2000));
+            rig_.capture->lastStream->deliver(static_cast<std::int64_t>(i) * 4800, 4800, 0.3f);
+            rig_.capture->lastMicrophone->deliver(test::makeInt16MonoBuffer(4800, 2000));
         }
         require(waitUntil([&] { return content()->recorder().chunksWritten() >= 1; }));
         spinFor(std::chrono::milliseconds(1200)); // the clock shows a second
@@ -97,8 +83,8 @@ public:
 
         content()->setSilenceLimit(std::chrono::seconds(1));
         for (int i = 60; i < 100; ++i) {
-            capture_->lastStream->deliver(static_cast<std::int64_t>(i) * 4800, 4800, 0.0f);
-            capture_->lastMicrophone->deliver(test::makeInt16MonoBuffer(4800, 0));
+            rig_.capture->lastStream->deliver(static_cast<std::int64_t>(i) * 4800, 4800, 0.0f);
+            rig_.capture->lastMicrophone->deliver(test::makeInt16MonoBuffer(4800, 0));
         }
         spinFor(std::chrono::milliseconds(2500));
         shoot("silent-source");
@@ -113,20 +99,11 @@ public:
     }
 
 private:
-    [[nodiscard]] std::filesystem::path root() const {
-        return std::filesystem::path(temp_.path().toStdString());
-    }
+    [[nodiscard]] std::filesystem::path root() const { return rig_.root(); }
     [[nodiscard]] ContentView* content() const { return window_->rootView().contentView(); }
 
     void launch() {
-        AppPlatform platform;
-        platform.serverConfig = ServerConfiguration(QUrl(QString::fromStdString(server_->baseUrl())));
-        platform.credentials = CredentialStore(keychain_, nullptr);
-        platform.userDefaults = defaults_;
-        platform.applicationDataDirectory = root() / "app";
-        platform.capture = capture_;
-        platform.writerFactory = writers_;
-        env_ = std::make_unique<AppEnvironment>(std::move(platform));
+        env_ = rig_.launch();
         window_ = std::make_unique<MainWindow>(*env_);
         window_->show();
         require(waitUntil([&] { return env_->auth().state().kind() != AuthState::Kind::unknown; }));
@@ -178,7 +155,7 @@ private:
         NewMeetingSheet sheet(env_->assignment(), window_.get());
         sheet.show();
         sheet.findChild<QLineEdit*>()->setText(QStringLiteral("Quarterly review"));
-        server_->stop(); // the create cannot reach the server
+        rig_.server->stop(); // the create cannot reach the server
         for (QPushButton* button : sheet.findChildren<QPushButton*>()) {
             if (button->text() == QStringLiteral("Create")) {
                 button->click();
@@ -190,7 +167,7 @@ private:
     }
 
     void permissionNotice() {
-        capture_->content =
+        rig_.capture->content =
             std::unexpected(PlatformError{.domain = "pulse",
                                           .code = 1,
                                           .localizedDescription = "The sound server declined access",
@@ -215,13 +192,7 @@ private:
     }
 
     QString output_;
-    QTemporaryDir temp_;
-    std::unique_ptr<devserver::DevServer> server_;
-    std::shared_ptr<test::FakeKeychainBackend> keychain_ = std::make_shared<test::FakeKeychainBackend>();
-    std::shared_ptr<InMemoryUserDefaults> defaults_ = std::make_shared<InMemoryUserDefaults>();
-    std::shared_ptr<test::FakeCaptureService> capture_ = std::make_shared<test::FakeCaptureService>();
-    std::shared_ptr<test::FakeMediaFileWriterFactory> writers_ =
-        std::make_shared<test::FakeMediaFileWriterFactory>();
+    test::AppTestRig rig_;
     std::unique_ptr<AppEnvironment> env_;
     std::unique_ptr<MainWindow> window_;
 };

@@ -15,6 +15,7 @@ TEST(LevelMeterTest, ValueTextIsTheTruncatedPercentInThreeCharactersOrOff) {
         const char* text;
     } cases[] = {
         {0.07, false, "  7"},
+        {0.29, false, " 29"},
         {0.42, false, " 42"},
         {1.0, false, "100"},
         {0.999, false, " 99"},

@@ -106,7 +106,7 @@ int record(const QStringList& arguments) {
     }
     int exitCode = 0;
     auto env =
-        makeCliEnvironment(options->projectID ? QueueClaim::required : QueueClaim::notNeeded, exitCode);
+        makeCliEnvironment(options->projectID ? UploadQueueClaim::take : UploadQueueClaim::leave, exitCode);
     if (!env) {
         return exitCode;
     }
@@ -146,7 +146,7 @@ int record(const QStringList& arguments) {
 
 } // namespace
 
-std::unique_ptr<AppEnvironment> makeCliEnvironment(QueueClaim claim, int& exitCode) {
+std::unique_ptr<AppEnvironment> makeCliEnvironment(UploadQueueClaim claim, int& exitCode) {
     std::optional<AppPlatform> platform;
     try {
         platform = AppPlatform::system();
@@ -155,8 +155,9 @@ std::unique_ptr<AppEnvironment> makeCliEnvironment(QueueClaim claim, int& exitCo
         exitCode = 2;
         return nullptr;
     }
+    platform->uploadQueueClaim = claim;
     auto env = std::make_unique<AppEnvironment>(std::move(*platform));
-    if (claim == QueueClaim::required && !env->uploads()) {
+    if (claim == UploadQueueClaim::take && !env->uploads()) {
         const auto holder = UploadQueueLock::holder(env->applicationDataDirectory());
         std::cerr << "The upload queue is in use by another VeltraneRecorder process (process "
                   << holder.value_or(0) << "); try again when it has finished" << std::endl;
@@ -189,7 +190,7 @@ int runCli(const QStringList& arguments) {
             return usageError(QStringLiteral("sources takes no arguments"));
         }
         int exitCode = 0;
-        const auto env = makeCliEnvironment(QueueClaim::notNeeded, exitCode);
+        const auto env = makeCliEnvironment(UploadQueueClaim::leave, exitCode);
         if (!env) {
             return exitCode;
         }

@@ -182,7 +182,7 @@ int runServerCommand(const QStringList& arguments) {
         return kUsage;
     }
     int exitCode = kFailure;
-    const auto env = makeCliEnvironment(QueueClaim::notNeeded, exitCode);
+    const auto env = makeCliEnvironment(UploadQueueClaim::leave, exitCode);
     if (!env) {
         return exitCode;
     }

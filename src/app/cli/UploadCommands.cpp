@@ -37,7 +37,7 @@ int listUploads() {
 
 int retryAll() {
     int exitCode = kFailure;
-    const auto env = makeCliEnvironment(QueueClaim::required, exitCode);
+    const auto env = makeCliEnvironment(UploadQueueClaim::take, exitCode);
     if (!env) {
         return exitCode;
     }
@@ -61,7 +61,7 @@ int upload(const QStringList& arguments) {
         return usageError(options.error().toStdString() + "\n" + UploadOptions::usage().toStdString());
     }
     int exitCode = kFailure;
-    auto env = makeCliEnvironment(QueueClaim::required, exitCode);
+    auto env = makeCliEnvironment(UploadQueueClaim::take, exitCode);
     if (!env) {
         return exitCode;
     }

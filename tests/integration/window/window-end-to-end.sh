@@ -35,6 +35,7 @@ wait_for() {
 
 export XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data XDG_STATE_HOME=$work/state
 export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent # the token goes to the file store
+export QT_QPA_PLATFORM=xcb # the test runner's offscreen platform would show nothing to xdotool
 export VELTRANE_CHUNK_SECONDS=5
 chunks=$work/chunks
 received=$work/received
