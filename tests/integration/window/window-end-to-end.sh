@@ -13,7 +13,10 @@ work=$(mktemp -d)
 pids=()
 cleanup() {
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-    pkill -f "$bin/veltrane-cli upload" 2>/dev/null
+    # The background uploader the window started: only this run's (other tests run the same binary).
+    for pid in $(pgrep -f "$bin/veltrane-cli upload"); do
+        grep -qzx "XDG_DATA_HOME=$XDG_DATA_HOME" "/proc/$pid/environ" 2>/dev/null && kill "$pid"
+    done
     rm -rf "$work"
 }
 trap cleanup EXIT
