@@ -103,7 +103,8 @@ void MainWindow::beginQuit(QuitConfirmation confirmation) {
     }
     ContentView* content = root_->contentView();
     const bool busy = content && content->isBusy();
-    if (busy && confirmation == QuitConfirmation::ask &&
+    // Only a running recording is worth a question; a stop under way is simply waited for.
+    if (content && content->recorder().isRecording() && confirmation == QuitConfirmation::ask &&
         QMessageBox::question(this, QStringLiteral("VeltraneRecorder"), QString::fromUtf8(kQuitQuestion),
                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes) {
         return;
