@@ -1,12 +1,15 @@
 #include "app/AppEnvironment.h"
 
+#include "app/SignalWatcher.h"
 #include "platform/capture/pulse/PulseCaptureService.h"
 #include "platform/core/Log.h"
 #include "platform/dispatch/MainThread.h"
+#include "platform/encoding/ffmpeg/FfmpegLogging.h"
 #include "platform/encoding/ffmpeg/FfmpegMediaFileWriterFactory.h"
 #include "platform/settings/QSettingsUserDefaults.h"
 #include "server/system/SystemCredentialStore.h"
 
+#include <QCoreApplication>
 #include <QPointer>
 
 #include <exception>
@@ -40,6 +43,17 @@ void startLoad(QPointer<AssignmentModel> model) {
 }
 
 } // namespace
+
+void prepareProcess() {
+    SignalWatcher::blockTerminationSignals();
+    enableLineBufferedStdout();
+    limitFfmpegLoggingToErrors();
+}
+
+void nameApplication() {
+    QCoreApplication::setOrganizationName(QStringLiteral("Veltrane"));
+    QCoreApplication::setApplicationName(QStringLiteral("VeltraneRecorder"));
+}
 
 AppPlatform AppPlatform::system() {
     AppPlatform platform;

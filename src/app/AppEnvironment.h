@@ -24,6 +24,14 @@
 
 namespace veltrane {
 
+// Process-wide set-up shared by the window and the command line. Call first in main, before any
+// thread exists: blocks SIGINT and SIGTERM (they arrive through a SignalWatcher), line-buffers
+// standard output and limits FFmpeg's console output to errors.
+void prepareProcess();
+// Names the application, which places its settings and data folders; call once the Qt
+// application object exists.
+void nameApplication();
+
 // Whether an environment takes the upload queue when it is built. Commands that never upload
 // leave it to the window or another command.
 enum class UploadQueueClaim { take, leave };

@@ -2,8 +2,6 @@
 #include "app/MainWindow.h"
 #include "app/SignalWatcher.h"
 #include "app/SingleInstance.h"
-#include "platform/core/Log.h"
-#include "platform/encoding/ffmpeg/FfmpegLogging.h"
 #include "ui/Style.h"
 
 #include <QApplication>
@@ -12,12 +10,9 @@
 #include <stdexcept>
 
 int main(int argc, char** argv) {
-    veltrane::SignalWatcher::blockTerminationSignals();
-    veltrane::enableLineBufferedStdout();
-    veltrane::limitFfmpegLoggingToErrors();
+    veltrane::prepareProcess();
     QApplication app(argc, argv);
-    QApplication::setOrganizationName(QStringLiteral("Veltrane"));
-    QApplication::setApplicationName(QStringLiteral("VeltraneRecorder"));
+    veltrane::nameApplication();
     QApplication::setApplicationDisplayName(QStringLiteral("VeltraneRecorder"));
     QApplication::setDesktopFileName(QStringLiteral("co.brimfold.VeltraneRecorder"));
     QApplication::setWindowIcon(veltrane::style::applicationIcon());

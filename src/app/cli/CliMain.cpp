@@ -1,16 +1,11 @@
-#include "app/SignalWatcher.h"
+#include "app/AppEnvironment.h"
 #include "app/cli/CliApplication.h"
-#include "platform/core/Log.h"
-#include "platform/encoding/ffmpeg/FfmpegLogging.h"
 
 #include <QCoreApplication>
 
 int main(int argc, char** argv) {
-    veltrane::SignalWatcher::blockTerminationSignals();
-    veltrane::enableLineBufferedStdout();
-    veltrane::limitFfmpegLoggingToErrors();
+    veltrane::prepareProcess();
     QCoreApplication app(argc, argv);
-    QCoreApplication::setOrganizationName(QStringLiteral("Veltrane"));
-    QCoreApplication::setApplicationName(QStringLiteral("VeltraneRecorder"));
+    veltrane::nameApplication();
     return veltrane::runCli(app.arguments().mid(1));
 }
