@@ -164,9 +164,12 @@ QCoro::Task<MeetingResponse> AssignmentModel::createMeeting(QString name, QDateT
     if (!selectedProject_) {
         throw APIError::notConfigured();
     }
+    const std::uint64_t generation = projectChoiceGeneration_;
     MeetingResponse created = co_await projectService_.createMeeting(
         QString::fromStdString(selectedProject_->id), name, scheduledDate, endDate);
-    if (!self) {
+    // The meeting belongs to the project chosen when it was asked for; once the user has chosen
+    // another project (or none), it must not appear or be chosen under that one.
+    if (!self || generation != projectChoiceGeneration_) {
         co_return created;
     }
     std::vector<MeetingResponse> meetings = meetings_;

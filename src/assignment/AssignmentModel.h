@@ -72,7 +72,8 @@ public:
     // Chooses one of the loaded meetings by id; an unknown or absent id chooses none.
     void selectMeeting(const std::optional<QString>& meetingId);
     // Creates a meeting in the chosen project, puts it first and chooses it. Throws APIError
-    // (notConfigured without a chosen project) and then changes nothing.
+    // (notConfigured without a chosen project) and then changes nothing. When the chosen project
+    // has changed by the time the answer arrives, the meeting is only returned.
     [[nodiscard]] QCoro::Task<MeetingResponse> createMeeting(QString name, QDateTime scheduledDate,
                                                              std::optional<QDateTime> endDate);
     // Writes the current choice to the two keys (removing a key when nothing is chosen).

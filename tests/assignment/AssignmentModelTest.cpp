@@ -224,6 +224,25 @@ TEST_F(AssignmentModelTest, CreatingAMeetingPutsItFirstAndSelectsIt) {
     EXPECT_FALSE(body.contains("end_date"));
 }
 
+TEST_F(AssignmentModelTest, AMeetingCreatedBeforeTheProjectChangedIsOnlyReturned) {
+    for (const std::optional<ProjectResponse>& next :
+         {std::optional(project("prj-b")), std::optional<ProjectResponse>()}) {
+        auto model = makeModel();
+        runTask(model->loadProjects());
+        model->selectProject(project("prj-a"));
+        ASSERT_TRUE(test::waitUntil([&] { return !model->isLoadingMeetings(); }));
+        // The answer is handled by the event loop, so the choice changes before it arrives.
+        auto creation = model->createMeeting("Retro", QDateTime::currentDateTime(), std::nullopt);
+        model->selectProject(next);
+        EXPECT_EQ(runTask(std::move(creation)).id, "m-new");
+        ASSERT_TRUE(test::waitUntil([&] { return !model->isLoadingMeetings(); }));
+        EXPECT_FALSE(model->selectedMeeting());
+        EXPECT_FALSE(model->pendingMeetingId());
+        EXPECT_TRUE(model->meetings().empty());
+        EXPECT_FALSE(defaults.string("kSelectedMeetingId"));
+    }
+}
+
 TEST_F(AssignmentModelTest, CreatingWithoutAProjectIsNotConfiguredAndSendsNothing) {
     auto model = makeModel();
     try {
