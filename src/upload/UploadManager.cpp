@@ -182,6 +182,7 @@ bool UploadManager::startUpload(std::size_t position) {
     stored.state = UploadState::uploading;
     stored.progress = 0.0;
     stored.taskIdentifier = task->identifier();
+    tasksStartedHere_[job.id] = task->identifier();
     task->resume();
     return true;
 }
@@ -248,6 +249,10 @@ void UploadManager::handleCompletion(const std::optional<std::string>& descripti
     }
     UploadJob& job = jobs_[*position];
     removeBodyFile(job.id);
+    if (const auto started = tasksStartedHere_.find(job.id);
+        started != tasksStartedHere_.end() && started->second == identifier) {
+        tasksStartedHere_.erase(started);
+    }
     job.taskIdentifier.reset();
     const std::optional<int> status = response ? std::optional<int>(response->statusCode) : std::nullopt;
     if (error) {
@@ -351,7 +356,9 @@ void UploadManager::reconcileTasks(const std::vector<TransferTaskInfo>& tasks) {
 
 void UploadManager::applyReconciliation(const std::map<std::string, std::int64_t>& taskMap) {
     for (UploadJob& job : jobs_) {
-        if (job.state != UploadState::uploading) {
+        if (job.state != UploadState::uploading || isUploadingHere(job)) {
+            // A task started by this process is alive whatever the answer says: the list of
+            // tasks may have been taken before a queue pass started it.
             continue;
         }
         if (const auto found = taskMap.find(job.id); found != taskMap.end()) {
@@ -391,6 +398,11 @@ void UploadManager::removeOrphanBodies() {
         std::error_code ignored;
         fs::remove(orphan, ignored);
     }
+}
+
+bool UploadManager::isUploadingHere(const UploadJob& job) const {
+    const auto started = tasksStartedHere_.find(job.id);
+    return started != tasksStartedHere_.end() && job.taskIdentifier == started->second;
 }
 
 fs::path UploadManager::bodyFilePath(const std::string& jobId) const {

@@ -117,6 +117,8 @@ private:
     void recordFailure(std::size_t position, std::optional<int> status, std::optional<std::string> message);
     void removeBodyFile(const std::string& jobId);
     void removeOrphanBodies();
+    // Whether the job is being sent by a task this manager started (in this process).
+    [[nodiscard]] bool isUploadingHere(const UploadJob& job) const;
     void applyReconciliation(const std::map<std::string, std::int64_t>& taskMap);
     void runTokenRefresh();
     [[nodiscard]] std::optional<std::size_t> findJob(const std::optional<std::string>& description,
@@ -135,6 +137,8 @@ private:
     std::filesystem::path applicationDataDirectory_;
     UploadQueueFile queueFile_;
     std::filesystem::path bodyDir_;
+    // Job id to the identifier of the task this manager started for it, until it completes.
+    std::map<std::string, std::int64_t> tasksStartedHere_;
     int refreshesRunning_ = 0;
     bool wasSettled_ = true;
     QPointer<UploadManager> self_;

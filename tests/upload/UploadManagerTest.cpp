@@ -139,6 +139,12 @@ protected:
         throw std::runtime_error("no job " + name);
     }
     bool waitFor(const std::function<bool()>& condition) { return test::waitUntil(condition); }
+    // Waits until everything posted to the main thread so far has run.
+    bool drainPosts() {
+        bool reached = false;
+        postToMain([&] { reached = true; });
+        return waitFor([&] { return reached; });
+    }
     bool waitForState(const std::string& name, UploadState state) {
         return waitFor([&] { return job(name).state == state; });
     }
@@ -511,6 +517,21 @@ TEST_F(UploadManagerTest, ReconcileKeepsLiveTaskResetsOthersAndRemovesOrphanBodi
     EXPECT_TRUE(fs::exists(bodies / "x.multipart.bak"));
     EXPECT_NE(readFile(bodies / (gone.id + ".multipart")), "old") << "old body deleted, a new one written";
     server.releaseOne();
+}
+
+TEST_F(UploadManagerTest, ReconcilingNeverResetsATransferThisProcessStarted) {
+    server.holdRequests();
+    make();
+    writeChunk("a.wav");
+    enqueue("a.wav");
+    const auto task = job("a.wav").taskIdentifier;
+    manager->reconcileTasks({}); // a task list taken before the upload started
+    ASSERT_TRUE(drainPosts());
+    EXPECT_EQ(job("a.wav").taskIdentifier, task);
+    EXPECT_TRUE(fs::exists(appData / "upload_bodies" / (job("a.wav").id + ".multipart")));
+    server.releaseOne();
+    ASSERT_TRUE(waitForState("a.wav", UploadState::completed));
+    EXPECT_EQ(server.arrivedCount(), 1u);
 }
 
 TEST_F(UploadManagerTest, ReconnectSessionResetsInterruptedJobsAfterARestart) {
