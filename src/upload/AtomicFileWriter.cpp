@@ -2,12 +2,32 @@
 
 #include "platform/core/Uuid.h"
 
+#include <cctype>
 #include <cerrno>
 #include <fcntl.h>
 #include <system_error>
 #include <unistd.h>
 
 namespace veltrane {
+namespace {
+
+constexpr std::string_view temporaryMarker = ".tmp-";
+
+bool isCanonicalUuid(std::string_view text) {
+    if (text.size() != 36) {
+        return false;
+    }
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool hyphen = i == 8 || i == 13 || i == 18 || i == 23;
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (hyphen ? c != '-' : !(std::isdigit(c) || (c >= 'A' && c <= 'F'))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
 
 AtomicFileWriter::AtomicFileWriter(std::filesystem::path target, Durability durability)
     : target_(std::move(target)), durability_(durability) {}
@@ -21,7 +41,7 @@ bool AtomicFileWriter::open() {
         return false;
     }
     temporary_ = target_;
-    temporary_ += ".tmp-" + makeUuidString();
+    temporary_ += std::string(temporaryMarker) + makeUuidString();
     descriptor_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (descriptor_ < 0) {
         failed_ = true;
@@ -78,6 +98,15 @@ bool AtomicFileWriter::commit() {
 bool AtomicFileWriter::writeWhole(const std::filesystem::path& target, std::string_view bytes) {
     AtomicFileWriter writer(target);
     return writer.open() && writer.write(bytes) && writer.commit();
+}
+
+std::optional<std::string_view> AtomicFileWriter::targetOfTemporary(std::string_view fileName) {
+    const auto marker = fileName.rfind(temporaryMarker);
+    if (marker == std::string_view::npos || marker == 0 ||
+        !isCanonicalUuid(fileName.substr(marker + temporaryMarker.size()))) {
+        return std::nullopt;
+    }
+    return fileName.substr(0, marker);
 }
 
 void AtomicFileWriter::discard() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string_view>
 
 namespace veltrane {
@@ -31,6 +32,11 @@ public:
 
     // Convenience: the whole content at once.
     [[nodiscard]] static bool writeWhole(const std::filesystem::path& target, std::string_view bytes);
+
+    // The target's file name when `fileName` is the name of a temporary file this class makes
+    // ("<target>.tmp-<upper-case UUID>"); absent for any other name. A temporary that still
+    // exists when no writer is running was left by an interrupted process.
+    [[nodiscard]] static std::optional<std::string_view> targetOfTemporary(std::string_view fileName);
 
 private:
     void discard();

@@ -2,6 +2,7 @@
 
 #include "platform/core/Uuid.h"
 #include "platform/dispatch/MainThread.h"
+#include "upload/AtomicFileWriter.h"
 #include "upload/LoadedJobsOrder.h"
 #include "upload/MultipartBodyWriter.h"
 #include "upload/QtRetryTimer.h"
@@ -369,6 +370,7 @@ void UploadManager::applyReconciliation(const std::map<std::string, std::int64_t
         }
     }
     removeOrphanBodies();
+    removeInterruptedQueueSaves();
     publishChanges();
     saveQueue();
     processQueue();
@@ -390,13 +392,33 @@ void UploadManager::removeOrphanBodies() {
     std::vector<fs::path> orphans;
     for (fs::directory_iterator it(bodyDir_, error), end; !error && it != end; it.increment(error)) {
         const fs::path& path = it->path();
-        if (path.extension() == ".multipart" && !owned.contains(path.stem().string())) {
+        // Temporary files of body writes that were interrupted (the process died) go too.
+        const std::string name = path.filename().string();
+        const auto writtenTarget = AtomicFileWriter::targetOfTemporary(name);
+        if ((path.extension() == ".multipart" && !owned.contains(path.stem().string())) ||
+            (writtenTarget && writtenTarget->ends_with(".multipart"))) {
             orphans.push_back(path);
         }
     }
     for (const fs::path& orphan : orphans) {
         std::error_code ignored;
         fs::remove(orphan, ignored);
+    }
+}
+
+void UploadManager::removeInterruptedQueueSaves() {
+    std::error_code error;
+    std::vector<fs::path> leftovers;
+    for (fs::directory_iterator it(applicationDataDirectory_, error), end; !error && it != end;
+         it.increment(error)) {
+        if (AtomicFileWriter::targetOfTemporary(it->path().filename().native()) ==
+            UploadQueueFile::fileName) {
+            leftovers.push_back(it->path());
+        }
+    }
+    for (const fs::path& leftover : leftovers) {
+        std::error_code ignored;
+        fs::remove(leftover, ignored);
     }
 }
 

@@ -116,7 +116,10 @@ private:
     void scheduleRetry();
     void recordFailure(std::size_t position, std::optional<int> status, std::optional<std::string> message);
     void removeBodyFile(const std::string& jobId);
+    // Removes the body files no uploading job owns, and temporaries of interrupted body writes.
     void removeOrphanBodies();
+    // Removes temporaries of queue-file saves that were interrupted.
+    void removeInterruptedQueueSaves();
     // Whether the job is being sent by a task this manager started (in this process).
     [[nodiscard]] bool isUploadingHere(const UploadJob& job) const;
     void applyReconciliation(const std::map<std::string, std::int64_t>& taskMap);

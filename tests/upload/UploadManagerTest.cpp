@@ -534,6 +534,26 @@ TEST_F(UploadManagerTest, ReconcilingNeverResetsATransferThisProcessStarted) {
     EXPECT_EQ(server.arrivedCount(), 1u);
 }
 
+TEST_F(UploadManagerTest, LaunchCleanUpRemovesOnlyTemporariesOfInterruptedWrites) {
+    const std::string tmp = ".tmp-3F2504E0-4F89-41D3-9A0C-0305E82C3301";
+    const fs::path bodies = appData / "upload_bodies";
+    const std::vector<std::pair<fs::path, bool>> files = {
+        // path, removed
+        {bodies / ("A.multipart" + tmp), true},    {appData / ("upload_queue.json" + tmp), true},
+        {bodies / "A.multipart.tmp-draft", false}, {bodies / ("notes.txt" + tmp), false},
+        {appData / ("other.json" + tmp), false},   {appData / ("upload_queue.json" + tmp + "1"), false}};
+    fs::create_directories(bodies);
+    for (const auto& [path, removed] : files) {
+        std::ofstream(path) << "partial";
+    }
+    make();
+    manager->reconcileTasks({});
+    ASSERT_TRUE(drainPosts());
+    for (const auto& [path, removed] : files) {
+        EXPECT_EQ(fs::exists(path), !removed) << path;
+    }
+}
+
 TEST_F(UploadManagerTest, ReconnectSessionResetsInterruptedJobsAfterARestart) {
     UploadJob interrupted = UploadJob::makeNew("a.wav", "prj", {}, {}, {}, {}, ReferenceDate{1});
     interrupted.state = UploadState::uploading;
