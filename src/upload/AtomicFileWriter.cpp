@@ -44,7 +44,7 @@ bool AtomicFileWriter::open() {
     temporary_ += std::string(temporaryMarker) + makeUuidString();
     descriptor_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (descriptor_ < 0) {
-        failed_ = true;
+        fail(errno);
         temporary_.clear();
         return false;
     }
@@ -61,7 +61,7 @@ bool AtomicFileWriter::write(std::string_view bytes) {
             if (errno == EINTR) {
                 continue;
             }
-            failed_ = true;
+            fail(errno);
             return false;
         }
         bytes.remove_prefix(static_cast<std::size_t>(written));
@@ -73,11 +73,19 @@ bool AtomicFileWriter::commit() {
     if (descriptor_ < 0 || failed_) {
         return false;
     }
-    const bool synced = durability_ == Durability::ProcessOnly || ::fsync(descriptor_) == 0;
-    const bool closed = ::close(descriptor_) == 0;
+    int errorNumber = 0;
+    if (durability_ == Durability::Synced && ::fsync(descriptor_) != 0) {
+        errorNumber = errno;
+    }
+    if (::close(descriptor_) != 0 && errorNumber == 0) {
+        errorNumber = errno;
+    }
     descriptor_ = -1;
-    if (!synced || !closed || ::rename(temporary_.c_str(), target_.c_str()) != 0) {
-        failed_ = true;
+    if (errorNumber == 0 && ::rename(temporary_.c_str(), target_.c_str()) != 0) {
+        errorNumber = errno;
+    }
+    if (errorNumber != 0) {
+        fail(errorNumber);
         discard();
         return false;
     }
@@ -107,6 +115,11 @@ std::optional<std::string_view> AtomicFileWriter::targetOfTemporary(std::string_
         return std::nullopt;
     }
     return fileName.substr(0, marker);
+}
+
+void AtomicFileWriter::fail(int errorNumber) {
+    failed_ = true;
+    error_ = std::error_code(errorNumber, std::generic_category());
 }
 
 void AtomicFileWriter::discard() {

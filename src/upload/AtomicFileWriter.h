@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <optional>
 #include <string_view>
+#include <system_error>
 
 namespace veltrane {
 
@@ -30,6 +31,9 @@ public:
     // Flushes, closes and renames over the target, then flushes the directory entry.
     [[nodiscard]] bool commit();
 
+    // Why the last open(), write() or commit() failed (for example "No space left on device").
+    [[nodiscard]] std::error_code error() const { return error_; }
+
     // Convenience: the whole content at once.
     [[nodiscard]] static bool writeWhole(const std::filesystem::path& target, std::string_view bytes);
 
@@ -40,12 +44,14 @@ public:
 
 private:
     void discard();
+    void fail(int errorNumber);
 
     std::filesystem::path target_;
     Durability durability_ = Durability::Synced;
     std::filesystem::path temporary_;
     int descriptor_ = -1;
     bool failed_ = false;
+    std::error_code error_;
 };
 
 } // namespace veltrane

@@ -25,12 +25,13 @@ std::string MultipartBodyWriter::mediaTypeForFilename(std::string_view filename)
     return extension == "wav" ? "audio/wav" : "audio/mp4";
 }
 
-bool MultipartBodyWriter::write(const std::string& boundary, const UploadJob& job,
-                                const std::filesystem::path& chunkFile,
-                                const std::filesystem::path& bodyFile) {
+MultipartBodyWriter::Result MultipartBodyWriter::write(const std::string& boundary, const UploadJob& job,
+                                                       const std::filesystem::path& chunkFile,
+                                                       const std::filesystem::path& bodyFile) {
+    const Result chunkUnreadable{Outcome::chunkUnreadable, {}};
     std::ifstream chunk(chunkFile, std::ios::binary);
     if (!chunk) {
-        return false;
+        return chunkUnreadable;
     }
     std::string head;
     for (const auto& [name, value] : job.multipartFields()) {
@@ -50,24 +51,29 @@ bool MultipartBodyWriter::write(const std::string& boundary, const UploadJob& jo
     head.append("Content-Type: ").append(mediaTypeForFilename(job.filename)).append(crlf).append(crlf);
 
     // The body is rebuilt from the chunk for every attempt, so it need not survive a crash.
+    // A failed writer removes its temporary file, so no partial body is left behind.
     AtomicFileWriter body(bodyFile, AtomicFileWriter::Durability::ProcessOnly);
+    const auto bodyUnwritable = [&body] { return Result{Outcome::bodyUnwritable, body.error().message()}; };
     if (!body.open() || !body.write(head)) {
-        return false;
+        return bodyUnwritable();
     }
     std::vector<char> piece(pieceBytes);
     while (chunk) {
         chunk.read(piece.data(), static_cast<std::streamsize>(piece.size()));
         const auto count = static_cast<std::size_t>(chunk.gcount());
         if (count > 0 && !body.write(std::string_view(piece.data(), count))) {
-            return false;
+            return bodyUnwritable();
         }
     }
     if (chunk.bad()) {
-        return false;
+        return chunkUnreadable;
     }
     std::string tail;
     tail.append(crlf).append("--").append(boundary).append("--").append(crlf);
-    return body.write(tail) && body.commit();
+    if (!body.write(tail) || !body.commit()) {
+        return bodyUnwritable();
+    }
+    return {};
 }
 
 } // namespace veltrane

@@ -19,11 +19,20 @@ public:
     // "audio/wav" when the file name's extension is "wav" in any letter case, else "audio/mp4".
     [[nodiscard]] static std::string mediaTypeForFilename(std::string_view filename);
 
-    // Writes the body atomically to `bodyFile`, replacing an earlier one. False when the chunk
+    enum class Outcome { written, chunkUnreadable, bodyUnwritable };
+    struct Result {
+        Outcome outcome = Outcome::written;
+        // Why the body file could not be written, e.g. "No space left on device".
+        std::string reason;
+
+        [[nodiscard]] explicit operator bool() const { return outcome == Outcome::written; }
+    };
+
+    // Writes the body atomically to `bodyFile`, replacing an earlier one. Fails when the chunk
     // file cannot be read or the body file cannot be written (no body file is left then).
-    [[nodiscard]] static bool write(const std::string& boundary, const UploadJob& job,
-                                    const std::filesystem::path& chunkFile,
-                                    const std::filesystem::path& bodyFile);
+    [[nodiscard]] static Result write(const std::string& boundary, const UploadJob& job,
+                                      const std::filesystem::path& chunkFile,
+                                      const std::filesystem::path& bodyFile);
 };
 
 } // namespace veltrane

@@ -173,7 +173,14 @@ bool UploadManager::startUpload(std::size_t position) {
         request.headers.emplace_back("Authorization", QByteArray::fromStdString("Bearer " + *token));
     }
     const fs::path bodyFile = bodyFilePath(job.id);
-    if (!MultipartBodyWriter::write(boundary, job, chunkFile, bodyFile)) {
+    const MultipartBodyWriter::Result body = MultipartBodyWriter::write(boundary, job, chunkFile, bodyFile);
+    if (body.outcome == MultipartBodyWriter::Outcome::chunkUnreadable) {
+        return false;
+    }
+    if (body.outcome == MultipartBodyWriter::Outcome::bodyUnwritable) {
+        // A full disk or an unusable body folder: counted as a failed attempt, so the job backs
+        // off and the user sees why, instead of being retried silently at every pass.
+        recordFailure(position, std::nullopt, "Could not write the upload body: " + body.reason);
         return false;
     }
 

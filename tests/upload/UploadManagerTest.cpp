@@ -13,6 +13,7 @@
 #include <fstream>
 #include <iterator>
 #include <netinet/in.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -552,6 +553,38 @@ TEST_F(UploadManagerTest, LaunchCleanUpRemovesOnlyTemporariesOfInterruptedWrites
     for (const auto& [path, removed] : files) {
         EXPECT_EQ(fs::exists(path), !removed) << path;
     }
+}
+
+TEST_F(UploadManagerTest, UnwritableBodyIsAFailedAttemptRetriedAfterTheBackOff) {
+    make();
+    const fs::path bodies = appData / "upload_bodies";
+    fs::remove(bodies);
+    std::ofstream(bodies) << "a file where the folder should be";
+    writeChunk("a.wav");
+    enqueue("a.wav");
+    ASSERT_EQ(job("a.wav").attempts, 1);
+    EXPECT_EQ(job("a.wav").lastError, "Could not write the upload body: Not a directory");
+    fs::remove(bodies);
+    fs::create_directory(bodies);
+    clock->advance(2);
+    timer->fire();
+    ASSERT_TRUE(waitForState("a.wav", UploadState::completed));
+}
+
+TEST_F(UploadManagerTest, FullDiskFailsTheAttemptAndLeavesNoPartialBody) {
+    const fs::path bodies = appData / "upload_bodies";
+    fs::create_directories(bodies);
+    if (::geteuid() != 0 || ::mount("tmpfs", bodies.c_str(), "tmpfs", 0, "size=64k") != 0) {
+        GTEST_SKIP() << "needs root and a tmpfs mount";
+    }
+    const std::shared_ptr<void> unmount(nullptr, [&](void*) { ::umount2(bodies.c_str(), MNT_DETACH); });
+    make();
+    writeChunk("a.wav", std::string(256 * 1024, 'a'));
+    enqueue("a.wav");
+    EXPECT_EQ(job("a.wav").state, UploadState::pending);
+    EXPECT_EQ(job("a.wav").lastError, "Could not write the upload body: No space left on device");
+    EXPECT_TRUE(fs::is_empty(bodies));
+    EXPECT_TRUE(timer->isArmed());
 }
 
 TEST_F(UploadManagerTest, ReconnectSessionResetsInterruptedJobsAfterARestart) {
