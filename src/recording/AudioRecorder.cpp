@@ -179,13 +179,14 @@ void AudioRecorder::sourcesListed(
         failed(content.error().localizedDescription);
         return;
     }
+    // A microphone listing that fails costs only the microphones: the system-audio sources
+    // are still offered, so a recording without a microphone stays possible.
     if (!microphones) {
-        failed(microphones.error().localizedDescription);
-        return;
+        logLine("⚠️ Could not list microphones: " + microphones.error().fullDescription());
     }
     setPermissionError(false);
     setSystemSources(SystemSource::listFrom(*content));
-    setMicrophones(*microphones);
+    setMicrophones(microphones ? *microphones : std::vector<CaptureDevice>{});
 
     // Both remembered picks are read before either is saved again: saving the source pick also
     // writes the (not yet restored) microphone pick, which would forget the remembered one.

@@ -4,6 +4,7 @@
 #include "recording/FakeCaptureService.h"
 #include "storage/FakeMediaFileWriter.h"
 #include "support/EventLoopWait.h"
+#include "support/StdoutCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -103,6 +104,30 @@ TEST_F(SelectionFixture, ListingFailuresKeepTheListsAndSayWhy) {
     capture->content = snapshot({{7, "virt_out", "Speakers"}}, {});
     refresh();
     EXPECT_FALSE(recorder.permissionError());
+}
+
+TEST_F(SelectionFixture, FailedMicrophoneListingStillOffersEverySystemSource) {
+    struct Case {
+        std::optional<PlatformError> microphoneError;
+        std::size_t microphones;
+        bool warned;
+    };
+    const Case cases[] = {
+        {std::nullopt, 2, false},
+        {PlatformError{"PulseAudio", 6, "Connection terminated", nullptr}, 0, true},
+    };
+    for (const Case& c : cases) {
+        capture->microphoneListError = c.microphoneError;
+        test::StdoutCapture log;
+        refresh();
+        EXPECT_EQ(recorder.systemSources().size(), 4u);
+        ASSERT_TRUE(recorder.selectedSystemSource());
+        EXPECT_EQ(recorder.microphones().size(), c.microphones);
+        EXPECT_TRUE(recorder.errorMessage().isNull());
+        EXPECT_FALSE(recorder.permissionError());
+        EXPECT_EQ(log.contains("⚠️ Could not list microphones: "), c.warned);
+        EXPECT_EQ(log.contains("Connection terminated"), c.warned);
+    }
 }
 
 TEST_F(SelectionFixture, SavingFollowsThePicks) {
