@@ -3,6 +3,7 @@
 #include "platform/core/Log.h"
 #include "platform/core/Uuid.h"
 #include "storage/FileSystemError.h"
+#include "storage/NoReplaceMove.h"
 #include "storage/WriterStatusDescription.h"
 
 #include <system_error>
@@ -53,14 +54,10 @@ void ChunkFinalization::reportFailedFinish() {
 void ChunkFinalization::promoteChunk() {
     const std::string finalFileName = finalName_.fileName();
     const std::filesystem::path finalPath = directory_ / finalFileName;
-    std::error_code existsError;
-    if (!std::filesystem::exists(finalPath, existsError)) {
-        std::error_code moveError;
-        std::filesystem::rename(partialPath_, finalPath, moveError);
-        if (moveError) {
-            reportError(makeFileSystemError(moveError));
-            return;
-        }
+    // The move itself refuses to replace a file, so one that appears at the final name at any
+    // moment is left alone and the chunk goes to a collision name instead.
+    const std::error_code moveError = moveWithoutReplacing(partialPath_, finalPath);
+    if (!moveError) {
         if (outcome_.finishedChunkCount) {
             outcome_.finishedChunkCount->fetch_add(1);
         }
@@ -70,12 +67,14 @@ void ChunkFinalization::promoteChunk() {
         }
         return;
     }
+    if (moveError != std::errc::file_exists) {
+        reportError(makeFileSystemError(moveError));
+        return;
+    }
 
     const std::filesystem::path collisionPath = directory_ / finalName_.collisionFileName(makeUuidString());
-    std::error_code moveError;
-    std::filesystem::rename(partialPath_, collisionPath, moveError);
-    if (moveError) {
-        reportError(makeFileSystemError(moveError));
+    if (const std::error_code collisionError = moveWithoutReplacing(partialPath_, collisionPath)) {
+        reportError(makeFileSystemError(collisionError));
         return;
     }
     reportError(WriterError::nameCollision(finalFileName));

@@ -179,9 +179,16 @@ TEST_F(NamingTest, StoppingDuringAnEmptyChunkLeavesNoStopFile) {
     EXPECT_EQ(events_->finishedPaths().size(), 2u);
 }
 
-TEST_F(NamingTest, TakenFinalNameKeepsTheChunkUnderADupNameAndLeavesTheOtherFileAlone) {
+// The name may be taken by a file or by a link that points nowhere (which an existence check
+// that follows links would overlook); either way the move must not replace it.
+class TakenNameTest : public NamingTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(TakenNameTest, TakenFinalNameKeepsTheChunkUnderADupNameAndLeavesTheOtherFileAlone) {
+    const bool danglingLink = GetParam();
     const std::string name = "studio7-" + localDate(kBaseEpochSeconds) + "-chunk-001-START-STOP.wav";
-    {
+    if (danglingLink) {
+        std::filesystem::create_symlink(directory_ / "nowhere", directory_ / name);
+    } else {
         std::ofstream existing(directory_ / name);
         existing << "existing";
     }
@@ -209,12 +216,18 @@ TEST_F(NamingTest, TakenFinalNameKeepsTheChunkUnderADupNameAndLeavesTheOtherFile
     EXPECT_TRUE(std::regex_match(dupName, dupPattern)) << dupName;
     EXPECT_EQ(events[1].finishedPath->parent_path(), directory_);
 
-    EXPECT_EQ(readFile(directory_ / name), "existing");
+    if (danglingLink) {
+        EXPECT_TRUE(std::filesystem::is_symlink(directory_ / name));
+    } else {
+        EXPECT_EQ(readFile(directory_ / name), "existing");
+    }
     EXPECT_EQ(readFile(directory_ / dupName), "FAKE" + std::string(8, '\x5A'));
     EXPECT_EQ(filesInDirectory().size(), 2u);
     EXPECT_EQ(capture.count("✅ Chunk saved: "), 0u);
     EXPECT_EQ(writer->finishedChunkCount(), 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(FileOrDanglingLink, TakenNameTest, ::testing::Bool());
 
 } // namespace
 } // namespace veltrane::test
