@@ -4,11 +4,8 @@
 #include "platform/dispatch/MainThread.h"
 #include "storage/ChunkedAudioWriter.h"
 
-#include <QThreadPool>
-
 #include <algorithm>
 #include <cmath>
-#include <thread>
 
 namespace veltrane {
 
@@ -42,18 +39,16 @@ AudioRecorder::AudioRecorder(std::shared_ptr<CaptureService> capture,
       processingQueue_(std::make_unique<SerialQueue>("audio.processing.queue")) {}
 
 AudioRecorder::~AudioRecorder() {
-    // Silence every source of processing-queue tasks first, then let the queue run what is
-    // already posted (its destructor) while the fields those tasks use still exist.
+    // Nothing that calls into this recorder may outlive it. After a stream's destructor none of
+    // its callbacks runs any more, so the streams go first. Then the microphone starter is
+    // joined and the processing queue runs what is queued (stop clean-ups let go of their
+    // microphone sessions there), so the reference dropped last here ends the microphone's
+    // deliveries before the fields its handler uses are destroyed.
     stream_.reset();
-    // A microphone session may still be held by its background start or by the stop clean-up
-    // on the queue; its buffer handler points at this recorder, so wait (bounded: starting a
-    // device is bounded) until the last of them has released it and it can deliver no more.
-    const std::weak_ptr<MicrophoneCapture> microphone = micSession_;
+    stoppingStreams_.clear();
+    microphoneStarter_.reset();
+    processingQueue_->waitUntilDrained();
     micSession_.reset();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    while (!microphone.expired() && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
 }
 
 // MARK: - Observable setters
@@ -250,16 +245,18 @@ void AudioRecorder::startRecording(const std::filesystem::path& directory, const
             "s");
     logLine("Source: " + source.name.toStdString());
 
+    const std::uint64_t generation = ++generation_;
     setErrorMessage(QString());
     sessionStarted_ = false;
     samplesWritten_ = false;
     setChunksWritten(0);
     setLastChunkName(QString());
 
-    createChunkWriter(directory, deviceID, format, chunkDurationSeconds);
+    createChunkWriter(directory, deviceID, format, chunkDurationSeconds, generation);
     logLine("✅ Chunk writer created");
 
     if (!selectedMicrophone_) {
+        micSession_.reset(); // a session of an earlier recording; its stop clean-up ends it
         processingQueue_->post([this] { micNormalizer_.reset(); });
         logLine("ℹ️ No microphone selected");
     } else {
@@ -289,8 +286,11 @@ void AudioRecorder::startRecording(const std::filesystem::path& directory, const
     }
 
     const QPointer<AudioRecorder> guard = self_;
-    stream_ = capture_->makeStream(*filter, configuration, [guard](const PlatformError& error) {
-        postGuarded(guard, [error](AudioRecorder* self) {
+    stream_ = capture_->makeStream(*filter, configuration, [guard, generation](const PlatformError& error) {
+        postGuarded(guard, [error, generation](AudioRecorder* self) {
+            if (self->generation_ != generation || !self->stream_) {
+                return; // that recording has been stopped already
+            }
             self->setErrorMessage(QStringLiteral("Stream Stopped: ") +
                                   QString::fromStdString(error.localizedDescription));
             self->stopRecording();
@@ -312,7 +312,7 @@ void AudioRecorder::startRecording(const std::filesystem::path& directory, const
     logLine("✅ Stream outputs added (screen + audio)");
 
     const std::uint64_t epoch = ++captureEpoch_;
-    stream_->startCapture([guard, epoch](const std::optional<PlatformError>& error) {
+    stream_->startCapture([guard, epoch, generation](const std::optional<PlatformError>& error) {
         if (!error) {
             logLine("✅ Capture started successfully");
             postGuarded(guard, [epoch](AudioRecorder* self) {
@@ -323,7 +323,10 @@ void AudioRecorder::startRecording(const std::filesystem::path& directory, const
             return;
         }
         logLine("❌ Capture failed: " + error->localizedDescription);
-        postGuarded(guard, [description = error->localizedDescription](AudioRecorder* self) {
+        postGuarded(guard, [generation, description = error->localizedDescription](AudioRecorder* self) {
+            if (self->generation_ != generation) {
+                return; // a later recording has started meanwhile
+            }
             self->setErrorMessage(QStringLiteral("Capture Error: ") + QString::fromStdString(description));
         });
     });
@@ -331,7 +334,7 @@ void AudioRecorder::startRecording(const std::filesystem::path& directory, const
     // The microphone starts right away, without waiting for the capture's outcome, and off the
     // main thread because starting a device may take a moment.
     if (micSession_) {
-        QThreadPool::globalInstance()->start([session = micSession_] { session->startRunning(); });
+        microphoneStarter_->post([session = micSession_] { session->startRunning(); });
     }
 }
 
@@ -351,7 +354,8 @@ void AudioRecorder::setupMicrophone(const CaptureDevice& device) {
 }
 
 void AudioRecorder::createChunkWriter(const std::filesystem::path& directory, const QString& deviceID,
-                                      RecordingFormat format, double chunkDurationSeconds) {
+                                      RecordingFormat format, double chunkDurationSeconds,
+                                      std::uint64_t generation) {
     const bool isWav = format == RecordingFormat::Wav;
     ChunkedAudioWriter::Configuration configuration;
     configuration.deviceID = deviceID.toStdString();
@@ -365,19 +369,26 @@ void AudioRecorder::createChunkWriter(const std::filesystem::path& directory, co
 
     auto writer = std::make_shared<ChunkedAudioWriter>(configuration, writerFactory_);
     const QPointer<AudioRecorder> guard = self_;
-    writer->onChunkFinished = [guard](const std::filesystem::path& path) {
-        postGuarded(guard, [path](AudioRecorder* self) { self->chunkFinished(path); });
+    writer->onChunkFinished = [guard, generation](const std::filesystem::path& path) {
+        postGuarded(guard,
+                    [path, generation](AudioRecorder* self) { self->chunkFinished(path, generation); });
     };
-    writer->onError = [guard](const ChunkWriterError& error) {
-        postGuarded(guard, [description = error.localizedDescription()](AudioRecorder* self) {
+    writer->onError = [guard, generation](const ChunkWriterError& error) {
+        postGuarded(guard, [generation, description = error.localizedDescription()](AudioRecorder* self) {
+            if (self->generation_ != generation) {
+                // The text on screen belongs to a later recording now.
+                logLine("⚠️ Chunk error of an earlier recording: " + description);
+                return;
+            }
             self->setErrorMessage(QStringLiteral("Chunk error: ") + QString::fromStdString(description));
         });
     };
     chunkWriter_ = writer;
     // The processing side gets its own reference through the queue, so buffers still queued
     // from an earlier recording never reach the new writer's predecessor or vice versa.
-    processingQueue_->post([this, writer] {
+    processingQueue_->post([this, writer, generation] {
         processingWriter_ = writer;
+        processingGeneration_ = generation;
         rotationFailed_ = false;
     });
 }
@@ -444,7 +455,11 @@ void AudioRecorder::handleSystemAudio(const SampleBufferPtr& buffer, StreamOutpu
     if (const auto rotated = writer.rotateIfNeeded(buffer->presentationTime()); !rotated) {
         rotationFailed_ = true;
         logLine("❌ Chunk rotation failed: " + rotated.error().fullDescription());
-        postGuarded(self_, [description = rotated.error().localizedDescription()](AudioRecorder* self) {
+        postGuarded(self_, [generation = processingGeneration_,
+                            description = rotated.error().localizedDescription()](AudioRecorder* self) {
+            if (self->generation_ != generation) {
+                return; // that recording has been stopped and another started
+            }
             self->setErrorMessage(QStringLiteral("Recording failed: ") + QString::fromStdString(description));
             self->stopRecording();
         });
@@ -502,9 +517,12 @@ void AudioRecorder::handleMicrophoneBuffer(const SampleBufferPtr& buffer) {
 
 // MARK: - Chunk hand-off (main thread)
 
-void AudioRecorder::chunkFinished(const std::filesystem::path& path) {
-    setChunksWritten(chunksWritten_ + 1);
-    setLastChunkName(QString::fromStdString(path.filename().string()));
+void AudioRecorder::chunkFinished(const std::filesystem::path& path, std::uint64_t generation) {
+    // A late chunk of an earlier recording is still handed on, but not counted for this one.
+    if (generation == generation_) {
+        setChunksWritten(chunksWritten_ + 1);
+        setLastChunkName(QString::fromStdString(path.filename().string()));
+    }
     if (onChunkReady) {
         onChunkReady(path);
     }
@@ -531,6 +549,7 @@ void AudioRecorder::stopRecording() {
 
     const std::shared_ptr<ChunkedAudioWriter> writer = chunkWriter_;
     const bool hadSamples = samplesWritten_.load();
+    const std::uint64_t generation = generation_;
 
     if (stream_) {
         stream_->stopCapture([](const std::optional<PlatformError>& error) {
@@ -540,34 +559,39 @@ void AudioRecorder::stopRecording() {
                 logLine("Stream stopped successfully");
             }
         });
+        // Kept until the clean-up has run, apart from the field a new recording will use.
+        stoppingStreams_.emplace_back(generation, std::move(stream_));
     }
 
     ++windingDown_;
-    processingQueue_->post([this, writer, hadSamples, microphone = micSession_] {
+    processingQueue_->post([this, writer, hadSamples, generation, microphone = micSession_] {
         runStopCleanup(writer, microphone);
-        // Only the session's address goes to the main thread: the recorder's destructor waits for
-        // every other owner of a session to let go, and must never wait on a main-thread post.
-        postGuarded(self_, [writer, hadSamples, microphone = microphone.get()](AudioRecorder* self) {
-            if (self->chunkWriter_ == writer) {
-                self->chunkWriter_.reset();
-            }
-            self->stream_.reset();
-            if (self->micSession_.get() == microphone) {
-                self->micSession_.reset();
-            }
-            if (!hadSamples) {
-                self->setErrorMessage(QStringLiteral("No audio data was captured"));
-            }
-            if (!writer) {
-                self->finishWindingDown();
-                return;
-            }
-            // The final chunk is finalised in the background; the wind-down ends once the
-            // writer has reported every chunk it closed.
-            const QPointer<AudioRecorder> guard = self->self_;
-            writer->whenFinalized(
-                [guard] { postGuarded(guard, [](AudioRecorder* r) { r->finishWindingDown(); }); });
-        });
+        // Only the session's address goes to the main thread: a post may run after the recorder
+        // is gone, and the recorder's destructor must be the one that ends every session.
+        postGuarded(self_,
+                    [writer, hadSamples, generation, microphone = microphone.get()](AudioRecorder* self) {
+                        if (self->chunkWriter_ == writer) {
+                            self->chunkWriter_.reset();
+                        }
+                        std::erase_if(self->stoppingStreams_,
+                                      [generation](const auto& entry) { return entry.first == generation; });
+                        if (self->generation_ == generation && self->micSession_.get() == microphone) {
+                            self->micSession_.reset();
+                        }
+                        if (!hadSamples && self->generation_ == generation) {
+                            self->setErrorMessage(QStringLiteral("No audio data was captured"));
+                        }
+                        if (!writer) {
+                            self->finishWindingDown();
+                            return;
+                        }
+                        // The final chunk is finalised in the background; the wind-down ends once the
+                        // writer has reported every chunk it closed.
+                        const QPointer<AudioRecorder> guard = self->self_;
+                        writer->whenFinalized([guard] {
+                            postGuarded(guard, [](AudioRecorder* r) { r->finishWindingDown(); });
+                        });
+                    });
     });
 }
 

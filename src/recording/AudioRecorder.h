@@ -20,6 +20,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace veltrane {
@@ -145,7 +146,7 @@ private:
 
     // Main-thread side.
     void createChunkWriter(const std::filesystem::path& directory, const QString& deviceID,
-                           RecordingFormat format, double chunkDurationSeconds);
+                           RecordingFormat format, double chunkDurationSeconds, std::uint64_t generation);
     [[nodiscard]] std::optional<ContentFilter> makeContentFilter();
     void setupMicrophone(const CaptureDevice& device);
     void sourcesListed(const std::expected<ShareableContentPtr, PlatformError>& content,
@@ -161,7 +162,7 @@ private:
     void setErrorMessage(const QString& value);
     void setChunksWritten(qint64 value);
     void setLastChunkName(const QString& value);
-    void chunkFinished(const std::filesystem::path& path);
+    void chunkFinished(const std::filesystem::path& path, std::uint64_t generation);
     void finishWindingDown();
 
     std::shared_ptr<CaptureService> capture_;
@@ -198,6 +199,14 @@ private:
     // Counts starts and stops so a capture completion that arrives after a stop (or a later
     // start) does not flip the recording state.
     std::uint64_t captureEpoch_ = 0;
+    // Identifies the current recording: every late post (stream stopped, capture error, chunk
+    // reports, the stop's clean-up) carries the generation that made it and touches only
+    // what still belongs to that recording.
+    std::uint64_t generation_ = 0;
+    // Streams of stopped recordings, kept until their clean-up has run (or the recorder goes).
+    std::vector<std::pair<std::uint64_t, std::unique_ptr<SystemAudioStream>>> stoppingStreams_;
+    // Starts microphones off the main thread; joined by the destructor.
+    std::unique_ptr<SerialQueue> microphoneStarter_ = std::make_unique<SerialQueue>("microphone.start");
     std::vector<std::function<void()>> stoppedCallbacks_;
 
     // Flags shared with the processing queue.
@@ -209,6 +218,7 @@ private:
     // Processing-queue fields.
     MicrophoneSampleQueue micBufferQueue_;
     std::shared_ptr<ChunkedAudioWriter> processingWriter_;
+    std::uint64_t processingGeneration_ = 0; // the recording processingWriter_ belongs to
     bool rotationFailed_ = false;
     std::unique_ptr<AudioNormalizer> micNormalizer_; // present while a recording with a microphone runs
     double detectedMicSampleRate_ = 48000;

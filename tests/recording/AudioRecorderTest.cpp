@@ -254,6 +254,29 @@ TEST_F(RecorderFixture, FinalChunkIsReportedEvenWhenItsFinishIsSlow) {
     EXPECT_TRUE(chunks[0].filename().string().ends_with("-chunk-001-START-STOP.wav"));
 }
 
+TEST_F(RecorderFixture, LatePostsOfAStoppedRecordingLeaveTheNextOneAlone) {
+    pick(0);
+    start(10.0);
+    ASSERT_TRUE(waitUntil([&] { return recorder.isRecording(); }));
+    // The first recording captured nothing (its clean-up says so) and its stream reports a
+    // failure late; the second recording starts before either reaches the main thread.
+    recorder.stopRecording();
+    capture->lastStream->stopWithError(
+        PlatformError{"PulseAudio", 1, "The output device was removed", nullptr});
+    start(10.0);
+    bool firstWoundDown = false;
+    recorder.whenStopped([&] { firstWoundDown = true; });
+    ASSERT_TRUE(waitUntil([&] { return firstWoundDown && recorder.isRecording(); }));
+
+    deliverSeconds(0.3);
+    EXPECT_TRUE(recorder.isRecording());
+    EXPECT_TRUE(recorder.errorMessage().isNull()) << recorder.errorMessage().toStdString();
+    EXPECT_EQ(capture->liveStreams->load(), 1); // the second recording's stream
+    ASSERT_TRUE(stopAndSettle());
+    ASSERT_TRUE(waitUntil([&] { return chunks.size() == 1; }));
+    EXPECT_TRUE(recorder.errorMessage().isNull()) << recorder.errorMessage().toStdString();
+}
+
 TEST(RecordingTime, MinutesAreNotWrapped) {
     EXPECT_EQ(AudioRecorder::formatRecordingTime(0), QStringLiteral("00:00"));
     EXPECT_EQ(AudioRecorder::formatRecordingTime(3725), QStringLiteral("62:05"));

@@ -49,7 +49,7 @@ void FakeCaptureService::requestShareableContent(ContentCompletion completion) {
 std::unique_ptr<SystemAudioStream>
 FakeCaptureService::makeStream(const ContentFilter& filter, const StreamConfiguration& configuration,
                                std::function<void(const PlatformError&)> didStop) {
-    auto stream = std::make_unique<FakeSystemAudioStream>(std::move(didStop));
+    auto stream = std::make_unique<FakeSystemAudioStream>(std::move(didStop), liveStreams);
     stream->addOutputError = nextAddOutputError;
     stream->startError = nextStartError;
     stream->filter = filter;

@@ -14,8 +14,12 @@ namespace veltrane::test {
 // when told to, and completes start/stop with scripted errors on a thread of its own.
 class FakeSystemAudioStream : public SystemAudioStream {
 public:
-    explicit FakeSystemAudioStream(std::function<void(const PlatformError&)> didStop)
-        : didStop_(std::move(didStop)) {}
+    FakeSystemAudioStream(std::function<void(const PlatformError&)> didStop,
+                          std::shared_ptr<std::atomic<int>> live)
+        : didStop_(std::move(didStop)), live_(std::move(live)) {
+        ++*live_;
+    }
+    ~FakeSystemAudioStream() override { --*live_; }
 
     std::optional<PlatformError> addStreamOutput(StreamOutputType type, SerialQueue& queue,
                                                  OutputHandler handler) override;
@@ -35,6 +39,7 @@ private:
     std::function<void(const PlatformError&)> didStop_;
     SerialQueue* queue_ = nullptr;
     OutputHandler audioHandler_;
+    std::shared_ptr<std::atomic<int>> live_;
 };
 
 // A microphone the test feeds by hand: buffers go to the recorder's queue like the real one's.
@@ -93,6 +98,8 @@ public:
     bool microphoneAvailable = true;
     std::optional<PlatformError> microphoneListError;
 
+    // How many streams made here still exist.
+    std::shared_ptr<std::atomic<int>> liveStreams = std::make_shared<std::atomic<int>>(0);
     // The stream made by the last makeStream (owned by the recorder).
     FakeSystemAudioStream* lastStream = nullptr;
     StreamConfiguration lastConfiguration;
