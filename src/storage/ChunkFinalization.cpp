@@ -46,8 +46,7 @@ void ChunkFinalization::reportFailedFinish() {
     logLine("❌ finishWriting failed for chunk " + std::to_string(chunkNumber_) + "\n   status: " +
             describeWriterStatus(writer_->status()) + "\n   partial: " + std::to_string(sizeBytes) +
             " bytes\n   error: " + describeError(error ? &*error : nullptr));
-    std::error_code removeError;
-    std::filesystem::remove(partialPath_, removeError);
+    removePartialFile(partialPath_);
     reportError(WriterError::writerFailed(error));
 }
 
@@ -68,19 +67,26 @@ void ChunkFinalization::promoteChunk() {
         return;
     }
     if (moveError != std::errc::file_exists) {
-        reportError(makeFileSystemError(moveError));
+        keptInPartialFile(moveError);
         return;
     }
 
     const std::filesystem::path collisionPath = directory_ / finalName_.collisionFileName(makeUuidString());
     if (const std::error_code collisionError = moveWithoutReplacing(partialPath_, collisionPath)) {
-        reportError(makeFileSystemError(collisionError));
+        keptInPartialFile(collisionError);
         return;
     }
     reportError(WriterError::nameCollision(finalFileName));
     if (outcome_.onChunkFinished) {
         outcome_.onChunkFinished(collisionPath);
     }
+}
+
+void ChunkFinalization::keptInPartialFile(const std::error_code& moveError) {
+    // The audio is finished but cannot get its name; it stays where it is, and says so.
+    logLine("⚠️ Chunk " + std::to_string(chunkNumber_) + " stays in its partial file " +
+            partialPath_.string() + ": " + moveError.message());
+    reportError(makeFileSystemError(moveError));
 }
 
 void ChunkFinalization::reportError(const ChunkWriterError& error) const {

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <system_error>
 
 namespace veltrane {
 
@@ -43,6 +44,9 @@ private:
     void finishChunk();
     void reportFailedFinish();
     void promoteChunk();
+    // The finished chunk could not be moved to its name: logs where its audio stays and
+    // reports the file system's error.
+    void keptInPartialFile(const std::error_code& moveError);
     void reportError(const ChunkWriterError& error) const;
 
     std::shared_ptr<MediaFileWriter> writer_;

@@ -4,6 +4,7 @@
 #include "platform/core/Uuid.h"
 #include "storage/ChunkFileName.h"
 #include "storage/ChunkFinalization.h"
+#include "storage/NoReplaceMove.h"
 #include "storage/WriterStatusDescription.h"
 
 #include <algorithm>
@@ -23,11 +24,6 @@ std::string shortestDecimal(double value) {
     char text[64] = {};
     const auto result = std::to_chars(text, text + sizeof text, value);
     return std::string(text, result.ptr);
-}
-
-void removeIgnoringErrors(const std::filesystem::path& path) {
-    std::error_code ignored;
-    std::filesystem::remove(path, ignored);
 }
 
 } // namespace
@@ -52,6 +48,14 @@ std::expected<void, ChunkWriterError> ChunkedAudioWriter::rotateIfNeeded(const M
     }
     if (!writer_) {
         return openChunk(pts);
+    }
+    if (writer_->status() == MediaWriterStatus::Failed) {
+        // The open chunk can take no more audio (the disk is full, the folder is gone or
+        // read-only). It is closed, so its finish reports the failure and removes the partial
+        // file, and the failure is raised: the owner must not record on into nothing.
+        const std::optional<PlatformError> error = writer_->error();
+        closeChunk(false);
+        return std::unexpected(ChunkWriterError(WriterError::writerFailed(error)));
     }
     const double elapsedSeconds = subtract(pts, chunkStartPTS_).seconds();
     if (!std::isfinite(elapsedSeconds)) {
@@ -83,14 +87,14 @@ std::expected<void, ChunkWriterError> ChunkedAudioWriter::openChunk(const MediaT
     std::shared_ptr<MediaWriterInput> input = writer->makeAudioInput(configuration_.outputSettings);
     input->setExpectsMediaDataInRealTime(true);
     if (!writer->canAddInput(*input)) {
-        removeIgnoringErrors(partialPath);
+        removePartialFile(partialPath);
         return std::unexpected(ChunkWriterError(WriterError::cannotAddInput()));
     }
     writer->addInput(input);
     if (!writer->startWriting()) {
         const std::optional<PlatformError> error = writer->error();
         // The file is ours alone (a fresh hidden name); do not leave a broken one behind.
-        removeIgnoringErrors(partialPath);
+        removePartialFile(partialPath);
         return std::unexpected(ChunkWriterError(WriterError::writerFailed(error)));
     }
     writer->startSession(pts);
@@ -182,7 +186,7 @@ void ChunkedAudioWriter::whenFinalized(std::function<void()> callback) {
 void ChunkedAudioWriter::discardEmptyChunk(MediaFileWriter& writer,
                                            const std::filesystem::path& partialPath) {
     writer.cancelWriting();
-    removeIgnoringErrors(partialPath);
+    removePartialFile(partialPath);
     chunkNumber_ = std::max<std::int64_t>(chunkNumber_ - 1, 0);
     logLine("⚠️ Chunk closed with no samples; discarded");
 }

@@ -62,7 +62,9 @@ public:
 
     // Called for every buffer, before append(), with its presentation time: opens the first
     // chunk, or closes the open chunk and opens the next once `chunkDuration` seconds of media
-    // time have passed. Fails only when opening a chunk fails. After the final close it does
+    // time have passed. Fails when opening a chunk fails, and when the open chunk's media
+    // writer has failed (disk full, folder gone): that chunk is then closed, its partial file
+    // removed by its finish, and the owner is expected to stop. After the final close it does
     // nothing.
     [[nodiscard]] std::expected<void, ChunkWriterError> rotateIfNeeded(const MediaTime& pts);
 

@@ -1,5 +1,7 @@
 #include "storage/NoReplaceMove.h"
 
+#include "platform/core/Log.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -49,6 +51,15 @@ std::error_code moveWithoutReplacing(const std::filesystem::path& from, const st
     }
     std::filesystem::rename(from, to, error);
     return error;
+}
+
+void removePartialFile(const std::filesystem::path& path) {
+    std::error_code error;
+    std::filesystem::remove(path, error);
+    if (error && error != std::errc::no_such_file_or_directory) {
+        logLine("⚠️ Could not remove the unfinished chunk file " + path.string() + ": " +
+                error.message());
+    }
 }
 
 } // namespace veltrane
