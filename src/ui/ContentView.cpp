@@ -660,7 +660,6 @@ void ContentView::recordingChanged() {
                 for (auto& done : std::exchange(self->afterStop_, {})) {
                     done();
                 }
-                emit self->stopped();
             });
         });
     }

@@ -94,10 +94,6 @@ public:
     // The orange line shown while a recording hears nothing.
     [[nodiscard]] static QString silenceWarningText(const QString& sourceName);
 
-signals:
-    // Emitted when the screen is idle again after a stop has finished the last chunk.
-    void stopped();
-
 private:
     void buildLayout();
     void refreshSources();
