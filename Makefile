@@ -1,7 +1,7 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: deps configure build test run bench format clean package screenshots
+.PHONY: deps configure build test run bench format clean package screenshots fuzz sanitize
 
 deps:
 	@bash scripts/install-deps.sh
@@ -20,6 +20,14 @@ run: build
 
 bench: build
 	@bash scripts/bench.sh $(BUILD_DIR)
+
+# Not part of `make test`: libFuzzer targets (build-fuzz) and the unit tests under sanitizers
+# (build-asan, build-tsan).
+fuzz:
+	@bash scripts/fuzz.sh
+
+sanitize:
+	@bash scripts/sanitize.sh
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i

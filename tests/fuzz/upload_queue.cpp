@@ -1,0 +1,26 @@
+// The upload queue file's content: decoding any bytes must neither crash nor throw, and whatever
+// decodes must survive being saved and read back unchanged.
+#include "FuzzCheck.h"
+#include "upload/UploadJobCoding.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <string_view>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const auto jobs = veltrane::decodeUploadJobs(std::string_view(reinterpret_cast<const char*>(data), size));
+    if (!jobs) {
+        return 0;
+    }
+    std::string saved;
+    try {
+        saved = veltrane::encodeUploadJobs(*jobs);
+    } catch (const std::exception&) {
+        return 0; // the queue file's save() reports this as a failed save
+    }
+    const auto reread = veltrane::decodeUploadJobs(saved);
+    FUZZ_CHECK(reread.has_value());
+    FUZZ_CHECK(*reread == *jobs);
+    return 0;
+}
