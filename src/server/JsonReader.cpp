@@ -64,7 +64,8 @@ bool JsonReader::boolean(std::string_view key) const {
 nlohmann::json JsonReader::parse(std::string_view bytes) {
     try {
         return nlohmann::json::parse(bytes);
-    } catch (const nlohmann::json::parse_error& error) {
+    } catch (const nlohmann::json::exception& error) {
+        // Besides syntax errors the parser throws out_of_range for a number beyond double range.
         throw DecodingError(std::string("The data is not valid JSON: ") + error.what());
     }
 }

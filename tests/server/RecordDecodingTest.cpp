@@ -42,6 +42,14 @@ TEST(RecordDecoding, MissingRequiredKeyFailsTheWholeList) {
     EXPECT_THROW((void)decode<std::vector<ProjectResponse>>(R"({"id":"p"})"), DecodingError);
 }
 
+TEST(RecordDecoding, BodiesThatAreNotJsonFailAsDecodingErrors) {
+    // A number beyond double range is a parser error of its own kind, not a syntax error.
+    for (const char* body : {"", "{", "1e999", R"({"id":"p","name":"P","status":"active","x":-1e400})"}) {
+        EXPECT_THROW((void)decode<ProjectResponse>(body), DecodingError) << body;
+        EXPECT_THROW((void)decode<KratosFlow>(body), DecodingError) << body;
+    }
+}
+
 TEST(RecordDecoding, WrongTypesAndNumericIdsFail) {
     EXPECT_THROW((void)decode<ProjectResponse>(R"({"id":7,"name":"P","status":"active"})"), DecodingError);
     EXPECT_THROW((void)decode<ProjectResponse>(R"({"id":"p","name":"P","status":"active","description":3})"),
