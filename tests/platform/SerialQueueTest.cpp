@@ -58,3 +58,17 @@ TEST(SerialQueue, TasksPostedFromTasksRunAfterwards) {
     queue.waitUntilDrained();
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
 }
+
+TEST(SerialQueue, QueueDestroyedByItsOwnTaskStillRunsWhatIsLeft) {
+    // The thread goes on after the queue object is gone; a sanitizer build sees any touch of it.
+    auto* queue = new SerialQueue("test.queue");
+    std::promise<void> release;
+    std::promise<void> finished;
+    queue->post([queue, gate = release.get_future().share()] {
+        gate.wait();
+        delete queue;
+    });
+    queue->post([&finished] { finished.set_value(); });
+    release.set_value();
+    finished.get_future().wait();
+}

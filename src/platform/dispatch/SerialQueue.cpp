@@ -5,7 +5,7 @@
 namespace veltrane {
 
 SerialQueue::SerialQueue(std::string label) : label_(std::move(label)) {
-    thread_ = std::thread([this] { run(); });
+    thread_ = std::thread([state = state_] { run(*state); });
     // Thread names are limited to 15 characters; the tail of the label is the telling part.
     const std::string name = label_.size() > 15 ? label_.substr(label_.size() - 15) : label_;
     pthread_setname_np(thread_.native_handle(), name.c_str());
@@ -13,12 +13,14 @@ SerialQueue::SerialQueue(std::string label) : label_(std::move(label)) {
 
 SerialQueue::~SerialQueue() {
     {
-        std::lock_guard lock(mutex_);
-        stopping_ = true;
+        std::lock_guard lock(state_->mutex);
+        state_->stopping = true;
     }
-    wake_.notify_all();
+    state_->wake.notify_all();
     if (thread_.get_id() == std::this_thread::get_id()) {
-        thread_.detach(); // destroyed from one of its own tasks: the loop ends after that task
+        // Destroyed from one of its own tasks: the thread keeps the state alive, runs what is
+        // left and ends.
+        thread_.detach();
     } else {
         thread_.join();
     }
@@ -26,15 +28,15 @@ SerialQueue::~SerialQueue() {
 
 void SerialQueue::post(std::function<void()> task) {
     {
-        std::lock_guard lock(mutex_);
-        tasks_.push_back(std::move(task));
+        std::lock_guard lock(state_->mutex);
+        state_->tasks.push_back(std::move(task));
     }
-    wake_.notify_one();
+    state_->wake.notify_one();
 }
 
 void SerialQueue::waitUntilDrained() {
-    std::unique_lock lock(mutex_);
-    drained_.wait(lock, [this] { return tasks_.empty() && !busy_; });
+    std::unique_lock lock(state_->mutex);
+    state_->drained.wait(lock, [this] { return state_->tasks.empty() && !state_->busy; });
 }
 
 bool SerialQueue::isCurrent() const {
@@ -42,27 +44,27 @@ bool SerialQueue::isCurrent() const {
 }
 
 std::size_t SerialQueue::pendingCount() const {
-    std::lock_guard lock(mutex_);
-    return tasks_.size() + (busy_ ? 1 : 0);
+    std::lock_guard lock(state_->mutex);
+    return state_->tasks.size() + (state_->busy ? 1 : 0);
 }
 
-void SerialQueue::run() {
-    std::unique_lock lock(mutex_);
+void SerialQueue::run(State& state) {
+    std::unique_lock lock(state.mutex);
     for (;;) {
-        wake_.wait(lock, [this] { return stopping_ || !tasks_.empty(); });
-        if (tasks_.empty()) {
+        state.wake.wait(lock, [&state] { return state.stopping || !state.tasks.empty(); });
+        if (state.tasks.empty()) {
             return; // stopping and nothing left to run
         }
-        std::function<void()> task = std::move(tasks_.front());
-        tasks_.pop_front();
-        busy_ = true;
+        std::function<void()> task = std::move(state.tasks.front());
+        state.tasks.pop_front();
+        state.busy = true;
         lock.unlock();
         task();
         task = nullptr; // release captures before reporting the queue idle
         lock.lock();
-        busy_ = false;
-        if (tasks_.empty()) {
-            drained_.notify_all();
+        state.busy = false;
+        if (state.tasks.empty()) {
+            state.drained.notify_all();
         }
     }
 }

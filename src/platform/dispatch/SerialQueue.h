@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -31,15 +32,21 @@ public:
     [[nodiscard]] std::size_t pendingCount() const;
 
 private:
-    void run();
+    // Shared by the queue and its thread, so that a queue destroyed by one of its own tasks leaves
+    // the thread something to finish with.
+    struct State {
+        std::mutex mutex;
+        std::condition_variable wake;
+        std::condition_variable drained;
+        std::deque<std::function<void()>> tasks;
+        bool busy = false;
+        bool stopping = false;
+    };
+
+    static void run(State& state);
 
     std::string label_;
-    mutable std::mutex mutex_;
-    std::condition_variable wake_;
-    std::condition_variable drained_;
-    std::deque<std::function<void()>> tasks_;
-    bool busy_ = false;
-    bool stopping_ = false;
+    std::shared_ptr<State> state_ = std::make_shared<State>();
     std::thread thread_;
 };
 
