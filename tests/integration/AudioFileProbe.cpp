@@ -6,6 +6,7 @@ extern "C" {
 #include <libavutil/samplefmt.h>
 }
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <numbers>
@@ -35,6 +36,78 @@ float sampleAt(const AVFrame& frame, int channel, int index) {
     default:
         return 0.0f;
     }
+}
+
+// Sines and cosines of the given angular frequencies over one window: row 2k is sin(omega_k n),
+// row 2k+1 cos(omega_k n), for n in [0, length).
+std::vector<std::vector<double>> sineBasis(const std::vector<double>& omegas, std::size_t length) {
+    std::vector<std::vector<double>> rows;
+    for (const double omega : omegas) {
+        std::vector<double> sine(length), cosine(length);
+        for (std::size_t n = 0; n < length; ++n) {
+            sine[n] = std::sin(omega * static_cast<double>(n));
+            cosine[n] = std::cos(omega * static_cast<double>(n));
+        }
+        rows.push_back(std::move(sine));
+        rows.push_back(std::move(cosine));
+    }
+    return rows;
+}
+
+struct SineFit {
+    std::vector<double> amplitudes; // one per frequency
+    double residual = 0;            // root mean square of what the sines leave unexplained
+};
+
+// Least squares fit of `basis` to `samples` (normal equations, Gauss-Jordan elimination).
+SineFit fitSines(const float* samples, const std::vector<std::vector<double>>& basis) {
+    const std::size_t m = basis.size();
+    const std::size_t length = basis.front().size();
+    std::vector<std::vector<double>> system(m, std::vector<double>(m + 1, 0.0));
+    for (std::size_t a = 0; a < m; ++a) {
+        for (std::size_t n = 0; n < length; ++n) {
+            for (std::size_t b = 0; b < m; ++b) {
+                system[a][b] += basis[a][n] * basis[b][n];
+            }
+            system[a][m] += basis[a][n] * samples[n];
+        }
+    }
+    for (std::size_t column = 0; column < m; ++column) {
+        const auto pivot = std::max_element(
+            system.begin() + static_cast<std::ptrdiff_t>(column), system.end(),
+            [column](const auto& x, const auto& y) { return std::abs(x[column]) < std::abs(y[column]); });
+        std::swap(system[column], *pivot);
+        for (std::size_t row = 0; row < m; ++row) {
+            const double factor = row == column ? 0.0 : system[row][column] / system[column][column];
+            for (std::size_t k = column; k <= m; ++k) {
+                system[row][k] -= factor * system[column][k];
+            }
+        }
+    }
+    SineFit fit;
+    std::vector<double> coefficients(m);
+    for (std::size_t a = 0; a < m; ++a) {
+        coefficients[a] = system[a][m] / system[a][a];
+    }
+    for (std::size_t a = 0; a < m; a += 2) {
+        fit.amplitudes.push_back(std::hypot(coefficients[a], coefficients[a + 1]));
+    }
+    double sum = 0;
+    for (std::size_t n = 0; n < length; ++n) {
+        double error = samples[n];
+        for (std::size_t a = 0; a < m; ++a) {
+            error -= coefficients[a] * basis[a][n];
+        }
+        sum += error * error;
+    }
+    fit.residual = std::sqrt(sum / static_cast<double>(length));
+    return fit;
+}
+
+double median(std::vector<double> values) {
+    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    return *middle;
 }
 
 } // namespace
@@ -130,6 +203,56 @@ double windowedTonePower(const std::vector<float>& samples, int sampleRate, doub
         ++windows;
     }
     return windows > 0 ? sum / static_cast<double>(windows) : 0.0;
+}
+
+std::vector<SampleRange> toneBreaks(const std::vector<float>& samples, int sampleRate,
+                                    const std::vector<double>& frequenciesHz, std::size_t windowSamples) {
+    std::vector<SampleRange> breaks;
+    if (frequenciesHz.empty() || sampleRate <= 0 || windowSamples < 2 || samples.size() < windowSamples) {
+        return breaks;
+    }
+    std::vector<double> omegas;
+    for (const double frequency : frequenciesHz) {
+        omegas.push_back(2.0 * std::numbers::pi * frequency / sampleRate);
+    }
+    const auto basis = sineBasis(omegas, windowSamples);
+    const std::size_t hop = windowSamples / 2;
+    std::vector<SineFit> fits;
+    for (std::size_t start = 0; start + windowSamples <= samples.size(); start += hop) {
+        fits.push_back(fitSines(samples.data() + start, basis));
+    }
+    std::vector<double> typical;
+    for (std::size_t k = 0; k < omegas.size(); ++k) {
+        std::vector<double> amplitudes;
+        for (const SineFit& fit : fits) {
+            amplitudes.push_back(fit.amplitudes[k]);
+        }
+        typical.push_back(median(std::move(amplitudes)));
+    }
+    const double residualLimit = *std::min_element(typical.begin(), typical.end()) / 20;
+    for (std::size_t w = 0; w < fits.size(); ++w) {
+        bool broken = fits[w].residual > residualLimit;
+        for (std::size_t k = 0; k < typical.size(); ++k) {
+            broken =
+                broken || fits[w].amplitudes[k] < typical[k] / 2 || fits[w].amplitudes[k] > typical[k] * 2;
+        }
+        if (!broken) {
+            continue;
+        }
+        const SampleRange window{w * hop, w * hop + windowSamples};
+        if (!breaks.empty() && window.beginSample <= breaks.back().endSample) {
+            breaks.back().endSample = window.endSample;
+        } else {
+            breaks.push_back(window);
+        }
+    }
+    // A window is broken by a break anywhere in it: the half window at either end of a stretch
+    // only touched the break.
+    for (SampleRange& range : breaks) {
+        range.beginSample += hop;
+        range.endSample -= hop;
+    }
+    return breaks;
 }
 
 double rms(const std::vector<float>& samples, std::size_t begin, std::size_t end) {

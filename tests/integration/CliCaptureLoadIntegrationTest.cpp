@@ -1,0 +1,91 @@
+// Records a steady tone with the real command line (against the private sound server that
+// scripts/with-pulse.sh starts around this binary) while every core is busy and the recorder
+// is frozen for a second at a time, and checks that the file still holds the tone without a
+// break and lasts as long as the recording was asked to.
+#include "integration/AudioFileProbe.h"
+#include "integration/CliProcess.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <iostream>
+#include <memory>
+#include <sstream>
+
+namespace veltrane::test {
+namespace {
+
+constexpr int kSampleRate = 48000;
+constexpr double kToneHz = 440;
+constexpr double kRecordSeconds = 30;
+constexpr std::size_t kWindowSamples = kSampleRate / 100; // 10 ms
+constexpr double kLongestBreakMs = 20;
+
+class CliCaptureLoad : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(CliCaptureLoad, ToneHoldsWhileCoresAreBusyAndTheRecorderStalls) {
+    ASSERT_FALSE(cliPath().isEmpty());
+    QTemporaryDir folder;
+    Tone tone(static_cast<int>(kToneHz), 90, QStringLiteral("toneLoad"));
+    sleepSeconds(1.0);
+    // A busy loop per core, at normal priority; the processes are killed with their objects.
+    std::vector<std::unique_ptr<QProcess>> busy;
+    for (int i = 0; i < QThread::idealThreadCount(); ++i) {
+        busy.push_back(std::make_unique<QProcess>());
+        busy.back()->start(QStringLiteral("bash"),
+                           {QStringLiteral("-c"), QStringLiteral("while :; do :; done")});
+    }
+
+    QProcess cli;
+    QElapsedTimer clock;
+    clock.start();
+    cli.start(cliPath(), {QStringLiteral("record"), QStringLiteral("--dir"), folder.path(),
+                          QStringLiteral("--device-id"), QStringLiteral("load1"), QStringLiteral("--format"),
+                          QString::fromLatin1(GetParam()), QStringLiteral("--seconds"),
+                          QString::number(kRecordSeconds)});
+    ASSERT_TRUE(cli.waitForStarted());
+    // Freeze every thread of the recorder for a second, four times; the sound server buffers.
+    for (const double at : {5.0, 11.0, 17.0, 23.0}) {
+        sleepSeconds(at - static_cast<double>(clock.elapsed()) / 1000);
+        ::kill(static_cast<pid_t>(cli.processId()), SIGSTOP);
+        sleepSeconds(1.0);
+        ::kill(static_cast<pid_t>(cli.processId()), SIGCONT);
+    }
+    ASSERT_TRUE(cli.waitForFinished(90000));
+    busy.clear();
+    ASSERT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
+
+    const auto files = filesIn(folder);
+    ASSERT_EQ(files.size(), 1u);
+    const auto audio = decodeAudioFile(files[0]);
+    ASSERT_TRUE(audio);
+    EXPECT_NEAR(audio->durationSeconds, kRecordSeconds, 0.3);
+    EXPECT_GT(windowedTonePower(audio->mono, kSampleRate, kToneHz), 0.01);
+    // The first and last windows may hold the edge of the capture.
+    const std::size_t size = audio->mono.size();
+    double longestMs = 0;
+    std::ostringstream breaks;
+    for (const SampleRange& range : toneBreaks(audio->mono, kSampleRate, {kToneHz}, kWindowSamples)) {
+        const double beginMs = 1000.0 * static_cast<double>(range.beginSample) / kSampleRate;
+        const double lengthMs =
+            1000.0 * static_cast<double>(range.endSample - range.beginSample) / kSampleRate;
+        breaks << " " << lengthMs << " ms at " << beginMs << " ms;";
+        if (range.beginSample >= kWindowSamples && range.endSample + kWindowSamples <= size) {
+            longestMs = std::max(longestMs, lengthMs);
+        }
+    }
+    std::cout << "duration " << audio->durationSeconds << " s, longest break " << longestMs
+              << " ms; breaks:" << breaks.str() << std::endl;
+    EXPECT_LE(longestMs, kLongestBreakMs);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, CliCaptureLoad, ::testing::Values("wav", "m4a"),
+                         [](const auto& info) { return std::string(info.param); });
+
+} // namespace
+} // namespace veltrane::test
