@@ -55,8 +55,10 @@ protected:
             // Chunks 1 and 2 rotate at the first buffer at or after 10 s; the last one holds
             // what was left when the stop came.
             EXPECT_NEAR(audio->durationSeconds, expected[i], i < 2 ? 0.03 : 0.5) << fileName.toStdString();
-            const double at440 = tonePower(audio->mono, 48000, 440.0);
-            const double at1000 = tonePower(audio->mono, 48000, 1000.0);
+            // Window by window: a player that skips on a busy machine shifts its tone's phase,
+            // which a measure over the whole file punishes.
+            const double at440 = windowedTonePower(audio->mono, 48000, 440.0);
+            const double at1000 = windowedTonePower(audio->mono, 48000, 1000.0);
             EXPECT_GT(at440, 0.001) << fileName.toStdString();
             EXPECT_GT(at440, 100 * at1000) << fileName.toStdString();
         }
@@ -129,9 +131,9 @@ TEST_F(CliRecord, SilenceBeforeTheToneStillFillsWallClockTime) {
     EXPECT_LT(rms(first->mono, 0, first->mono.size()), 1e-4);
     // The tone started about a second into the second chunk and plays to its end.
     const std::size_t tail = second->mono.size() / 2;
-    EXPECT_GT(tonePower(std::vector<float>(second->mono.begin() + static_cast<std::ptrdiff_t>(tail),
-                                           second->mono.end()),
-                        48000, 440.0),
+    EXPECT_GT(windowedTonePower(std::vector<float>(second->mono.begin() + static_cast<std::ptrdiff_t>(tail),
+                                                   second->mono.end()),
+                                48000, 440.0),
               0.001);
 }
 
