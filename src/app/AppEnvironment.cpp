@@ -66,6 +66,18 @@ AppPlatform AppPlatform::system() {
     return platform;
 }
 
+ChunkAssignment ChunkAssignment::of(std::string filename, const ChunkFiling& filing) {
+    return ChunkAssignment{.filename = std::move(filename),
+                           .projectId = filing.projectId,
+                           .projectName = filing.projectName,
+                           .meetingId = filing.meetingId,
+                           .meetingName = filing.meetingName};
+}
+
+ChunkFiling ChunkAssignment::filing() const {
+    return ChunkFiling{projectId, projectName, meetingId, meetingName};
+}
+
 AppEnvironment::AppEnvironment(AppPlatform platform, QObject* parent)
     : QObject(parent), platform_(std::move(platform)), serverConfig_(platform_.serverConfig),
       auth_(serverConfig_, platform_.credentials, transport_),
@@ -149,6 +161,23 @@ void AppEnvironment::enqueueChunk(ChunkAssignment chunk) {
     }
     uploads_->enqueue(chunk.filename, chunk.projectId, chunk.projectName, chunk.meetingId, chunk.meetingName,
                       std::nullopt);
+}
+
+std::vector<RecoveredChunk> AppEnvironment::recoverInterruptedChunks() {
+    const auto& folder = destination_->url();
+    if (!folder) {
+        return {};
+    }
+    const FiledChunks filed =
+        platform_.uploadQueueClaim == UploadQueueClaim::take ? FiledChunks::Recover : FiledChunks::Leave;
+    std::vector<RecoveredChunk> recovered =
+        veltrane::recoverInterruptedChunks(*folder, *platform_.writerFactory, filed);
+    for (const RecoveredChunk& chunk : recovered) {
+        if (chunk.filing) {
+            enqueueChunk(ChunkAssignment::of(chunk.path.filename().string(), *chunk.filing));
+        }
+    }
+    return recovered;
 }
 
 void AppEnvironment::bindProviders(UploadManager& uploads) {

@@ -9,6 +9,7 @@
 #include "server/CredentialStore.h"
 #include "server/HttpTransport.h"
 #include "server/ServerConfiguration.h"
+#include "storage/ChunkRecovery.h"
 #include "storage/RecordingDestination.h"
 #include "upload/UploadManager.h"
 #include "upload/UploadQueueLock.h"
@@ -62,6 +63,9 @@ struct ChunkAssignment {
     std::optional<std::string> projectName;
     std::optional<std::string> meetingId;
     std::optional<std::string> meetingName;
+
+    [[nodiscard]] static ChunkAssignment of(std::string filename, const ChunkFiling& filing);
+    [[nodiscard]] ChunkFiling filing() const;
 };
 
 // Owns every long-lived service of the application and wires them together: the window and
@@ -108,6 +112,11 @@ public:
 
     // Queues an upload of a finished chunk, now or once the queue is taken.
     void enqueueChunk(ChunkAssignment chunk);
+
+    // Finishes the chunks in the recording folder whose process died while writing them and
+    // queues those filed under a project. An environment that does not claim the upload queue
+    // leaves filed chunks for one that does. Returns what was recovered.
+    std::vector<RecoveredChunk> recoverInterruptedChunks();
     [[nodiscard]] std::size_t waitingChunkCount() const noexcept { return waitingChunks_.size(); }
 
 signals:

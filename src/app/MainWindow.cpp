@@ -75,6 +75,8 @@ MainWindow::MainWindow(AppEnvironment& env, QWidget* parent) : QWidget(parent), 
                 "free");
         queueRetry_->start();
     }
+    // Chunks of a run that ended in a crash are finished and queued once the window is up.
+    QTimer::singleShot(0, this, [this] { (void)env_.recoverInterruptedChunks(); });
 }
 
 void MainWindow::bringToFront() {

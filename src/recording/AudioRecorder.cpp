@@ -365,6 +365,7 @@ void AudioRecorder::createChunkWriter(const std::filesystem::path& directory, co
         isWav ? AudioOutputSettings::wav16Stereo48k() : AudioOutputSettings::aacStereo48k();
     configuration.fileType = isWav ? MediaFileType::Wave : MediaFileType::AppleM4A;
     configuration.fileExtension = isWav ? "wav" : "m4a";
+    configuration.filing = chunkFiling_;
     logLine("📝 Writer settings: " + configuration.outputSettings.describe());
 
     auto writer = std::make_shared<ChunkedAudioWriter>(configuration, writerFactory_);
@@ -390,6 +391,15 @@ void AudioRecorder::createChunkWriter(const std::filesystem::path& directory, co
         processingWriter_ = writer;
         processingGeneration_ = generation;
         rotationFailed_ = false;
+    });
+}
+
+void AudioRecorder::setChunkFiling(std::optional<ChunkFiling> filing) {
+    chunkFiling_ = filing;
+    processingQueue_->post([this, filing = std::move(filing)] {
+        if (processingWriter_) {
+            processingWriter_->setFiling(filing);
+        }
     });
 }
 
@@ -470,7 +480,14 @@ void AudioRecorder::handleSystemAudio(const SampleBufferPtr& buffer, StreamOutpu
     }
     const bool mixMicrophone = micBufferQueue_.size() != 0;
     const std::shared_ptr<MediaWriterInput> input = writer.input();
-    if (!input || !input->isReadyForMoreMediaData()) {
+    if (!input) {
+        return;
+    }
+    if (!input->isReadyForMoreMediaData()) {
+        // The encoder has fallen behind: the writer pays this time back in silence.
+        const auto& format = buffer->format();
+        writer.noteDroppedAudio(format && format->sampleRate > 0 ? buffer->numSamples() / format->sampleRate
+                                                                 : 0);
         return;
     }
     const SampleBufferPtr output = intake_.processSystemAudio(*buffer, mixMicrophone, systemGain_.load());

@@ -8,6 +8,7 @@
 #include "recording/MicrophoneSampleQueue.h"
 #include "recording/SystemAudioIntake.h"
 #include "recording/SystemSource.h"
+#include "storage/ChunkRecovery.h"
 
 #include <QObject>
 #include <QPointer>
@@ -98,6 +99,11 @@ public:
     // Shows a refusal of the screen that owns the recorder (such as an invalid device
     // identifier) in the recorder's error text.
     void reportError(const QString& message) { setErrorMessage(message); }
+
+    // What the chunks are filed under from now on (none: not filed), kept in the recovery
+    // record of the chunk being written so that a chunk recovered after a crash is filed the
+    // same way. Main thread.
+    void setChunkFiling(std::optional<ChunkFiling> filing);
 
     // Called on the main thread once per finished chunk with the chunk file's final path.
     std::function<void(const std::filesystem::path&)> onChunkReady;
@@ -193,6 +199,7 @@ private:
     // releases it here.
     std::shared_ptr<MicrophoneCapture> micSession_;
     std::shared_ptr<ChunkedAudioWriter> chunkWriter_;
+    std::optional<ChunkFiling> chunkFiling_;
     std::optional<std::chrono::steady_clock::time_point> startTime_;
     QTimer* timer_ = nullptr;
     int windingDown_ = 0; // stops whose clean-up or chunk finalisation is still running

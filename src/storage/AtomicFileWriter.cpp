@@ -1,4 +1,4 @@
-#include "upload/AtomicFileWriter.h"
+#include "storage/AtomicFileWriter.h"
 
 #include "platform/core/Uuid.h"
 

@@ -20,6 +20,14 @@ ChunkFileName::ChunkFileName(std::string stem, std::string extension)
 
 ChunkFileName ChunkFileName::make(std::string_view deviceID, std::chrono::system_clock::time_point startDate,
                                   std::int64_t chunkNumber, bool isFinal, std::string_view extension) {
+    std::string stem = baseStem(deviceID, startDate, chunkNumber);
+    stem.append(mark(chunkNumber, isFinal));
+    return ChunkFileName(std::move(stem), std::string(extension));
+}
+
+std::string ChunkFileName::baseStem(std::string_view deviceID,
+                                    std::chrono::system_clock::time_point startDate,
+                                    std::int64_t chunkNumber) {
     char number[32] = {};
     std::snprintf(number, sizeof number, "%03lld", static_cast<long long>(chunkNumber));
     std::string stem;
@@ -28,8 +36,7 @@ ChunkFileName ChunkFileName::make(std::string_view deviceID, std::chrono::system
     stem.append(formatLocalDate(startDate));
     stem.append("-chunk-");
     stem.append(number);
-    stem.append(mark(chunkNumber, isFinal));
-    return ChunkFileName(std::move(stem), std::string(extension));
+    return stem;
 }
 
 std::string_view ChunkFileName::mark(std::int64_t chunkNumber, bool isFinal) {

@@ -26,6 +26,11 @@ public:
                                             std::int64_t chunkNumber, bool isFinal,
                                             std::string_view extension);
 
+    // The stem without its mark: deviceID-<local date>-chunk-<%03d number>.
+    [[nodiscard]] static std::string baseStem(std::string_view deviceID,
+                                              std::chrono::system_clock::time_point startDate,
+                                              std::int64_t chunkNumber);
+
     // "-START" for chunk 1, "-START-STOP" for a final chunk 1, "-STOP" for any other final
     // chunk, nothing otherwise.
     [[nodiscard]] static std::string_view mark(std::int64_t chunkNumber, bool isFinal);

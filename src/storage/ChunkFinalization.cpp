@@ -2,6 +2,7 @@
 
 #include "platform/core/Log.h"
 #include "platform/core/Uuid.h"
+#include "storage/ChunkRecovery.h"
 #include "storage/FileSystemError.h"
 #include "storage/NoReplaceMove.h"
 #include "storage/WriterStatusDescription.h"
@@ -57,6 +58,7 @@ void ChunkFinalization::promoteChunk() {
     // moment is left alone and the chunk goes to a collision name instead.
     const std::error_code moveError = moveWithoutReplacing(partialPath_, finalPath);
     if (!moveError) {
+        PartialChunkRecord::removeBeside(partialPath_);
         if (outcome_.finishedChunkCount) {
             outcome_.finishedChunkCount->fetch_add(1);
         }
@@ -76,6 +78,7 @@ void ChunkFinalization::promoteChunk() {
         keptInPartialFile(collisionError);
         return;
     }
+    PartialChunkRecord::removeBeside(partialPath_);
     reportError(WriterError::nameCollision(finalFileName));
     if (outcome_.onChunkFinished) {
         outcome_.onChunkFinished(collisionPath);

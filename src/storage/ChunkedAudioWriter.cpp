@@ -77,9 +77,15 @@ std::expected<void, ChunkWriterError> ChunkedAudioWriter::rotateIfNeeded(const M
 std::expected<void, ChunkWriterError> ChunkedAudioWriter::openChunk(const MediaTime& pts) {
     const std::filesystem::path partialPath =
         configuration_.directory / ChunkFileName::partialFileName(makeUuidString());
+    // The record exists before the file does, so a partial file is never without one.
+    chunkStartDate_ = wallClock_();
+    chunkNumber_ += 1;
+    writeRecord(partialPath);
+    chunkNumber_ -= 1; // counted again once the chunk is open
 
     auto created = writerFactory_->create(partialPath, configuration_.fileType);
     if (!created) {
+        PartialChunkRecord::removeBeside(partialPath);
         return std::unexpected(ChunkWriterError(std::move(created.error())));
     }
     std::shared_ptr<MediaFileWriter> writer = std::move(*created);
@@ -103,9 +109,9 @@ std::expected<void, ChunkWriterError> ChunkedAudioWriter::openChunk(const MediaT
     input_ = std::move(input);
     partialPath_ = partialPath;
     chunkStartPTS_ = pts;
-    chunkStartDate_ = wallClock_();
     chunkNumber_ += 1;
     didAppendToCurrentChunk_ = false;
+    owedSilenceSeconds_ = 0;
     logLine("🔖 Chunk " + std::to_string(chunkNumber_) + " open");
     return {};
 }
@@ -114,12 +120,17 @@ bool ChunkedAudioWriter::append(const SampleBufferPtr& buffer) {
     if (!input_ || !buffer) {
         return false;
     }
-    if (!input_->isReadyForMoreMediaData()) {
+    const auto& format = buffer->format();
+    const double durationSeconds =
+        format && format->sampleRate > 0 ? buffer->numSamples() / format->sampleRate : 0;
+    if (!input_->isReadyForMoreMediaData() || (format && !payOwedSilence(*input_, *format, false))) {
+        noteDroppedAudio(durationSeconds);
         return false;
     }
     if (input_->append(buffer)) {
         didAppendToCurrentChunk_ = true;
         appendedSampleCount_ += 1;
+        lastFormat_ = format;
         return true;
     }
     if (!hasReportedAppendFailure_) {
@@ -127,6 +138,74 @@ bool ChunkedAudioWriter::append(const SampleBufferPtr& buffer) {
         reportAppendFailure(*buffer);
     }
     return false;
+}
+
+void ChunkedAudioWriter::noteDroppedAudio(double durationSeconds) {
+    if (!input_ || !(durationSeconds > 0)) {
+        return;
+    }
+    owedSilenceSeconds_ += durationSeconds;
+    droppedBufferCount_ += 1;
+}
+
+bool ChunkedAudioWriter::payOwedSilence(MediaWriterInput& input, const StreamDescription& format,
+                                        bool evenIfNotReady) {
+    constexpr double kPieceSeconds = 1.0;
+    bool paidSilence = false;
+    while (owedSilenceSeconds_ > 0) {
+        if (!evenIfNotReady && !input.isReadyForMoreMediaData()) {
+            return false;
+        }
+        const double pieceSeconds = std::min(owedSilenceSeconds_, kPieceSeconds);
+        const auto frames = static_cast<std::int64_t>(std::llround(pieceSeconds * format.sampleRate));
+        if (frames <= 0 || format.bytesPerFrame == 0) {
+            owedSilenceSeconds_ = 0;
+            break;
+        }
+        auto silence = std::make_shared<const SampleBuffer>(
+            format, std::vector<std::byte>(static_cast<std::size_t>(frames) * format.bytesPerFrame), frames,
+            MediaTime::invalid());
+        if (!input.append(silence)) {
+            return false;
+        }
+        owedSilenceSeconds_ -= pieceSeconds;
+        paidSilence = true;
+    }
+    owedSilenceSeconds_ = 0;
+    if (!hasLoggedDrops_ && paidSilence) {
+        hasLoggedDrops_ = true;
+        logLine("⚠️ The encoder fell behind: " + std::to_string(droppedBufferCount_) +
+                " buffers dropped and replaced by silence, so the chunk keeps its length");
+    }
+    return true;
+}
+
+PartialChunkRecord ChunkedAudioWriter::recordOfOpenChunk() const {
+    return PartialChunkRecord{
+        .stem = ChunkFileName::baseStem(configuration_.deviceID, chunkStartDate_, chunkNumber_),
+        .chunkNumber = chunkNumber_,
+        .extension = configuration_.fileExtension,
+        .filing = configuration_.filing,
+        .owner = ProcessIdentity::current(),
+    };
+}
+
+void ChunkedAudioWriter::writeRecord(const std::filesystem::path& partialPath) const {
+    // Without its record a chunk cannot be recovered after a crash, but it is still recorded.
+    if (const std::error_code error = recordOfOpenChunk().writeBeside(partialPath)) {
+        logLine("⚠️ Recovery record of chunk " + std::to_string(chunkNumber_) +
+                " not written: " + error.message());
+    }
+}
+
+void ChunkedAudioWriter::setFiling(std::optional<ChunkFiling> filing) {
+    if (configuration_.filing == filing) {
+        return;
+    }
+    configuration_.filing = std::move(filing);
+    if (partialPath_) {
+        writeRecord(*partialPath_);
+    }
 }
 
 void ChunkedAudioWriter::reportAppendFailure(const SampleBuffer& buffer) {
@@ -171,6 +250,9 @@ void ChunkedAudioWriter::closeChunk(bool isFinal) {
     logLine("🔖 closing chunk " + std::to_string(chunkNumber_) + " after " +
             std::to_string(appendedSampleCount_) + " buffers → " + finalName.fileName());
     appendedSampleCount_ = 0;
+    if (lastFormat_) {
+        (void)payOwedSilence(*input, *lastFormat_, true);
+    }
     input->markAsFinished();
 
     auto finalization = std::make_shared<ChunkFinalization>(

@@ -4,6 +4,7 @@
 #include "platform/encoding/MediaFileWriter.h"
 #include "platform/media/MediaTime.h"
 #include "platform/media/SampleBuffer.h"
+#include "storage/ChunkRecovery.h"
 #include "storage/ChunkWriterError.h"
 #include "storage/FinalizationTracker.h"
 
@@ -41,6 +42,8 @@ public:
         AudioOutputSettings outputSettings;
         MediaFileType fileType = MediaFileType::Wave;
         std::string fileExtension; // without the dot, e.g. "wav"
+        // What the chunks are filed under, kept in each open chunk's recovery record.
+        std::optional<ChunkFiling> filing;
     };
 
     using WallClock = std::function<std::chrono::system_clock::time_point()>;
@@ -70,7 +73,18 @@ public:
 
     // True when the open chunk accepted the buffer; false when no chunk is open, the input is
     // not ready for more data, or the buffer was refused.
+    //
+    // A buffer that is dropped because the encoder has fallen behind (its queue is full) is
+    // paid back with as much silence once it takes audio again, so the chunk still lasts the
+    // time it covers; the first such catch-up is logged once, with the count of dropped buffers.
     [[nodiscard]] bool append(const SampleBufferPtr& buffer);
+    // The owner dropped `durationSeconds` of audio before it reached append() because the
+    // open chunk's input was not ready; it is paid back like a buffer append() dropped.
+    void noteDroppedAudio(double durationSeconds);
+
+    // Changes what the chunks are filed under, from the open chunk on (its recovery record is
+    // written again).
+    void setFiling(std::optional<ChunkFiling> filing);
 
     // Closes the open chunk, if any, and starts its finalisation without waiting for it.
     // ChunkClose::Final marks the chunk as the recording's last and ends the writer's life:
@@ -94,6 +108,12 @@ private:
     void closeChunk(bool isFinal);
     void discardEmptyChunk(MediaFileWriter& writer, const std::filesystem::path& partialPath);
     void reportAppendFailure(const SampleBuffer& buffer);
+    [[nodiscard]] PartialChunkRecord recordOfOpenChunk() const;
+    void writeRecord(const std::filesystem::path& partialPath) const;
+    // Appends owed silence in `format` while `input` takes it (or regardless, for a chunk
+    // being closed); true when nothing is owed any more.
+    [[nodiscard]] bool payOwedSilence(MediaWriterInput& input, const StreamDescription& format,
+                                      bool evenIfNotReady);
 
     Configuration configuration_;
     std::shared_ptr<MediaFileWriterFactory> writerFactory_;
@@ -109,6 +129,10 @@ private:
     std::int64_t appendedSampleCount_ = 0;
     bool hasReportedAppendFailure_ = false;
     bool hasClosedFinalChunk_ = false;
+    double owedSilenceSeconds_ = 0;
+    std::int64_t droppedBufferCount_ = 0;
+    bool hasLoggedDrops_ = false;
+    std::optional<StreamDescription> lastFormat_;
     // Shared with the finalisations in flight, which count on the completion threads.
     std::shared_ptr<FinalizationTracker> finalizations_ = std::make_shared<FinalizationTracker>();
     std::shared_ptr<std::atomic<std::int64_t>> finishedChunkCount_ =

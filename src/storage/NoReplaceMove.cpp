@@ -1,6 +1,8 @@
 #include "storage/NoReplaceMove.h"
 
 #include "platform/core/Log.h"
+#include "platform/encoding/MediaFileWriter.h"
+#include "storage/ChunkRecovery.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -59,7 +61,10 @@ void removePartialFile(const std::filesystem::path& path) {
     if (error && error != std::errc::no_such_file_or_directory) {
         logLine("⚠️ Could not remove the unfinished chunk file " + path.string() + ": " +
                 error.message());
+        return; // its record stays with it, so a later start explains it again
     }
+    std::filesystem::remove(recoveryCopyPath(path), error);
+    PartialChunkRecord::removeBeside(path);
 }
 
 } // namespace veltrane

@@ -12,9 +12,9 @@ namespace veltrane {
 [[nodiscard]] std::error_code moveWithoutReplacing(const std::filesystem::path& from,
                                                    const std::filesystem::path& to);
 
-// Removes the hidden partial file of a chunk that will not be finished. A file that is
-// already gone is fine; one that cannot be removed (a folder made read-only) is named in a
-// warning line, so it is never left behind unexplained.
+// Removes the hidden partial file of a chunk that will not be finished, with its recovery
+// copy and record. A file that is already gone is fine; one that cannot be removed (a folder
+// made read-only) is named in a warning line, so it is never left behind unexplained.
 void removePartialFile(const std::filesystem::path& path);
 
 } // namespace veltrane

@@ -215,6 +215,11 @@ ContentView::ContentView(AppEnvironment& env, std::unique_ptr<AudioRecorder> rec
             &ContentView::refreshErrors);
     connect(&env_.assignment(), &AssignmentModel::selectedProjectChanged, this,
             &ContentView::refreshControls);
+    // A chunk recovered after a crash is filed as the chunk being written is at that moment.
+    for (const auto changed :
+         {&AssignmentModel::selectedProjectChanged, &AssignmentModel::selectedMeetingChanged}) {
+        connect(&env_.assignment(), changed, this, [this] { recorder_->setChunkFiling(currentFiling()); });
+    }
     connect(&env_, &AppEnvironment::uploadsChanged, this,
             [this] { uploadQueue_->setManager(env_.uploads()); });
 
@@ -626,6 +631,7 @@ void ContentView::toggleRecording() {
         return;
     }
     setTransition(RecordTransition::starting);
+    recorder_->setChunkFiling(currentFiling());
     recorder_->startRecording(*folder, deviceField_->text(),
                               wavButton_->isChecked() ? RecordingFormat::Wav : RecordingFormat::M4a,
                               chunkDurationSeconds(qgetenv(kChunkSecondsVariable)));
@@ -678,18 +684,25 @@ void ContentView::stopAndThen(std::function<void()> done) {
     }
 }
 
-void ContentView::chunkReady(const std::filesystem::path& chunk) {
-    // Filed under the project and meeting chosen when the chunk is reported.
+std::optional<ChunkFiling> ContentView::currentFiling() const {
     const auto& project = env_.assignment().selectedProject();
     if (!project) {
-        return;
+        return std::nullopt;
     }
     const auto& meeting = env_.assignment().selectedMeeting();
-    ChunkAssignment assignment{.filename = chunk.filename().string(),
-                               .projectId = project->id,
-                               .projectName = project->name,
-                               .meetingId = meeting ? std::optional(meeting->id) : std::nullopt,
-                               .meetingName = meeting ? std::optional(meeting->name) : std::nullopt};
+    return ChunkFiling{.projectId = project->id,
+                       .projectName = project->name,
+                       .meetingId = meeting ? std::optional(meeting->id) : std::nullopt,
+                       .meetingName = meeting ? std::optional(meeting->name) : std::nullopt};
+}
+
+void ContentView::chunkReady(const std::filesystem::path& chunk) {
+    // Filed under the project and meeting chosen when the chunk is reported.
+    const std::optional<ChunkFiling> filing = currentFiling();
+    if (!filing) {
+        return;
+    }
+    ChunkAssignment assignment = ChunkAssignment::of(chunk.filename().string(), *filing);
     QTimer::singleShot(0, &env_, [env = QPointer<AppEnvironment>(&env_), assignment = std::move(assignment)] {
         if (env) {
             env->enqueueChunk(assignment);

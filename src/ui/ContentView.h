@@ -106,6 +106,8 @@ private:
     void deviceIDEdited(const QString& text);
     void recordingChanged();
     void chunkReady(const std::filesystem::path& chunk);
+    // The selected project and meeting, as chunks are filed under them.
+    [[nodiscard]] std::optional<ChunkFiling> currentFiling() const;
     void checkSilence();
     void setTransition(RecordTransition transition);
 

@@ -1,6 +1,6 @@
 #include "upload/MultipartBodyWriter.h"
 
-#include "upload/AtomicFileWriter.h"
+#include "storage/AtomicFileWriter.h"
 
 #include <algorithm>
 #include <cctype>

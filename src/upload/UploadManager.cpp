@@ -2,7 +2,7 @@
 
 #include "platform/core/Uuid.h"
 #include "platform/dispatch/MainThread.h"
-#include "upload/AtomicFileWriter.h"
+#include "storage/AtomicFileWriter.h"
 #include "upload/LoadedJobsOrder.h"
 #include "upload/MultipartBodyWriter.h"
 #include "upload/QtRetryTimer.h"

@@ -1,7 +1,7 @@
 #include "upload/UploadQueueFile.h"
 
 #include "platform/core/Log.h"
-#include "upload/AtomicFileWriter.h"
+#include "storage/AtomicFileWriter.h"
 #include "upload/UploadJobCoding.h"
 
 #include <QDateTime>

@@ -241,6 +241,20 @@ FakeMediaFileWriterFactory::create(const std::filesystem::path& path, MediaFileT
     return writer;
 }
 
+std::expected<RepairOutcome, PlatformError>
+FakeMediaFileWriterFactory::repairInterrupted(const std::filesystem::path& path, MediaFileType /*fileType*/) {
+    std::lock_guard lock(mutex_);
+    if (behaviour_.repairError) {
+        return std::unexpected(*behaviour_.repairError);
+    }
+    if (!behaviour_.repairFindsAudio) {
+        std::error_code ignored;
+        std::filesystem::remove(path, ignored);
+        return RepairOutcome::HoldsNoAudio;
+    }
+    return RepairOutcome::Repaired;
+}
+
 void FakeMediaFileWriterFactory::setBehaviour(FakeWriterBehaviour behaviour) {
     std::lock_guard lock(mutex_);
     behaviour_ = std::move(behaviour);

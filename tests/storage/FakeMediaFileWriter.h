@@ -27,6 +27,8 @@ struct FakeWriterBehaviour {
     bool finishSucceeds = true;
     std::optional<PlatformError> finishError; // error() after a failed finish
     bool holdsFinish = false;                 // the completion waits for releaseFinish()
+    std::optional<PlatformError> repairError; // repairInterrupted() fails with it when set
+    bool repairFindsAudio = true;             // otherwise it removes the file: HoldsNoAudio
 };
 
 class FakeMediaFileWriter;
@@ -122,6 +124,8 @@ public:
 
     [[nodiscard]] std::expected<std::shared_ptr<MediaFileWriter>, PlatformError>
     create(const std::filesystem::path& path, MediaFileType fileType) override;
+    [[nodiscard]] std::expected<RepairOutcome, PlatformError>
+    repairInterrupted(const std::filesystem::path& path, MediaFileType fileType) override;
 
     void setBehaviour(FakeWriterBehaviour behaviour);
     [[nodiscard]] FakeWriterBehaviour behaviour() const;

@@ -115,6 +115,9 @@ int record(const QStringList& arguments) {
     if (env->destination().url() != options->directory.lexically_normal()) {
         return usageError(env->destination().errorMessageText());
     }
+    // Chunks of a recording whose process died get their names (and, when this process uploads,
+    // their place in the queue) before the new recording starts.
+    (void)env->recoverInterruptedChunks();
     std::unique_ptr<UploadRecording> uploads;
     if (options->projectID) {
         const CheckedAssignment checked = QCoro::waitFor(checkAssignment(

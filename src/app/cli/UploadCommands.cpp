@@ -71,6 +71,7 @@ int upload(const QStringList& arguments) {
     if (!env->destination().url()) {
         return usageError("no chunk folder known: pass --dir DIR (or record with --dir first)");
     }
+    (void)env->recoverInterruptedChunks();
     UploadCommand command(std::move(*options), std::move(env));
     SignalWatcher signals_;
     QObject::connect(&signals_, &SignalWatcher::terminationRequested, &command, &UploadCommand::interrupt);

@@ -21,6 +21,7 @@ UploadRecording::UploadRecording(AppEnvironment& env, ChunkAssignment assignment
 UploadRecording::~UploadRecording() = default;
 
 void UploadRecording::attach(RecordCommand& record, SignalWatcher& signalWatcher) {
+    record.recorder().setChunkFiling(assignment_.filing());
     record.onChunkReady = [self = QPointer<UploadRecording>(this)](const std::filesystem::path& chunk) {
         if (self) {
             self->chunkReady(chunk);

@@ -61,12 +61,28 @@ public:
     [[nodiscard]] virtual std::optional<PlatformError> error() const = 0;
 };
 
+// What repairing an interrupted file came to.
+enum class RepairOutcome { Repaired, HoldsNoAudio };
+
+// While a file is written, what has been encoded reaches the disk about every second, so a
+// process that dies loses little. A container that is unreadable until its end is written
+// (M4A) keeps a fragmented copy beside the file for that purpose, named by this function; it
+// is removed whenever the writer closes normally.
+[[nodiscard]] std::filesystem::path recoveryCopyPath(const std::filesystem::path& path);
+
 // Creates media file writers; the seam that tests replace with a fake.
 class MediaFileWriterFactory {
 public:
     virtual ~MediaFileWriterFactory() = default;
     [[nodiscard]] virtual std::expected<std::shared_ptr<MediaFileWriter>, PlatformError>
     create(const std::filesystem::path& path, MediaFileType fileType) = 0;
+
+    // Makes a normal, playable file at `path` out of what a writer left there when its process
+    // died: the audio that reached the disk, up to its last whole piece. HoldsNoAudio when there
+    // was none (nothing is left at `path` then). Fails when the file cannot be read as what it
+    // should be; it is then left as it is, with its recovery copy.
+    [[nodiscard]] virtual std::expected<RepairOutcome, PlatformError>
+    repairInterrupted(const std::filesystem::path& path, MediaFileType fileType) = 0;
 };
 
 } // namespace veltrane

@@ -18,6 +18,8 @@ extern "C" {
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <thread>
 
 namespace veltrane {
 namespace {
@@ -279,6 +281,75 @@ TEST_F(FfmpegWriterOutputTest, AWriteErrorFailsTheWriterAndIsReportedAtFinish) {
     ASSERT_TRUE(writer->error().has_value());
     EXPECT_EQ(writer->error()->code, AVERROR(ENOSPC));
     EXPECT_FALSE(input->append(buffers.front()));
+}
+
+// What a crash leaves on the disk is the files as they stand after the last flush: copies of
+// them taken while the writer still runs are repaired as recovery would repair them.
+TEST_F(FfmpegWriterOutputTest, FilesOfADeadWriterAreRepairedFromWhatReachedTheDisk) {
+    struct Case {
+        const char* name;
+        MediaFileType type;
+        std::int64_t keepBytes; // 0: all, > 0: only the first ones, < 0: all but the last ones
+        double minimumSeconds;  // of audio repaired; < 0: none
+    };
+    const Case cases[] = {
+        {"wav as flushed", MediaFileType::Wave, 0, 2.99},
+        {"wav cut inside a frame", MediaFileType::Wave, -1001, 2.98},
+        {"wav cut inside its header", MediaFileType::Wave, 30, -1},
+        {"m4a as flushed", MediaFileType::AppleM4A, 0, 2.8},
+        {"m4a cut inside its last fragment", MediaFileType::AppleM4A, -1000, 1.5},
+        {"m4a cut inside its header", MediaFileType::AppleM4A, 100, -1},
+    };
+    const TestSignal signal(3 * 48000);
+    std::map<MediaFileType, fs::path> flushed;
+    for (const MediaFileType type : {MediaFileType::Wave, MediaFileType::AppleM4A}) {
+        const fs::path path = directory_ / (type == MediaFileType::Wave ? "live.wav" : "live.m4a");
+        auto [writer, input] = startedWriter(path, type);
+        appendAll(*input, signal.floatBuffers(480));
+        ASSERT_TRUE(
+            test::waitUntil([&] { return fs::exists(path) && fs::file_size(path) > 3 * 48000 / 10; }));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500)); // past the once-a-second flush
+        flushed[type] = directory_ / ("flushed-" + path.filename().string());
+        fs::copy_file(path, flushed[type]);
+        if (type == MediaFileType::AppleM4A) {
+            fs::copy_file(recoveryCopyPath(path), recoveryCopyPath(flushed[type]));
+        }
+        writer->cancelWriting();
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path path =
+            directory_ / (std::string(c.name) + (c.type == MediaFileType::Wave ? ".wav" : ".m4a"));
+        fs::copy_file(flushed[c.type], path);
+        const bool m4a = c.type == MediaFileType::AppleM4A;
+        if (m4a) {
+            fs::copy_file(recoveryCopyPath(flushed[c.type]), recoveryCopyPath(path));
+        }
+        const fs::path cut = m4a ? recoveryCopyPath(path) : path;
+        if (c.keepBytes != 0) {
+            const auto size = static_cast<std::int64_t>(fs::file_size(cut));
+            fs::resize_file(cut, c.keepBytes > 0 ? c.keepBytes : size + c.keepBytes);
+        }
+        const auto repaired = factory_.repairInterrupted(path, c.type);
+        ASSERT_TRUE(repaired.has_value()) << repaired.error().localizedDescription;
+        EXPECT_FALSE(fs::exists(recoveryCopyPath(path)));
+        if (c.minimumSeconds < 0) {
+            EXPECT_EQ(*repaired, RepairOutcome::HoldsNoAudio);
+            EXPECT_FALSE(fs::exists(path));
+            continue;
+        }
+        EXPECT_EQ(*repaired, RepairOutcome::Repaired);
+        const auto decoded = DecodedAudioFile::read(path);
+        ASSERT_TRUE(decoded.has_value()) << decoded.error();
+        EXPECT_GE(decoded->decodedFrames, c.minimumSeconds * 48000);
+        EXPECT_LE(decoded->decodedFrames, 3 * 48000 + 2048);
+        EXPECT_NEAR(decoded->streamDurationSeconds, decoded->decodedFrames / 48000.0, 0.05);
+    }
+    // Something that is not what it should be is left alone.
+    const fs::path foreign = directory_ / "foreign.wav";
+    std::ofstream(foreign) << std::string(5000, 'x');
+    EXPECT_FALSE(factory_.repairInterrupted(foreign, MediaFileType::Wave).has_value());
+    EXPECT_EQ(fs::file_size(foreign), 5000u);
 }
 
 } // namespace

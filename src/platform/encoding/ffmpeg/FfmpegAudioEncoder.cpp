@@ -10,6 +10,9 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <string>
@@ -25,6 +28,31 @@ constexpr std::int64_t kMaxSliceFrames = 1 << 16;
 
 std::unexpected<PlatformError> failure(int averror, std::string_view context) {
     return std::unexpected(makeFfmpegError(averror, context));
+}
+
+// The "file:" prefix keeps FFmpeg from reading a protocol ("pipe:", "http:", ...) out of the
+// file name.
+std::string fileUrl(const std::filesystem::path& path) {
+    std::error_code pathError;
+    const auto absolutePath = std::filesystem::absolute(path, pathError);
+    return "file:" + (pathError ? path : absolutePath).string();
+}
+
+// A descriptor that can sync the file (Linux syncs through read-only descriptors too); -1 for
+// what is not a regular file (a pipe has nothing to sync).
+int openForSyncing(const std::filesystem::path& path) {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) {
+        return -1;
+    }
+    return ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+}
+
+void closeDescriptor(int& descriptor) {
+    if (descriptor >= 0) {
+        ::close(descriptor);
+        descriptor = -1;
+    }
 }
 
 } // namespace
@@ -80,11 +108,7 @@ std::expected<void, PlatformError> FfmpegAudioEncoder::open(const std::filesyste
 std::expected<void, PlatformError> FfmpegAudioEncoder::openEncoderAndFile(const std::filesystem::path& path,
                                                                           const FfmpegEncoderConfig& config,
                                                                           bool& createdFile) {
-    // The "file:" prefix keeps FFmpeg from reading a protocol ("pipe:", "http:", ...) out of
-    // the file name.
-    std::error_code pathError;
-    const auto absolutePath = std::filesystem::absolute(path, pathError);
-    const std::string url = "file:" + (pathError ? path : absolutePath).string();
+    const std::string url = fileUrl(path);
 
     AVFormatContext* rawFormat = nullptr;
     int result = avformat_alloc_output_context2(&rawFormat, nullptr, config.muxerName.c_str(), url.c_str());
@@ -142,6 +166,13 @@ std::expected<void, PlatformError> FfmpegAudioEncoder::openEncoderAndFile(const 
         return failure(result, "could not write the file header");
     }
 
+    fileDescriptor_ = openForSyncing(path);
+    if (config.muxerName == "ipod") {
+        if (auto copy = openRecoveryCopy(path); !copy) {
+            return copy;
+        }
+    }
+
     frame_.reset(av_frame_alloc());
     packet_.reset(av_packet_alloc());
     if (frame_ == nullptr || packet_ == nullptr) {
@@ -159,6 +190,43 @@ std::expected<void, PlatformError> FfmpegAudioEncoder::openEncoderAndFile(const 
     return {};
 }
 
+std::expected<void, PlatformError> FfmpegAudioEncoder::openRecoveryCopy(const std::filesystem::path& path) {
+    recoveryCopyPath_ = recoveryCopyPath(path);
+    const std::string url = fileUrl(recoveryCopyPath_);
+    AVFormatContext* raw = nullptr;
+    int result = avformat_alloc_output_context2(&raw, nullptr, "ipod", url.c_str());
+    if (result < 0 || raw == nullptr) {
+        return failure(result < 0 ? result : AVERROR_MUXER_NOT_FOUND, "could not set up the recovery copy");
+    }
+    recoveryCopy_.reset(raw);
+    recoveryStream_ = avformat_new_stream(raw, nullptr);
+    recoveryPacket_.reset(av_packet_alloc());
+    if (recoveryStream_ == nullptr || recoveryPacket_ == nullptr) {
+        return failure(AVERROR(ENOMEM), "could not set up the recovery copy");
+    }
+    result = avcodec_parameters_from_context(recoveryStream_->codecpar, codec_.get());
+    if (result < 0) {
+        return failure(result, "could not set up the recovery copy");
+    }
+    recoveryStream_->time_base = codec_->time_base;
+    result = avio_open(&raw->pb, url.c_str(), AVIO_FLAG_WRITE);
+    if (result < 0) {
+        recoveryCopyPath_.clear(); // not ours to remove
+        return failure(result, "could not open the recovery copy");
+    }
+    // Fragments are cut by flushToDisk() only; the movie header comes first and is empty, so
+    // every fragment on the disk can be read without the end of the file.
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "movflags", "frag_custom+empty_moov+default_base_moof", 0);
+    result = avformat_write_header(raw, &options);
+    av_dict_free(&options);
+    if (result < 0) {
+        return failure(result, "could not write the recovery copy's header");
+    }
+    recoveryDescriptor_ = openForSyncing(recoveryCopyPath_);
+    return {};
+}
+
 void FfmpegAudioEncoder::close() {
     floatConverter_.reset();
     int16Converter_.reset();
@@ -169,6 +237,16 @@ void FfmpegAudioEncoder::close() {
     codec_.reset();
     format_.reset(); // closes the file without a trailer when it is still open
     stream_ = nullptr;
+    recoveryCopy_.reset();
+    recoveryStream_ = nullptr;
+    recoveryPacket_.reset();
+    closeDescriptor(fileDescriptor_);
+    closeDescriptor(recoveryDescriptor_);
+    if (!recoveryCopyPath_.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove(recoveryCopyPath_, ignored);
+        recoveryCopyPath_.clear();
+    }
     frameCapacityFrames_ = 0;
     stagingCapacityFrames_ = 0;
     fixedFrameSize_ = 0;
@@ -286,6 +364,21 @@ std::expected<void, PlatformError> FfmpegAudioEncoder::sendAndWrite(AVFrame* fra
         return failure(result, "could not encode the audio");
     }
     while ((result = avcodec_receive_packet(codec_.get(), packet_.get())) == 0) {
+        if (recoveryCopy_) {
+            // Written as it comes (one stream needs no interleaving); the muxer keeps the
+            // packets of the open fragment in memory until flushToDisk() cuts it.
+            result = av_packet_ref(recoveryPacket_.get(), packet_.get());
+            if (result >= 0) {
+                av_packet_rescale_ts(recoveryPacket_.get(), codec_->time_base, recoveryStream_->time_base);
+                recoveryPacket_->stream_index = recoveryStream_->index;
+                result = av_write_frame(recoveryCopy_.get(), recoveryPacket_.get());
+                av_packet_unref(recoveryPacket_.get());
+            }
+            if (result < 0) {
+                av_packet_unref(packet_.get());
+                return failure(result, "could not write the recovery copy");
+            }
+        }
         av_packet_rescale_ts(packet_.get(), codec_->time_base, stream_->time_base);
         packet_->stream_index = stream_->index;
         result = av_interleaved_write_frame(format_.get(), packet_.get());
@@ -295,6 +388,31 @@ std::expected<void, PlatformError> FfmpegAudioEncoder::sendAndWrite(AVFrame* fra
     }
     if (result != AVERROR(EAGAIN) && result != AVERROR_EOF) {
         return failure(result, "could not encode the audio");
+    }
+    return {};
+}
+
+std::expected<void, PlatformError> FfmpegAudioEncoder::flushToDisk() {
+    if (!isOpen()) {
+        return failure(AVERROR(EINVAL), "the file is not open");
+    }
+    if (recoveryCopy_) {
+        if (const int result = av_write_frame(recoveryCopy_.get(), nullptr); result < 0) {
+            return failure(result, "could not write the recovery copy");
+        }
+        avio_flush(recoveryCopy_->pb);
+        if (recoveryCopy_->pb->error < 0) {
+            return failure(recoveryCopy_->pb->error, "could not write the recovery copy");
+        }
+    }
+    avio_flush(format_->pb);
+    if (format_->pb->error < 0) {
+        return failure(format_->pb->error, "could not write the audio");
+    }
+    for (const int descriptor : {fileDescriptor_, recoveryDescriptor_}) {
+        if (descriptor >= 0 && ::fdatasync(descriptor) != 0) {
+            return failure(AVERROR(errno), "could not sync the audio to the disk");
+        }
     }
     return {};
 }
@@ -320,6 +438,10 @@ std::expected<void, PlatformError> FfmpegAudioEncoder::finish() {
         }
         if (const int result = avio_closep(&format_->pb); result < 0) {
             return failure(result, "could not close output file");
+        }
+        // A finished chunk outlives a power cut as well.
+        if (fileDescriptor_ >= 0 && ::fdatasync(fileDescriptor_) != 0) {
+            return failure(AVERROR(errno), "could not sync the file to the disk");
         }
         return {};
     }();

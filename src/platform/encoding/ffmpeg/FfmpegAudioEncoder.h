@@ -38,7 +38,12 @@ public:
     [[nodiscard]] std::expected<void, PlatformError> encode(const SampleBuffer& buffer);
     // Encodes what is still pending, writes the trailer and closes the file.
     [[nodiscard]] std::expected<void, PlatformError> finish();
-    // Closes the file as it is, without a trailer, and releases the encoder.
+    // Puts everything encoded so far on the disk, where a crash of the process cannot take it:
+    // the muxers' buffers are written out, the recovery copy (M4A) ends its fragment, and both
+    // files are synced. Fails when the disk refuses the data.
+    [[nodiscard]] std::expected<void, PlatformError> flushToDisk();
+    // Closes the file as it is, without a trailer, and releases the encoder. The recovery copy
+    // is removed: it only matters when the process dies before getting here.
     void close();
 
     [[nodiscard]] bool isOpen() const { return format_ != nullptr; }
@@ -64,6 +69,7 @@ private:
         void operator()(SwrContext* context) const;
     };
 
+    [[nodiscard]] std::expected<void, PlatformError> openRecoveryCopy(const std::filesystem::path& path);
     [[nodiscard]] std::expected<void, PlatformError> openEncoderAndFile(const std::filesystem::path& path,
                                                                         const FfmpegEncoderConfig& config,
                                                                         bool& createdFile);
@@ -92,6 +98,15 @@ private:
     std::unique_ptr<SwrContext, SwrDeleter> floatConverter_;
     std::unique_ptr<SwrContext, SwrDeleter> int16Converter_;
     std::int64_t nextPts_ = 0;
+
+    // M4A only: the same packets in a fragmented file, readable up to its last fragment.
+    std::unique_ptr<AVFormatContext, FormatContextDeleter> recoveryCopy_;
+    AVStream* recoveryStream_ = nullptr;
+    std::unique_ptr<AVPacket, PacketDeleter> recoveryPacket_;
+    std::filesystem::path recoveryCopyPath_;
+    // Read-only descriptors of the files, kept for syncing them (-1 when not open).
+    int fileDescriptor_ = -1;
+    int recoveryDescriptor_ = -1;
 };
 
 } // namespace veltrane

@@ -202,15 +202,19 @@ void FfmpegEncodingSession::runWorker() {
     std::unique_lock lock(mutex_);
     for (;;) {
         workerWaiting_ = true;
-        wake_.wait(lock, [this] { return cancelRequested_ || finishRequested_ || !queue_.empty(); });
+        // Wakes at least once per flush interval, so audio encoded before a pause in the
+        // input still reaches the disk.
+        wake_.wait_for(lock, kDiskFlushInterval,
+                       [this] { return cancelRequested_ || finishRequested_ || !queue_.empty(); });
         workerWaiting_ = false;
         if (cancelRequested_) {
             break;
         }
-        if (!queue_.empty()) {
+        if (!queue_.empty() || !finishRequested_) {
             batch.swap(queue_);
             lock.unlock();
             encodeBatch(batch);
+            flushIfDue();
             lock.lock();
             continue;
         }
@@ -257,19 +261,33 @@ void FfmpegEncodingSession::encodeBatch(std::deque<SampleBufferPtr>& batch) {
             return;
         }
         if (status_ == MediaWriterStatus::Writing) {
-            auto encoded = encoder_.encode(*buffer);
-            if (!encoded) {
-                const std::lock_guard lock(mutex_);
-                error_ = encoded.error();
-                setFinalStatusLocked(MediaWriterStatus::Failed);
-                inputFinished_ = true;
-            }
-            if (!encoded) {
-                encoder_.close(); // the partial file stays for the owner to inspect or delete
+            if (auto encoded = encoder_.encode(*buffer); !encoded) {
+                failEncoding(std::move(encoded.error()));
             }
         }
         pendingFrames_.fetch_sub(buffer->numSamples(), std::memory_order_relaxed);
     }
+}
+
+void FfmpegEncodingSession::flushIfDue() {
+    const auto now = std::chrono::steady_clock::now();
+    if (status_ != MediaWriterStatus::Writing || now - lastDiskFlush_ < kDiskFlushInterval) {
+        return;
+    }
+    lastDiskFlush_ = now;
+    if (auto flushed = encoder_.flushToDisk(); !flushed) {
+        failEncoding(std::move(flushed.error()));
+    }
+}
+
+void FfmpegEncodingSession::failEncoding(PlatformError error) {
+    {
+        const std::lock_guard lock(mutex_);
+        error_ = std::move(error);
+        setFinalStatusLocked(MediaWriterStatus::Failed);
+        inputFinished_ = true;
+    }
+    encoder_.close(); // the partial file stays for the owner to inspect or delete
 }
 
 } // namespace veltrane

@@ -9,6 +9,7 @@
 #include "platform/media/SampleBuffer.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -35,6 +36,8 @@ public:
     // Seconds of audio beyond which appends are refused outright, for a caller that ignores
     // readiness while the encoder is stuck.
     static constexpr std::int64_t kHardLimitSeconds = 60;
+    // What has been encoded is put on the disk (and synced) at least this often.
+    static constexpr std::chrono::milliseconds kDiskFlushInterval{1000};
 
     // `activity`, when given, counts this session's encoding thread while it runs.
     FfmpegEncodingSession(std::filesystem::path path, MediaFileType fileType,
@@ -68,6 +71,11 @@ public:
 private:
     void runWorker();
     void encodeBatch(std::deque<SampleBufferPtr>& batch);
+    // Puts what has been encoded on the disk when the last time is kDiskFlushInterval ago.
+    // Encoding thread, without the lock.
+    void flushIfDue();
+    // Encoding failed: the writer takes no more audio. Encoding thread, without the lock.
+    void failEncoding(PlatformError error);
     // Status changes only from Writing (or Unknown) to a final state, never between final ones.
     void setFinalStatusLocked(MediaWriterStatus status);
     // Starts a thread running runWorker(); false when no thread could be made.
@@ -81,6 +89,8 @@ private:
     FfmpegAudioEncoder encoder_;
     std::int64_t readyBoundFrames_ = 0;
     std::int64_t hardLimitFrames_ = 0;
+    std::chrono::steady_clock::time_point lastDiskFlush_ =
+        std::chrono::steady_clock::now(); // encoding thread
 
     std::atomic<MediaWriterStatus> status_ = MediaWriterStatus::Unknown;
     std::atomic<std::int64_t> pendingFrames_ = 0;

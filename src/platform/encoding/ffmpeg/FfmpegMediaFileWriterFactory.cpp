@@ -1,6 +1,7 @@
 #include "platform/encoding/ffmpeg/FfmpegMediaFileWriterFactory.h"
 
 #include "platform/encoding/ffmpeg/FfmpegError.h"
+#include "platform/encoding/ffmpeg/FfmpegFileRepair.h"
 #include "platform/encoding/ffmpeg/FfmpegMediaFileWriter.h"
 
 extern "C" {
@@ -27,6 +28,11 @@ FfmpegMediaFileWriterFactory::create(const std::filesystem::path& path, MediaFil
         return std::unexpected(makeFfmpegError(AVERROR(EEXIST), "the output file already exists"));
     }
     return std::make_shared<FfmpegMediaFileWriter>(path, fileType, activity_);
+}
+
+std::expected<RepairOutcome, PlatformError>
+FfmpegMediaFileWriterFactory::repairInterrupted(const std::filesystem::path& path, MediaFileType fileType) {
+    return repairInterruptedFile(path, fileType);
 }
 
 bool FfmpegMediaFileWriterFactory::waitForPendingWriters(std::chrono::milliseconds limit) const {

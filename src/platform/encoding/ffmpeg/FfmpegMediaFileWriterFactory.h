@@ -14,6 +14,8 @@ class FfmpegMediaFileWriterFactory final : public MediaFileWriterFactory {
 public:
     [[nodiscard]] std::expected<std::shared_ptr<MediaFileWriter>, PlatformError>
     create(const std::filesystem::path& path, MediaFileType fileType) override;
+    [[nodiscard]] std::expected<RepairOutcome, PlatformError>
+    repairInterrupted(const std::filesystem::path& path, MediaFileType fileType) override;
 
     // Waits until no writer made here is writing or finishing any more (every requested
     // finish has written its file and run its completion); false when `limit` passes first.

@@ -1,0 +1,286 @@
+#include "storage/ChunkRecovery.h"
+
+#include "platform/core/Log.h"
+#include "platform/core/Uuid.h"
+#include "storage/AtomicFileWriter.h"
+#include "storage/ChunkFileName.h"
+#include "storage/NoReplaceMove.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
+namespace veltrane {
+
+namespace {
+
+constexpr std::string_view kRecordSuffix = ".partial.json";
+// A record's temporary that is older than this was left by a process that died while writing
+// it (writing one takes milliseconds).
+constexpr auto kStaleTemporaryAge = std::chrono::minutes(1);
+
+std::string readSmallFile(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream content;
+    content << file.rdbuf();
+    return content.str();
+}
+
+std::string currentBootId() {
+    std::string id = readSmallFile("/proc/sys/kernel/random/boot_id");
+    while (!id.empty() && (id.back() == '\n' || id.back() == ' ')) {
+        id.pop_back();
+    }
+    return id;
+}
+
+// The process's state letter and start time from /proc/<pid>/stat; the name in parentheses
+// may itself hold spaces and parentheses, so fields are counted after the last ')'.
+struct ProcStat {
+    char state = '?';
+    std::int64_t startTicks = 0;
+};
+
+std::optional<ProcStat> readProcStat(std::int64_t processId) {
+    const std::string stat = readSmallFile("/proc/" + std::to_string(processId) + "/stat");
+    const auto nameEnd = stat.rfind(')');
+    if (nameEnd == std::string::npos) {
+        return std::nullopt;
+    }
+    std::istringstream fields(stat.substr(nameEnd + 1));
+    ProcStat result;
+    fields >> result.state;
+    std::string skipped;
+    for (int field = 4; field < 22 && fields >> skipped; ++field) {
+    }
+    if (!(fields >> result.startTicks)) {
+        return std::nullopt;
+    }
+    return result;
+}
+
+std::optional<std::string> optionalString(const QJsonObject& object, const char* key) {
+    const QJsonValue value = object.value(QLatin1String(key));
+    return value.isString() ? std::optional(value.toString().toStdString()) : std::nullopt;
+}
+
+void insertOptional(QJsonObject& object, const char* key, const std::optional<std::string>& value) {
+    if (value) {
+        object.insert(QLatin1String(key), QString::fromStdString(*value));
+    }
+}
+
+MediaFileType fileTypeOf(const std::string& extension) {
+    return extension == "m4a" ? MediaFileType::AppleM4A : MediaFileType::Wave;
+}
+
+void removeStaleRecordTemporaries(const std::filesystem::path& directory) {
+    std::error_code error;
+    const auto now = std::filesystem::file_time_type::clock::now();
+    for (const auto& entry : std::filesystem::directory_iterator(directory, error)) {
+        const std::string name = entry.path().filename().string();
+        const auto target = AtomicFileWriter::targetOfTemporary(name);
+        std::error_code timeError;
+        const auto modified = entry.last_write_time(timeError);
+        if (target && target->ends_with(kRecordSuffix) && !timeError && now - modified > kStaleTemporaryAge) {
+            std::filesystem::remove(entry.path(), timeError);
+        }
+    }
+}
+
+// Moves a partial that cannot be repaired (and its recovery copy) where the user sees it,
+// under a name that says what it is. Returns the new name, or the old path when it stays.
+std::filesystem::path keepAside(const std::filesystem::path& partial, const PartialChunkRecord& record) {
+    const std::string uuid = makeUuidString();
+    const std::filesystem::path aside =
+        partial.parent_path() /
+        (record.stem + "-unrecoverable-" + uuid.substr(0, 8) + "." + record.extension + ".partial");
+    if (moveWithoutReplacing(partial, aside)) {
+        return partial;
+    }
+    const std::filesystem::path copy = recoveryCopyPath(partial);
+    std::error_code error;
+    if (std::filesystem::exists(copy, error)) {
+        (void)moveWithoutReplacing(copy, recoveryCopyPath(aside));
+    }
+    PartialChunkRecord::removeBeside(partial);
+    return aside;
+}
+
+std::optional<RecoveredChunk> recoverOne(const std::filesystem::path& partial,
+                                         const PartialChunkRecord& record, MediaFileWriterFactory& repairer) {
+    const std::string number = std::to_string(record.chunkNumber);
+    const auto repaired = repairer.repairInterrupted(partial, fileTypeOf(record.extension));
+    if (!repaired) {
+        const std::filesystem::path aside = keepAside(partial, record);
+        logLine("⚠️ Interrupted chunk " + number + " could not be repaired (" +
+                repaired.error().localizedDescription + "); kept as " + aside.filename().string());
+        return std::nullopt;
+    }
+    if (*repaired == RepairOutcome::HoldsNoAudio) {
+        removePartialFile(partial);
+        logLine("♻️ Interrupted chunk " + number + " held no audio; removed");
+        return std::nullopt;
+    }
+    const ChunkFileName name(record.stem + std::string(ChunkFileName::mark(record.chunkNumber, true)),
+                             record.extension);
+    std::filesystem::path target = partial.parent_path() / name.fileName();
+    std::error_code moveError = moveWithoutReplacing(partial, target);
+    if (moveError == std::errc::file_exists) {
+        target = partial.parent_path() / name.collisionFileName(makeUuidString());
+        moveError = moveWithoutReplacing(partial, target);
+    }
+    if (moveError) {
+        // Repaired but nameless: the record stays, so the next start tries again.
+        logLine("⚠️ Recovered chunk " + number + " stays in " + partial.filename().string() + ": " +
+                moveError.message());
+        return std::nullopt;
+    }
+    PartialChunkRecord::removeBeside(partial);
+    logLine("♻️ Chunk recovered: " + target.filename().string());
+    return RecoveredChunk{target, record.filing};
+}
+
+} // namespace
+
+ProcessIdentity ProcessIdentity::current() {
+    ProcessIdentity identity;
+    identity.processId = ::getpid();
+    if (const auto stat = readProcStat(identity.processId)) {
+        identity.startTicks = stat->startTicks;
+    }
+    identity.bootId = currentBootId();
+    return identity;
+}
+
+bool ProcessIdentity::isRunning() const {
+    if (processId <= 0 || bootId != currentBootId()) {
+        return false; // numbers of an earlier boot say nothing about this one
+    }
+    if (const auto stat = readProcStat(processId)) {
+        return stat->startTicks == startTicks && stat->state != 'Z' && stat->state != 'X';
+    }
+    std::error_code error;
+    if (std::filesystem::exists("/proc/self/stat", error)) {
+        return false; // /proc works and the process is not in it
+    }
+    return ::kill(static_cast<pid_t>(processId), 0) == 0 || errno == EPERM;
+}
+
+QByteArray PartialChunkRecord::toJson() const {
+    QJsonObject object{{QStringLiteral("stem"), QString::fromStdString(stem)},
+                       {QStringLiteral("chunkNumber"), static_cast<qint64>(chunkNumber)},
+                       {QStringLiteral("extension"), QString::fromStdString(extension)},
+                       {QStringLiteral("owner"),
+                        QJsonObject{{QStringLiteral("processId"), static_cast<qint64>(owner.processId)},
+                                    {QStringLiteral("startTicks"), static_cast<qint64>(owner.startTicks)},
+                                    {QStringLiteral("bootId"), QString::fromStdString(owner.bootId)}}}};
+    if (filing) {
+        QJsonObject filed{{QStringLiteral("projectId"), QString::fromStdString(filing->projectId)}};
+        insertOptional(filed, "projectName", filing->projectName);
+        insertOptional(filed, "meetingId", filing->meetingId);
+        insertOptional(filed, "meetingName", filing->meetingName);
+        object.insert(QStringLiteral("filing"), filed);
+    }
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+std::optional<PartialChunkRecord> PartialChunkRecord::fromJson(const QByteArray& json) {
+    const QJsonObject object = QJsonDocument::fromJson(json).object();
+    const QJsonObject owner = object.value(QStringLiteral("owner")).toObject();
+    PartialChunkRecord record;
+    record.stem = object.value(QStringLiteral("stem")).toString().toStdString();
+    record.chunkNumber = object.value(QStringLiteral("chunkNumber")).toInteger();
+    record.extension = object.value(QStringLiteral("extension")).toString().toStdString();
+    record.owner.processId = owner.value(QStringLiteral("processId")).toInteger();
+    record.owner.startTicks = owner.value(QStringLiteral("startTicks")).toInteger();
+    record.owner.bootId = owner.value(QStringLiteral("bootId")).toString().toStdString();
+    // The stem becomes a file name: it must stay one name inside the folder.
+    const bool safeStem =
+        !record.stem.empty() && record.stem.find('/') == std::string::npos && record.stem.front() != '.';
+    if (!safeStem || record.chunkNumber < 1 || (record.extension != "wav" && record.extension != "m4a") ||
+        record.owner.processId <= 0) {
+        return std::nullopt;
+    }
+    if (const QJsonValue filed = object.value(QStringLiteral("filing")); filed.isObject()) {
+        const QJsonObject filing = filed.toObject();
+        const auto projectId = optionalString(filing, "projectId");
+        if (!projectId) {
+            return std::nullopt;
+        }
+        record.filing =
+            ChunkFiling{*projectId, optionalString(filing, "projectName"),
+                        optionalString(filing, "meetingId"), optionalString(filing, "meetingName")};
+    }
+    return record;
+}
+
+std::filesystem::path PartialChunkRecord::pathBeside(const std::filesystem::path& partialPath) {
+    std::filesystem::path record = partialPath;
+    record += ".json";
+    return record;
+}
+
+std::error_code PartialChunkRecord::writeBeside(const std::filesystem::path& partialPath) const {
+    AtomicFileWriter writer(pathBeside(partialPath));
+    const QByteArray json = toJson();
+    if (writer.open() && writer.write(std::string_view(json.constData(), json.size())) && writer.commit()) {
+        return {};
+    }
+    return writer.error() ? writer.error() : std::make_error_code(std::errc::io_error);
+}
+
+void PartialChunkRecord::removeBeside(const std::filesystem::path& partialPath) {
+    std::error_code ignored;
+    std::filesystem::remove(pathBeside(partialPath), ignored);
+}
+
+std::vector<RecoveredChunk> recoverInterruptedChunks(const std::filesystem::path& directory,
+                                                     MediaFileWriterFactory& repairer,
+                                                     FiledChunks filedChunks) {
+    removeStaleRecordTemporaries(directory);
+    std::vector<std::filesystem::path> records;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(directory, error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.starts_with('.') && name.ends_with(kRecordSuffix)) {
+            records.push_back(entry.path());
+        }
+    }
+    std::vector<RecoveredChunk> recovered;
+    for (const auto& recordPath : records) {
+        const std::filesystem::path partial = recordPath.parent_path() / recordPath.stem(); // drops ".json"
+        const auto record =
+            PartialChunkRecord::fromJson(QByteArray::fromStdString(readSmallFile(recordPath)));
+        if (!record) {
+            logLine("⚠️ Unreadable recovery record " + recordPath.filename().string() +
+                    "; its chunk is left as it is");
+            continue;
+        }
+        if (record->owner.isRunning() || (record->filing && filedChunks == FiledChunks::Leave)) {
+            continue;
+        }
+        if (!std::filesystem::exists(partial, error)) {
+            PartialChunkRecord::removeBeside(partial); // the chunk got its name before the process died
+            std::filesystem::remove(recoveryCopyPath(partial), error);
+            continue;
+        }
+        if (auto chunk = recoverOne(partial, *record, repairer)) {
+            recovered.push_back(std::move(*chunk));
+        }
+    }
+    std::sort(recovered.begin(), recovered.end(),
+              [](const RecoveredChunk& a, const RecoveredChunk& b) { return a.path < b.path; });
+    return recovered;
+}
+
+} // namespace veltrane
