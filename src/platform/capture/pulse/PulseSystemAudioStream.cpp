@@ -152,6 +152,8 @@ std::optional<PlatformError> PulseSystemAudioStream::start() {
     livenessQueryRunning_ = false;
     ticksUntilLivenessCheck_ = kTicksPerLivenessCheck;
     startedAt_ = std::chrono::steady_clock::now();
+    lastTickAt_ = startedAt_;
+    runningAtFrames_ = 0;
     state_ = State::Starting;
 
     pa_context_set_subscribe_callback(
@@ -193,6 +195,9 @@ std::optional<PlatformError> PulseSystemAudioStream::start() {
     }
 
     connection_->setLostHandler([this](const PlatformError& error) { end(error); });
+    // The recording's wall clock starts now, when the capture is reported started, not when
+    // connecting began: silence never makes it longer than the time it was running.
+    runningAtFrames_ = nowFrames();
     state_ = State::Running;
     armTick();
     return std::nullopt;
@@ -298,7 +303,7 @@ void PulseSystemAudioStream::closeDeadTaps() {
     }
 }
 
-void PulseSystemAudioStream::pump() {
+void PulseSystemAudioStream::pump(SilenceFill fill) {
     if (state_ != State::Running) {
         return;
     }
@@ -306,10 +311,13 @@ void PulseSystemAudioStream::pump() {
     const std::vector<float> mixed = mixer_->pull(now);
     if (!mixed.empty()) {
         const auto frames = static_cast<std::int64_t>(mixed.size() / channels_);
-        emit(mixed.data(), frames, pacer_->takeReal(frames, now));
+        emit(mixed.data(), frames, pacer_->takeReal(frames, now - runningAtFrames_));
+    }
+    if (fill == SilenceFill::Deferred) {
+        return;
     }
     const auto chunk = static_cast<std::int64_t>(silence_.size() / channels_);
-    for (std::int64_t due = pacer_->silenceDue(now); due > 0;) {
+    for (std::int64_t due = pacer_->silenceDue(now - runningAtFrames_); due > 0;) {
         const std::int64_t frames = std::min(due, chunk);
         emit(silence_.data(), frames, pacer_->takeSilence(frames));
         due -= frames;
@@ -323,7 +331,7 @@ void PulseSystemAudioStream::flush() {
     const std::vector<float> rest = mixer_->drain();
     if (!rest.empty()) {
         const auto frames = static_cast<std::int64_t>(rest.size() / channels_);
-        emit(rest.data(), frames, pacer_->takeReal(frames, nowFrames()));
+        emit(rest.data(), frames, pacer_->takeReal(frames, nowFrames() - runningAtFrames_));
     }
 }
 
@@ -546,8 +554,14 @@ void PulseSystemAudioStream::tapStateThunk(pa_stream*, void* userdata) {
 void PulseSystemAudioStream::tickThunk(pa_mainloop_api*, pa_time_event*, const struct timeval*,
                                        void* userdata) {
     auto* self = static_cast<PulseSystemAudioStream*>(userdata);
+    const auto now = std::chrono::steady_clock::now();
+    const bool stalled = now - self->lastTickAt_ > kStalledTick;
+    self->lastTickAt_ = now;
     self->closeDeadTaps();
-    self->pump();
+    // After a stall the audio the server kept meanwhile is still on its way (this tick may
+    // come before the socket is read): silence now would be put in front of it, as long as
+    // the stall, and the recording would run that much ahead of the clock.
+    self->pump(stalled ? SilenceFill::Deferred : SilenceFill::Allowed);
     if (self->isApplicationCapture() && --self->ticksUntilLivenessCheck_ <= 0) {
         self->ticksUntilLivenessCheck_ = kTicksPerLivenessCheck;
         self->checkApplicationsAlive();

@@ -58,6 +58,8 @@ public:
     static constexpr std::chrono::milliseconds kSilenceLag{20};
     static constexpr std::chrono::milliseconds kFragment{20};
     static constexpr std::chrono::milliseconds kTick{10};
+    // A tick this late means the loop itself did not run (the process was stopped or starved).
+    static constexpr std::chrono::milliseconds kStalledTick{100};
 
 private:
     struct Tap {
@@ -80,7 +82,9 @@ private:
                  const std::string& source);
     void closeTap(Tap& tap);
     void closeDeadTaps();
-    void pump();
+    // Whether the pacer may deliver silence on this pump.
+    enum class SilenceFill { Allowed, Deferred };
+    void pump(SilenceFill fill = SilenceFill::Allowed);
     void flush();
     void emit(const float* samples, std::int64_t frames, std::int64_t pts);
     void end(const PlatformError& error);
@@ -126,6 +130,8 @@ private:
     std::optional<SourceMixer> mixer_;
     std::vector<float> silence_;
     std::chrono::steady_clock::time_point startedAt_;
+    std::chrono::steady_clock::time_point lastTickAt_;
+    std::int64_t runningAtFrames_ = 0; // nowFrames() when the capture started running
     pa_time_event* tick_ = nullptr;
     int ticksUntilLivenessCheck_ = 0;
     bool livenessQueryRunning_ = false;
