@@ -27,11 +27,13 @@ SerialQueue::~SerialQueue() {
 }
 
 void SerialQueue::post(std::function<void()> task) {
+    // Once the task is queued it may run and destroy this queue: use only the shared state.
+    const std::shared_ptr<State> state = state_;
     {
-        std::lock_guard lock(state_->mutex);
-        state_->tasks.push_back(std::move(task));
+        std::lock_guard lock(state->mutex);
+        state->tasks.push_back(std::move(task));
     }
-    state_->wake.notify_one();
+    state->wake.notify_one();
 }
 
 void SerialQueue::waitUntilDrained() {

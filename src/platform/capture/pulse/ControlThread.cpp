@@ -12,14 +12,16 @@ ControlThread::~ControlThread() {
 }
 
 void ControlThread::post(std::function<void()> task) {
+    // Once the task is queued it may run and destroy this object: use only the shared state.
+    const std::shared_ptr<State> state = state_;
     {
-        std::lock_guard lock(state_->mutex);
-        if (state_->stopping) {
+        std::lock_guard lock(state->mutex);
+        if (state->stopping) {
             return;
         }
-        state_->tasks.push_back(std::move(task));
+        state->tasks.push_back(std::move(task));
     }
-    state_->wake.notify_one();
+    state->wake.notify_one();
 }
 
 void ControlThread::shutdown() {
