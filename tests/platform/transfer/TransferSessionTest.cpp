@@ -88,9 +88,9 @@ public:
                 const std::lock_guard lock(mutex_);
                 lastBody_ = request.body;
                 lastHeaders_ = request.headers;
+                response.status = status_;
+                response.set_content(answer_, "text/plain");
             }
-            response.status = status;
-            response.set_content(answer, "text/plain");
         });
         server_.set_keep_alive_max_count(1);
         port_ = server_.bind_to_any_port("127.0.0.1");
@@ -114,10 +114,16 @@ public:
         return found == lastHeaders_.end() ? "<absent>" : found->second;
     }
 
-    int status = 201;
-    std::string answer = "stored";
+    // The reply to later uploads; the server thread reads it under the lock.
+    void setReply(int status, std::string answer) {
+        const std::lock_guard lock(mutex_);
+        status_ = status;
+        answer_ = std::move(answer);
+    }
 
 private:
+    int status_ = 201;
+    std::string answer_ = "stored";
     httplib::Server server_;
     int port_ = 0;
     std::thread thread_;
@@ -212,8 +218,8 @@ TEST_F(TransferSessionTest, UploadsTheBodyFileAndReportsInOrderOnTheSessionThrea
 TEST_F(TransferSessionTest, ErrorStatusIsAResponseNotATransportError) {
     CannedServer server;
     for (const int status : {500, 401, 404}) {
-        server.status = status;
-        server.answer = "boom " + std::to_string(status);
+        const std::string answer = "boom " + std::to_string(status);
+        server.setReply(status, answer);
         auto task = session->createUploadTask(requestTo(server.url()), writeBody("x"));
         task->resume();
         ASSERT_TRUE(waitForCompletion(task->identifier()));
@@ -221,7 +227,7 @@ TEST_F(TransferSessionTest, ErrorStatusIsAResponseNotATransportError) {
         EXPECT_FALSE(completion.error) << status << ": " << completion.error->localizedDescription;
         ASSERT_TRUE(completion.response);
         EXPECT_EQ(completion.response->statusCode, status);
-        EXPECT_EQ(delegate->receivedBytes(task->identifier()).toStdString(), server.answer);
+        EXPECT_EQ(delegate->receivedBytes(task->identifier()).toStdString(), answer);
     }
 }
 
