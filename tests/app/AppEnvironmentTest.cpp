@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 namespace veltrane {
 namespace {
 
@@ -60,6 +62,32 @@ TEST_F(AppEnvironmentTest, QueueHeldElsewhereIsTakenOverWithTheChunksThatWaited)
     ASSERT_EQ(second->uploads()->jobs().size(), 1u);
     EXPECT_EQ(second->uploads()->jobs().front().contextLabel(), "Alpha Research");
     EXPECT_FALSE(owner->takeUploadQueue());
+}
+
+TEST_F(AppEnvironmentTest, ChunksOfACrashedRunAreRecoveredAndQueuedUnderTheirOwnProject) {
+    const std::filesystem::path folder = rig.root() / "chunks";
+    std::filesystem::create_directories(folder);
+    ProcessIdentity gone = ProcessIdentity::current();
+    gone.startTicks += 1;
+    const auto leave = [&](const std::string& name, std::int64_t number, std::optional<ChunkFiling> filing) {
+        const std::filesystem::path partial = folder / ("." + name + ".partial");
+        std::ofstream(partial) << "audio";
+        const PartialChunkRecord record{"rig1-2026-01-02-030405-chunk-00" + std::to_string(number), number,
+                                        "m4a", std::move(filing), gone};
+        ASSERT_FALSE(record.writeBeside(partial));
+    };
+    leave("A", 1, ChunkFiling{"prj-alpha", "Alpha Research", std::nullopt, std::nullopt});
+    leave("B", 2, std::nullopt);
+
+    auto env = launch();
+    env->destination().adoptFolder(folder, BookmarkSaving::save, ScopedAccess::optional);
+    const auto recovered = env->recoverInterruptedChunks();
+    ASSERT_EQ(recovered.size(), 2u);
+    EXPECT_EQ(recovered[0].path.filename(), "rig1-2026-01-02-030405-chunk-001-START-STOP.m4a");
+    EXPECT_EQ(recovered[1].path.filename(), "rig1-2026-01-02-030405-chunk-002-STOP.m4a");
+    // Only the filed one has a place in the queue, under the project it was recorded for.
+    ASSERT_EQ(env->uploads()->jobs().size(), 1u);
+    EXPECT_EQ(env->uploads()->jobs().front().contextLabel(), "Alpha Research");
 }
 
 } // namespace
