@@ -101,7 +101,11 @@ protected:
         }
         return nullptr;
     }
-    void selectAlpha() { env->assignment().selectProject(env->assignment().projects().front()); }
+    // Selects the first project and waits for its meetings, so no request outlives the test.
+    void selectAlpha() {
+        env->assignment().selectProject(env->assignment().projects().front());
+        ASSERT_TRUE(waitUntil([&] { return !env->assignment().isLoadingMeetings(); }));
+    }
     void typeDeviceID(const QString& text) {
         auto* field = content_()->findChild<QLineEdit*>();
         field->setText(text);

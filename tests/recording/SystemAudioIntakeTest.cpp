@@ -25,7 +25,9 @@ protected:
     static SampleBuffer makeBuffer(const void* bytes, std::size_t length, std::uint32_t flags,
                                    std::uint32_t channels, MediaTime pts = MediaTime::make(4800, 48000)) {
         std::vector<std::byte> data(length);
-        std::memcpy(data.data(), bytes, length);
+        if (length > 0) {
+            std::memcpy(data.data(), bytes, length); // null data with no bytes is still undefined
+        }
         StreamDescription format;
         format.sampleRate = 48000;
         format.formatID = kAudioFormatLinearPCM;
