@@ -153,12 +153,16 @@ std::optional<RecoveredChunk> recoverOne(const std::filesystem::path& partial,
 } // namespace
 
 ProcessIdentity ProcessIdentity::current() {
-    ProcessIdentity identity;
-    identity.processId = ::getpid();
-    if (const auto stat = readProcStat(identity.processId)) {
-        identity.startTicks = stat->startTicks;
-    }
-    identity.bootId = currentBootId();
+    // Read once: none of it changes while the process runs.
+    static const ProcessIdentity identity = [] {
+        ProcessIdentity self;
+        self.processId = ::getpid();
+        if (const auto stat = readProcStat(self.processId)) {
+            self.startTicks = stat->startTicks;
+        }
+        self.bootId = currentBootId();
+        return self;
+    }();
     return identity;
 }
 
