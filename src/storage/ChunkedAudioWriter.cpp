@@ -79,9 +79,7 @@ std::expected<void, ChunkWriterError> ChunkedAudioWriter::openChunk(const MediaT
         configuration_.directory / ChunkFileName::partialFileName(makeUuidString());
     // The record exists before the file does, so a partial file is never without one.
     chunkStartDate_ = wallClock_();
-    chunkNumber_ += 1;
-    writeRecord(partialPath);
-    chunkNumber_ -= 1; // counted again once the chunk is open
+    writeRecord(partialPath, chunkNumber_ + 1);
 
     auto created = writerFactory_->create(partialPath, configuration_.fileType);
     if (!created) {
@@ -180,20 +178,18 @@ bool ChunkedAudioWriter::payOwedSilence(MediaWriterInput& input, const StreamDes
     return true;
 }
 
-PartialChunkRecord ChunkedAudioWriter::recordOfOpenChunk() const {
-    return PartialChunkRecord{
-        .stem = ChunkFileName::baseStem(configuration_.deviceID, chunkStartDate_, chunkNumber_),
-        .chunkNumber = chunkNumber_,
+void ChunkedAudioWriter::writeRecord(const std::filesystem::path& partialPath,
+                                     std::int64_t chunkNumber) const {
+    const PartialChunkRecord record{
+        .stem = ChunkFileName::baseStem(configuration_.deviceID, chunkStartDate_, chunkNumber),
+        .chunkNumber = chunkNumber,
         .extension = configuration_.fileExtension,
         .filing = configuration_.filing,
         .owner = ProcessIdentity::current(),
     };
-}
-
-void ChunkedAudioWriter::writeRecord(const std::filesystem::path& partialPath) const {
     // Without its record a chunk cannot be recovered after a crash, but it is still recorded.
-    if (const std::error_code error = recordOfOpenChunk().writeBeside(partialPath)) {
-        logLine("⚠️ Recovery record of chunk " + std::to_string(chunkNumber_) +
+    if (const std::error_code error = record.writeBeside(partialPath)) {
+        logLine("⚠️ Recovery record of chunk " + std::to_string(chunkNumber) +
                 " not written: " + error.message());
     }
 }
@@ -204,7 +200,7 @@ void ChunkedAudioWriter::setFiling(std::optional<ChunkFiling> filing) {
     }
     configuration_.filing = std::move(filing);
     if (partialPath_) {
-        writeRecord(*partialPath_);
+        writeRecord(*partialPath_, chunkNumber_);
     }
 }
 

@@ -108,8 +108,8 @@ private:
     void closeChunk(bool isFinal);
     void discardEmptyChunk(MediaFileWriter& writer, const std::filesystem::path& partialPath);
     void reportAppendFailure(const SampleBuffer& buffer);
-    [[nodiscard]] PartialChunkRecord recordOfOpenChunk() const;
-    void writeRecord(const std::filesystem::path& partialPath) const;
+    // Writes the recovery record of chunk `chunkNumber`, started at chunkStartDate_.
+    void writeRecord(const std::filesystem::path& partialPath, std::int64_t chunkNumber) const;
     // Appends owed silence in `format` while `input` takes it (or regardless, for a chunk
     // being closed); true when nothing is owed any more.
     [[nodiscard]] bool payOwedSilence(MediaWriterInput& input, const StreamDescription& format,
