@@ -8,12 +8,7 @@ set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
 set(VELTRANE_APP_ID co.brimfold.VeltraneRecorder)
 
-if(TARGET veltrane-recorder)
-    install(TARGETS veltrane-recorder RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-endif()
-if(TARGET veltrane-cli)
-    install(TARGETS veltrane-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-endif()
+install(TARGETS veltrane-recorder veltrane-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 install(FILES ${PROJECT_SOURCE_DIR}/data/${VELTRANE_APP_ID}.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
