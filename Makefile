@@ -1,7 +1,7 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: deps configure build test run bench format clean package screenshots fuzz sanitize
+.PHONY: deps configure build test run bench format clean package screenshots fuzz sanitize faults
 
 deps:
 	@bash scripts/install-deps.sh
@@ -20,6 +20,11 @@ run: build
 
 bench: build
 	@bash scripts/bench.sh $(BUILD_DIR)
+
+# Not part of `make test`: deliberate faults in the product code, each of which the tests must catch
+# (scripts/faults.txt).
+faults: build
+	@bash scripts/fault-injection.sh $(BUILD_DIR)
 
 # Not part of `make test`: libFuzzer targets (build-fuzz) and the unit tests under sanitizers
 # (build-asan, build-tsan).
