@@ -1,7 +1,7 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: deps configure build test run bench format clean package screenshots fuzz sanitize
+.PHONY: deps configure build test run bench format clean package screenshots fuzz sanitize tidy
 
 deps:
 	@bash scripts/install-deps.sh
@@ -28,6 +28,10 @@ fuzz:
 
 sanitize:
 	@bash scripts/sanitize.sh
+
+# The naming convention: clang-tidy (.clang-tidy) and the acronym rule (scripts/check-naming.sh).
+tidy: build
+	@bash scripts/tidy.sh $(BUILD_DIR)
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -1,5 +1,8 @@
 #include "platform/dispatch/SerialQueue.h"
 
+#include <QCoreApplication>
+#include <QThread>
+
 #include <pthread.h>
 
 namespace veltrane {
@@ -69,6 +72,11 @@ void SerialQueue::run(State& state) {
             state.drained.notify_all();
         }
     }
+}
+
+bool isMainThread() {
+    const QCoreApplication* app = QCoreApplication::instance();
+    return app != nullptr && QThread::currentThread() == app->thread();
 }
 
 } // namespace veltrane
