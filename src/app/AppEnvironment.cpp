@@ -3,12 +3,12 @@
 #include "app/SignalWatcher.h"
 #include "platform/capture/pulse/PulseCaptureService.h"
 #include "platform/core/Log.h"
-#include "platform/dispatch/SerialQueue.h"
+#include "platform/dispatch/MainThread.h"
 #include "platform/encoding/ffmpeg/FfmpegAudioEncoder.h"
 #include "platform/encoding/ffmpeg/FfmpegMediaFileWriter.h"
-#include "platform/settings/UserDefaults.h"
 #include "platform/keychain/impl/FileKeychain.h"
 #include "platform/keychain/impl/KeychainBackends.h"
+#include "platform/settings/UserDefaults.h"
 
 #include <QCoreApplication>
 #include <QPointer>

@@ -1,7 +1,7 @@
 #include "recording/AudioRecorder.h"
 
 #include "platform/core/Log.h"
-#include "platform/dispatch/SerialQueue.h"
+#include "platform/dispatch/MainThread.h"
 #include "storage/ChunkedAudioWriter.h"
 
 #include <algorithm>

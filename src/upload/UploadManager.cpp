@@ -1,7 +1,7 @@
 #include "upload/UploadManager.h"
 
 #include "platform/core/Uuid.h"
-#include "platform/dispatch/SerialQueue.h"
+#include "platform/dispatch/MainThread.h"
 #include "storage/AtomicFileWriter.h"
 #include "upload/MultipartBodyWriter.h"
 #include "upload/UploadJob.h"

@@ -1,7 +1,7 @@
 #include "upload/UploadManager.h"
 
 #include "UploadManagerTestSupport.h"
-#include "platform/dispatch/SerialQueue.h"
+#include "platform/dispatch/MainThread.h"
 #include "support/EventLoopWait.h"
 #include "upload/UploadQueueFile.h"
 

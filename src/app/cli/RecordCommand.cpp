@@ -1,6 +1,6 @@
 #include "app/cli/RecordCommand.h"
 
-#include "platform/dispatch/SerialQueue.h"
+#include "platform/dispatch/MainThread.h"
 #include "storage/ChunkFileName.h"
 
 #include <QFileInfo>

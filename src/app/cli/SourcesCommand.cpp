@@ -1,6 +1,6 @@
 #include "app/cli/SourcesCommand.h"
 
-#include "platform/dispatch/SerialQueue.h"
+#include "platform/dispatch/MainThread.h"
 #include "recording/SystemSource.h"
 
 #include <QTextStream>

@@ -1,8 +1,5 @@
 #include "platform/dispatch/SerialQueue.h"
 
-#include <QCoreApplication>
-#include <QThread>
-
 #include <pthread.h>
 
 namespace veltrane {
@@ -72,11 +69,6 @@ void SerialQueue::run(State& state) {
             state.drained.notify_all();
         }
     }
-}
-
-bool isMainThread() {
-    const QCoreApplication* app = QCoreApplication::instance();
-    return app != nullptr && QThread::currentThread() == app->thread();
 }
 
 } // namespace veltrane
