@@ -1,7 +1,7 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: deps configure build test run bench format clean package screenshots fuzz sanitize faults
+.PHONY: deps configure build test run bench format clean package screenshots fuzz sanitize faults tidy
 
 deps:
 	@bash scripts/install-deps.sh
@@ -33,6 +33,10 @@ fuzz:
 
 sanitize:
 	@bash scripts/sanitize.sh
+
+# The naming convention: clang-tidy (.clang-tidy) and the acronym rule (scripts/check-naming.sh).
+tidy: build
+	@bash scripts/tidy.sh $(BUILD_DIR)
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i

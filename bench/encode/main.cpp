@@ -9,8 +9,8 @@
 #include "encode/ResourceUsage.h"
 #include "encode/SyntheticAudio.h"
 #include "encode/WriterEncodeRun.h"
-#include "platform/encoding/ffmpeg/FfmpegLogging.h"
-#include "platform/encoding/ffmpeg/FfmpegMediaFileWriterFactory.h"
+#include "platform/encoding/ffmpeg/FfmpegAudioEncoder.h"
+#include "platform/encoding/ffmpeg/FfmpegMediaFileWriter.h"
 
 #include <cstdio>
 #include <cstdlib>

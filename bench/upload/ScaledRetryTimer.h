@@ -1,7 +1,6 @@
 #pragma once
 
-#include "upload/QtRetryTimer.h"
-#include "upload/RetryTimer.h"
+#include "upload/UploadTiming.h"
 
 namespace veltrane::bench {
 

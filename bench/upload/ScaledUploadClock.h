@@ -1,6 +1,6 @@
 #pragma once
 
-#include "upload/UploadClock.h"
+#include "upload/UploadTiming.h"
 
 #include <chrono>
 

@@ -4,10 +4,11 @@
 #include "platform/capture/pulse/PulseCaptureService.h"
 #include "platform/core/Log.h"
 #include "platform/dispatch/MainThread.h"
-#include "platform/encoding/ffmpeg/FfmpegLogging.h"
-#include "platform/encoding/ffmpeg/FfmpegMediaFileWriterFactory.h"
-#include "platform/settings/QSettingsUserDefaults.h"
-#include "server/system/SystemCredentialStore.h"
+#include "platform/encoding/ffmpeg/FfmpegAudioEncoder.h"
+#include "platform/encoding/ffmpeg/FfmpegMediaFileWriter.h"
+#include "platform/keychain/impl/FileKeychain.h"
+#include "platform/keychain/impl/KeychainBackends.h"
+#include "platform/settings/UserDefaults.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -50,6 +51,21 @@ void prepareProcess() {
     limitFfmpegLoggingToErrors();
 }
 
+namespace {
+
+// The credential store of this system: the Secret Service first, the owner-only file store in the
+// per-user data folder when no Secret Service is reachable.
+CredentialStore systemCredentialStore() {
+    KeychainBackends backends = makeSystemKeychainBackends();
+    std::string location = CredentialStore::kDefaultLegacyLocation;
+    if (const auto* file = dynamic_cast<const FileKeychain*>(backends.legacy.get())) {
+        location = file->folder().string();
+    }
+    return CredentialStore(backends.dataProtection, backends.legacy, location);
+}
+
+} // namespace
+
 void nameApplication() {
     QCoreApplication::setOrganizationName(QStringLiteral("Veltrane"));
     QCoreApplication::setApplicationName(QStringLiteral("VeltraneRecorder"));
@@ -58,7 +74,7 @@ void nameApplication() {
 AppPlatform AppPlatform::system() {
     AppPlatform platform;
     platform.serverConfig = ServerConfiguration::fromEnvironment();
-    platform.credentials = makeSystemCredentialStore();
+    platform.credentials = systemCredentialStore();
     platform.userDefaults = std::make_shared<QSettingsUserDefaults>();
     platform.applicationDataDirectory = UploadManager::defaultApplicationDataDirectory();
     platform.capture = std::make_shared<PulseCaptureService>();

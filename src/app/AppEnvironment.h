@@ -12,7 +12,7 @@
 #include "storage/ChunkRecovery.h"
 #include "storage/RecordingDestination.h"
 #include "upload/UploadManager.h"
-#include "upload/UploadQueueLock.h"
+#include "upload/UploadQueueFile.h"
 
 #include <QCoroTask>
 #include <QObject>

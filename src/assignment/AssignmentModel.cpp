@@ -3,8 +3,7 @@
 #include "platform/core/Log.h"
 #include "platform/settings/UserDefaults.h"
 #include "server/APIClient.h"
-#include "server/APIError.h"
-#include "server/ServerAccessError.h"
+#include "server/ServerErrors.h"
 
 #include <QPointer>
 

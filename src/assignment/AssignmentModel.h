@@ -1,8 +1,7 @@
 #pragma once
 
-#include "server/MeetingResponse.h"
-#include "server/ProjectResponse.h"
 #include "server/ProjectService.h"
+#include "server/Records.h"
 
 #include <QCoroTask>
 #include <QDateTime>

@@ -3,9 +3,9 @@
 #include "server/AuthManager.h"
 #include "server/CredentialStore.h"
 #include "server/HttpTransport.h"
+#include "server/Records.h"
 #include "server/ServerConfiguration.h"
-#include "server/TransportError.h"
-#include "server/Utf8Text.h"
+#include "server/ServerErrors.h"
 
 #include <QPointer>
 

@@ -1,8 +1,7 @@
 #pragma once
 
-#include "server/APIError.h"
-#include "server/DecodingError.h"
-#include "server/JsonDecode.h"
+#include "server/Records.h"
+#include "server/ServerErrors.h"
 
 #include <QByteArray>
 #include <QCoroTask>

@@ -1,8 +1,7 @@
 #include "server/CredentialStore.h"
 
 #include "platform/core/Log.h"
-
-#include "server/Utf8Text.h"
+#include "server/Records.h"
 
 namespace veltrane {
 

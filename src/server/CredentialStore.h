@@ -1,15 +1,32 @@
 #pragma once
 
 #include "platform/keychain/KeychainBackend.h"
-#include "server/CredentialItem.h"
 
 #include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace veltrane {
+
+// The items the credential store knows.
+enum class CredentialItem {
+    accessToken,  // the session token obtained at sign-in
+    refreshToken, // reserved: never saved, only removed
+};
+
+// The keychain account name of an item.
+[[nodiscard]] constexpr std::string_view accountName(CredentialItem item) {
+    switch (item) {
+    case CredentialItem::accessToken:
+        return "accessToken";
+    case CredentialItem::refreshToken:
+        return "refreshToken";
+    }
+    return "accessToken";
+}
 
 // Keeps the session token in the system keychain. Two backends are tried in a fixed order: the
 // protected one (Secret Service) first, the legacy one (a file store) when the first is not

@@ -1,6 +1,6 @@
 #include "server/HttpTransport.h"
 
-#include "server/TransportError.h"
+#include "server/ServerErrors.h"
 
 #include <QCoroNetworkReply>
 #include <QNetworkReply>
@@ -28,14 +28,14 @@ HttpTransport::HttpTransport(std::chrono::milliseconds requestTimeLimit)
 HttpTransport::~HttpTransport() = default;
 
 void HttpTransport::addCaCertificatesForTesting(const QList<QSslCertificate>& certificates) {
-    policy_.addCaCertificatesForTesting(certificates);
+    extraCaCertificates_.append(certificates);
 }
 
 QCoro::Task<HttpResponse> HttpTransport::send(QNetworkRequest request, QByteArray method, QByteArray body) {
-    if (auto refusal = policy_.refusalFor(request.url())) {
+    if (auto refusal = TransportPolicy::refusalFor(request.url())) {
         throw TransportError(std::move(*refusal));
     }
-    policy_.applyTo(request);
+    request.setSslConfiguration(TransportPolicy::sslConfiguration(extraCaCertificates_));
     const auto timeLimit = requestTimeLimit_;
     QPointer<QNetworkReply> reply = manager_->sendCustomRequest(request, method, body);
     std::unique_ptr<QNetworkReply, ReplyDeleter> owner(reply.data());

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "server/HttpResponse.h"
-#include "server/TransportPolicy.h"
+#include "platform/transfer/TransportPolicy.h"
 
+#include <QByteArray>
 #include <QCoroTask>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
@@ -11,6 +11,14 @@
 #include <memory>
 
 namespace veltrane {
+
+// What came back for a request that reached the server.
+struct HttpResponse {
+    static constexpr int kNotHttp = -1;
+
+    int statusCode = kNotHttp; // kNotHttp when the answer carried no HTTP status
+    QByteArray body;
+};
 
 // Sends requests to the server under the transport policy and with a time limit. One instance
 // owns one QNetworkAccessManager; use it on the main thread only.
@@ -32,11 +40,11 @@ public:
     [[nodiscard]] std::chrono::milliseconds requestTimeLimit() const noexcept { return requestTimeLimit_; }
     void setRequestTimeLimit(std::chrono::milliseconds limit) { requestTimeLimit_ = limit; }
 
-    // For tests only: see TransportPolicy::addCaCertificatesForTesting.
+    // For tests only: trusts these CA certificates in addition to the system store.
     void addCaCertificatesForTesting(const QList<QSslCertificate>& certificates);
 
 private:
-    TransportPolicy policy_;
+    QList<QSslCertificate> extraCaCertificates_;
     std::chrono::milliseconds requestTimeLimit_ = kDefaultRequestTimeLimit;
     std::unique_ptr<QNetworkAccessManager> manager_ = std::make_unique<QNetworkAccessManager>();
 };

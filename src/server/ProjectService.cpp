@@ -1,7 +1,7 @@
 #include "server/ProjectService.h"
 
 #include "server/APIClient.h"
-#include "server/MeetingCreatePayload.h"
+#include "server/Records.h"
 
 namespace veltrane {
 

@@ -1,7 +1,6 @@
 #pragma once
 
-#include "server/MeetingResponse.h"
-#include "server/ProjectResponse.h"
+#include "server/Records.h"
 
 #include <QCoroTask>
 #include <QDateTime>

@@ -2,15 +2,46 @@
 
 #include "platform/core/Log.h"
 #include "platform/core/Uuid.h"
+#include "storage/AtomicFileWriter.h"
 #include "storage/ChunkRecovery.h"
-#include "storage/FileSystemError.h"
-#include "storage/NoReplaceMove.h"
-#include "storage/WriterStatusDescription.h"
+#include "storage/StorageErrors.h"
 
 #include <system_error>
 #include <utility>
 
 namespace veltrane {
+
+void FinalizationTracker::begin() {
+    std::lock_guard lock(mutex_);
+    ++pending_;
+}
+
+void FinalizationTracker::end() {
+    std::vector<std::function<void()>> ready;
+    {
+        std::lock_guard lock(mutex_);
+        if (pending_ > 0) {
+            --pending_;
+        }
+        if (pending_ == 0) {
+            ready.swap(waiting_);
+        }
+    }
+    for (const auto& callback : ready) {
+        callback();
+    }
+}
+
+void FinalizationTracker::whenIdle(std::function<void()> callback) {
+    {
+        std::lock_guard lock(mutex_);
+        if (pending_ > 0) {
+            waiting_.push_back(std::move(callback));
+            return;
+        }
+    }
+    callback();
+}
 
 ChunkFinalization::ChunkFinalization(std::shared_ptr<MediaFileWriter> writer, std::filesystem::path directory,
                                      std::filesystem::path partialPath, std::int64_t chunkNumber,

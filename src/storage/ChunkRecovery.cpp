@@ -4,10 +4,8 @@
 #include "platform/core/Uuid.h"
 #include "storage/AtomicFileWriter.h"
 #include "storage/ChunkFileName.h"
-#include "storage/NoReplaceMove.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
+#include <nlohmann/json.hpp>
 
 #include <signal.h>
 #include <unistd.h>
@@ -18,6 +16,7 @@
 #include <fstream>
 #include <sstream>
 #include <system_error>
+#include <type_traits>
 
 namespace veltrane {
 
@@ -68,14 +67,33 @@ std::optional<ProcStat> readProcStat(std::int64_t processId) {
     return result;
 }
 
-std::optional<std::string> optionalString(const QJsonObject& object, const char* key) {
-    const QJsonValue value = object.value(QLatin1String(key));
-    return value.isString() ? std::optional(value.toString().toStdString()) : std::nullopt;
+// The member `key` of `object` when it is there and of type T, else `fallback`.
+template <typename T> T member(const nlohmann::json& object, const char* key, T fallback = {}) {
+    if (!object.is_object()) {
+        return fallback;
+    }
+    const auto found = object.find(key);
+    if (found == object.end()) {
+        return fallback;
+    }
+    if constexpr (std::is_same_v<T, nlohmann::json>) {
+        return *found;
+    } else if constexpr (std::is_same_v<T, std::string>) {
+        return found->is_string() ? found->template get<std::string>() : fallback;
+    } else {
+        return found->is_number_integer() ? found->template get<T>() : fallback;
+    }
 }
 
-void insertOptional(QJsonObject& object, const char* key, const std::optional<std::string>& value) {
+std::optional<std::string> optionalString(const nlohmann::json& object, const char* key) {
+    const auto found = object.find(key);
+    return found != object.end() && found->is_string() ? std::optional(found->get<std::string>())
+                                                       : std::nullopt;
+}
+
+void insertOptional(nlohmann::json& object, const char* key, const std::optional<std::string>& value) {
     if (value) {
-        object.insert(QLatin1String(key), QString::fromStdString(*value));
+        object[key] = *value;
     }
 }
 
@@ -181,33 +199,33 @@ bool ProcessIdentity::isRunning() const {
 }
 
 QByteArray PartialChunkRecord::toJson() const {
-    QJsonObject object{{QStringLiteral("stem"), QString::fromStdString(stem)},
-                       {QStringLiteral("chunkNumber"), static_cast<qint64>(chunkNumber)},
-                       {QStringLiteral("extension"), QString::fromStdString(extension)},
-                       {QStringLiteral("owner"),
-                        QJsonObject{{QStringLiteral("processId"), static_cast<qint64>(owner.processId)},
-                                    {QStringLiteral("startTicks"), static_cast<qint64>(owner.startTicks)},
-                                    {QStringLiteral("bootId"), QString::fromStdString(owner.bootId)}}}};
+    nlohmann::json object = {
+        {"stem", stem},
+        {"chunkNumber", chunkNumber},
+        {"extension", extension},
+        {"owner",
+         {{"processId", owner.processId}, {"startTicks", owner.startTicks}, {"bootId", owner.bootId}}}};
     if (filing) {
-        QJsonObject filed{{QStringLiteral("projectId"), QString::fromStdString(filing->projectId)}};
+        nlohmann::json filed = {{"projectId", filing->projectId}};
         insertOptional(filed, "projectName", filing->projectName);
         insertOptional(filed, "meetingId", filing->meetingId);
         insertOptional(filed, "meetingName", filing->meetingName);
-        object.insert(QStringLiteral("filing"), filed);
+        object["filing"] = std::move(filed);
     }
-    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+    return QByteArray::fromStdString(object.dump());
 }
 
 std::optional<PartialChunkRecord> PartialChunkRecord::fromJson(const QByteArray& json) {
-    const QJsonObject object = QJsonDocument::fromJson(json).object();
-    const QJsonObject owner = object.value(QStringLiteral("owner")).toObject();
+    const nlohmann::json object =
+        nlohmann::json::parse(json.constBegin(), json.constEnd(), nullptr, /*allow_exceptions=*/false);
+    const nlohmann::json owner = member<nlohmann::json>(object, "owner");
     PartialChunkRecord record;
-    record.stem = object.value(QStringLiteral("stem")).toString().toStdString();
-    record.chunkNumber = object.value(QStringLiteral("chunkNumber")).toInteger();
-    record.extension = object.value(QStringLiteral("extension")).toString().toStdString();
-    record.owner.processId = owner.value(QStringLiteral("processId")).toInteger();
-    record.owner.startTicks = owner.value(QStringLiteral("startTicks")).toInteger();
-    record.owner.bootId = owner.value(QStringLiteral("bootId")).toString().toStdString();
+    record.stem = member<std::string>(object, "stem");
+    record.chunkNumber = member<decltype(record.chunkNumber)>(object, "chunkNumber");
+    record.extension = member<std::string>(object, "extension");
+    record.owner.processId = member<decltype(record.owner.processId)>(owner, "processId");
+    record.owner.startTicks = member<decltype(record.owner.startTicks)>(owner, "startTicks");
+    record.owner.bootId = member<std::string>(owner, "bootId");
     // The stem becomes a file name: it must stay one name inside the folder.
     const bool safeStem =
         !record.stem.empty() && record.stem.find('/') == std::string::npos && record.stem.front() != '.';
@@ -215,8 +233,7 @@ std::optional<PartialChunkRecord> PartialChunkRecord::fromJson(const QByteArray&
         record.owner.processId <= 0) {
         return std::nullopt;
     }
-    if (const QJsonValue filed = object.value(QStringLiteral("filing")); filed.isObject()) {
-        const QJsonObject filing = filed.toObject();
+    if (const nlohmann::json filing = member<nlohmann::json>(object, "filing"); filing.is_object()) {
         const auto projectId = optionalString(filing, "projectId");
         if (!projectId) {
             return std::nullopt;

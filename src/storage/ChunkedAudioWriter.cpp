@@ -2,10 +2,10 @@
 
 #include "platform/core/Log.h"
 #include "platform/core/Uuid.h"
+#include "storage/AtomicFileWriter.h"
 #include "storage/ChunkFileName.h"
 #include "storage/ChunkFinalization.h"
-#include "storage/NoReplaceMove.h"
-#include "storage/WriterStatusDescription.h"
+#include "storage/StorageErrors.h"
 
 #include <algorithm>
 #include <charconv>

@@ -2,11 +2,10 @@
 
 #include "platform/encoding/AudioOutputSettings.h"
 #include "platform/encoding/MediaFileWriter.h"
-#include "platform/media/MediaTime.h"
 #include "platform/media/SampleBuffer.h"
+#include "storage/ChunkFinalization.h"
 #include "storage/ChunkRecovery.h"
-#include "storage/ChunkWriterError.h"
-#include "storage/FinalizationTracker.h"
+#include "storage/StorageErrors.h"
 
 #include <atomic>
 #include <chrono>

@@ -1,7 +1,7 @@
 #include "ui/NewMeetingSheet.h"
 
 #include "assignment/AssignmentModel.h"
-#include "server/ServerAccessError.h"
+#include "server/ServerErrors.h"
 #include "ui/Style.h"
 
 #include <QCheckBox>

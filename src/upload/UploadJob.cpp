@@ -2,7 +2,39 @@
 
 #include "platform/core/Uuid.h"
 
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+
 namespace veltrane {
+
+std::string_view rawValue(UploadState state) {
+    switch (state) {
+    case UploadState::pending:
+        return "pending";
+    case UploadState::uploading:
+        return "uploading";
+    case UploadState::completed:
+        return "completed";
+    case UploadState::failed:
+        return "failed";
+    }
+    return "pending";
+}
+
+std::optional<UploadState> uploadStateFromRawValue(std::string_view text) {
+    for (const UploadState state :
+         {UploadState::pending, UploadState::uploading, UploadState::completed, UploadState::failed}) {
+        if (rawValue(state) == text) {
+            return state;
+        }
+    }
+    return std::nullopt;
+}
 
 UploadJob UploadJob::makeNew(std::string filename, std::string projectId,
                              std::optional<std::string> projectName, std::optional<std::string> meetingId,
@@ -42,6 +74,199 @@ std::vector<std::pair<std::string, std::string>> UploadJob::multipartFields() co
         fields.emplace_back("meeting_id", *meetingId);
     }
     return fields;
+}
+
+namespace {
+
+using Json = nlohmann::json;
+
+struct DecodeFailure : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+const Json& required(const Json& object, const char* key) {
+    const auto found = object.find(key);
+    if (found == object.end() || found->is_null()) {
+        throw DecodeFailure(std::string("missing key ") + key);
+    }
+    return *found;
+}
+
+const Json* optionalValue(const Json& object, const char* key) {
+    const auto found = object.find(key);
+    if (found == object.end() || found->is_null()) {
+        return nullptr;
+    }
+    return &*found;
+}
+
+std::string asString(const Json& value) {
+    if (!value.is_string()) {
+        throw DecodeFailure("expected a string");
+    }
+    return value.get<std::string>();
+}
+
+double asDouble(const Json& value) {
+    if (!value.is_number()) {
+        throw DecodeFailure("expected a number");
+    }
+    return value.get<double>();
+}
+
+std::int64_t asInt64(const Json& value) {
+    if (value.is_number_integer()) {
+        if (value.is_number_unsigned() &&
+            value.get<std::uint64_t>() >
+                static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+            throw DecodeFailure("integer out of range");
+        }
+        return value.get<std::int64_t>();
+    }
+    if (value.is_number_float()) {
+        const double number = value.get<double>();
+        // A float is accepted only when it names an integer exactly.
+        if (std::trunc(number) == number && number >= -9.2233720368547758e18 &&
+            number < 9.2233720368547758e18) {
+            return static_cast<std::int64_t>(number);
+        }
+    }
+    throw DecodeFailure("expected an integer");
+}
+
+Json encodeJob(const UploadJob& job) {
+    Json object = Json::object();
+    object["id"] = job.id;
+    object["filename"] = job.filename;
+    object["projectId"] = job.projectId;
+    if (job.projectName) {
+        object["projectName"] = *job.projectName;
+    }
+    if (job.meetingId) {
+        object["meetingId"] = *job.meetingId;
+    }
+    if (job.meetingName) {
+        object["meetingName"] = *job.meetingName;
+    }
+    object["createdAt"] = job.createdAt.secondsSinceReferenceDate;
+    if (job.duration) {
+        object["duration"] = *job.duration;
+    }
+    object["state"] = std::string(rawValue(job.state));
+    object["progress"] = job.progress;
+    if (job.lastError) {
+        object["lastError"] = *job.lastError;
+    }
+    object["attempts"] = job.attempts;
+    if (job.nextEarliestAttempt) {
+        object["nextEarliestAttempt"] = job.nextEarliestAttempt->secondsSinceReferenceDate;
+    }
+    if (job.taskIdentifier) {
+        object["taskIdentifier"] = *job.taskIdentifier;
+    }
+    return object;
+}
+
+std::optional<std::string> optionalString(const Json& object, const char* key) {
+    if (const Json* value = optionalValue(object, key)) {
+        return asString(*value);
+    }
+    return std::nullopt;
+}
+
+UploadJob decodeJob(const Json& object) {
+    if (!object.is_object()) {
+        throw DecodeFailure("expected an object");
+    }
+    UploadJob job;
+    job.id = asString(required(object, "id"));
+    if (!isUuidText(job.id)) {
+        throw DecodeFailure("id is not a UUID");
+    }
+    std::transform(job.id.begin(), job.id.end(), job.id.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    job.filename = asString(required(object, "filename"));
+    job.projectId = asString(required(object, "projectId"));
+    job.projectName = optionalString(object, "projectName");
+    job.meetingId = optionalString(object, "meetingId");
+    job.meetingName = optionalString(object, "meetingName");
+    job.createdAt = ReferenceDate{asDouble(required(object, "createdAt"))};
+    if (const Json* duration = optionalValue(object, "duration")) {
+        job.duration = asDouble(*duration);
+    }
+    const auto state = uploadStateFromRawValue(asString(required(object, "state")));
+    if (!state) {
+        throw DecodeFailure("unknown state");
+    }
+    job.state = *state;
+    job.progress = asDouble(required(object, "progress"));
+    job.lastError = optionalString(object, "lastError");
+    job.attempts = asInt64(required(object, "attempts"));
+    if (const Json* next = optionalValue(object, "nextEarliestAttempt")) {
+        job.nextEarliestAttempt = ReferenceDate{asDouble(*next)};
+    }
+    if (const Json* task = optionalValue(object, "taskIdentifier")) {
+        job.taskIdentifier = asInt64(*task);
+    }
+    return job;
+}
+
+} // namespace
+
+bool isUuidText(std::string_view text) {
+    if (text.size() != 36) {
+        return false;
+    }
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool hyphenPlace = i == 8 || i == 13 || i == 18 || i == 23;
+        if (hyphenPlace ? text[i] != '-' : !std::isxdigit(static_cast<unsigned char>(text[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string encodeUploadJobs(const std::vector<UploadJob>& jobs) {
+    Json array = Json::array();
+    for (const UploadJob& job : jobs) {
+        array.push_back(encodeJob(job));
+    }
+    return array.dump();
+}
+
+std::optional<std::vector<UploadJob>> decodeUploadJobs(std::string_view text) {
+    try {
+        const Json document = Json::parse(text);
+        if (!document.is_array()) {
+            return std::nullopt;
+        }
+        std::vector<UploadJob> jobs;
+        jobs.reserve(document.size());
+        for (const Json& element : document) {
+            jobs.push_back(decodeJob(element));
+        }
+        return jobs;
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+std::vector<UploadJob> orderLoadedJobs(std::vector<UploadJob> fileJobs) {
+    std::vector<UploadJob> completed;
+    std::vector<UploadJob> others;
+    for (UploadJob& job : fileJobs) {
+        (job.state == UploadState::completed ? completed : others).push_back(std::move(job));
+    }
+    std::vector<UploadJob> result;
+    result.reserve(std::min(completed.size(), maxCompletedJobsKeptAtLoad) + others.size());
+    const std::size_t firstKept =
+        completed.size() > maxCompletedJobsKeptAtLoad ? completed.size() - maxCompletedJobsKeptAtLoad : 0;
+    std::move(completed.begin() + static_cast<std::ptrdiff_t>(firstKept), completed.end(),
+              std::back_inserter(result));
+    std::move(others.begin(), others.end(), std::back_inserter(result));
+    std::stable_sort(result.begin(), result.end(),
+                     [](const UploadJob& a, const UploadJob& b) { return a.createdAt < b.createdAt; });
+    return result;
 }
 
 } // namespace veltrane

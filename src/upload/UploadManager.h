@@ -1,13 +1,11 @@
 #pragma once
 
 #include "platform/core/PlatformError.h"
-#include "platform/transfer/TransferResponse.h"
 #include "platform/transfer/TransferSession.h"
-#include "platform/transfer/TransferTaskInfo.h"
-#include "upload/RetryTimer.h"
-#include "upload/UploadClock.h"
+#include "platform/transfer/TransferTypes.h"
 #include "upload/UploadJob.h"
 #include "upload/UploadQueueFile.h"
+#include "upload/UploadTiming.h"
 
 #include <QByteArray>
 #include <QCoro/QCoroTask>
@@ -15,6 +13,7 @@
 #include <QPointer>
 #include <QUrl>
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -24,6 +23,28 @@
 #include <vector>
 
 namespace veltrane {
+
+class UploadManager;
+
+// The upload manager's side of its transfer session. Runs on the session's delegate queue:
+// keeps each task's response bytes there and posts progress and completions to the manager
+// on the main thread, doing nothing once the manager is gone.
+class UploadSessionDelegate final : public TransferSessionDelegate {
+public:
+    // Construct on the main thread.
+    explicit UploadSessionDelegate(UploadManager* manager);
+
+    void didReceiveData(const TransferTaskInfo& task, const QByteArray& bytes) override;
+    void didSendBodyData(const TransferTaskInfo& task, std::int64_t totalBytesSent,
+                         std::int64_t totalBytesExpectedToSend) override;
+    void didComplete(const TransferTaskInfo& task, const std::optional<PlatformError>& error,
+                     const std::optional<TransferResponse>& response) override;
+
+private:
+    QPointer<UploadManager> manager_;
+    // Touched only on the delegate queue.
+    std::map<std::int64_t, QByteArray> responseData_;
+};
 
 class UploadSessionDelegate;
 

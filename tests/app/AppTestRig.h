@@ -2,7 +2,7 @@
 
 #include "app/AppEnvironment.h"
 #include "devserver/DevServer.h"
-#include "platform/settings/InMemoryUserDefaults.h"
+#include "platform/settings/UserDefaults.h"
 #include "recording/FakeCaptureService.h"
 #include "server/FakeKeychainBackend.h"
 #include "storage/FakeMediaFileWriter.h"

@@ -1,6 +1,5 @@
 #include "assignment/AssignmentModel.h"
-#include "platform/settings/InMemoryUserDefaults.h"
-#include "platform/settings/QSettingsUserDefaults.h"
+#include "platform/settings/UserDefaults.h"
 #include "server/RunTask.h"
 #include "server/ServerTestRig.h"
 #include "server/TestHttpServer.h"

@@ -1,8 +1,8 @@
 #include "TempDir.h"
 
-#include "devserver/CommandLine.h"
+#include "devserver/Options.h"
 #include "devserver/DevServer.h"
-#include "devserver/SeedData.h"
+#include "devserver/Stores.h"
 
 #include <gtest/gtest.h>
 #include <httplib.h>

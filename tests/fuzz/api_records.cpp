@@ -2,11 +2,7 @@
 // DecodingError (the only error the API client turns into a decoding failure); decoded records
 // survive their own JSON form; the date fields go through the date decoder.
 #include "FuzzCheck.h"
-#include "server/APIDateDecoder.h"
-#include "server/JsonDecode.h"
-#include "server/MeetingResponse.h"
-#include "server/ProjectResponse.h"
-#include "server/UserProfile.h"
+#include "server/Records.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,14 +2,10 @@
 // is the Content-Type value, the rest the body. The request goes through the HTTP server's own
 // request processing (with an in-memory connection) into the real upload routes, authenticated
 // and with a known project, so that complete forms are stored.
-#include "devserver/Authenticator.h"
+#include "devserver/Routes.h"
 #include "devserver/FaultInjector.h"
-#include "devserver/IdGenerator.h"
-#include "devserver/ProjectCatalog.h"
-#include "devserver/RequestLog.h"
-#include "devserver/SessionRegistry.h"
-#include "devserver/UploadRoutes.h"
-#include "devserver/UploadStore.h"
+#include "devserver/Records.h"
+#include "devserver/Stores.h"
 
 #include <httplib.h>
 

@@ -1,9 +1,6 @@
 // The identity server's answers during sign-in: any bytes decode as a login flow or a login
 // success, or throw DecodingError (the only error sign-in expects from a decoder).
-#include "server/JsonDecode.h"
-#include "server/KratosFlow.h"
-#include "server/KratosLoginSuccess.h"
-#include "server/Utf8Text.h"
+#include "server/Records.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // The upload queue file's content: decoding any bytes must neither crash nor throw, and whatever
 // decodes must survive being saved and read back unchanged.
 #include "FuzzCheck.h"
-#include "upload/UploadJobCoding.h"
+#include "upload/UploadJob.h"
 
 #include <cstddef>
 #include <cstdint>

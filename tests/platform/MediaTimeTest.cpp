@@ -1,4 +1,4 @@
-#include "platform/media/MediaTime.h"
+#include "platform/media/SampleBuffer.h"
 
 #include <cmath>
 #include <gtest/gtest.h>

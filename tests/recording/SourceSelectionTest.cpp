@@ -1,6 +1,6 @@
 #include "recording/AudioRecorder.h"
 
-#include "platform/settings/InMemoryUserDefaults.h"
+#include "platform/settings/UserDefaults.h"
 #include "recording/FakeCaptureService.h"
 #include "storage/FakeMediaFileWriter.h"
 #include "support/EventLoopWait.h"

@@ -1,10 +1,9 @@
-#include "server/APIDateDecoder.h"
-#include "server/APIError.h"
 #include "server/ProjectService.h"
+#include "server/Records.h"
 #include "server/RunTask.h"
+#include "server/ServerErrors.h"
 #include "server/ServerTestRig.h"
 #include "server/TestHttpServer.h"
-#include "server/TransportError.h"
 
 #include <gtest/gtest.h>
 

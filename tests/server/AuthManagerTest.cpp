@@ -1,5 +1,5 @@
-#include "server/APIError.h"
 #include "server/RunTask.h"
+#include "server/ServerErrors.h"
 #include "server/ServerTestRig.h"
 #include "server/TestHttpServer.h"
 #include "support/StdoutCapture.h"

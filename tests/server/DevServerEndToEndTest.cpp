@@ -3,15 +3,15 @@
 #include "assignment/AssignmentModel.h"
 #include "devserver/DevServer.h"
 #include "platform/keychain/impl/FileKeychain.h"
-#include "platform/settings/InMemoryUserDefaults.h"
+#include "platform/settings/UserDefaults.h"
 #include "server/APIClient.h"
-#include "server/APIError.h"
 #include "server/AuthManager.h"
 #include "server/CredentialStore.h"
 #include "server/HttpTransport.h"
 #include "server/ProjectService.h"
 #include "server/RunTask.h"
 #include "server/ServerConfiguration.h"
+#include "server/ServerErrors.h"
 #include "support/EventLoopWait.h"
 
 #include <QTemporaryDir>

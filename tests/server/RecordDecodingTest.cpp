@@ -1,10 +1,6 @@
 #include "server/APIClient.h"
-#include "server/KratosFlow.h"
-#include "server/MeetingCreatePayload.h"
-#include "server/MeetingResponse.h"
-#include "server/ProjectResponse.h"
+#include "server/Records.h"
 #include "server/ServerConfiguration.h"
-#include "server/UserProfile.h"
 
 #include <gtest/gtest.h>
 

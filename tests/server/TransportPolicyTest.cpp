@@ -1,8 +1,7 @@
-#include "server/APIError.h"
 #include "server/RunTask.h"
+#include "server/ServerErrors.h"
 #include "server/ServerTestRig.h"
 #include "server/TestHttpServer.h"
-#include "server/TransportError.h"
 
 #include <QFile>
 #include <QProcess>

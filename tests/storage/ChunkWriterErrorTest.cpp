@@ -1,7 +1,4 @@
-#include "storage/ChunkWriterError.h"
-
-#include "storage/FileSystemError.h"
-#include "storage/WriterStatusDescription.h"
+#include "storage/StorageErrors.h"
 
 #include <gtest/gtest.h>
 

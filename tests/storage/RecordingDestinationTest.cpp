@@ -1,6 +1,6 @@
 #include "storage/RecordingDestination.h"
 
-#include "platform/settings/InMemoryUserDefaults.h"
+#include "platform/settings/UserDefaults.h"
 #include "storage/ChunkFileName.h"
 #include "support/StdoutCapture.h"
 

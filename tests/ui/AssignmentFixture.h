@@ -1,7 +1,7 @@
 #pragma once
 
 #include "assignment/AssignmentModel.h"
-#include "platform/settings/InMemoryUserDefaults.h"
+#include "platform/settings/UserDefaults.h"
 #include "server/RunTask.h"
 #include "server/ServerTestRig.h"
 #include "server/TestHttpServer.h"

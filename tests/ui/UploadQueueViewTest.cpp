@@ -1,7 +1,6 @@
 #include "ui/UploadQueueView.h"
 
 #include "support/EventLoopWait.h"
-#include "ui/UploadRow.h"
 #include "upload/UploadManager.h"
 #include "upload/UploadManagerTestSupport.h"
 #include "upload/UploadQueueFile.h"

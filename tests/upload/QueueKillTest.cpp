@@ -1,4 +1,4 @@
-#include "upload/UploadJobCoding.h"
+#include "upload/UploadJob.h"
 #include "upload/UploadQueueFile.h"
 
 #include <QProcess>

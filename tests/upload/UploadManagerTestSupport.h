@@ -1,7 +1,6 @@
 #pragma once
 
-#include "upload/RetryTimer.h"
-#include "upload/UploadClock.h"
+#include "upload/UploadTiming.h"
 
 #include <httplib.h>
 

@@ -1,8 +1,7 @@
 #include "upload/UploadQueueFile.h"
 
 #include "support/StdoutCapture.h"
-#include "upload/LoadedJobsOrder.h"
-#include "upload/UploadJobCoding.h"
+#include "upload/UploadJob.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>

@@ -1,28 +1,17 @@
 #include "devserver/DevServer.h"
-
-#include "devserver/AuthRoutes.h"
-#include "devserver/Authenticator.h"
 #include "devserver/FaultInjector.h"
-#include "devserver/IdGenerator.h"
-#include "devserver/LoginFlowRegistry.h"
-#include "devserver/ProjectCatalog.h"
-#include "devserver/ProjectRoutes.h"
-#include "devserver/RequestLog.h"
-#include "devserver/Responses.h"
-#include "devserver/SeedData.h"
-#include "devserver/SessionRegistry.h"
-#include "devserver/UploadRoutes.h"
-#include "devserver/UploadStore.h"
-#include "devserver/UserDirectory.h"
+#include "devserver/Records.h"
+#include "devserver/Routes.h"
+#include "devserver/Stores.h"
+#include "devserver/WireFormat.h"
 
 #include <httplib.h>
+#include <pthread.h>
 
 #include <atomic>
 #include <csignal>
 #include <iostream>
 #include <thread>
-
-#include <pthread.h>
 
 namespace veltrane::devserver {
 

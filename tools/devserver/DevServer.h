@@ -1,6 +1,5 @@
 #pragma once
 
-#include "devserver/FaultOptions.h"
 #include "devserver/Options.h"
 
 #include <cstddef>

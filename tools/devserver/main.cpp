@@ -1,13 +1,13 @@
 // veltrane-devserver: the local stand-in for the team's server. Prints "Listening on <url>" once
 // it accepts connections, then one line per request; ends on SIGINT or SIGTERM.
-#include "devserver/CommandLine.h"
 #include "devserver/DevServer.h"
+#include "devserver/Options.h"
+
+#include <pthread.h>
 
 #include <csignal>
 #include <cstdio>
 #include <iostream>
-
-#include <pthread.h>
 
 int main(int argc, char** argv) {
     using veltrane::devserver::CommandLine;

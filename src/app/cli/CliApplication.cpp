@@ -8,8 +8,8 @@
 #include "app/cli/UploadCommands.h"
 #include "app/cli/UploadRecording.h"
 #include "server/ProjectService.h"
-#include "server/ServerAccessError.h"
-#include "upload/UploadQueueLock.h"
+#include "server/ServerErrors.h"
+#include "upload/UploadQueueFile.h"
 
 #include <QCoreApplication>
 #include <QTextStream>

@@ -3,7 +3,7 @@
 #include "app/AppEnvironment.h"
 #include "app/cli/CliApplication.h"
 #include "server/ProjectService.h"
-#include "server/ServerAccessError.h"
+#include "server/ServerErrors.h"
 
 #include <QDate>
 #include <QEventLoop>

@@ -1,9 +1,72 @@
 #pragma once
 
+#include "upload/UploadJob.h"
+
+#include <QObject>
 #include <QString>
 #include <QStringList>
 
+#include <expected>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
 namespace veltrane {
+
+// The options of `veltrane-cli upload`, parsed and checked.
+struct UploadOptions {
+    // Wait until every job is completed or failed; the exit code tells whether all completed.
+    bool wait = false;
+    // The folder holding the chunk files; absent: the remembered recording folder.
+    std::optional<std::filesystem::path> directory;
+
+    // `arguments` excludes the program and command names. The error is a one-line message.
+    [[nodiscard]] static std::expected<UploadOptions, QString> parse(const QStringList& arguments);
+
+    [[nodiscard]] static QString usage();
+};
+
+// The command line's text views of the upload queue.
+class UploadQueueReport {
+public:
+    // state, attempts, file name, context label, last error; tab-separated, no line break.
+    [[nodiscard]] static std::string line(const UploadJob& job);
+    // "Uploads: C completed, P pending, F failed" (uploading jobs count as pending).
+    [[nodiscard]] static std::string summary(const std::vector<UploadJob>& jobs);
+    [[nodiscard]] static bool allCompleted(const std::vector<UploadJob>& jobs);
+};
+
+class AppEnvironment;
+class UploadSettleWatcher;
+
+// `veltrane-cli upload`: reconnects the persisted queue and runs queue passes until it has
+// settled. With --wait it reports through the exit code whether every job completed.
+// Main thread only.
+class UploadCommand : public QObject {
+    Q_OBJECT
+public:
+    // `env` must hold the upload queue.
+    UploadCommand(UploadOptions options, std::unique_ptr<AppEnvironment> env, QObject* parent = nullptr);
+    ~UploadCommand() override;
+
+    void run();
+    // SIGINT/SIGTERM: finish now, leaving the rest queued.
+    void interrupt();
+
+signals:
+    void finished(int exitCode);
+
+private:
+    void settled();
+    void finish(int exitCode);
+
+    UploadOptions options_;
+    std::unique_ptr<AppEnvironment> env_;
+    std::unique_ptr<UploadSettleWatcher> watcher_;
+    bool finished_ = false;
+};
 
 // The upload queue commands of veltrane-cli: uploads, upload, retry-all.
 [[nodiscard]] bool isUploadCommand(const QString& name);

@@ -2,7 +2,7 @@
 
 #include "app/SignalWatcher.h"
 #include "app/cli/RecordCommand.h"
-#include "app/cli/UploadQueueReport.h"
+#include "app/cli/UploadCommands.h"
 #include "app/cli/UploadSettleWatcher.h"
 
 #include <QPointer>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/capture/ShareableContent.h"
-#include "platform/media/MediaTime.h"
+#include "platform/media/SampleBuffer.h"
 
 #include <vector>
 

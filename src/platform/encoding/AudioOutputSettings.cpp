@@ -1,6 +1,6 @@
 #include "platform/encoding/AudioOutputSettings.h"
 
-#include "platform/media/StreamDescription.h"
+#include "platform/media/SampleBuffer.h"
 
 #include <sstream>
 

@@ -2,7 +2,6 @@
 
 #include "platform/core/PlatformError.h"
 #include "platform/encoding/AudioOutputSettings.h"
-#include "platform/media/MediaTime.h"
 #include "platform/media/SampleBuffer.h"
 
 #include <expected>

@@ -1,14 +1,32 @@
 #include "platform/transfer/TransferWorker.h"
 
-#include "platform/transfer/TransportSecurityPolicy.h"
+#include "platform/transfer/TransportPolicy.h"
 
 #include <QFile>
+#include <QMetaObject>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QSslConfiguration>
 #include <QTimer>
 
 namespace veltrane {
+
+void TransferWorkerLink::post(std::function<void(TransferWorker&)> work) {
+    const std::lock_guard lock(mutex_);
+    if (worker_ == nullptr) {
+        return;
+    }
+    // Events still queued for the worker when it is deleted (on its own thread) are discarded.
+    QMetaObject::invokeMethod(
+        worker_, [worker = worker_, work = std::move(work)] { work(*worker); }, Qt::QueuedConnection);
+}
+
+TransferWorker* TransferWorkerLink::detach() {
+    const std::lock_guard lock(mutex_);
+    TransferWorker* worker = worker_;
+    worker_ = nullptr;
+    return worker;
+}
+
 namespace {
 
 constexpr const char* sessionErrorDomain = "TransferSession";
@@ -62,8 +80,9 @@ void TransferWorker::startTask(std::int64_t identifier) {
 
 void TransferWorker::send(Entry& entry) {
     const std::int64_t identifier = entry.task->identifier();
-    if (const auto refusal = TransportSecurityPolicy::refusalReason(entry.request.url)) {
-        complete(identifier, PlatformError{sessionErrorDomain, 1, *refusal, nullptr}, std::nullopt);
+    if (const auto refusal = TransportPolicy::refusalFor(entry.request.url)) {
+        complete(identifier, PlatformError{sessionErrorDomain, 1, refusal->localizedDescription, nullptr},
+                 std::nullopt);
         return;
     }
     auto* body = new QFile(entry.bodyFilePath);
@@ -81,12 +100,8 @@ void TransferWorker::send(Entry& entry) {
         request.setRawHeader(name, value);
     }
     request.setHeader(QNetworkRequest::ContentLengthHeader, body->size());
-    if (!configuration_.additionalCaCertificatesForTesting.isEmpty()) {
-        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-        tls.setCaCertificates(QSslConfiguration::systemCaCertificates() +
-                              configuration_.additionalCaCertificatesForTesting);
-        request.setSslConfiguration(tls);
-    }
+    request.setSslConfiguration(
+        TransportPolicy::sslConfiguration(configuration_.additionalCaCertificatesForTesting));
 
     QNetworkReply* reply = network_->sendCustomRequest(request, entry.request.method, body);
     body->setParent(reply); // the body file is read until the reply ends

@@ -1,12 +1,8 @@
 #pragma once
 
 #include "platform/core/PlatformError.h"
-#include "platform/transfer/TransferRequest.h"
-#include "platform/transfer/TransferResponse.h"
-#include "platform/transfer/TransferSessionConfiguration.h"
-#include "platform/transfer/TransferSessionDelegate.h"
-#include "platform/transfer/TransferTask.h"
-#include "platform/transfer/TransferTaskInfo.h"
+#include "platform/transfer/TransferSession.h"
+#include "platform/transfer/TransferTypes.h"
 
 #include <QNetworkAccessManager>
 #include <QObject>
@@ -15,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -23,6 +20,25 @@ class QNetworkReply;
 class QTimer;
 
 namespace veltrane {
+
+class TransferWorker;
+
+// A thread-safe way to post work to a session's worker that stays valid after the session
+// is gone: posts made after detach() are dropped.
+class TransferWorkerLink {
+public:
+    explicit TransferWorkerLink(TransferWorker* worker) : worker_(worker) {}
+
+    // Runs `work(worker)` later on the worker's thread, in posting order.
+    void post(std::function<void(TransferWorker&)> work);
+
+    // Stops all further posts; returns the worker so its owner can delete it.
+    [[nodiscard]] TransferWorker* detach();
+
+private:
+    std::mutex mutex_;
+    TransferWorker* worker_ = nullptr;
+};
 
 // The part of a TransferSession that lives on the session's thread: it owns the network
 // access manager and the running replies and calls the delegate. Every member function runs

@@ -4,7 +4,6 @@
 
 #include "platform/encoding/DecodedAudioFile.h"
 #include "platform/encoding/TestSignal.h"
-#include "platform/encoding/ffmpeg/FfmpegMediaFileWriterFactory.h"
 #include "support/EventLoopWait.h"
 
 extern "C" {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/media/StreamDescription.h"
+#include "platform/media/SampleBuffer.h"
 
 #include <cstdint>
 #include <string_view>

@@ -1,13 +1,16 @@
 #pragma once
 
 #include "platform/core/PlatformError.h"
-#include "platform/encoding/ffmpeg/FfmpegEncoderConfig.h"
+#include "platform/encoding/AudioOutputSettings.h"
+#include "platform/encoding/MediaFileWriter.h"
 #include "platform/media/SampleBuffer.h"
 
 #include <cstdint>
 #include <expected>
 #include <filesystem>
 #include <memory>
+#include <string>
+#include <string_view>
 
 struct AVAudioFifo;
 struct AVCodecContext;
@@ -18,6 +21,38 @@ struct AVStream;
 struct SwrContext;
 
 namespace veltrane {
+
+// The error domain of everything the FFmpeg writer reports.
+inline constexpr std::string_view kFfmpegErrorDomain = "FFmpeg";
+
+// A platform error for an FFmpeg failure: code = the AVERROR value, description = what was
+// being done ("could not open output file") followed by FFmpeg's own text for the code.
+[[nodiscard]] PlatformError makeFfmpegError(int averror, std::string_view context);
+
+// Keeps FFmpeg's own console chatter off the process's output: the encoder's statistics when a
+// file closes, and the container's warning that a hidden partial file lacks the .m4a ending.
+// Errors still reach standard error. Process-wide: call once from main.
+void limitFfmpegLoggingToErrors();
+
+// What one writer encodes into: the FFmpeg muxer and encoder and the audio parameters,
+// resolved from a container type and the input's output settings.
+struct FfmpegEncoderConfig {
+    std::string muxerName;
+    std::string encoderName;
+    int sampleRateHz = 0;
+    int channelCount = 0;
+    std::int64_t bitRateBitsPerSecond = 0; // 0 for PCM
+
+    // The configuration for `settings` in a `fileType` container, or why it cannot be honoured:
+    // WAV takes 16-bit little-endian interleaved integer PCM, M4A takes AAC with a bit rate;
+    // one or two channels at a rate the encoder supports.
+    [[nodiscard]] static std::expected<FfmpegEncoderConfig, std::string>
+    resolve(MediaFileType fileType, const AudioOutputSettings& settings);
+
+    // True when `buffer` holds interleaved 32-bit float or 16-bit integer native-endian PCM at
+    // this configuration's rate and channel count, with as many bytes as its frame count needs.
+    [[nodiscard]] bool acceptsBuffer(const SampleBuffer& buffer) const;
+};
 
 // One output file and its encoder: converts interleaved PCM buffers to the encoder's sample
 // format, encodes them one after another from file time 0 and muxes the packets. Not thread

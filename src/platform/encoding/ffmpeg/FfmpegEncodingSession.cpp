@@ -1,6 +1,6 @@
 #include "platform/encoding/ffmpeg/FfmpegEncodingSession.h"
 
-#include "platform/encoding/ffmpeg/FfmpegError.h"
+#include "platform/encoding/ffmpeg/FfmpegAudioEncoder.h"
 
 extern "C" {
 #include <libavutil/error.h>

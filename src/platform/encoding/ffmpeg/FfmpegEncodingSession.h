@@ -3,9 +3,7 @@
 #include "platform/core/PlatformError.h"
 #include "platform/encoding/MediaFileWriter.h"
 #include "platform/encoding/ffmpeg/FfmpegAudioEncoder.h"
-#include "platform/encoding/ffmpeg/FfmpegEncoderConfig.h"
-#include "platform/encoding/ffmpeg/FfmpegWriterActivity.h"
-#include "platform/media/MediaTime.h"
+#include "platform/encoding/ffmpeg/FfmpegMediaFileWriter.h"
 #include "platform/media/SampleBuffer.h"
 
 #include <atomic>

@@ -1,6 +1,6 @@
 #include "platform/encoding/ffmpeg/FfmpegFileRepair.h"
 
-#include "platform/encoding/ffmpeg/FfmpegError.h"
+#include "platform/encoding/ffmpeg/FfmpegAudioEncoder.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

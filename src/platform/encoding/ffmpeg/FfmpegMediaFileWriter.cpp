@@ -1,10 +1,57 @@
 #include "platform/encoding/ffmpeg/FfmpegMediaFileWriter.h"
 
-#include "platform/encoding/ffmpeg/FfmpegEncoderConfig.h"
+#include "platform/encoding/ffmpeg/FfmpegAudioEncoder.h"
 #include "platform/encoding/ffmpeg/FfmpegEncodingSession.h"
-#include "platform/encoding/ffmpeg/FfmpegWriterInput.h"
+#include "platform/encoding/ffmpeg/FfmpegFileRepair.h"
+
+#include <libavformat/avformat.h>
+
+#include <cerrno>
+#include <system_error>
+
+extern "C" {}
 
 namespace veltrane {
+
+void FfmpegWriterActivity::threadStarted() {
+    const std::lock_guard lock(mutex_);
+    ++running_;
+}
+
+void FfmpegWriterActivity::threadEnded() {
+    const std::lock_guard lock(mutex_);
+    if (--running_ == 0) {
+        idle_.notify_all();
+    }
+}
+
+bool FfmpegWriterActivity::waitUntilIdle(std::chrono::milliseconds limit) {
+    std::unique_lock lock(mutex_);
+    return idle_.wait_for(lock, limit, [this] { return running_ == 0; });
+}
+
+int FfmpegWriterActivity::runningThreads() const {
+    const std::lock_guard lock(mutex_);
+    return running_;
+}
+
+FfmpegWriterInput::FfmpegWriterInput(std::shared_ptr<FfmpegEncodingSession> session,
+                                     AudioOutputSettings settings)
+    : session_(std::move(session)), settings_(std::move(settings)) {}
+
+bool FfmpegWriterInput::isReadyForMoreMediaData() const {
+    return attached_ && session_->isReadyForMoreMediaData();
+}
+
+bool FfmpegWriterInput::append(const SampleBufferPtr& buffer) {
+    return attached_ && session_->enqueue(buffer);
+}
+
+void FfmpegWriterInput::markAsFinished() {
+    if (attached_) {
+        session_->markInputFinished();
+    }
+}
 
 FfmpegMediaFileWriter::FfmpegMediaFileWriter(std::filesystem::path path, MediaFileType fileType,
                                              std::shared_ptr<FfmpegWriterActivity> activity)
@@ -61,6 +108,32 @@ std::optional<PlatformError> FfmpegMediaFileWriter::error() const {
 
 const std::filesystem::path& FfmpegMediaFileWriter::path() const {
     return session_->path();
+}
+
+std::expected<std::shared_ptr<MediaFileWriter>, PlatformError>
+FfmpegMediaFileWriterFactory::create(const std::filesystem::path& path, MediaFileType fileType) {
+    const char* muxer = fileType == MediaFileType::Wave ? "wav" : "ipod";
+    if (av_guess_format(muxer, nullptr, nullptr) == nullptr) {
+        return std::unexpected(
+            makeFfmpegError(AVERROR_MUXER_NOT_FOUND, std::string("no ") + muxer + " muxer"));
+    }
+    if (path.empty()) {
+        return std::unexpected(makeFfmpegError(AVERROR(EINVAL), "no output file given"));
+    }
+    std::error_code statusError;
+    if (std::filesystem::is_regular_file(path, statusError)) {
+        return std::unexpected(makeFfmpegError(AVERROR(EEXIST), "the output file already exists"));
+    }
+    return std::make_shared<FfmpegMediaFileWriter>(path, fileType, activity_);
+}
+
+std::expected<RepairOutcome, PlatformError>
+FfmpegMediaFileWriterFactory::repairInterrupted(const std::filesystem::path& path, MediaFileType fileType) {
+    return repairInterruptedFile(path, fileType);
+}
+
+bool FfmpegMediaFileWriterFactory::waitForPendingWriters(std::chrono::milliseconds limit) const {
+    return activity_->waitUntilIdle(limit);
 }
 
 } // namespace veltrane

@@ -1,11 +1,65 @@
 #pragma once
 
+#include "platform/encoding/AudioOutputSettings.h"
 #include "platform/encoding/MediaFileWriter.h"
+#include "platform/media/SampleBuffer.h"
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 
 namespace veltrane {
+
+// Counts the encoding threads of a set of writers that are still running (writing, or
+// finishing a file and calling its completion), so that a process about to exit can wait
+// for the last files to be finished instead of cutting them off.
+class FfmpegWriterActivity {
+public:
+    void threadStarted();
+    void threadEnded();
+    // True once no thread is running, false when `limit` passes first.
+    [[nodiscard]] bool waitUntilIdle(std::chrono::milliseconds limit);
+    [[nodiscard]] int runningThreads() const;
+
+private:
+    mutable std::mutex mutex_;
+    std::condition_variable idle_;
+    int running_ = 0;
+};
+
+class FfmpegEncodingSession;
+
+// The audio input of an FfmpegMediaFileWriter. Appended buffers go into the writer's queue;
+// encoding happens on the writer's own thread. Takes buffers only once the writer has added
+// it (addInput), started writing and started its timeline.
+class FfmpegWriterInput final : public MediaWriterInput {
+public:
+    FfmpegWriterInput(std::shared_ptr<FfmpegEncodingSession> session, AudioOutputSettings settings);
+
+    [[nodiscard]] const AudioOutputSettings& outputSettings() const override { return settings_; }
+    // Accepted for compatibility; buffers are always queued, never waited for.
+    void setExpectsMediaDataInRealTime(bool realTime) override { expectsRealTime_ = realTime; }
+    [[nodiscard]] bool isReadyForMoreMediaData() const override;
+    [[nodiscard]] bool append(const SampleBufferPtr& buffer) override;
+    void markAsFinished() override;
+
+    [[nodiscard]] bool expectsMediaDataInRealTime() const { return expectsRealTime_; }
+    [[nodiscard]] bool belongsTo(const FfmpegEncodingSession& session) const {
+        return session_.get() == &session;
+    }
+    [[nodiscard]] bool isAttached() const { return attached_; }
+    // Called by the writer's addInput.
+    void attach() { attached_ = true; }
+
+private:
+    std::shared_ptr<FfmpegEncodingSession> session_;
+    AudioOutputSettings settings_;
+    bool expectsRealTime_ = false;
+    std::atomic<bool> attached_ = false;
+};
 
 class FfmpegEncodingSession;
 class FfmpegWriterActivity;
@@ -43,6 +97,24 @@ public:
 private:
     std::shared_ptr<FfmpegEncodingSession> session_;
     std::shared_ptr<FfmpegWriterInput> input_;
+};
+
+// Makes FfmpegMediaFileWriters. Creation fails when a regular file already exists at the path
+// (a writer never overwrites a file); the file itself is created by startWriting().
+class FfmpegMediaFileWriterFactory final : public MediaFileWriterFactory {
+public:
+    [[nodiscard]] std::expected<std::shared_ptr<MediaFileWriter>, PlatformError>
+    create(const std::filesystem::path& path, MediaFileType fileType) override;
+    [[nodiscard]] std::expected<RepairOutcome, PlatformError>
+    repairInterrupted(const std::filesystem::path& path, MediaFileType fileType) override;
+
+    // Waits until no writer made here is writing or finishing any more (every requested
+    // finish has written its file and run its completion); false when `limit` passes first.
+    // For shutdown, after the last recording has been stopped.
+    [[nodiscard]] bool waitForPendingWriters(std::chrono::milliseconds limit) const;
+
+private:
+    std::shared_ptr<FfmpegWriterActivity> activity_ = std::make_shared<FfmpegWriterActivity>();
 };
 
 } // namespace veltrane

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# The naming convention: clang-tidy's identifier-naming check (.clang-tidy) over every source file of a
+# configured build, then the acronym rule (scripts/check-naming.sh). Not part of `make test`: it takes
+# several minutes. Usage: scripts/tidy.sh [build-dir]
+set -euo pipefail
+build_dir=$(realpath "${1:-build}")
+cd "$(dirname "$0")/.."
+if ! command -v run-clang-tidy >/dev/null; then
+    echo "Installing clang-tidy"
+    ${SUDO:-$([ "$(id -u)" -ne 0 ] && echo sudo)} apt-get install -y --no-install-recommends clang-tidy >/dev/null
+fi
+# clang-tidy reads GCC's command lines: drop the GCC-only coroutine flag and name C++23 the way this
+# clang spells it.
+database=$(mktemp -d)
+trap 'rm -rf "$database"' EXIT
+sed -e 's/ -fcoroutines//g; s/-std=c++23/-std=c++2b/g; s/-std=gnu++23/-std=c++2b/g' \
+    "$build_dir/compile_commands.json" >"$database/compile_commands.json"
+run-clang-tidy -quiet -p "$database" -j "$(nproc)" "$PWD/(src|tools|bench|tests)/.*\.cpp$" 2>/dev/null |
+    grep -E '(warning|error): ' | sort -u | tee "$database/findings"
+found=$(wc -l <"$database/findings")
+bash scripts/check-naming.sh && naming=0 || naming=1
+if [ "$found" -gt 0 ] || [ "$naming" -ne 0 ]; then
+    echo "naming convention: $found clang-tidy findings" >&2
+    exit 1
+fi
+echo "naming convention: clean"

@@ -1,0 +1,74 @@
+#pragma once
+
+#include "platform/core/PlatformError.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QSslCertificate>
+#include <QUrl>
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace veltrane {
+
+// One request of an upload task. The body comes from a file given with the task.
+struct TransferRequest {
+    QUrl url;
+    QByteArray method = "POST";
+    // Sent as given, in order. The session adds the body's Content-Length itself.
+    std::vector<std::pair<QByteArray, QByteArray>> headers;
+    // The transfer fails when no byte is sent or received for this long.
+    std::chrono::milliseconds idleTimeout = std::chrono::seconds(60);
+};
+
+// The status line and headers of a server's HTTP answer (the body arrives as received data).
+struct TransferResponse {
+    int statusCode = 0;
+    std::vector<std::pair<QByteArray, QByteArray>> headers;
+};
+
+// What a transfer session reports about one of its tasks: the identifier unique within the
+// session and the description text set on the task, if any.
+struct TransferTaskInfo {
+    std::int64_t identifier = 0;
+    std::optional<std::string> description;
+};
+
+struct TransferSessionConfiguration {
+    // Names the session (and its thread). Transfers do not outlive the process, so a session
+    // created again with the same identifier after a restart reports no tasks.
+    std::string identifier;
+    // The longest a transfer may take from start to finish.
+    std::chrono::seconds resourceTimeout = std::chrono::hours(24);
+    // Test-only: certificate authorities trusted in addition to the system store, for a local
+    // HTTPS server with a self-made certificate. Leave empty in the application.
+    QList<QSslCertificate> additionalCaCertificatesForTesting{};
+};
+
+// Receives a transfer session's callbacks. All of them are called on the session's own thread
+// (its serial delegate queue), one at a time, in the order the events happened.
+class TransferSessionDelegate {
+public:
+    virtual ~TransferSessionDelegate() = default;
+
+    // A piece of the response body.
+    virtual void didReceiveData(const TransferTaskInfo& task, const QByteArray& bytes) = 0;
+
+    // Upload progress: bytes of the request body sent so far and the expected total (which may
+    // be 0 or -1 when unknown).
+    virtual void didSendBodyData(const TransferTaskInfo& task, std::int64_t totalBytesSent,
+                                 std::int64_t totalBytesExpectedToSend) = 0;
+
+    // The task finished. `error` is a transport failure (connection, TLS, time-out, refused URL,
+    // unreadable body file); an HTTP answer of any status is not an error and comes as
+    // `response`. The last callback of a task.
+    virtual void didComplete(const TransferTaskInfo& task, const std::optional<PlatformError>& error,
+                             const std::optional<TransferResponse>& response) = 0;
+};
+
+} // namespace veltrane

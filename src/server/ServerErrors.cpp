@@ -1,0 +1,82 @@
+#include "server/ServerErrors.h"
+
+namespace veltrane {
+
+std::string userDescription(const std::exception& error) {
+    if (const auto* serverError = dynamic_cast<const ServerAccessError*>(&error)) {
+        return serverError->description();
+    }
+    return error.what();
+}
+
+std::string debugDescription(const std::exception& error) {
+    if (const auto* serverError = dynamic_cast<const ServerAccessError*>(&error)) {
+        return serverError->debugDescription();
+    }
+    return std::string("std::exception(") + error.what() + ")";
+}
+
+TransportError::TransportError(PlatformError error)
+    : ServerAccessError(error.localizedDescription), error_(std::move(error)) {}
+
+std::string TransportError::debugDescription() const {
+    return "TransportError(" + error_.fullDescription() + ")";
+}
+
+APIError APIError::serverError(std::int32_t statusCode, std::string message) {
+    APIError error(Kind::serverError, "Server error (" + std::to_string(statusCode) + "): " + message);
+    error.statusCode_ = statusCode;
+    error.message_ = std::move(message);
+    return error;
+}
+
+APIError APIError::networkError(const TransportError& underlying) {
+    APIError error(Kind::networkError, "Network error: " + underlying.description());
+    error.underlying_ = std::make_shared<TransportError>(underlying);
+    return error;
+}
+
+APIError APIError::decodingError(const DecodingError& underlying) {
+    APIError error(Kind::decodingError, "Decoding error: " + underlying.description());
+    error.underlying_ = std::make_shared<DecodingError>(underlying);
+    return error;
+}
+
+APIError APIError::notConfigured() {
+    return APIError(Kind::notConfigured, "Server not configured");
+}
+
+APIError APIError::unauthorized() {
+    return APIError(Kind::unauthorized, "Authentication required");
+}
+
+APIError APIError::forbidden() {
+    return APIError(Kind::forbidden, "Access denied");
+}
+
+APIError APIError::notFound() {
+    return APIError(Kind::notFound, "Not found");
+}
+
+std::string APIError::debugDescription() const {
+    switch (kind_) {
+    case Kind::serverError:
+        return "APIError.serverError(statusCode: " + std::to_string(statusCode_) + ", message: \"" +
+               message_ + "\")";
+    case Kind::networkError:
+        return "APIError.networkError(" + underlying_->debugDescription() + ")";
+    case Kind::decodingError:
+        return "APIError.decodingError(" + underlying_->debugDescription() + ")";
+    case Kind::notConfigured:
+        return "APIError.notConfigured";
+    case Kind::unauthorized:
+        return "APIError.unauthorized";
+    case Kind::forbidden:
+        return "APIError.forbidden";
+    case Kind::notFound:
+        return "APIError.notFound";
+    }
+    return "APIError";
+}
+
+} // namespace veltrane
