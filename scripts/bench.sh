@@ -3,6 +3,8 @@
 #   bench/bench_encode   one hour of synthetic audio through the recorder's intake and chunk
 #                        writer, against the ffmpeg command line encoding the same PCM
 #   bench/upload/...     upload throughput, memory and soak against the local stand-in server
+#   bench/live/live.sh   live capture from a private sound server, against parec | ffmpeg
+#                        (VELTRANE_LIVE_SECONDS, default 60, per format)
 # Extra arguments go to bench_encode (e.g. --seconds 600 --format m4a).
 set -euo pipefail
 build_dir=${1:-build}
@@ -17,6 +19,7 @@ if ! command -v ffmpeg >/dev/null; then
     exit 1
 fi
 "$bench" "$@"
+bash bench/live/live.sh --build-dir "$build_dir" --seconds "${VELTRANE_LIVE_SECONDS:-60}"
 if [[ -x scripts/bench-upload.sh ]] || [[ -f scripts/bench-upload.sh ]]; then
     bash scripts/bench-upload.sh "$build_dir"
 fi

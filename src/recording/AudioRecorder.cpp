@@ -27,15 +27,9 @@ AudioRecorder::AudioRecorder(std::shared_ptr<CaptureService> capture,
       userDefaults_(std::move(userDefaults)),
       intake_(micBufferQueue_, microphoneGain_, samplesWritten_,
               SystemAudioIntake::LevelSink{
-                  [guard = QPointer<AudioRecorder>(this)](double level) {
-                      postGuarded(guard, [level](AudioRecorder* self) { self->setSystemLevel(level); });
-                  },
-                  [guard = QPointer<AudioRecorder>(this)](double level) {
-                      postGuarded(guard, [level](AudioRecorder* self) { self->setMicLevel(level); });
-                  },
-                  [guard = QPointer<AudioRecorder>(this)](double level) {
-                      postGuarded(guard, [level](AudioRecorder* self) { self->setAudioLevel(level); });
-                  }}),
+                  [this](double level) { levels_.store(PendingLevels::Meter::System, level); },
+                  [this](double level) { levels_.store(PendingLevels::Meter::Microphone, level); },
+                  [this](double level) { levels_.store(PendingLevels::Meter::Output, level); }}),
       processingQueue_(std::make_unique<SerialQueue>("audio.processing.queue")) {}
 
 AudioRecorder::~AudioRecorder() {
@@ -452,12 +446,60 @@ void AudioRecorder::updateRecordingTime() {
     setRecordingTime(formatRecordingTime(std::chrono::duration_cast<std::chrono::seconds>(elapsed).count()));
 }
 
+// MARK: - Level meters
+
+void AudioRecorder::PendingLevels::store(Meter meter, double level) {
+    const auto index = static_cast<std::size_t>(meter);
+    values[index].store(level, std::memory_order_relaxed);
+    changed.fetch_or(1u << static_cast<unsigned>(index), std::memory_order_release);
+}
+
+void AudioRecorder::publishLevels() {
+    if (levels_.changed.load(std::memory_order_relaxed) == 0 || levels_.posted.exchange(true)) {
+        return;
+    }
+    postGuarded(self_, [](AudioRecorder* self) {
+        PendingLevels& levels = self->levels_;
+        levels.posted = false;
+        const unsigned changed = levels.changed.exchange(0, std::memory_order_acquire);
+        const auto value = [&levels](PendingLevels::Meter meter) {
+            return levels.values[static_cast<std::size_t>(meter)].load(std::memory_order_relaxed);
+        };
+        const auto has = [changed](PendingLevels::Meter meter) {
+            return (changed & (1u << static_cast<unsigned>(meter))) != 0;
+        };
+        if (has(PendingLevels::Meter::System)) {
+            self->setSystemLevel(value(PendingLevels::Meter::System));
+        }
+        if (has(PendingLevels::Meter::Microphone)) {
+            self->setMicLevel(value(PendingLevels::Meter::Microphone));
+        }
+        if (has(PendingLevels::Meter::Output)) {
+            self->setAudioLevel(value(PendingLevels::Meter::Output));
+        }
+    });
+}
+
 // MARK: - Per-buffer hand-off (processing queue)
 
 void AudioRecorder::handleSystemAudio(const SampleBufferPtr& buffer, StreamOutputType type) {
     if (type != StreamOutputType::Audio || !processingWriter_ || !buffer) {
         return;
     }
+    appendSystemAudio(buffer);
+    // The meters reach the main thread with the first buffer and then about twenty times a
+    // second of audio, however small the buffers are.
+    if (levelsDueInSeconds_ <= 0) {
+        levelsDueInSeconds_ = kLevelsIntervalSeconds;
+        publishLevels();
+    }
+    const auto& format = buffer->format();
+    if (format && format->sampleRate > 0) {
+        levelsDueInSeconds_ -= static_cast<double>(buffer->numSamples()) / format->sampleRate;
+    }
+}
+
+void AudioRecorder::appendSystemAudio(const SampleBufferPtr& buffer) {
     ChunkedAudioWriter& writer = *processingWriter_;
     if (rotationFailed_) {
         return; // the recording is being stopped; one failure report is enough
@@ -619,6 +661,7 @@ void AudioRecorder::runStopCleanup(const std::shared_ptr<ChunkedAudioWriter>& wr
     }
     micBufferQueue_.clear();
     micNormalizer_.reset();
+    levelsDueInSeconds_ = 0;
     samplesWritten_ = false;
     sessionStarted_ = false;
     if (writer) {

@@ -15,6 +15,7 @@
 #include <QString>
 #include <QTimer>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -146,6 +147,10 @@ signals:
 private:
     // Processing-queue side.
     void handleSystemAudio(const SampleBufferPtr& buffer, StreamOutputType type);
+    void appendSystemAudio(const SampleBufferPtr& buffer);
+    // Hands the levels measured since the last hand-off to the main thread, with at most one
+    // post under way: the meters follow the buffers without a post per meter and buffer.
+    void publishLevels();
     void handleMicrophoneBuffer(const SampleBufferPtr& buffer);
     void runStopCleanup(const std::shared_ptr<ChunkedAudioWriter>& writer,
                         const std::shared_ptr<MicrophoneCapture>& microphone);
@@ -221,6 +226,19 @@ private:
     std::atomic<bool> samplesWritten_{false};
     std::atomic<bool> hasLoggedMicFormat_{false};
     std::atomic<qint64> micConversionFailures_{0};
+
+    // Levels written on the processing queue and read on the main thread.
+    struct PendingLevels {
+        enum class Meter : unsigned { System, Microphone, Output };
+        static constexpr std::size_t kMeterCount = 3;
+        std::array<std::atomic<double>, kMeterCount> values{};
+        std::atomic<unsigned> changed{0}; // one bit per meter written since the last hand-off
+        std::atomic<bool> posted{false};
+        void store(Meter meter, double level);
+    };
+    PendingLevels levels_;
+    static constexpr double kLevelsIntervalSeconds = 0.05;
+    double levelsDueInSeconds_ = 0; // audio until the next hand-off (processing queue)
 
     // Processing-queue fields.
     MicrophoneSampleQueue micBufferQueue_;

@@ -336,7 +336,7 @@ TEST_F(PulseCaptureIntegration, DisplayCaptureDeliversSilenceAtTheRealRateWhenNo
     EXPECT_GT(midway, 48000) << "silence flows while capturing, not only at the end";
     EXPECT_NEAR(static_cast<double>(collector.frames) / 48000.0, wallSeconds, 0.3);
     EXPECT_EQ(collector.discontinuities, 0);
-    EXPECT_GT(collector.buffers.load(), 100) << "small buffers keep meters moving";
+    EXPECT_GT(collector.buffers.load(), 40) << "buffers come often enough to keep meters moving";
     for (const float sample : collector.samples) {
         ASSERT_EQ(sample, 0.0f);
     }

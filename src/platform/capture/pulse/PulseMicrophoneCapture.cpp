@@ -15,7 +15,9 @@ namespace veltrane {
 namespace {
 
 constexpr const char* kClientName = "VeltraneRecorder";
-constexpr pa_usec_t kFragmentUsec = 20 * PA_USEC_PER_MSEC;
+// Fragments as long as the system audio's: the microphone's samples wait in the recorder's
+// queue (half a second) until the next system-audio buffer takes them.
+constexpr pa_usec_t kFragmentUsec = 50 * PA_USEC_PER_MSEC;
 
 pa_sample_format_t sampleFormatFor(MicrophoneFormat::Encoding encoding) {
     switch (encoding) {

@@ -19,9 +19,11 @@ namespace {
 
 constexpr const char* kClientName = "VeltraneRecorder";
 constexpr std::uint32_t kDeviceTapId = PA_INVALID_INDEX;
-constexpr int kTicksPerLivenessCheck = 50;
-constexpr std::chrono::milliseconds kMixerIdle{100};
-constexpr std::chrono::milliseconds kMixerMaxBuffered{100};
+constexpr int kTicksPerLivenessCheck = 10;
+// Both well above one fragment, so that a program's stream between two fragments still counts
+// as playing.
+constexpr std::chrono::milliseconds kMixerIdle{150};
+constexpr std::chrono::milliseconds kMixerMaxBuffered{150};
 
 std::int64_t framesOf(std::chrono::milliseconds duration, std::uint32_t rate) {
     return duration.count() * static_cast<std::int64_t>(rate) / 1000;
@@ -198,6 +200,7 @@ std::optional<PlatformError> PulseSystemAudioStream::start() {
     // The recording's wall clock starts now, when the capture is reported started, not when
     // connecting began: silence never makes it longer than the time it was running.
     runningAtFrames_ = nowFrames();
+    lastArrivalFrames_ = runningAtFrames_;
     state_ = State::Running;
     armTick();
     return std::nullopt;
@@ -311,17 +314,18 @@ void PulseSystemAudioStream::pump(SilenceFill fill) {
     const std::vector<float> mixed = mixer_->pull(now);
     if (!mixed.empty()) {
         const auto frames = static_cast<std::int64_t>(mixed.size() / channels_);
-        emit(mixed.data(), frames, pacer_->takeReal(frames, now - runningAtFrames_));
+        // Real audio counts from when it came, not from this tick.
+        emit(mixed.data(), frames, pacer_->takeReal(frames, lastArrivalFrames_ - runningAtFrames_));
     }
-    if (fill == SilenceFill::Deferred) {
-        return;
+    if (fill == SilenceFill::Allowed) {
+        const auto chunk = static_cast<std::int64_t>(silence_.size() / channels_);
+        for (std::int64_t due = pacer_->silenceDue(now - runningAtFrames_); due > 0;) {
+            const std::int64_t frames = std::min(due, chunk);
+            emit(silence_.data(), frames, pacer_->takeSilence(frames));
+            due -= frames;
+        }
     }
-    const auto chunk = static_cast<std::int64_t>(silence_.size() / channels_);
-    for (std::int64_t due = pacer_->silenceDue(now - runningAtFrames_); due > 0;) {
-        const std::int64_t frames = std::min(due, chunk);
-        emit(silence_.data(), frames, pacer_->takeSilence(frames));
-        due -= frames;
-    }
+    deliver();
 }
 
 void PulseSystemAudioStream::flush() {
@@ -333,9 +337,29 @@ void PulseSystemAudioStream::flush() {
         const auto frames = static_cast<std::int64_t>(rest.size() / channels_);
         emit(rest.data(), frames, pacer_->takeReal(frames, nowFrames() - runningAtFrames_));
     }
+    deliver();
 }
 
 void PulseSystemAudioStream::emit(const float* samples, std::int64_t frames, std::int64_t pts) {
+    // Cut where the stream's time crosses a multiple of one buffer's length, whatever the
+    // server's fragments were: a chunk, which ends at a buffer's end, stays that close to
+    // its length.
+    const std::int64_t bufferFrames = std::max<std::int64_t>(framesOf(kBuffer, rate_), 1);
+    while (frames > 0) {
+        const std::int64_t piece = std::min(frames, bufferFrames - pts % bufferFrames);
+        batch_.push_back(SampleBuffer::fromInterleavedFloats(
+            samples, static_cast<std::size_t>(piece) * channels_, channels_, static_cast<double>(rate_),
+            MediaTime::make(pts, static_cast<std::int32_t>(rate_))));
+        samples += static_cast<std::size_t>(piece) * channels_;
+        frames -= piece;
+        pts += piece;
+    }
+}
+
+void PulseSystemAudioStream::deliver() {
+    if (batch_.empty()) {
+        return;
+    }
     SerialQueue* queue = nullptr;
     std::shared_ptr<const OutputHandler> handler;
     {
@@ -343,14 +367,18 @@ void PulseSystemAudioStream::emit(const float* samples, std::int64_t frames, std
         queue = audioQueue_;
         handler = audioHandler_;
     }
-    if (!queue || !handler || frames <= 0) {
+    std::vector<SampleBufferPtr> batch;
+    batch.swap(batch_);
+    if (!queue || !handler) {
         return;
     }
-    auto buffer = SampleBuffer::fromInterleavedFloats(samples, static_cast<std::size_t>(frames) * channels_,
-                                                      channels_, static_cast<double>(rate_),
-                                                      MediaTime::make(pts, static_cast<std::int32_t>(rate_)));
-    queue->post([gate = gate_, handler = std::move(handler), buffer = std::move(buffer)] {
-        gate->runIfOpen([&] { (*handler)(buffer, StreamOutputType::Audio); });
+    // One task per batch: the queue's thread wakes once per tick, not once per buffer.
+    queue->post([gate = gate_, handler = std::move(handler), batch = std::move(batch)] {
+        gate->runIfOpen([&] {
+            for (const SampleBufferPtr& buffer : batch) {
+                (*handler)(buffer, StreamOutputType::Audio);
+            }
+        });
     });
 }
 
@@ -479,6 +507,7 @@ void PulseSystemAudioStream::onEvent(unsigned facility, unsigned type, std::uint
 void PulseSystemAudioStream::onTapRead(Tap& tap) {
     const std::size_t frameBytes = sizeof(float) * channels_;
     const std::int64_t now = nowFrames();
+    lastArrivalFrames_ = now;
     for (;;) {
         const void* data = nullptr;
         std::size_t bytes = 0;
@@ -491,7 +520,9 @@ void PulseSystemAudioStream::onTapRead(Tap& tap) {
         }
         pa_stream_drop(tap.stream);
     }
-    pump();
+    // The audio waits in the mixer for the next tick: the server sends whenever the device
+    // produced a block (often every few milliseconds), and handing each block on would wake
+    // every thread downstream as often.
 }
 
 void PulseSystemAudioStream::onTapState(Tap& tap) {

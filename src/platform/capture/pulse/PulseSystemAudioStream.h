@@ -5,6 +5,7 @@
 #include "platform/capture/pulse/ControlThread.h"
 #include "platform/capture/pulse/SilencePacer.h"
 #include "platform/capture/pulse/SourceMixer.h"
+#include "platform/media/SampleBuffer.h"
 
 #include <chrono>
 #include <cstdint>
@@ -56,10 +57,16 @@ public:
     // silence stays; both above the server's normal delivery jitter.
     static constexpr std::chrono::milliseconds kSilenceAllowance{250};
     static constexpr std::chrono::milliseconds kSilenceLag{20};
-    static constexpr std::chrono::milliseconds kFragment{20};
-    static constexpr std::chrono::milliseconds kTick{10};
+    // The stream's timer hands the audio on (mixed, with silence where nothing came) once per
+    // tick: twenty hand-offs a second keep the level meters moving while the threads downstream
+    // wake up seldom. The server is asked for fragments as long, which it sends that seldom
+    // unless another program wants the device to run with less latency.
+    static constexpr std::chrono::milliseconds kFragment{50};
+    static constexpr std::chrono::milliseconds kTick{50};
+    // The length of the buffers handed on (all of one tick in one task).
+    static constexpr std::chrono::milliseconds kBuffer{10};
     // A tick this late means the loop itself did not run (the process was stopped or starved).
-    static constexpr std::chrono::milliseconds kStalledTick{100};
+    static constexpr std::chrono::milliseconds kStalledTick{150};
 
 private:
     struct Tap {
@@ -86,7 +93,10 @@ private:
     enum class SilenceFill { Allowed, Deferred };
     void pump(SilenceFill fill = SilenceFill::Allowed);
     void flush();
+    // Cuts audio into buffers for the next delivery.
     void emit(const float* samples, std::int64_t frames, std::int64_t pts);
+    // Hands the buffers cut since the last delivery to the audio output's queue.
+    void deliver();
     void end(const PlatformError& error);
     void checkApplicationsAlive();
     void armTick();
@@ -128,10 +138,12 @@ private:
     std::map<std::uint32_t, std::unique_ptr<Tap>> taps_;
     std::optional<SilencePacer> pacer_;
     std::optional<SourceMixer> mixer_;
+    std::vector<SampleBufferPtr> batch_; // cut, not yet delivered
     std::vector<float> silence_;
     std::chrono::steady_clock::time_point startedAt_;
     std::chrono::steady_clock::time_point lastTickAt_;
-    std::int64_t runningAtFrames_ = 0; // nowFrames() when the capture started running
+    std::int64_t runningAtFrames_ = 0;   // nowFrames() when the capture started running
+    std::int64_t lastArrivalFrames_ = 0; // nowFrames() when audio last came from the server
     pa_time_event* tick_ = nullptr;
     int ticksUntilLivenessCheck_ = 0;
     bool livenessQueryRunning_ = false;
