@@ -1,8 +1,6 @@
 #include "app/AppEnvironment.h"
 
 #include "app/AppTestRig.h"
-#include "server/RunTask.h"
-#include "support/EventLoopWait.h"
 
 #include <gtest/gtest.h>
 
@@ -11,37 +9,14 @@
 namespace veltrane {
 namespace {
 
-using test::runTask;
-using test::waitUntil;
-
 class AppEnvironmentTest : public ::testing::Test {
 protected:
-    [[nodiscard]] std::unique_ptr<AppEnvironment> launch() const { return rig.launch(); }
-
     test::AppTestRig rig;
 };
 
-TEST_F(AppEnvironmentTest, ProjectsLoadAfterASignInAndAfterARestoredSession) {
-    auto env = launch();
-    runTask(env->bootstrap());
-    EXPECT_EQ(env->auth().state().kind(), AuthState::Kind::unauthenticated);
-    EXPECT_TRUE(env->assignment().projects().empty());
-
-    // Signing in during the session fills the project picker without a refresh.
-    runTask(env->auth().login("demo@veltrane.test", "demo-password"));
-    ASSERT_EQ(env->auth().state().kind(), AuthState::Kind::authenticated);
-    ASSERT_TRUE(waitUntil([&] { return env->assignment().projects().size() == 2; }));
-
-    // The next start restores the session and loads them during start-up.
-    env = launch();
-    runTask(env->bootstrap());
-    EXPECT_EQ(env->auth().state().kind(), AuthState::Kind::authenticated);
-    EXPECT_EQ(env->assignment().projects().size(), 2u);
-}
-
 TEST_F(AppEnvironmentTest, QueueHeldElsewhereIsTakenOverWithTheChunksThatWaited) {
-    auto owner = launch();
-    auto second = launch();
+    auto owner = rig.launch();
+    auto second = rig.launch();
     ASSERT_NE(owner->uploads(), nullptr);
     EXPECT_EQ(second->uploads(), nullptr);
     EXPECT_FALSE(second->takeUploadQueue());
@@ -79,7 +54,7 @@ TEST_F(AppEnvironmentTest, ChunksOfACrashedRunAreRecoveredAndQueuedUnderTheirOwn
     leave("A", 1, ChunkFiling{"prj-alpha", "Alpha Research", std::nullopt, std::nullopt});
     leave("B", 2, std::nullopt);
 
-    auto env = launch();
+    auto env = rig.launch();
     env->destination().adoptFolder(folder, BookmarkSaving::save, ScopedAccess::optional);
     const auto recovered = env->recoverInterruptedChunks();
     ASSERT_EQ(recovered.size(), 2u);

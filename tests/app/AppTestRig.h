@@ -1,16 +1,13 @@
 #pragma once
 
 #include "app/AppEnvironment.h"
-#include "devserver/DevServer.h"
-#include "platform/settings/UserDefaults.h"
+#include "platform/settings/InMemoryUserDefaults.h"
 #include "recording/FakeCaptureService.h"
-#include "server/FakeKeychainBackend.h"
 #include "storage/FakeMediaFileWriter.h"
+#include "support/FakeKeychainBackend.h"
+#include "support/StandInServer.h"
 
 #include <QTemporaryDir>
-
-#include <filesystem>
-#include <memory>
 
 namespace veltrane::test {
 
@@ -18,26 +15,27 @@ namespace veltrane::test {
 // in-memory keychain and user defaults, a scripted sound server and encoders that write empty
 // files, all in a temporary folder. The keychain and defaults outlive each launched environment,
 // so a second launch finds what the first one stored.
-class AppTestRig {
-public:
-    // Starts the stand-in server; throws std::runtime_error when it cannot.
-    AppTestRig();
-    ~AppTestRig();
+struct AppTestRig {
+    [[nodiscard]] std::filesystem::path root() const { return folder.path().toStdString(); }
 
-    [[nodiscard]] std::filesystem::path root() const {
-        return std::filesystem::path(folder_.path().toStdString());
-    }
     // A new environment over the rig's services.
-    [[nodiscard]] std::unique_ptr<AppEnvironment> launch() const;
+    [[nodiscard]] std::unique_ptr<AppEnvironment> launch() const {
+        AppPlatform platform;
+        platform.serverConfig = ServerConfiguration(QUrl(QString::fromStdString(server.baseUrl())));
+        platform.credentials = CredentialStore(keychain, nullptr);
+        platform.userDefaults = defaults;
+        platform.applicationDataDirectory = root() / "app";
+        platform.capture = capture;
+        platform.writerFactory = writers;
+        return std::make_unique<AppEnvironment>(std::move(platform));
+    }
 
-    std::unique_ptr<devserver::DevServer> server;
+    QTemporaryDir folder; // first: the server keeps its data in it
+    StandInServer server{StandInMode::inProcess, root() / "server"};
     std::shared_ptr<FakeKeychainBackend> keychain = std::make_shared<FakeKeychainBackend>();
     std::shared_ptr<InMemoryUserDefaults> defaults = std::make_shared<InMemoryUserDefaults>();
     std::shared_ptr<FakeCaptureService> capture = std::make_shared<FakeCaptureService>();
     std::shared_ptr<FakeMediaFileWriterFactory> writers = std::make_shared<FakeMediaFileWriterFactory>();
-
-private:
-    QTemporaryDir folder_;
 };
 
 } // namespace veltrane::test

@@ -1,18 +1,14 @@
 #include "app/AppTestRig.h"
 #include "app/MainWindow.h"
 #include "app/RootView.h"
-#include "server/RunTask.h"
 #include "storage/ChunkFileName.h"
 #include "support/EventLoopWait.h"
+#include "support/RunTask.h"
 #include "ui/ContentView.h"
 
-#include <QApplication>
-#include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -168,30 +164,6 @@ TEST_F(WindowTest, ChunksAreQueuedUnderTheProjectChosenWhenTheyAreReported) {
     ASSERT_TRUE(waitUntil([&] { return content_()->transition() == RecordTransition::none; }));
     test::spinFor(std::chrono::milliseconds(50));
     EXPECT_EQ(env->uploads()->jobs().size(), 1u);
-}
-
-TEST_F(WindowTest, QuitWhileRecordingAsksThenSavesAndQueuesTheLastChunk) {
-    selectAlpha();
-    typeDeviceID("rig1");
-    startRecording();
-    bool quitReady = false;
-    QObject::connect(window.get(), &MainWindow::quitReady, [&] { quitReady = true; });
-
-    QString question;
-    QTimer::singleShot(0, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        ASSERT_NE(box, nullptr);
-        question = box->text();
-        box->button(QMessageBox::Yes)->click();
-    });
-    window->close();
-    EXPECT_EQ(question, MainWindow::kQuitQuestion);
-    ASSERT_TRUE(waitUntil([&] { return quitReady; }));
-    // The unsent upload went to the queue file, and the queue was let go for the background uploader.
-    EXPECT_EQ(env->uploads(), nullptr);
-    const UploadManager saved(root() / "app");
-    ASSERT_EQ(saved.jobs().size(), 1u);
-    EXPECT_TRUE(saved.jobs().front().filename.ends_with("-START-STOP.m4a")) << saved.jobs().front().filename;
 }
 
 } // namespace

@@ -155,7 +155,7 @@ private:
         NewMeetingSheet sheet(env_->assignment(), window_.get());
         sheet.show();
         sheet.findChild<QLineEdit*>()->setText(QStringLiteral("Quarterly review"));
-        rig_.server->stop(); // the create cannot reach the server
+        (void)rig_.server.stop(); // the create cannot reach the server
         for (QPushButton* button : sheet.findChildren<QPushButton*>()) {
             if (button->text() == QStringLiteral("Create")) {
                 button->click();

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <stdexcept>
 
 namespace veltrane {
@@ -13,20 +14,50 @@ template <typename T> T decode(const char* text) {
     return decodeJson<T>(QByteArray(text));
 }
 
-TEST(RecordDecoding, ProjectOptionalFieldsMayBeMissingOrNull) {
+TEST(RecordDecoding, OptionalFieldsMayBeMissingOrNullAndRoundTrip) {
     const auto project = decode<ProjectResponse>(R"({"id":"p","name":"P","status":"active","description":null,
                                                     "unknown":[1,2]})");
-    EXPECT_EQ(project.id, "p");
-    EXPECT_FALSE(project.description);
-    EXPECT_FALSE(project.createdAt);
-    EXPECT_FALSE(project.updatedAt);
+    EXPECT_FALSE(project.description || project.createdAt || project.updatedAt);
     EXPECT_EQ(project.toJson(), (nlohmann::json{{"id", "p"}, {"name", "P"}, {"status", "active"}}));
+    const auto meeting = decode<MeetingResponse>(
+        R"({"id":"m","project_id":"p","name":"M","scheduled_date":"2024-05-01","end_date":null,
+            "created_at":"2024-04-30T08:00:00.5+02:00"})");
+    EXPECT_EQ(meeting.scheduledDate, "2024-05-01"); // dates stay as the server sent them
+    EXPECT_EQ(meeting.createdAt, "2024-04-30T08:00:00.5+02:00");
+    EXPECT_EQ(MeetingResponse::fromJson(meeting.toJson()), meeting);
+    const auto profile = decode<UserProfile>(
+        R"({"id":"u","email":"e","is_active":false,"is_superuser":false,"last_login":null})");
+    EXPECT_FALSE(profile.isActive || profile.name);
+    EXPECT_TRUE(decode<std::vector<ProjectResponse>>("[]").empty());
 }
 
-TEST(RecordDecoding, MissingRequiredKeyFailsTheWholeList) {
-    EXPECT_THROW((void)decode<std::vector<ProjectResponse>>(
-                     R"([{"id":"p","name":"P","status":"active"},{"id":"q","name":"Q"}])"),
-                 DecodingError);
+TEST(RecordDecoding, MalformedBodiesAreDecodingErrors) {
+    using Decoder = std::function<void(const char*)>;
+    const Decoder project = [](const char* text) { (void)decode<ProjectResponse>(text); };
+    const Decoder projects = [](const char* text) { (void)decode<std::vector<ProjectResponse>>(text); };
+    const Decoder meeting = [](const char* text) { (void)decode<MeetingResponse>(text); };
+    const Decoder profile = [](const char* text) { (void)decode<UserProfile>(text); };
+    const Decoder flow = [](const char* text) { (void)decode<KratosFlow>(text); };
+    const std::vector<std::pair<Decoder, const char*>> cases = {
+        {project, ""},
+        {project, "{"},
+        {project, "1e999"}, // beyond double range: a parser error of its own kind
+        {project, R"({"id":"p","name":"P","status":"active","x":-1e400})"},
+        {project, R"({"id":7,"name":"P","status":"active"})"},
+        {project, R"({"id":"p","name":"P","status":"active","description":3})"},
+        {project, R"({"id":"p","name":null,"status":"active"})"},
+        {projects, R"([{"id":"p","name":"P","status":"active"},{"id":"q","name":"Q"}])"},
+        {projects, R"({"id":"p"})"},
+        {meeting, R"({"id":"m","project_id":1,"name":"M"})"},
+        {profile, R"({"id":"u","email":"e","is_active":false})"},
+        {profile, R"({"id":"u","email":"e","is_active":"yes","is_superuser":false})"},
+        {flow, "{"},
+        {flow, R"({"id":"f"})"},
+        {flow, R"({"id":"f","ui":{"messages":[{"type":"error"}]}})"},
+    };
+    for (const auto& [decoder, body] : cases) {
+        EXPECT_THROW(decoder(body), DecodingError) << body;
+    }
     try {
         (void)APIClient::decode<std::vector<ProjectResponse>>(R"([{"id":"q","name":"Q"}])");
         FAIL();
@@ -34,46 +65,6 @@ TEST(RecordDecoding, MissingRequiredKeyFailsTheWholeList) {
         EXPECT_EQ(error.kind(), APIError::Kind::decodingError);
         EXPECT_NE(error.description().find("status"), std::string::npos);
     }
-    EXPECT_TRUE(decode<std::vector<ProjectResponse>>("[]").empty());
-    EXPECT_THROW((void)decode<std::vector<ProjectResponse>>(R"({"id":"p"})"), DecodingError);
-}
-
-TEST(RecordDecoding, BodiesThatAreNotJsonFailAsDecodingErrors) {
-    // A number beyond double range is a parser error of its own kind, not a syntax error.
-    for (const char* body : {"", "{", "1e999", R"({"id":"p","name":"P","status":"active","x":-1e400})"}) {
-        EXPECT_THROW((void)decode<ProjectResponse>(body), DecodingError) << body;
-        EXPECT_THROW((void)decode<KratosFlow>(body), DecodingError) << body;
-    }
-}
-
-TEST(RecordDecoding, WrongTypesAndNumericIdsFail) {
-    EXPECT_THROW((void)decode<ProjectResponse>(R"({"id":7,"name":"P","status":"active"})"), DecodingError);
-    EXPECT_THROW((void)decode<ProjectResponse>(R"({"id":"p","name":"P","status":"active","description":3})"),
-                 DecodingError);
-    EXPECT_THROW((void)decode<MeetingResponse>(R"({"id":"m","project_id":1,"name":"M"})"), DecodingError);
-    EXPECT_THROW((void)decode<ProjectResponse>(R"({"id":"p","name":null,"status":"active"})"), DecodingError);
-    EXPECT_THROW((void)decode<ProjectResponse>("not json"), DecodingError);
-}
-
-TEST(RecordDecoding, MeetingKeepsDatesAsTheServerSentThem) {
-    const auto meeting = decode<MeetingResponse>(
-        R"({"id":"m","project_id":"p","name":"M","scheduled_date":"2024-05-01","end_date":null,
-            "created_at":"2024-04-30T08:00:00.5+02:00"})");
-    EXPECT_EQ(meeting.scheduledDate, "2024-05-01");
-    EXPECT_FALSE(meeting.endDate);
-    EXPECT_EQ(meeting.createdAt, "2024-04-30T08:00:00.5+02:00");
-    EXPECT_EQ(MeetingResponse::fromJson(meeting.toJson()), meeting);
-}
-
-TEST(RecordDecoding, UserProfileStrictness) {
-    const auto profile = decode<UserProfile>(
-        R"({"id":"u","email":"e","is_active":false,"is_superuser":false,"last_login":null})");
-    EXPECT_FALSE(profile.isActive);
-    EXPECT_FALSE(profile.name);
-    EXPECT_THROW((void)decode<UserProfile>(R"({"id":"u","email":"e","is_active":false})"), DecodingError);
-    EXPECT_THROW(
-        (void)decode<UserProfile>(R"({"id":"u","email":"e","is_active":"yes","is_superuser":false})"),
-        DecodingError);
 }
 
 TEST(RecordDecoding, KratosFlowCollectsFormThenFieldMessages) {
@@ -85,9 +76,6 @@ TEST(RecordDecoding, KratosFlowCollectsFormThenFieldMessages) {
     EXPECT_EQ(messages[1].text, "b");
     EXPECT_FALSE(messages[1].type);
     EXPECT_EQ(messages[2].type, "error");
-    EXPECT_THROW((void)decode<KratosFlow>(R"({"id":"f"})"), DecodingError);
-    EXPECT_THROW((void)decode<KratosFlow>(R"({"id":"f","ui":{"messages":[{"type":"error"}]}})"),
-                 DecodingError);
 }
 
 TEST(MeetingPayload, LocalCalendarDaysAndNoEndDateKey) {
@@ -95,11 +83,8 @@ TEST(MeetingPayload, LocalCalendarDaysAndNoEndDateKey) {
     // Handed over as UTC, the day is still the local one.
     const auto payload = MeetingCreatePayload::make("Review", lateEvening.toUTC(), std::nullopt);
     EXPECT_EQ(payload.toJson(), (nlohmann::json{{"name", "Review"}, {"scheduled_date", "2024-12-31"}}));
-    EXPECT_FALSE(payload.toJson().contains("end_date"));
-
     const QDateTime earlier(QDate(2024, 12, 30), QTime(0, 15), Qt::LocalTime);
-    const auto withEnd = MeetingCreatePayload::make("R", lateEvening, earlier);
-    EXPECT_EQ(withEnd.toJson().at("end_date"), "2024-12-30");
+    EXPECT_EQ(MeetingCreatePayload::make("R", lateEvening, earlier).toJson().at("end_date"), "2024-12-30");
 }
 
 TEST(ServerConfigurationTest, DefaultIsHttpsAndTheVariableOverridesIt) {

@@ -1,9 +1,9 @@
-#include "server/RunTask.h"
-#include "server/ServerErrors.h"
-#include "server/ServerTestRig.h"
-#include "server/TestHttpServer.h"
+#include "devserver/DevServer.h"
+#include "server/APIError.h"
+#include "server/TransportError.h"
+#include "support/RunTask.h"
+#include "support/ServerTestRig.h"
 
-#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -12,22 +12,21 @@
 namespace veltrane {
 namespace {
 
-using test::RecordedRequest;
 using test::runTask;
 using test::ServerTestRig;
-using test::TestHttpServer;
 
 TEST(TransportPolicyTest, LoopbackHostsMayUsePlainHttpOthersMayNot) {
+    const std::vector<std::pair<const char*, bool>> cases = {
+        {"https://example.invalid/x", false}, {"http://127.0.0.1:8080/x", false},
+        {"http://127.1.2.3/x", false},        {"http://[::1]:80/x", false},
+        {"http://LOCALHOST/x", false},        {"http://example.invalid/x", true},
+        {"http://10.0.0.1/x", true},          {"http://localhost.example.com/x", true},
+        {"ftp://127.0.0.1/x", true},
+    };
     const TransportPolicy policy;
-    EXPECT_FALSE(policy.refusalFor(QUrl("https://example.invalid/x")));
-    EXPECT_FALSE(policy.refusalFor(QUrl("http://127.0.0.1:8080/x")));
-    EXPECT_FALSE(policy.refusalFor(QUrl("http://127.1.2.3/x")));
-    EXPECT_FALSE(policy.refusalFor(QUrl("http://[::1]:80/x")));
-    EXPECT_FALSE(policy.refusalFor(QUrl("http://LOCALHOST/x")));
-    EXPECT_TRUE(policy.refusalFor(QUrl("http://example.invalid/x")));
-    EXPECT_TRUE(policy.refusalFor(QUrl("http://10.0.0.1/x")));
-    EXPECT_TRUE(policy.refusalFor(QUrl("http://localhost.example.com/x")));
-    EXPECT_TRUE(policy.refusalFor(QUrl("ftp://127.0.0.1/x")));
+    for (const auto& [url, refused] : cases) {
+        EXPECT_EQ(policy.refusalFor(QUrl(url)).has_value(), refused) << url;
+    }
 }
 
 TEST(TransportPolicyTest, PlainHttpToAnotherHostIsRefusedBeforeAnyConnection) {
@@ -50,75 +49,36 @@ TEST(TransportPolicyTest, PlainHttpToAnotherHostIsRefusedBeforeAnyConnection) {
     EXPECT_NE(rig.auth.state().errorMessage().find("http://"), std::string::npos);
 }
 
-class TlsTest : public ::testing::Test {
-protected:
-    void SetUp() override { makeCertificate("/CN=127.0.0.1", "subjectAltName=IP:127.0.0.1,DNS:localhost"); }
-
-    // A self-signed certificate and its key in the temporary folder.
-    void makeCertificate(const QString& subject, const QString& altNames) {
-        ASSERT_TRUE(dir.isValid());
-        certificate = dir.filePath("cert.pem").toStdString();
-        key = dir.filePath("key.pem").toStdString();
-        QProcess openssl;
-        openssl.start("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
-                                  subject, "-addext", altNames, "-keyout", QString::fromStdString(key),
-                                  "-out", QString::fromStdString(certificate)});
-        ASSERT_TRUE(openssl.waitForFinished(60'000));
-        ASSERT_EQ(openssl.exitCode(), 0) << openssl.readAllStandardError().toStdString();
-    }
-
-    [[nodiscard]] QList<QSslCertificate> testCa() const {
-        return QSslCertificate::fromPath(QString::fromStdString(certificate));
-    }
-
+// The stand-in server speaking HTTPS with a self-signed certificate: refused until the client trusts
+// the certificate.
+TEST(TlsTest, SelfSignedServerIsRefusedUnlessItsCertificateIsTrusted) {
     QTemporaryDir dir;
-    std::string certificate;
-    std::string key;
-};
-
-const auto kAnswerOk = [](const RecordedRequest&, httplib::Response& response) {
-    response.status = 200;
-    response.body = "[]";
-};
-
-TEST_F(TlsTest, SelfSignedServerIsRefusedWithoutTheTestCa) {
-    TestHttpServer server(kAnswerOk, certificate, key);
-    auto rig = std::make_unique<ServerTestRig>(server.baseUrl());
-    try {
-        (void)runTask(rig->client.send("/projects", "GET"));
-        FAIL() << "an untrusted certificate must be refused";
-    } catch (const APIError& error) {
-        EXPECT_EQ(error.kind(), APIError::Kind::networkError);
-        EXPECT_NE(error.description().find("self-signed"), std::string::npos) << error.description();
-    }
-    EXPECT_TRUE(server.requests().empty());
-    rig.reset(); // close the client's connections before the server stops
-}
-
-TEST_F(TlsTest, SelfSignedServerIsAcceptedWithTheTestCa) {
-    TestHttpServer server(kAnswerOk, certificate, key);
-    auto rig = std::make_unique<ServerTestRig>(server.baseUrl());
-    rig->transport.addCaCertificatesForTesting(testCa());
-    EXPECT_EQ(runTask(rig->client.send("/projects", "GET")), QByteArray("[]"));
-    EXPECT_EQ(server.count("/api/v1/projects"), 1u);
-    rig.reset();
-}
-
-TEST_F(TlsTest, HostNameIsVerifiedEvenWithTheTestCa) {
-    // A trusted certificate that names another host than the one connected to.
-    makeCertificate("/CN=other.example", "subjectAltName=DNS:other.example");
-    TestHttpServer server(kAnswerOk, certificate, key);
-    auto rig = std::make_unique<ServerTestRig>(server.baseUrl());
-    rig->transport.addCaCertificatesForTesting(testCa());
-    try {
-        (void)runTask(rig->client.send("/projects", "GET"));
-        FAIL() << "a certificate for another host must be refused";
-    } catch (const APIError& error) {
-        EXPECT_EQ(error.kind(), APIError::Kind::networkError);
-        EXPECT_NE(error.description().find("host name"), std::string::npos) << error.description();
-    }
-    EXPECT_TRUE(server.requests().empty());
-    rig.reset();
+    const std::filesystem::path folder = dir.path().toStdString();
+    QProcess openssl;
+    openssl.start("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+                              "/CN=test", "-addext", "subjectAltName=IP:127.0.0.1", "-keyout",
+                              dir.filePath("key.pem"), "-out", dir.filePath("cert.pem")});
+    ASSERT_TRUE(openssl.waitForFinished(60'000));
+    ASSERT_EQ(openssl.exitCode(), 0) << openssl.readAllStandardError().toStdString();
+    devserver::Options options;
+    options.dataDir = folder / "data";
+    options.tlsCertFile = folder / "cert.pem";
+    options.tlsKeyFile = folder / "key.pem";
+    options.logRequests = false;
+    devserver::DevServer server(options);
+    ASSERT_TRUE(server.start());
+    for (const bool trusted : {false, true}) {
+        ServerTestRig rig(QString::fromStdString(server.baseUrl()));
+        if (trusted) {
+            rig.transport.addCaCertificatesForTesting(QSslCertificate::fromPath(dir.filePath("cert.pem")));
+        }
+        (void)runTask(rig.auth.login("demo@veltrane.test", "demo-password"));
+        const AuthState& state = rig.auth.state();
+        EXPECT_EQ(state.kind(), trusted ? AuthState::Kind::authenticated : AuthState::Kind::error);
+        EXPECT_EQ(state.errorMessage().find("self-signed") != std::string::npos, !trusted)
+            << state.errorMessage();
+    } // the client's connections close before the server stops
+    server.stop();
 }
 
 } // namespace

@@ -55,27 +55,18 @@ TEST_F(ChunkRecoveryTest, PartialsOfDeadProcessesGetTheirLastChunkNameOrAreKeptA
     };
     FakeWriterBehaviour noAudio;
     noAudio.repairFindsAudio = false;
-    FakeWriterBehaviour unreadable;
-    unreadable.repairError = PlatformError{"FFmpeg", -1, "broken", nullptr};
+    FakeWriterBehaviour broken;
+    broken.repairError = PlatformError{"FFmpeg", -1, "broken", nullptr};
     const std::string base = "studio7-2025-03-14-092653-chunk-00";
+    using enum FiledChunks;
     const Case cases[] = {
-        {"first chunk",
-         1,
-         false,
-         std::nullopt,
-         FiledChunks::Leave,
-         {},
-         false,
-         base + "1-START-STOP.wav",
-         true},
-        {"later chunk, filed", 3, false, filing, FiledChunks::Recover, {}, false, base + "3-STOP.wav", true},
-        {"name taken", 3, false, std::nullopt, FiledChunks::Recover, {}, true, base + "3-STOP-dup-", true},
-        {"no audio", 2, false, std::nullopt, FiledChunks::Recover, noAudio, false, "", false},
-        {"cannot be repaired", 2, false, std::nullopt, FiledChunks::Recover, unreadable, false,
-         base + "2-unrecoverable-", false},
-        {"owner still running", 2, true, std::nullopt, FiledChunks::Recover, {}, false, ".", false},
-        {"filed, no queue here", 2, false, filing, FiledChunks::Leave, {}, false, ".", false},
-    };
+        {"first chunk", 1, false, std::nullopt, Leave, {}, false, base + "1-START-STOP.wav", true},
+        {"later chunk, filed", 3, false, filing, Recover, {}, false, base + "3-STOP.wav", true},
+        {"name taken", 3, false, std::nullopt, Recover, {}, true, base + "3-STOP-dup-", true},
+        {"no audio", 2, false, std::nullopt, Recover, noAudio, false, "", false},
+        {"unrepairable", 2, false, std::nullopt, Recover, broken, false, base + "2-unrecoverable-", false},
+        {"owner still running", 2, true, std::nullopt, Recover, {}, false, ".", false},
+        {"filed, no queue here", 2, false, filing, Leave, {}, false, ".", false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         fs::remove_all(directory_);

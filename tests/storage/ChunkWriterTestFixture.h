@@ -1,18 +1,15 @@
 #pragma once
 
+#include "platform/core/Uuid.h"
 #include "storage/ChunkedAudioWriter.h"
 #include "storage/FakeMediaFileWriter.h"
 
-#include <atomic>
-#include <chrono>
-#include <cstdint>
-#include <filesystem>
+#include <QDateTime>
 #include <gtest/gtest.h>
-#include <memory>
-#include <mutex>
-#include <optional>
-#include <string>
-#include <vector>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
 
 namespace veltrane::test {
 
@@ -24,30 +21,46 @@ public:
         std::optional<ChunkWriterError> error;
     };
 
-    void attach(ChunkedAudioWriter& writer);
-
-    [[nodiscard]] std::vector<Event> events() const;
-    [[nodiscard]] std::vector<std::filesystem::path> finishedPaths() const;
-    [[nodiscard]] std::vector<ChunkWriterError> errors() const;
+    void attach(ChunkedAudioWriter& writer) {
+        writer.onChunkFinished = [this](const std::filesystem::path& path) { add({path, std::nullopt}); };
+        writer.onError = [this](const ChunkWriterError& error) { add({std::nullopt, error}); };
+    }
+    [[nodiscard]] std::vector<Event> events() const {
+        std::lock_guard lock(mutex_);
+        return events_;
+    }
+    [[nodiscard]] std::vector<std::filesystem::path> finishedPaths() const {
+        std::vector<std::filesystem::path> paths;
+        for (const auto& event : events()) {
+            if (event.finishedPath) {
+                paths.push_back(*event.finishedPath);
+            }
+        }
+        return paths;
+    }
+    [[nodiscard]] std::vector<ChunkWriterError> errors() const {
+        std::vector<ChunkWriterError> errors;
+        for (const auto& event : events()) {
+            if (event.error) {
+                errors.push_back(*event.error);
+            }
+        }
+        return errors;
+    }
 
 private:
+    void add(Event event) {
+        std::lock_guard lock(mutex_);
+        events_.push_back(std::move(event));
+    }
     mutable std::mutex mutex_;
     std::vector<Event> events_;
 };
 
-// A wall clock the test sets by hand; optionally it moves on one second at every reading.
-class ManualClock {
-public:
-    explicit ManualClock(std::int64_t epochSeconds, bool advancesOnRead = false);
+// Whether the test's wall clock moves on by itself: one second at every reading.
+enum class ClockSteps { none, oneSecondPerReading };
 
-    void set(std::int64_t epochSeconds) { seconds_->store(epochSeconds); }
-    [[nodiscard]] ChunkedAudioWriter::WallClock wallClock() const;
-
-private:
-    std::shared_ptr<std::atomic<std::int64_t>> seconds_;
-    bool advancesOnRead_ = false;
-};
-
+// A chunk writer over fake media writers in a fresh folder, with a wall clock the test sets.
 class ChunkWriterTest : public ::testing::Test {
 public:
     // 2025-03-14 09:26:53 UTC.
@@ -55,31 +68,81 @@ public:
     static constexpr std::int32_t kTimescale = 48000;
 
     // "yyyy-MM-dd-HHmmss" in local time, computed independently of the code under test.
-    [[nodiscard]] static std::string localDate(std::int64_t epochSeconds);
+    [[nodiscard]] static std::string localDate(std::int64_t epochSeconds = kBaseEpochSeconds) {
+        return QDateTime::fromSecsSinceEpoch(epochSeconds).toString("yyyy-MM-dd-HHmmss").toStdString();
+    }
+    // The name of a chunk recorded by "studio7" at the base time.
+    [[nodiscard]] static std::string chunkName(const std::string& numberAndMark,
+                                               const char* extension = "wav") {
+        return "studio7-" + localDate() + "-chunk-" + numberAndMark + "." + extension;
+    }
 
 protected:
-    void SetUp() override;
-    void TearDown() override;
+    void SetUp() override { std::filesystem::create_directories(directory_); }
+    void TearDown() override {
+        factory_->waitForCompletions();
+        std::filesystem::remove_all(directory_);
+    }
 
-    [[nodiscard]] ChunkedAudioWriter::Configuration configuration() const;
-    [[nodiscard]] std::shared_ptr<ChunkedAudioWriter> makeWriter();
+    [[nodiscard]] ChunkedAudioWriter::Configuration configuration() const {
+        return {.deviceID = deviceID_,
+                .directory = directory_,
+                .chunkDuration = 60.0,
+                .outputSettings = AudioOutputSettings::wav16Stereo48k(),
+                .fileType = MediaFileType::Wave,
+                .fileExtension = "wav",
+                .filing = std::nullopt};
+    }
     [[nodiscard]] std::shared_ptr<ChunkedAudioWriter>
-    makeWriter(ChunkedAudioWriter::Configuration configuration);
+    makeWriter(std::optional<ChunkedAudioWriter::Configuration> c = {}, ClockSteps steps = ClockSteps::none) {
+        auto writer =
+            std::make_shared<ChunkedAudioWriter>(c.value_or(configuration()), factory_, [now = now_, steps] {
+                return std::chrono::system_clock::time_point(std::chrono::seconds(
+                    steps == ClockSteps::oneSecondPerReading ? now->fetch_add(1) : now->load()));
+            });
+        events_->attach(*writer);
+        return writer;
+    }
 
     // A 10 ms buffer (480 frames) at the given presentation time, carrying 8 bytes.
-    [[nodiscard]] static SampleBufferPtr bufferAt(const MediaTime& pts);
-    [[nodiscard]] static MediaTime seconds(double value);
+    [[nodiscard]] static SampleBufferPtr bufferAt(const MediaTime& pts) {
+        return std::make_shared<const SampleBuffer>(StreamDescription::interleavedFloat(48000.0, 2),
+                                                    std::vector<std::byte>(8, std::byte{0x5A}), 480, pts);
+    }
     [[nodiscard]] static MediaTime ticks(std::int64_t value) { return MediaTime::make(value, kTimescale); }
+    [[nodiscard]] static MediaTime seconds(double value) { return ticks(std::llround(value * kTimescale)); }
 
     // rotateIfNeeded() then append(), expecting both to succeed.
-    void feed(ChunkedAudioWriter& writer, const MediaTime& pts);
+    static void feed(ChunkedAudioWriter& writer, const MediaTime& pts) {
+        const auto rotated = writer.rotateIfNeeded(pts);
+        ASSERT_TRUE(rotated.has_value()) << rotated.error().fullDescription();
+        ASSERT_TRUE(writer.append(bufferAt(pts)));
+    }
+    // Closes the last chunk and waits for every finish.
+    void finish(ChunkedAudioWriter& writer) {
+        writer.closeCurrentChunk(ChunkClose::Final);
+        factory_->waitForCompletions();
+    }
 
-    [[nodiscard]] std::vector<std::string> filesInDirectory() const;
+    [[nodiscard]] std::vector<std::string> filesInDirectory() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(directory_)) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    [[nodiscard]] static std::string readFile(const std::filesystem::path& path) {
+        std::ifstream file(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(file), {}};
+    }
 
-    std::filesystem::path directory_;
+    std::filesystem::path directory_ =
+        std::filesystem::temp_directory_path() / ("veltrane-storage-" + makeUuidString());
     std::shared_ptr<FakeMediaFileWriterFactory> factory_ = std::make_shared<FakeMediaFileWriterFactory>();
     std::shared_ptr<ChunkEventLog> events_ = std::make_shared<ChunkEventLog>();
-    ManualClock clock_{kBaseEpochSeconds};
+    std::shared_ptr<std::atomic<std::int64_t>> now_ =
+        std::make_shared<std::atomic<std::int64_t>>(kBaseEpochSeconds);
     std::string deviceID_ = "studio7";
 };
 

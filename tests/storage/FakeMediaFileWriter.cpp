@@ -5,15 +5,6 @@
 
 namespace veltrane::test {
 
-FakeMediaWriterInput::FakeMediaWriterInput(AudioOutputSettings settings,
-                                           std::weak_ptr<FakeMediaFileWriter> writer)
-    : settings_(std::move(settings)), writer_(std::move(writer)) {}
-
-void FakeMediaWriterInput::setExpectsMediaDataInRealTime(bool realTime) {
-    std::lock_guard lock(mutex_);
-    realTime_ = realTime;
-}
-
 bool FakeMediaWriterInput::isReadyForMoreMediaData() const {
     const auto writer = writer_.lock();
     return writer && writer->isReady();
@@ -22,30 +13,6 @@ bool FakeMediaWriterInput::isReadyForMoreMediaData() const {
 bool FakeMediaWriterInput::append(const SampleBufferPtr& buffer) {
     const auto writer = writer_.lock();
     return writer && writer->acceptAppend(buffer);
-}
-
-void FakeMediaWriterInput::markAsFinished() {
-    std::lock_guard lock(mutex_);
-    markedFinished_ = true;
-}
-
-bool FakeMediaWriterInput::expectsMediaDataInRealTime() const {
-    std::lock_guard lock(mutex_);
-    return realTime_;
-}
-
-bool FakeMediaWriterInput::isMarkedFinished() const {
-    std::lock_guard lock(mutex_);
-    return markedFinished_;
-}
-
-FakeMediaFileWriter::FakeMediaFileWriter(std::filesystem::path path, MediaFileType fileType,
-                                         FakeWriterBehaviour behaviour, SerialQueue& completionQueue)
-    : path_(std::move(path)), fileType_(fileType), completionQueue_(completionQueue),
-      behaviour_(std::move(behaviour)) {}
-
-std::shared_ptr<MediaWriterInput> FakeMediaFileWriter::makeAudioInput(const AudioOutputSettings& settings) {
-    return std::make_shared<FakeMediaWriterInput>(settings, weak_from_this());
 }
 
 bool FakeMediaFileWriter::canAddInput(const MediaWriterInput&) const {
@@ -60,17 +27,10 @@ void FakeMediaFileWriter::addInput(std::shared_ptr<MediaWriterInput> input) {
 
 bool FakeMediaFileWriter::startWriting() {
     std::lock_guard lock(mutex_);
-    if (behaviour_.createsFileOnStart) {
-        std::ofstream file(path_, std::ios::binary | std::ios::trunc);
-        file << "FAKE";
-    }
-    if (!behaviour_.startWritingSucceeds) {
-        status_ = MediaWriterStatus::Failed;
-        error_ = behaviour_.startError;
-        return false;
-    }
-    status_ = MediaWriterStatus::Writing;
-    return true;
+    std::ofstream(path_, std::ios::binary | std::ios::trunc) << "FAKE";
+    status_ = behaviour_.startWritingSucceeds ? MediaWriterStatus::Writing : MediaWriterStatus::Failed;
+    error_ = behaviour_.startWritingSucceeds ? std::nullopt : behaviour_.startError;
+    return behaviour_.startWritingSucceeds;
 }
 
 void FakeMediaFileWriter::startSession(const MediaTime& sourceTime) {
@@ -100,18 +60,15 @@ bool FakeMediaFileWriter::acceptAppend(const SampleBufferPtr& buffer) {
 }
 
 void FakeMediaFileWriter::finishWriting(std::function<void()> completion) {
-    bool hold = false;
     {
         std::lock_guard lock(mutex_);
         finishRequested_ = true;
-        hold = behaviour_.holdsFinish;
-        if (hold) {
+        if (behaviour_.holdsFinish) {
             heldCompletion_ = std::move(completion);
+            return;
         }
     }
-    if (!hold) {
-        completeFinish(std::move(completion));
-    }
+    completeFinish(std::move(completion));
 }
 
 void FakeMediaFileWriter::completeFinish(std::function<void()> completion) {
@@ -134,9 +91,7 @@ void FakeMediaFileWriter::completeFinish(std::function<void()> completion) {
                 self->status_ = MediaWriterStatus::Completed;
             } else {
                 self->status_ = MediaWriterStatus::Failed;
-                if (self->behaviour_.finishError) {
-                    self->error_ = self->behaviour_.finishError;
-                }
+                self->error_ = self->behaviour_.finishError ? self->behaviour_.finishError : self->error_;
             }
         }
         // The completion may release the last other reference to this writer.
@@ -150,8 +105,7 @@ bool FakeMediaFileWriter::releaseFinish() {
     std::function<void()> completion;
     {
         std::lock_guard lock(mutex_);
-        completion = std::move(heldCompletion_);
-        heldCompletion_ = nullptr;
+        completion = std::exchange(heldCompletion_, nullptr);
     }
     if (!completion) {
         return false;
@@ -166,6 +120,11 @@ void FakeMediaFileWriter::cancelWriting() {
     status_ = MediaWriterStatus::Cancelled;
 }
 
+void FakeMediaFileWriter::change(const std::function<void(FakeWriterBehaviour&)>& edit) {
+    std::lock_guard lock(mutex_);
+    edit(behaviour_);
+}
+
 MediaWriterStatus FakeMediaFileWriter::status() const {
     std::lock_guard lock(mutex_);
     return status_;
@@ -174,23 +133,6 @@ MediaWriterStatus FakeMediaFileWriter::status() const {
 std::optional<PlatformError> FakeMediaFileWriter::error() const {
     std::lock_guard lock(mutex_);
     return error_;
-}
-
-void FakeMediaFileWriter::setReadyForMoreMediaData(bool ready) {
-    std::lock_guard lock(mutex_);
-    behaviour_.readyForMoreMediaData = ready;
-}
-
-void FakeMediaFileWriter::setAcceptsAppends(bool accepts, std::optional<PlatformError> error) {
-    std::lock_guard lock(mutex_);
-    behaviour_.acceptsAppends = accepts;
-    behaviour_.appendError = std::move(error);
-}
-
-void FakeMediaFileWriter::setFinishOutcome(bool succeeds, std::optional<PlatformError> error) {
-    std::lock_guard lock(mutex_);
-    behaviour_.finishSucceeds = succeeds;
-    behaviour_.finishError = std::move(error);
 }
 
 std::shared_ptr<FakeMediaWriterInput> FakeMediaFileWriter::addedInput() const {
@@ -223,12 +165,6 @@ bool FakeMediaFileWriter::wasCancelled() const {
     return cancelled_;
 }
 
-FakeMediaFileWriterFactory::FakeMediaFileWriterFactory() = default;
-
-FakeMediaFileWriterFactory::~FakeMediaFileWriterFactory() {
-    completionQueue_.waitUntilDrained();
-}
-
 std::expected<std::shared_ptr<MediaFileWriter>, PlatformError>
 FakeMediaFileWriterFactory::create(const std::filesystem::path& path, MediaFileType fileType) {
     std::lock_guard lock(mutex_);
@@ -242,7 +178,7 @@ FakeMediaFileWriterFactory::create(const std::filesystem::path& path, MediaFileT
 }
 
 std::expected<RepairOutcome, PlatformError>
-FakeMediaFileWriterFactory::repairInterrupted(const std::filesystem::path& path, MediaFileType /*fileType*/) {
+FakeMediaFileWriterFactory::repairInterrupted(const std::filesystem::path& path, MediaFileType) {
     std::lock_guard lock(mutex_);
     if (behaviour_.repairError) {
         return std::unexpected(*behaviour_.repairError);
@@ -260,19 +196,9 @@ void FakeMediaFileWriterFactory::setBehaviour(FakeWriterBehaviour behaviour) {
     behaviour_ = std::move(behaviour);
 }
 
-FakeWriterBehaviour FakeMediaFileWriterFactory::behaviour() const {
-    std::lock_guard lock(mutex_);
-    return behaviour_;
-}
-
 std::vector<std::shared_ptr<FakeMediaFileWriter>> FakeMediaFileWriterFactory::writers() const {
     std::lock_guard lock(mutex_);
     return writers_;
-}
-
-std::size_t FakeMediaFileWriterFactory::writerCount() const {
-    std::lock_guard lock(mutex_);
-    return writers_.size();
 }
 
 std::shared_ptr<FakeMediaFileWriter> FakeMediaFileWriterFactory::writer(std::size_t index) const {
@@ -283,10 +209,6 @@ std::shared_ptr<FakeMediaFileWriter> FakeMediaFileWriterFactory::writer(std::siz
 std::size_t FakeMediaFileWriterFactory::createAttempts() const {
     std::lock_guard lock(mutex_);
     return createAttempts_;
-}
-
-void FakeMediaFileWriterFactory::waitForCompletions() {
-    completionQueue_.waitUntilDrained();
 }
 
 void FakeMediaFileWriterFactory::forgetWriters() {

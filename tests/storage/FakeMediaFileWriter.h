@@ -3,7 +3,7 @@
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/encoding/MediaFileWriter.h"
 
-#include <cstddef>
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -20,7 +20,6 @@ struct FakeWriterBehaviour {
     bool canAddInput = true;
     bool startWritingSucceeds = true;
     std::optional<PlatformError> startError; // error() after a failed start
-    bool createsFileOnStart = true;          // startWriting() creates the file at its path
     bool readyForMoreMediaData = true;
     bool acceptsAppends = true;
     std::optional<PlatformError> appendError; // a refused append sets it and the Failed status
@@ -35,37 +34,41 @@ class FakeMediaFileWriter;
 
 class FakeMediaWriterInput : public MediaWriterInput {
 public:
-    FakeMediaWriterInput(AudioOutputSettings settings, std::weak_ptr<FakeMediaFileWriter> writer);
+    FakeMediaWriterInput(AudioOutputSettings settings, std::weak_ptr<FakeMediaFileWriter> writer)
+        : settings_(std::move(settings)), writer_(std::move(writer)) {}
 
     [[nodiscard]] const AudioOutputSettings& outputSettings() const override { return settings_; }
-    void setExpectsMediaDataInRealTime(bool realTime) override;
+    void setExpectsMediaDataInRealTime(bool realTime) override { realTime_ = realTime; }
     [[nodiscard]] bool isReadyForMoreMediaData() const override;
     [[nodiscard]] bool append(const SampleBufferPtr& buffer) override;
-    void markAsFinished() override;
+    void markAsFinished() override { markedFinished_ = true; }
 
-    [[nodiscard]] bool expectsMediaDataInRealTime() const;
-    [[nodiscard]] bool isMarkedFinished() const;
+    [[nodiscard]] bool expectsMediaDataInRealTime() const { return realTime_; }
+    [[nodiscard]] bool isMarkedFinished() const { return markedFinished_; }
 
 private:
     AudioOutputSettings settings_;
     std::weak_ptr<FakeMediaFileWriter> writer_;
-    mutable std::mutex mutex_;
-    bool realTime_ = false;
-    bool markedFinished_ = false;
+    std::atomic<bool> realTime_ = false;
+    std::atomic<bool> markedFinished_ = false;
 };
 
 // A media writer that encodes nothing: it records what it is given, creates its file on start
 // (four bytes "FAKE"), adds the appended bytes to it when finishing, and runs its finish
-// completion on the factory's completion queue, at once or when the test releases it. It keeps a copy
-// of the completion for its whole life, as a real writer may.
+// completion on the factory's completion queue, at once or when the test releases it. It keeps
+// a copy of the completion for its whole life, as a real writer may.
 class FakeMediaFileWriter : public MediaFileWriter, public std::enable_shared_from_this<FakeMediaFileWriter> {
 public:
     FakeMediaFileWriter(std::filesystem::path path, MediaFileType fileType, FakeWriterBehaviour behaviour,
-                        SerialQueue& completionQueue);
+                        SerialQueue& completionQueue)
+        : path_(std::move(path)), fileType_(fileType), completionQueue_(completionQueue),
+          behaviour_(std::move(behaviour)) {}
 
     [[nodiscard]] std::shared_ptr<MediaWriterInput>
-    makeAudioInput(const AudioOutputSettings& settings) override;
-    [[nodiscard]] bool canAddInput(const MediaWriterInput& input) const override;
+    makeAudioInput(const AudioOutputSettings& settings) override {
+        return std::make_shared<FakeMediaWriterInput>(settings, weak_from_this());
+    }
+    [[nodiscard]] bool canAddInput(const MediaWriterInput&) const override;
     void addInput(std::shared_ptr<MediaWriterInput> input) override;
     [[nodiscard]] bool startWriting() override;
     void startSession(const MediaTime& sourceTime) override;
@@ -78,10 +81,11 @@ public:
     [[nodiscard]] bool isReady() const;
     [[nodiscard]] bool acceptAppend(const SampleBufferPtr& buffer);
 
-    // Test controls.
-    void setReadyForMoreMediaData(bool ready);
-    void setAcceptsAppends(bool accepts, std::optional<PlatformError> error = std::nullopt);
-    void setFinishOutcome(bool succeeds, std::optional<PlatformError> error = std::nullopt);
+    // Test controls: the writer's own behaviour from now on.
+    void change(const std::function<void(FakeWriterBehaviour&)>& edit);
+    void setReadyForMoreMediaData(bool ready) {
+        change([ready](FakeWriterBehaviour& b) { b.readyForMoreMediaData = ready; });
+    }
     // Runs a held completion on the completion queue; false when none is held.
     bool releaseFinish();
 
@@ -119,8 +123,7 @@ private:
 // of its writers; its destructor waits for the completions already posted.
 class FakeMediaFileWriterFactory : public MediaFileWriterFactory {
 public:
-    FakeMediaFileWriterFactory();
-    ~FakeMediaFileWriterFactory() override;
+    ~FakeMediaFileWriterFactory() override { completionQueue_.waitUntilDrained(); }
 
     [[nodiscard]] std::expected<std::shared_ptr<MediaFileWriter>, PlatformError>
     create(const std::filesystem::path& path, MediaFileType fileType) override;
@@ -128,16 +131,14 @@ public:
     repairInterrupted(const std::filesystem::path& path, MediaFileType fileType) override;
 
     void setBehaviour(FakeWriterBehaviour behaviour);
-    [[nodiscard]] FakeWriterBehaviour behaviour() const;
-
     // Writers created so far (failed creations are not counted).
     [[nodiscard]] std::vector<std::shared_ptr<FakeMediaFileWriter>> writers() const;
-    [[nodiscard]] std::size_t writerCount() const;
+    [[nodiscard]] std::size_t writerCount() const { return writers().size(); }
     [[nodiscard]] std::shared_ptr<FakeMediaFileWriter> writer(std::size_t index) const;
     [[nodiscard]] std::size_t createAttempts() const;
 
     // Blocks until every completion posted so far has run (held ones are not posted yet).
-    void waitForCompletions();
+    void waitForCompletions() { completionQueue_.waitUntilDrained(); }
     // Lets go of the writers it remembers, so tests can check who else keeps them alive.
     void forgetWriters();
 

@@ -1,6 +1,6 @@
 #include "ui/AssignmentView.h"
 
-#include "AssignmentFixture.h"
+#include "assignment/AssignmentFixture.h"
 #include "support/EventLoopWait.h"
 
 #include <QComboBox>
@@ -9,12 +9,6 @@
 
 namespace veltrane {
 namespace {
-
-TEST(AssignmentViewOptions, NoChoiceTexts) {
-    EXPECT_EQ(AssignmentView::noProjectOptionText(), QString::fromUtf8("Select\xE2\x80\xA6"));
-    EXPECT_EQ(AssignmentView::noMeetingOptionText(true), "None");
-    EXPECT_EQ(AssignmentView::noMeetingOptionText(false), "Project only");
-}
 
 class AssignmentViewTest : public test::AssignmentFixture {
 protected:
@@ -45,13 +39,13 @@ TEST_F(AssignmentViewTest, PickersFollowTheModelAndItsLoadsAndLockedDisablesEver
     EXPECT_EQ(projects->itemText(0), AssignmentView::noProjectOptionText());
     EXPECT_EQ(projects->itemText(2), "Beta");
 
-    holdMeetings = true;
+    heldProject = "prj-a";
     projects->setFocus();
     QTest::keyClick(projects, Qt::Key_Down); // the user picks "Alpha"
     ASSERT_EQ(model.selectedProjectId(), "prj-a");
     EXPECT_EQ(controls(), "EEd-"); // meetings loading: the plus button gives way to the indicator
 
-    holdMeetings = false;
+    heldProject = "";
     ASSERT_TRUE(test::waitUntil([&] { return model.meetings().size() == 2 && !model.isLoadingMeetings(); }));
     EXPECT_EQ(controls(), "EEEE");
     EXPECT_EQ(meetings->itemText(0), "Project only");

@@ -13,19 +13,17 @@ TEST(LevelMeterTest, ValueTextIsTheTruncatedPercentInThreeCharactersOrOff) {
         double level;
         bool disabled;
         const char* text;
-    } cases[] = {
-        {0.07, false, "  7"},
-        {0.29, false, " 29"},
-        {0.42, false, " 42"},
-        {1.0, false, "100"},
-        {0.999, false, " 99"},
-        {0.0, false, "  0"},
-        {0.5, true, "off"},
-        {1.7, false, "100"},
-        {-0.3, false, "  0"},
-        {std::numeric_limits<double>::quiet_NaN(), false, "  0"},
-        {std::numeric_limits<double>::infinity(), false, "  0"},
-    };
+    } cases[] = {{0.07, false, "  7"},
+                 {0.29, false, " 29"},
+                 {0.42, false, " 42"},
+                 {1.0, false, "100"},
+                 {0.999, false, " 99"},
+                 {0.0, false, "  0"},
+                 {0.5, true, "off"},
+                 {1.7, false, "100"},
+                 {-0.3, false, "  0"},
+                 {std::numeric_limits<double>::quiet_NaN(), false, "  0"},
+                 {std::numeric_limits<double>::infinity(), false, "  0"}};
     for (const auto& c : cases) {
         EXPECT_EQ(LevelMeter::valueText(c.level, c.disabled), QString::fromLatin1(c.text)) << c.level;
     }

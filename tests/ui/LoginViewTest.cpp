@@ -1,8 +1,8 @@
 #include "ui/LoginView.h"
 
-#include "server/ServerTestRig.h"
-#include "server/TestHttpServer.h"
+#include "support/CannedHttpServer.h"
 #include "support/EventLoopWait.h"
+#include "support/ServerTestRig.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -43,7 +43,7 @@ TEST(LoginViewTest, CanSubmitNeedsANonBlankEmailAPasswordAndNoAttemptRunning) {
 class LoginViewFormTest : public ::testing::Test {
 protected:
     std::atomic<bool> release{false};
-    test::TestHttpServer server{[this](const RecordedRequest& request, httplib::Response& response) {
+    test::CannedHttpServer server{[this](const RecordedRequest& request, httplib::Response& response) {
         if (request.path == "/self-service/login/api") {
             response.set_content(R"({"id":"flow-1","ui":{"nodes":[]}})", "application/json");
             return;
@@ -61,25 +61,20 @@ protected:
     template <typename T> T* child(const char* name) { return view.findChild<T*>(QString::fromLatin1(name)); }
 };
 
-TEST_F(LoginViewFormTest, ReturnMovesFromEmailToPasswordThenSignsInAndAFailureKeepsTheEntries) {
+// Return in the email field only moves on (the window end-to-end test signs in with the keyboard).
+TEST_F(LoginViewFormTest, TheFormIsLockedWhileSigningInAndAFailureKeepsTheEntries) {
     view.show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
     auto* email = child<QLineEdit>("email");
     auto* password = child<QLineEdit>("password");
     auto* button = child<QPushButton>("signIn");
     auto* error = child<QLabel>("error");
-    EXPECT_TRUE(email->hasFocus());
     EXPECT_FALSE(button->isEnabled());
-
     QTest::keyClicks(email, " demo@veltrane.test");
-    QTest::keyClick(email, Qt::Key_Return);
-    EXPECT_TRUE(password->hasFocus());
-    QTest::keyClick(password, Qt::Key_Return); // empty password: nothing happens
     QTest::keyClicks(password, "secret");
     email->setFocus();
-    QTest::keyClick(email, Qt::Key_Return); // filled, but Return in the email field only moves on
+    QTest::keyClick(email, Qt::Key_Return);
     EXPECT_TRUE(password->hasFocus());
-    test::spinFor(std::chrono::milliseconds(50));
     EXPECT_EQ(server.requests().size(), 0u);
 
     QTest::keyClick(password, Qt::Key_Return);

@@ -1,6 +1,6 @@
 #include "ui/NewMeetingSheet.h"
 
-#include "AssignmentFixture.h"
+#include "assignment/AssignmentFixture.h"
 #include "support/EventLoopWait.h"
 #include "ui/AssignmentView.h"
 

@@ -16,29 +16,21 @@
 namespace veltrane {
 namespace {
 
-UploadJob makeJob(const std::string& id, UploadState state, double createdAt) {
-    UploadJob job;
-    job.id = id;
-    job.filename = id + ".m4a";
-    job.projectId = "prj-a";
-    job.createdAt = ReferenceDate{createdAt};
-    job.state = state;
-    return job;
-}
-
-std::vector<std::string> ids(const std::vector<UploadJob>& jobs) {
-    std::vector<std::string> result;
-    for (const UploadJob& job : jobs) {
-        result.push_back(job.id);
-    }
-    return result;
+UploadJob job(const std::string& id, UploadState state, double createdAt = 0) {
+    UploadJob made;
+    made.id = id;
+    made.filename = id + ".m4a";
+    made.projectId = "prj-a";
+    made.createdAt = ReferenceDate{createdAt};
+    made.state = state;
+    return made;
 }
 
 TEST(UploadQueueViewRules, VisibleJobsAndCounts) {
     using enum UploadState;
     std::vector<UploadJob> tenSent;
     for (int index = 0; index < 10; ++index) {
-        tenSent.push_back(makeJob("c" + std::to_string(index), completed, 100.0 + index));
+        tenSent.push_back(job("c" + std::to_string(index), completed, 100.0 + index));
     }
     const struct {
         std::vector<UploadJob> jobs;
@@ -49,15 +41,18 @@ TEST(UploadQueueViewRules, VisibleJobsAndCounts) {
         {{}, {}, 0, 0},
         {tenSent, {"c9", "c8", "c7"}, 10, 0},
         // The last three completed in list order, not the newest three; equal times keep list order.
-        {{makeJob("c1", completed, 50), makeJob("p", pending, 10), makeJob("c2", completed, 40),
-          makeJob("f", failed, 30), makeJob("c3", completed, 60), makeJob("c4", completed, 5),
-          makeJob("u", uploading, 30)},
+        {{job("c1", completed, 50), job("p", pending, 10), job("c2", completed, 40), job("f", failed, 30),
+          job("c3", completed, 60), job("c4", completed, 5), job("u", uploading, 30)},
          {"c3", "c2", "f", "u", "p", "c4"},
          4,
          1},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(ids(UploadQueueView::visibleJobs(c.jobs)), c.visible);
+        std::vector<std::string> visible;
+        for (const UploadJob& shown : UploadQueueView::visibleJobs(c.jobs)) {
+            visible.push_back(shown.id);
+        }
+        EXPECT_EQ(visible, c.visible);
         EXPECT_EQ(UploadQueueView::sentCount(c.jobs), c.sent);
         EXPECT_EQ(UploadQueueView::failedCount(c.jobs), c.failed);
     }
@@ -65,62 +60,55 @@ TEST(UploadQueueViewRules, VisibleJobsAndCounts) {
 
 class UploadQueueViewTest : public ::testing::Test {
 protected:
-    // A manager that loads `jobs` from its queue file and, without a server address, sends nothing.
-    std::unique_ptr<UploadManager> makeManager(const std::vector<UploadJob>& jobs) {
-        const std::filesystem::path folder = appData.path().toStdString();
-        EXPECT_TRUE(UploadQueueFile(folder).save(jobs));
-        return std::make_unique<UploadManager>(folder, std::make_shared<test::FakeUploadClock>(),
-                                               std::make_unique<test::FakeRetryTimer>());
+    [[nodiscard]] UploadRow* row(const std::string& id) const {
+        for (UploadRow* candidate : view.findChildren<UploadRow*>()) {
+            if (candidate->job().id == id) {
+                return candidate;
+            }
+        }
+        return nullptr;
     }
-    [[nodiscard]] QList<UploadRow*> rows() const { return view.findChildren<UploadRow*>(); }
-    template <typename T> T* in(QWidget* parent, const char* name) {
+    template <typename T = QLabel> T* in(QWidget* parent, const char* name) const {
         return parent->findChild<T*>(QString::fromLatin1(name));
     }
-    [[nodiscard]] bool shown(const char* name) const {
-        auto* widget = view.findChild<QWidget*>(QString::fromLatin1(name));
-        return widget->isVisibleTo(&view);
+    [[nodiscard]] bool shown(QWidget* parent, const char* name) const {
+        return in<QWidget>(parent, name)->isVisibleTo(&view);
     }
 
-    QTemporaryDir appData;
     UploadQueueView view{nullptr};
 };
 
 TEST_F(UploadQueueViewTest, RowsShowEachStateAndKeepTheirHeightWhileValuesChange) {
-    UploadJob uploading = makeJob("u", UploadState::uploading, 4);
+    UploadJob uploading = job("u", UploadState::uploading);
     uploading.progress = 0.25;
     uploading.projectName = "Alpha";
     uploading.meetingName = "Kickoff";
-    UploadJob failed = makeJob("f", UploadState::failed, 3);
-    UploadJob pending = makeJob("p", UploadState::pending, 2);
+    UploadJob failed = job("f", UploadState::failed);
+    UploadJob pending = job("p", UploadState::pending);
     pending.lastError = "Server error 500"; // waiting for its next attempt: no error shown
-    UploadJob completed = makeJob("c", UploadState::completed, 1);
+    UploadJob completed = job("c", UploadState::completed);
     completed.filename = "studio7_2024-05-01_10-00-00_0001_a-very-long-meeting-chunk-name-END.m4a";
     view.resize(300, 200);
     view.show();
     view.showJobs({completed, pending, failed, uploading});
 
-    const auto all = rows();
-    ASSERT_EQ(all.size(), 4u);
-    for (UploadRow* row : all) {
-        const UploadJob& job = row->job();
-        SCOPED_TRACE(job.id);
-        EXPECT_EQ(in<QPushButton>(row, "retry")->isVisibleTo(row), job.id == "f");
-        EXPECT_EQ(in<QProgressBar>(row, "progress")->isVisibleTo(row), job.id == "u");
-        EXPECT_EQ(in<QLabel>(row, "error")->isVisibleTo(row), job.id == "f");
-        EXPECT_EQ(in<QLabel>(row, "context")->isVisibleTo(row), job.id == "u");
+    ASSERT_EQ(view.findChildren<UploadRow*>().size(), 4);
+    for (const char* id : {"u", "f", "p", "c"}) {
+        SCOPED_TRACE(id);
+        EXPECT_EQ(shown(row(id), "retry"), id == std::string("f"));
+        EXPECT_EQ(shown(row(id), "error"), id == std::string("f"));
+        EXPECT_EQ(shown(row(id), "progress"), id == std::string("u"));
+        EXPECT_EQ(shown(row(id), "context"), id == std::string("u"));
     }
-    const auto row = [&](const std::string& id) {
-        return *std::find_if(all.begin(), all.end(), [&](UploadRow* r) { return r->job().id == id; });
-    };
-    EXPECT_EQ(in<QLabel>(row("f"), "error")->text(), "Upload failed");
-    EXPECT_EQ(in<QLabel>(row("u"), "context")->text(), QString::fromUtf8("Alpha \xE2\x80\xBA Kickoff"));
-    const QString shortened = in<QLabel>(row("c"), "filename")->text();
-    EXPECT_TRUE(shortened.startsWith("studio7_") && shortened.endsWith("-END.m4a"))
+    EXPECT_EQ(in(row("f"), "error")->text(), "Upload failed");
+    EXPECT_EQ(in(row("u"), "context")->text(), QString::fromUtf8("Alpha \xE2\x80\xBA Kickoff"));
+    const QString shortened = in(row("c"), "filename")->text();
+    EXPECT_TRUE(shortened.startsWith("studio7_") && shortened.endsWith("-END.m4a") &&
+                shortened.contains(QChar(0x2026)))
         << shortened.toStdString();
-    EXPECT_TRUE(shortened.contains(QChar(0x2026)));
-    EXPECT_EQ(in<QLabel>(&view, "sent")->text(), "1 sent");
-    EXPECT_EQ(in<QLabel>(&view, "failed")->text(), QString::fromUtf8("\xC2\xB7 1 failed"));
-    EXPECT_TRUE(shown("retryAll"));
+    EXPECT_EQ(in(&view, "sent")->text(), "1 sent");
+    EXPECT_EQ(in(&view, "failed")->text(), QString::fromUtf8("\xC2\xB7 1 failed"));
+    EXPECT_TRUE(shown(&view, "retryAll"));
 
     const int height = view.sizeHint().height();
     const int uploadingRowHeight = row("u")->height();
@@ -133,29 +121,33 @@ TEST_F(UploadQueueViewTest, RowsShowEachStateAndKeepTheirHeightWhileValuesChange
 }
 
 TEST_F(UploadQueueViewTest, RetryMakesTheFailedJobPendingAndWithoutAManagerTheOtherProcessIsNamed) {
-    EXPECT_TRUE(shown("otherProcess"));
-    EXPECT_EQ(in<QLabel>(&view, "otherProcess")->text(),
+    EXPECT_TRUE(shown(&view, "otherProcess"));
+    EXPECT_EQ(in(&view, "otherProcess")->text(),
               "Uploads are being sent by another VeltraneRecorder process.");
-    EXPECT_EQ(in<QLabel>(&view, "sent")->text(), "0 sent");
-    EXPECT_TRUE(rows().empty());
+    EXPECT_EQ(in(&view, "sent")->text(), "0 sent");
 
+    // A manager that loads the failed job from its queue file and, without a server address, sends nothing.
+    QTemporaryDir appData;
     UploadJob failed = UploadJob::makeNew("f.m4a", "prj-a", std::nullopt, std::nullopt, std::nullopt, 300.0,
                                           ReferenceDate{1});
     failed.state = UploadState::failed;
-    auto manager = makeManager({failed});
+    ASSERT_TRUE(UploadQueueFile(appData.path().toStdString()).save({failed}));
+    auto manager = std::make_unique<UploadManager>(appData.path().toStdString(),
+                                                   std::make_shared<test::FakeUploadClock>(),
+                                                   std::make_unique<test::FakeRetryTimer>());
     view.setManager(manager.get());
     view.show();
-    ASSERT_EQ(rows().size(), 1u);
-    EXPECT_FALSE(shown("otherProcess"));
-    QTest::mouseClick(in<QPushButton>(rows().front(), "retry"), Qt::LeftButton);
+    ASSERT_NE(row(failed.id), nullptr);
+    EXPECT_FALSE(shown(&view, "otherProcess"));
+    QTest::mouseClick(in<QPushButton>(row(failed.id), "retry"), Qt::LeftButton);
     ASSERT_TRUE(test::waitUntil([&] { return manager->jobs().front().state == UploadState::pending; }));
-    EXPECT_FALSE(in<QPushButton>(rows().front(), "retry")->isVisibleTo(&view));
-    EXPECT_FALSE(shown("failed"));
-    EXPECT_FALSE(shown("retryAll"));
+    EXPECT_FALSE(shown(row(failed.id), "retry"));
+    EXPECT_FALSE(shown(&view, "failed"));
+    EXPECT_FALSE(shown(&view, "retryAll"));
 
     manager.reset();
-    EXPECT_TRUE(shown("otherProcess"));
-    EXPECT_TRUE(rows().empty());
+    EXPECT_TRUE(shown(&view, "otherProcess"));
+    EXPECT_TRUE(view.findChildren<UploadRow*>().empty());
 }
 
 } // namespace

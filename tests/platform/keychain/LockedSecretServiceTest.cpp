@@ -3,18 +3,13 @@
 #include "platform/keychain/PrivateSecretService.h"
 
 // libsecret clashes with Qt's `signals` keyword: this file must include no Qt header.
-#include <gtest/gtest.h>
 #include <libsecret/secret.h>
-
-#include <string>
 
 namespace veltrane {
 namespace {
 
-const std::string kService = "co.brimfold.VeltraneRecorder.tests";
-
 // Locks the keyring's default collection, as a screen lock or the user would. Nothing here can
-// unlock it again (that takes a password prompt), so these tests run in a keyring of their own.
+// unlock it again (that takes a password prompt), so this test runs in a keyring of its own.
 void lockDefaultCollection() {
     GError* error = nullptr;
     SecretService* service = secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, &error);
@@ -31,41 +26,16 @@ void lockDefaultCollection() {
     ASSERT_EQ(locked, 1);
 }
 
-class LockedSecretServiceTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        if (!test::runsWithPrivateSecretService()) {
-            return;
-        }
-        SecretServiceKeychain keychain;
-        ASSERT_EQ(keychain.add(kService, "storedBeforeLocking", "secret", true), kKeychainSuccess);
-        lockDefaultCollection();
-    }
-
-    void SetUp() override { ASSERT_TRUE(test::runsWithPrivateSecretService()) << test::kRunThroughScript; }
-
-    SecretServiceKeychain keychain_;
-};
-
-// A locked keyring answers searches with "nothing" and no error; reporting "not found" would
-// let the caller believe there is no token, so the keyring counts as unavailable instead.
-TEST_F(LockedSecretServiceTest, LookupOfAStoredItemReportsUnavailable) {
-    const auto found = keychain_.copyMatching(kService, "storedBeforeLocking");
-    EXPECT_EQ(found.status, kKeychainMissingEntitlement);
-    EXPECT_FALSE(found.data.has_value());
-}
-
-TEST_F(LockedSecretServiceTest, LookupOfAnyOtherItemReportsUnavailable) {
-    EXPECT_EQ(keychain_.copyMatching(kService, "neverStored").status, kKeychainMissingEntitlement);
-}
-
-TEST_F(LockedSecretServiceTest, StoreReportsUnavailableSoTheCallerFallsBack) {
-    EXPECT_EQ(keychain_.add(kService, "storedWhileLocked", "secret", true), kKeychainMissingEntitlement);
-}
-
-TEST_F(LockedSecretServiceTest, DeleteReportsUnavailableAndKeepsTheItem) {
-    EXPECT_EQ(keychain_.deleteItem(kService, "storedBeforeLocking"), kKeychainMissingEntitlement);
-    EXPECT_EQ(keychain_.copyMatching(kService, "storedBeforeLocking").status, kKeychainMissingEntitlement);
+// A locked keyring answers searches with "nothing" and no error; reporting "not found" would let
+// the caller believe there is no token, so the keyring counts as unavailable instead, and an item
+// stored before is kept.
+TEST(LockedSecretServiceTest, EveryCallReportsUnavailableAndTheItemIsKept) {
+    ASSERT_TRUE(test::runsWithPrivateSecretService()) << test::kRunThroughScript;
+    SecretServiceKeychain keychain;
+    ASSERT_EQ(keychain.add(test::kTestService, "storedBeforeLocking", "secret", true), kKeychainSuccess);
+    lockDefaultCollection();
+    test::expectEveryCallUnavailable(keychain, "storedBeforeLocking");
+    test::expectEveryCallUnavailable(keychain, "neverStored");
 }
 
 } // namespace

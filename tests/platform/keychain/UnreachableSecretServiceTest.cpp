@@ -4,24 +4,12 @@
 
 // GLib clashes with Qt's `signals` keyword: this file must include no Qt header.
 #include <gio/gio.h>
-#include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <string>
 
 namespace veltrane {
 namespace {
-
-const std::string kService = "co.brimfold.VeltraneRecorder.tests";
-
-void expectEveryCallUnavailable(SecretServiceKeychain& keychain) {
-    const auto found = keychain.copyMatching(kService, "accessToken");
-    EXPECT_EQ(found.status, kKeychainMissingEntitlement);
-    EXPECT_FALSE(found.data.has_value());
-    EXPECT_EQ(keychain.add(kService, "accessToken", "secret", true), kKeychainMissingEntitlement);
-    EXPECT_EQ(keychain.deleteItem(kService, "accessToken"), kKeychainMissingEntitlement);
-}
 
 GDBusMessage* dropIncomingMethodCalls(GDBusConnection* /*connection*/, GDBusMessage* message,
                                       gboolean incoming, gpointer /*userData*/) {
@@ -100,7 +88,7 @@ protected:
 
 TEST_F(UnreachableSecretServiceTest, BusWithoutProviderIsUnavailable) {
     SecretServiceKeychain keychain;
-    expectEveryCallUnavailable(keychain);
+    test::expectEveryCallUnavailable(keychain);
 }
 
 // Without a time limit each call would wait for D-Bus's own 25 s timeout (libsecret's
@@ -109,7 +97,7 @@ TEST_F(UnreachableSecretServiceTest, ProviderThatNeverAnswersIsUnavailable) {
     StalledProvider provider(busName_.c_str());
     ASSERT_TRUE(provider.owned());
     SecretServiceKeychain keychain({.timeLimitMs = std::chrono::milliseconds(200)});
-    expectEveryCallUnavailable(keychain);
+    test::expectEveryCallUnavailable(keychain);
 }
 
 } // namespace

@@ -1,11 +1,10 @@
-#include "integration/CliProcess.h"
+#include "support/CliProcess.h"
 
+#include <QDeadlineTimer>
 #include <QThread>
 
 #include <algorithm>
-#include <csignal>
 #include <cstdlib>
-#include <unistd.h>
 
 namespace veltrane::test {
 
@@ -13,14 +12,13 @@ QString cliPath() {
     return QString::fromLocal8Bit(std::getenv("VELTRANE_CLI"));
 }
 
-QString scriptsPath() {
-    return QString::fromLocal8Bit(std::getenv("VELTRANE_SCRIPTS"));
-}
-
-CliRun runCli(const QStringList& arguments, int timeoutMs, const QProcessEnvironment& environment) {
+CliRun runCli(const QStringList& arguments, int timeoutMs, const QProcessEnvironment& environment,
+              const QByteArray& input) {
     QProcess process;
     process.setProcessEnvironment(environment);
     process.start(cliPath(), arguments);
+    process.write(input);
+    process.closeWriteChannel();
     CliRun run;
     if (!process.waitForFinished(timeoutMs)) {
         process.kill();
@@ -34,22 +32,17 @@ CliRun runCli(const QStringList& arguments, int timeoutMs, const QProcessEnviron
     return run;
 }
 
-Tone::Tone(int frequencyHz, int seconds, const QString& clientName) {
-    // Its own process group, so the destructor stops the player pipeline and not just the shell.
-    process_.setChildProcessModifier([] { ::setpgid(0, 0); });
-    process_.start(QStringLiteral("bash"),
-                   {scriptsPath() + QStringLiteral("/play-tone.sh"), QString::number(frequencyHz),
-                    QString::number(seconds), clientName});
-    process_.waitForStarted();
-}
-
-Tone::~Tone() {
-    if (const qint64 pid = process_.processId(); pid > 0) {
-        ::kill(-static_cast<pid_t>(pid), SIGTERM);
-    }
-    if (!process_.waitForFinished(5000)) {
-        process_.kill();
-        process_.waitForFinished(5000);
+bool waitForOutput(QProcess& process, const QString& needle, QString& seen, int timeoutMs) {
+    const QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        seen += QString::fromUtf8(process.readAllStandardOutput());
+        if (seen.contains(needle)) {
+            return true;
+        }
+        if (deadline.hasExpired() || process.state() == QProcess::NotRunning) {
+            return false;
+        }
+        process.waitForReadyRead(100);
     }
 }
 

@@ -3,9 +3,9 @@
 #include "server/APIClient.h"
 #include "server/AuthManager.h"
 #include "server/CredentialStore.h"
-#include "server/FakeKeychainBackend.h"
 #include "server/HttpTransport.h"
 #include "server/ServerConfiguration.h"
+#include "support/FakeKeychainBackend.h"
 
 #include <QUrl>
 

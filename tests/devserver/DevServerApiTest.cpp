@@ -1,0 +1,293 @@
+// The stand-in server's HTTP interface, as a client sees it: the login flow, the JSON API, the
+// upload endpoint and the faults it can be asked to show.
+#include "support/StandInServer.h"
+
+#include <QTemporaryDir>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <fstream>
+
+namespace veltrane::devserver {
+namespace {
+
+using test::StandInServer;
+using Json = nlohmann::json;
+namespace fs = std::filesystem;
+
+constexpr const char* kEmail = StandInServer::kDemoEmail;
+constexpr const char* kPassword = StandInServer::kDemoPassword;
+constexpr const char* kUpload = "/api/v1/ingestion/upload";
+const std::string kInvalidCredentials =
+    "The provided credentials are invalid, check for spelling mistakes in "
+    "your password or username, email address, or phone number.";
+
+// Bytes that differ at every position and include CR, LF and dashes, like real audio can.
+std::string audioBytes(std::size_t size) {
+    std::string bytes(size, '\0');
+    std::uint32_t state = 12345;
+    for (auto& byte : bytes) {
+        state = state * 1664525u + 1013904223u;
+        byte = static_cast<char>(state >> 24);
+    }
+    return bytes;
+}
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+const Json& fieldNode(const Json& flow, const std::string& name) {
+    for (const auto& node : flow.at("ui").at("nodes")) {
+        if (node.at("attributes").at("name") == name) {
+            return node;
+        }
+    }
+    throw std::runtime_error("no node " + name);
+}
+
+class DevServerApi : public ::testing::Test {
+protected:
+    static httplib::Headers bearer(const std::string& token) {
+        return {{"Authorization", "Bearer " + token}};
+    }
+
+    std::string startFlow() { return Json::parse(client.Get("/self-service/login/api")->body).at("id"); }
+    httplib::Result submit(const std::string& flowId, const Json& form) {
+        return client.Post("/self-service/login?flow=" + flowId, form.dump(), "application/json");
+    }
+    static Json credentials(const Json& identifier, const Json& password) {
+        return {{"method", "password"}, {"identifier", identifier}, {"password", password}};
+    }
+    // Status and body of a GET, or of a POST of `payload` when given.
+    std::pair<int, Json> call(const std::string& path, const std::optional<Json>& payload = std::nullopt,
+                              const httplib::Headers& headers = {}) {
+        const auto& sent = headers.empty() ? auth : headers;
+        const auto result =
+            payload ? client.Post(path, sent, payload->dump(), "application/json") : client.Get(path, sent);
+        if (!result) {
+            ADD_FAILURE() << path << " got no answer";
+            return {0, nullptr};
+        }
+        return {result->status, Json::parse(result->body, nullptr, false)};
+    }
+    httplib::Result upload(const std::string& fileName, const std::string& bytes = "chunk bytes",
+                           const std::string& project = "prj-alpha", const char* meeting = nullptr) {
+        httplib::MultipartFormDataItems items = {{"project_id", project, "", ""},
+                                                 {"file", bytes, fileName, "audio/wav"}};
+        if (meeting != nullptr) {
+            items.push_back({"meeting_id", meeting, "", ""});
+        }
+        return client.Post(kUpload, auth, items);
+    }
+    [[nodiscard]] std::size_t storedFileCount() const {
+        std::size_t count = 0;
+        for (const auto& entry : fs::recursive_directory_iterator(server.dataDir())) {
+            count += entry.is_regular_file() ? 1 : 0;
+        }
+        return count;
+    }
+    void setFaults(const FaultOptions& faults) { server.inProcess().setFaults(faults); }
+
+    QTemporaryDir dir;
+    StandInServer server{test::StandInMode::inProcess, fs::path(dir.path().toStdString())};
+    httplib::Client client{"127.0.0.1", server.port()};
+    httplib::Headers auth = bearer(server.signInDemoUser());
+};
+
+// One suite per part of the interface.
+using LoginFlowTest = DevServerApi;
+using ProjectApiTest = DevServerApi;
+using UploadTest = DevServerApi;
+using FaultInjectionTest = DevServerApi;
+
+TEST_F(LoginFlowTest, RightCredentialsGiveAFreshTokenOnceAndTheIdentity) {
+    const std::string flowId = startFlow();
+    const auto result = submit(flowId, credentials("Demo@Veltrane.TEST", kPassword)); // any case
+    ASSERT_EQ(result->status, 200);
+    const auto body = Json::parse(result->body);
+    EXPECT_GE(body.at("session_token").get<std::string>().size(), 32u);
+    EXPECT_NE(bearer(body.at("session_token")), auth);
+    EXPECT_EQ(body.at("session").at("identity").at("traits").at("email"), kEmail);
+    EXPECT_EQ(body.at("session").at("identity").at("traits").at("name").at("first"), "Demo");
+    EXPECT_EQ(submit(flowId, credentials(kEmail, kPassword))->status, 410); // a completed flow is gone
+}
+
+TEST_F(LoginFlowTest, RejectedSubmissionsKeepTheFlowOpen) {
+    const std::string flowId = startFlow();
+    for (const auto& [identifier, password] :
+         std::vector<std::pair<Json, Json>>{{kEmail, "wrong"}, {"nobody@veltrane.test", kPassword}}) {
+        const auto result = submit(flowId, credentials(identifier, password));
+        ASSERT_EQ(result->status, 400);
+        const auto flow = Json::parse(result->body);
+        EXPECT_EQ(flow.at("id"), flowId);
+        const auto& messages = flow.at("ui").at("messages");
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_EQ(messages[0].at("id"), 4000006);
+        EXPECT_EQ(messages[0].at("type"), "error");
+        EXPECT_EQ(messages[0].at("text"), kInvalidCredentials);
+        EXPECT_EQ(fieldNode(flow, "identifier").at("attributes").at("value"), identifier);
+    }
+    // Empty fields are reported on their own nodes.
+    auto flow = Json::parse(submit(flowId, credentials(kEmail, ""))->body);
+    EXPECT_TRUE(fieldNode(flow, "identifier").at("messages").empty());
+    EXPECT_EQ(fieldNode(flow, "password").at("messages")[0].at("id"), 4000002);
+    EXPECT_EQ(fieldNode(flow, "password").at("messages")[0].at("text"), "Property password is missing.");
+    flow = Json::parse(submit(flowId, {{"method", "password"}, {"password", kPassword}})->body);
+    EXPECT_EQ(fieldNode(flow, "identifier").at("messages")[0].at("text"), "Property identifier is missing.");
+    // Malformed submissions, and others with an error body.
+    EXPECT_EQ(client.Post("/self-service/login?flow=" + flowId, "{\"method\":", "application/json")->status,
+              400);
+    EXPECT_EQ(submit(flowId, credentials(kEmail, 7))->status, 400);
+    EXPECT_EQ(client.Post("/self-service/login", "{}", "application/json")->status, 400);
+    const auto otherMethod =
+        submit(flowId, {{"method", "totp"}, {"identifier", kEmail}, {"password", kPassword}});
+    EXPECT_EQ(Json::parse(otherMethod->body).at("ui").at("messages")[0].at("type"), "error");
+
+    EXPECT_EQ(submit(flowId, credentials(kEmail, kPassword))->status, 200);
+    const auto unknown = submit("00000000-0000-4000-8000-000000000000", credentials(kEmail, kPassword));
+    ASSERT_EQ(unknown->status, 410);
+    EXPECT_EQ(Json::parse(unknown->body).at("error").at("id"), "self_service_flow_expired");
+}
+
+TEST_F(ProjectApiTest, CallsWithoutAValidTokenAreUnauthorized) {
+    const std::string token = auth.begin()->second.substr(7);
+    for (const auto& headers : {httplib::Headers{{"X-None", ""}}, bearer("not-a-token"),
+                                httplib::Headers{{"Authorization", token}}}) {
+        for (const char* path :
+             {"/api/v1/auth/me", "/api/v1/projects", "/api/v1/projects/prj-alpha/meetings"}) {
+            const auto [status, body] = call(path, std::nullopt, headers);
+            EXPECT_EQ(status, 401) << path;
+            EXPECT_EQ(body.at("detail"), "Not authenticated");
+        }
+        EXPECT_EQ(call("/api/v1/projects/prj-alpha/meetings",
+                       Json{{"name", "x"}, {"scheduled_date", "2026-01-01"}}, headers)
+                      .first,
+                  401);
+        EXPECT_EQ(
+            client.Post(kUpload, headers, {{"project_id", "prj-alpha", "", ""}, {"file", "b", "a.wav", ""}})
+                ->status,
+            401);
+    }
+    EXPECT_EQ(storedFileCount(), 0u);
+}
+
+TEST_F(ProjectApiTest, MeetingsAreValidatedAndProjectsFiltered) {
+    const std::vector<Json> payloads = {
+        {{"scheduled_date", "2026-03-31"}},
+        {{"name", "   "}, {"scheduled_date", "2026-03-31"}},
+        {{"name", 5}, {"scheduled_date", "2026-03-31"}},
+        {{"name", "No date"}},
+        {{"name", "Bad day"}, {"scheduled_date", "2026-02-29"}},
+        {{"name", "Bad month"}, {"scheduled_date", "2026-13-01"}},
+        {{"name", "With time"}, {"scheduled_date", "2026-03-31T10:00:00Z"}},
+        {{"name", "Short"}, {"scheduled_date", "2026-3-1"}},
+        {{"name", "Bad end"}, {"scheduled_date", "2026-03-31"}, {"end_date", "tomorrow"}},
+        Json::array(),
+    };
+    for (const auto& payload : payloads) {
+        EXPECT_EQ(call("/api/v1/projects/prj-alpha/meetings", payload).first, 422) << payload.dump();
+    }
+    EXPECT_EQ(client.Post("/api/v1/projects/prj-alpha/meetings", auth, "{name", "application/json")->status,
+              422);
+    EXPECT_EQ(call("/api/v1/projects/prj-alpha/meetings").second.size(), 2u);
+    const auto [status, leapDay] =
+        call("/api/v1/projects/prj-beta/meetings",
+             Json{{"name", "Leap"}, {"scheduled_date", "2028-02-29"}, {"end_date", "2028-03-01"}});
+    EXPECT_EQ(status, 201);
+    EXPECT_EQ(leapDay.at("end_date"), "2028-03-01");
+    EXPECT_EQ(call("/api/v1/projects?status=archived").second.at(0).at("id"), "prj-old");
+    EXPECT_EQ(call("/api/v1/projects").second.size(), 3u);
+    EXPECT_EQ(call("/api/v1/projects/prj-nope/meetings").first, 404);
+    EXPECT_EQ(
+        call("/api/v1/projects/prj-nope/meetings", Json{{"name", "x"}, {"scheduled_date", "2026-03-31"}})
+            .first,
+        404);
+}
+
+TEST_F(UploadTest, UploadsAreStoredByteForByteUnderProjectAndMeeting) {
+    const std::string bytes = audioBytes(60u * 1024 * 1024); // as large as a long chunk
+    const auto answer = Json::parse(upload("chunk_001.wav", bytes, "prj-alpha", "mtg-alpha-kickoff")->body);
+    EXPECT_EQ(answer.at("filename"), "chunk_001.wav");
+    EXPECT_EQ(answer.at("meeting_id"), "mtg-alpha-kickoff");
+    EXPECT_EQ(answer.at("size_bytes"), bytes.size());
+    EXPECT_EQ(answer.at("status"), "received");
+    EXPECT_TRUE(readFile(server.dataDir() / "prj-alpha" / "mtg-alpha-kickoff" / "chunk_001.wav") == bytes);
+    // Without a meeting it goes to "no-meeting"; a repeat replaces it.
+    ASSERT_EQ(upload("a.m4a", "old", "prj-beta")->status, 201);
+    EXPECT_TRUE(Json::parse(upload("a.m4a", "new", "prj-beta")->body).at("meeting_id").is_null());
+    EXPECT_EQ(readFile(server.dataDir() / "prj-beta" / "no-meeting" / "a.m4a"), "new");
+    EXPECT_EQ(storedFileCount(), 2u);
+}
+
+TEST_F(UploadTest, BadUploadsAreRejectedAndNothingIsStored) {
+    for (const std::string name :
+         {"../escape.wav", "..", "a/b.wav", "a\\b.wav", "x..wav", "/etc/passwd", ""}) {
+        const auto result = upload(name);
+        EXPECT_EQ(result->status, 400) << name;
+        EXPECT_FALSE(result->body.empty());
+    }
+    const auto noProject = client.Post(kUpload, auth, {{"file", "bytes", "a.wav", "audio/wav"}});
+    EXPECT_EQ(noProject->body, "Missing form field: project_id");
+    const auto noFile = client.Post(kUpload, auth, {{"project_id", "prj-alpha", "", ""}});
+    EXPECT_EQ(noFile->body, "Missing file part: file");
+    EXPECT_EQ(client.Post(kUpload, auth, "project_id=prj-alpha", "application/x-www-form-urlencoded")->status,
+              400);
+    EXPECT_EQ(upload("a.wav", "b", "prj-nope")->status, 404);
+    EXPECT_EQ(upload("a.wav", "b", "prj-beta", "mtg-alpha-kickoff")->status,
+              404); // another project's meeting
+    EXPECT_EQ(storedFileCount(), 0u);
+}
+
+TEST_F(FaultInjectionTest, InjectedUploadFailuresStoreNothingAndLeaveOtherCallsAlone) {
+    setFaults({.uploadFailurePercent = 100, .uploadFailureStatus = 503});
+    const auto failed = upload("a.wav");
+    EXPECT_EQ(failed->status, 503);
+    EXPECT_EQ(failed->body, "Injected failure");
+    EXPECT_EQ(call("/api/v1/projects?status=active").first, 200);
+    setFaults({.uploadFailurePercent = 100, .uploadFailureStatus = 401});
+    EXPECT_EQ(Json::parse(upload("a.wav")->body).at("detail"), "Not authenticated");
+    EXPECT_EQ(call("/api/v1/auth/me").first, 200);
+    setFaults(
+        {.uploadFailurePercent = 100, .uploadFailureStatus = 500, .uploadFailureClosesConnection = true});
+    EXPECT_FALSE(upload("a.wav"));
+    EXPECT_EQ(storedFileCount(), 0u);
+    setFaults({.responseDelayMs = 20});
+    EXPECT_EQ(upload("a.wav")->status, 201);
+    EXPECT_EQ(storedFileCount(), 1u);
+}
+
+TEST_F(FaultInjectionTest, SameSeedFailsTheSameUploads) {
+    const auto outcomes = [this] {
+        setFaults({.uploadFailurePercent = 50});
+        std::vector<int> statuses;
+        for (int i = 0; i < 16; ++i) {
+            statuses.push_back(upload("seeded.wav")->status);
+        }
+        return statuses;
+    };
+    const auto first = outcomes();
+    EXPECT_EQ(outcomes(), first);
+    EXPECT_NE(std::ranges::count(first, 500), 0);
+    EXPECT_EQ(std::ranges::count(first, 500) + std::ranges::count(first, 201), 16);
+}
+
+TEST_F(FaultInjectionTest, TokenStopsWorkingAfterTheAllowedRequestsAndANewSignInHelps) {
+    setFaults({.tokenExpiresAfterRequests = 2});
+    auth = bearer(server.signInDemoUser());
+    for (const int expected : {200, 200, 401, 401}) {
+        EXPECT_EQ(call("/api/v1/auth/me").first, expected);
+    }
+    auth = bearer(server.signInDemoUser());
+    EXPECT_EQ(call("/api/v1/projects").first, 200);
+    EXPECT_EQ(upload("b.wav")->status, 201);
+    EXPECT_EQ(call("/api/v1/auth/me").first, 401);
+}
+
+} // namespace
+} // namespace veltrane::devserver

@@ -1,0 +1,193 @@
+// What the chunk writer does when the media writer cannot open, take audio, finish or be moved
+// into place, and the texts its errors carry.
+#include "storage/ChunkWriterError.h"
+#include "storage/ChunkWriterTestFixture.h"
+#include "storage/FileSystemError.h"
+#include "storage/WriterStatusDescription.h"
+#include "support/StdoutCapture.h"
+
+#include <cerrno>
+
+namespace veltrane::test {
+namespace {
+
+using ChunkWriterFailureTest = ChunkWriterTest;
+
+PlatformError failure(std::string domain, std::int64_t code, std::string text) {
+    return PlatformError{std::move(domain), code, std::move(text), nullptr};
+}
+
+TEST_F(ChunkWriterFailureTest, AChunkThatCannotOpenIsRaisedLeavesNothingAndTheNextBufferTriesAgain) {
+    FakeWriterBehaviour created, noInput, noStart;
+    created.createError = failure("FakeWriter", -11823, "Cannot Save");
+    noInput.canAddInput = false;
+    noStart.startWritingSucceeds = false;
+    noStart.startError = failure("FakeWriter", 28, "No space left on device");
+    const std::pair<FakeWriterBehaviour, const char*> cases[] = {
+        {created, "Cannot Save"},
+        {noInput, "Could not add an audio input to the chunk writer."},
+        {noStart, "Chunk writer failed: No space left on device"},
+    };
+    for (const auto& [behaviour, description] : cases) {
+        SCOPED_TRACE(description);
+        factory_->setBehaviour(behaviour);
+        auto writer = makeWriter();
+        const auto result = writer->rotateIfNeeded(seconds(5.0));
+        ASSERT_FALSE(result.has_value());
+        EXPECT_EQ(result.error().localizedDescription(), description);
+        EXPECT_EQ(writer->input(), nullptr);
+        EXPECT_FALSE(writer->append(bufferAt(seconds(5.0))));
+        EXPECT_TRUE(filesInDirectory().empty());
+        // The number was not advanced by the failure.
+        factory_->setBehaviour({});
+        StdoutCapture capture;
+        feed(*writer, seconds(5.01));
+        EXPECT_EQ(capture.lines(), std::vector<std::string>{"🔖 Chunk 1 open"});
+        writer->closeCurrentChunk(ChunkClose::Rotation);
+        factory_->waitForCompletions();
+        std::filesystem::remove_all(directory_);
+        std::filesystem::create_directories(directory_);
+    }
+}
+
+TEST_F(ChunkWriterFailureTest, AFailedOpenAtRotationStillFinishesTheClosedChunk) {
+    auto writer = makeWriter();
+    feed(*writer, seconds(5.0));
+    FakeWriterBehaviour failing;
+    failing.createError = failure("FakeWriter", 1, "Cannot Open");
+    factory_->setBehaviour(failing);
+    EXPECT_FALSE(writer->rotateIfNeeded(seconds(65.0)).has_value());
+    factory_->waitForCompletions();
+    EXPECT_EQ(events_->finishedPaths(),
+              std::vector<std::filesystem::path>{directory_ / chunkName("001-START")});
+}
+
+TEST_F(ChunkWriterFailureTest, ABufferTheWriterIsNotReadyForIsDroppedSilently) {
+    auto writer = makeWriter();
+    feed(*writer, seconds(5.0));
+    factory_->writer(0)->setReadyForMoreMediaData(false);
+    StdoutCapture capture;
+    EXPECT_FALSE(writer->append(bufferAt(seconds(5.01))));
+    EXPECT_TRUE(capture.text().empty());
+    EXPECT_EQ(factory_->writer(0)->appendedBuffers().size(), 1u);
+    EXPECT_TRUE(events_->errors().empty());
+}
+
+TEST_F(ChunkWriterFailureTest, OnlyTheFirstRefusedAppendInTheWritersLifeIsReported) {
+    auto writer = makeWriter();
+    feed(*writer, ticks(5 * kTimescale));
+    // Refused without an error: the media writer itself keeps writing.
+    factory_->writer(0)->change([](FakeWriterBehaviour& b) { b.acceptsAppends = false; });
+    StdoutCapture capture;
+    EXPECT_FALSE(writer->append(bufferAt(ticks(5 * kTimescale + 480))));
+    FakeWriterBehaviour refusing;
+    refusing.acceptsAppends = false;
+    refusing.appendError = failure("FakeEncoder", 22, "encoder rejected the buffer");
+    factory_->setBehaviour(refusing);
+    ASSERT_TRUE(writer->rotateIfNeeded(seconds(65.0)).has_value());
+    EXPECT_FALSE(writer->append(bufferAt(seconds(65.0))));
+    EXPECT_FALSE(writer->append(bufferAt(seconds(65.01))));
+    finish(*writer);
+    EXPECT_EQ(capture.count("❌ append failed after 1 buffers\n"
+                            "   writer status: writing\n"
+                            "   pts: 5.01s (240480/48000)\n"
+                            "   samples: 480\n"
+                            "   error: none\n"),
+              1u);
+    EXPECT_EQ(capture.count("❌ append failed"), 1u) << capture.text();
+    const auto errors = events_->errors();
+    ASSERT_EQ(errors.size(), 1u);
+    ASSERT_NE(errors[0].writerError(), nullptr);
+    EXPECT_EQ(errors[0].writerError()->kind(), WriterError::Kind::WriterFailed);
+    EXPECT_EQ(errors[0].localizedDescription(), "Chunk writer failed: unknown error");
+    // Chunk 1 had a buffer and is saved; chunk 2 never accepted one and is discarded.
+    EXPECT_EQ(events_->finishedPaths().size(), 1u);
+    EXPECT_EQ(capture.count("⚠️ Chunk closed with no samples; discarded\n"), 1u);
+}
+
+TEST_F(ChunkWriterFailureTest, AFailedFinishIsReportedAndThePartialFileDeleted) {
+    const std::optional<PlatformError> finishErrors[] = {
+        failure("FakeWriter", -11800, "The operation could not be completed"), std::nullopt};
+    for (const auto& finishError : finishErrors) {
+        auto writer = makeWriter();
+        feed(*writer, seconds(5.0));
+        const auto fake = factory_->writers().back();
+        fake->change([&](FakeWriterBehaviour& b) {
+            b.finishSucceeds = false;
+            b.finishError = finishError;
+        });
+        if (!finishError) {
+            std::filesystem::remove(fake->path());
+        }
+        StdoutCapture capture;
+        const std::size_t errorsBefore = events_->errors().size();
+        finish(*writer);
+        EXPECT_EQ(capture.count(finishError
+                                    ? "❌ finishWriting failed for chunk 1\n"
+                                      "   status: failed\n"
+                                      "   partial: 4 bytes\n"
+                                      "   error: FakeWriter -11800: The operation could not be completed\n"
+                                    : "❌ finishWriting failed for chunk 1\n"
+                                      "   status: failed\n"
+                                      "   partial: 0 bytes\n"
+                                      "   error: none\n"),
+                  1u)
+            << capture.text();
+        EXPECT_TRUE(filesInDirectory().empty());
+        EXPECT_TRUE(events_->finishedPaths().empty());
+        const auto errors = events_->errors();
+        ASSERT_EQ(errors.size(), errorsBefore + 1);
+        EXPECT_EQ(errors.back().localizedDescription(),
+                  finishError ? "Chunk writer failed: The operation could not be completed"
+                              : "Chunk writer failed: unknown error");
+        EXPECT_EQ(writer->finishedChunkCount(), 0);
+    }
+}
+
+TEST_F(ChunkWriterFailureTest, AFailedMoveReportsTheFileSystemErrorAndKeepsThePartialFile) {
+    deviceID_ = std::string(300, 'd'); // longer than any file name may be
+    auto writer = makeWriter();
+    feed(*writer, seconds(5.0));
+    StdoutCapture capture;
+    finish(*writer);
+    const auto errors = events_->errors();
+    ASSERT_EQ(errors.size(), 1u);
+    ASSERT_NE(errors[0].platformError(), nullptr);
+    EXPECT_EQ(errors[0].platformError()->domain, "FileSystem");
+    EXPECT_EQ(errors[0].platformError()->code, ENAMETOOLONG);
+    EXPECT_TRUE(std::filesystem::exists(factory_->writer(0)->path()))
+        << "the audio stays in the partial file";
+    EXPECT_EQ(capture.count("✅"), 0u);
+    EXPECT_EQ(writer->finishedChunkCount(), 0);
+}
+
+TEST(ChunkWriterErrorTest, DescriptionsOfEveryKind) {
+    PlatformError encoder = failure("FakeEncoder", -12, "encoder broke");
+    encoder.underlying = std::make_shared<PlatformError>(failure("POSIX", 5, ""));
+    const std::pair<ChunkWriterError, std::string> descriptions[] = {
+        {WriterError::writerFailed(encoder), "Chunk writer failed: encoder broke"},
+        {WriterError::writerFailed(std::nullopt), "Chunk writer failed: unknown error"},
+        {WriterError::nameCollision("a-chunk-001-START.wav"),
+         "A file named a-chunk-001-START.wav already exists; the chunk was kept under a modified name."},
+        {WriterError::cannotAddInput(), "Could not add an audio input to the chunk writer."},
+        {encoder, "encoder broke"},
+    };
+    for (const auto& [error, text] : descriptions) {
+        EXPECT_EQ(error.localizedDescription(), text);
+    }
+    EXPECT_EQ(ChunkWriterError(encoder).fullDescription(),
+              "FakeEncoder -12: encoder broke | underlying POSIX 5");
+    const PlatformError denied = makeFileSystemError(std::make_error_code(std::errc::permission_denied));
+    EXPECT_EQ(denied.domain, "FileSystem");
+    EXPECT_EQ(denied.code, EACCES);
+    const std::pair<MediaWriterStatus, const char*> statuses[] = {
+        {MediaWriterStatus::Unknown, "unknown"},     {MediaWriterStatus::Writing, "writing"},
+        {MediaWriterStatus::Completed, "completed"}, {MediaWriterStatus::Failed, "failed"},
+        {MediaWriterStatus::Cancelled, "cancelled"}, {static_cast<MediaWriterStatus>(7), "status 7"}};
+    for (const auto& [status, text] : statuses) {
+        EXPECT_EQ(describeWriterStatus(status), text);
+    }
+}
+
+} // namespace
+} // namespace veltrane::test

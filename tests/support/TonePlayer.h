@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+
+namespace veltrane::test {
+
+// A sine played into the private sound server's output device by a named client
+// (scripts/play-tone.sh) for as long as the object lives; the whole player pipeline stops with it.
+class Tone {
+public:
+    Tone(int frequencyHz, double seconds, const QString& clientName);
+    ~Tone();
+    Tone(const Tone&) = delete;
+    Tone& operator=(const Tone&) = delete;
+
+private:
+    QProcess process_;
+};
+
+} // namespace veltrane::test
