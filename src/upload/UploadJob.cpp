@@ -258,9 +258,9 @@ std::vector<UploadJob> orderLoadedJobs(std::vector<UploadJob> fileJobs) {
         (job.state == UploadState::completed ? completed : others).push_back(std::move(job));
     }
     std::vector<UploadJob> result;
-    result.reserve(std::min(completed.size(), maxCompletedJobsKeptAtLoad) + others.size());
+    result.reserve(std::min(completed.size(), kMaxCompletedJobsKeptAtLoad) + others.size());
     const std::size_t firstKept =
-        completed.size() > maxCompletedJobsKeptAtLoad ? completed.size() - maxCompletedJobsKeptAtLoad : 0;
+        completed.size() > kMaxCompletedJobsKeptAtLoad ? completed.size() - kMaxCompletedJobsKeptAtLoad : 0;
     std::move(completed.begin() + static_cast<std::ptrdiff_t>(firstKept), completed.end(),
               std::back_inserter(result));
     std::move(others.begin(), others.end(), std::back_inserter(result));

@@ -67,7 +67,7 @@ struct UploadJob {
 [[nodiscard]] bool isUuidText(std::string_view text);
 
 // Most completed jobs kept when the queue file is loaded; other states are never dropped.
-inline constexpr std::size_t maxCompletedJobsKeptAtLoad = 500;
+inline constexpr std::size_t kMaxCompletedJobsKeptAtLoad = 500;
 
 // The list a load produces from the file's jobs: the last 500 completed jobs (file order)
 // followed by all others, stably sorted by createdAt, oldest first.

@@ -67,7 +67,7 @@ QUrl appendingPathComponent(QUrl url, const QString& component) {
 }
 
 bool isEligible(const UploadJob& job, ReferenceDate now) {
-    return job.state == UploadState::pending && job.attempts <= (UploadManager::maxAttempts - 1) &&
+    return job.state == UploadState::pending && job.attempts <= (UploadManager::kMaxAttempts - 1) &&
            (!job.nextEarliestAttempt || *job.nextEarliestAttempt <= now);
 }
 
@@ -80,7 +80,7 @@ fs::path UploadManager::defaultApplicationDataDirectory() {
 std::unique_ptr<TransferSession>
 UploadManager::makeDefaultSession(std::weak_ptr<TransferSessionDelegate> delegate) {
     TransferSessionConfiguration configuration;
-    configuration.identifier = sessionIdentifier;
+    configuration.identifier = kSessionIdentifier;
     configuration.resourceTimeout = std::chrono::hours(24);
     return std::make_unique<TransferSession>(std::move(configuration), std::move(delegate));
 }
@@ -92,7 +92,7 @@ UploadManager::UploadManager(fs::path applicationDataDirectory, std::shared_ptr<
       retryTimer_(retryTimer ? std::move(retryTimer) : std::make_unique<QtRetryTimer>()),
       sessionFactory_(sessionFactory ? std::move(sessionFactory) : SessionFactory(&makeDefaultSession)),
       applicationDataDirectory_(std::move(applicationDataDirectory)), queueFile_(applicationDataDirectory_),
-      bodyDir_(applicationDataDirectory_ / bodyDirectoryName), self_(this),
+      bodyDir_(applicationDataDirectory_ / kBodyDirectoryName), self_(this),
       delegate_(std::make_shared<UploadSessionDelegate>(this)) {
     std::error_code ignored;
     fs::create_directories(applicationDataDirectory_, ignored);
@@ -160,7 +160,7 @@ void UploadManager::processQueue() {
     }));
     bool started = false;
     for (std::size_t position = 0; position < jobs_.size(); ++position) {
-        if (active >= maxActiveUploads) {
+        if (active >= kMaxActiveUploads) {
             break;
         }
         if (isEligible(jobs_[position], now) && startUpload(position)) {
@@ -229,7 +229,7 @@ void UploadManager::scheduleRetry() {
     const ReferenceDate now = clock_->now();
     std::optional<ReferenceDate> earliest;
     for (const UploadJob& job : jobs_) {
-        if (job.state == UploadState::pending && job.attempts <= (UploadManager::maxAttempts - 1) &&
+        if (job.state == UploadState::pending && job.attempts <= (UploadManager::kMaxAttempts - 1) &&
             job.nextEarliestAttempt && *job.nextEarliestAttempt > now) {
             if (!earliest || *job.nextEarliestAttempt < *earliest) {
                 earliest = job.nextEarliestAttempt;
@@ -315,7 +315,7 @@ void UploadManager::recordFailure(std::size_t position, std::optional<int> statu
     UploadJob& job = jobs_[position];
     job.attempts += 1;
     job.lastError = message ? std::move(*message) : std::string("Upload failed");
-    if (job.attempts > (UploadManager::maxAttempts - 1)) {
+    if (job.attempts > (UploadManager::kMaxAttempts - 1)) {
         job.state = UploadState::failed;
         return;
     }
@@ -449,7 +449,7 @@ void UploadManager::removeInterruptedQueueSaves() {
     for (fs::directory_iterator it(applicationDataDirectory_, error), end; !error && it != end;
          it.increment(error)) {
         if (AtomicFileWriter::targetOfTemporary(it->path().filename().native()) ==
-            UploadQueueFile::fileName) {
+            UploadQueueFile::kFileName) {
             leftovers.push_back(it->path());
         }
     }

@@ -68,10 +68,10 @@ public:
     using SessionFactory =
         std::function<std::unique_ptr<TransferSession>(std::weak_ptr<TransferSessionDelegate> delegate)>;
 
-    static constexpr const char* sessionIdentifier = "co.brimfold.VeltraneRecorder.audio-upload";
-    static constexpr const char* bodyDirectoryName = "upload_bodies";
-    static constexpr int maxActiveUploads = 2;
-    static constexpr std::int64_t maxAttempts = 6;
+    static constexpr const char* kSessionIdentifier = "co.brimfold.VeltraneRecorder.audio-upload";
+    static constexpr const char* kBodyDirectoryName = "upload_bodies";
+    static constexpr int kMaxActiveUploads = 2;
+    static constexpr std::int64_t kMaxAttempts = 6;
 
     // The per-user application data folder (QStandardPaths::AppDataLocation); needs the
     // application's name to be set first.

@@ -14,7 +14,7 @@
 namespace veltrane {
 
 UploadQueueFile::UploadQueueFile(std::filesystem::path applicationDataDirectory)
-    : directory_(std::move(applicationDataDirectory)), path_(directory_ / fileName) {}
+    : directory_(std::move(applicationDataDirectory)), path_(directory_ / kFileName) {}
 
 std::optional<std::vector<UploadJob>> UploadQueueFile::load() const {
     std::ifstream in(path_, std::ios::binary);

@@ -18,7 +18,7 @@ namespace veltrane {
 // next save starts a new file without destroying the old content.
 class UploadQueueFile {
 public:
-    static constexpr const char* fileName = "upload_queue.json";
+    static constexpr const char* kFileName = "upload_queue.json";
 
     explicit UploadQueueFile(std::filesystem::path applicationDataDirectory);
 

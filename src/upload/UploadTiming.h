@@ -15,7 +15,7 @@ struct ReferenceDate {
     double secondsSinceReferenceDate = 0.0;
 
     // Seconds between 1970-01-01 and 2001-01-01, both UTC.
-    static constexpr double unixSecondsAtReferenceDate = 978307200.0;
+    static constexpr double kUnixSecondsAtReferenceDate = 978307200.0;
 
     [[nodiscard]] static ReferenceDate fromSystemTime(std::chrono::system_clock::time_point time);
     [[nodiscard]] ReferenceDate addingSeconds(double seconds) const {

@@ -29,8 +29,8 @@ TransferWorker* TransferWorkerLink::detach() {
 
 namespace {
 
-constexpr const char* sessionErrorDomain = "TransferSession";
-constexpr const char* networkErrorDomain = "QNetworkReply";
+constexpr const char* kSessionErrorDomain = "TransferSession";
+constexpr const char* kNetworkErrorDomain = "QNetworkReply";
 
 } // namespace
 
@@ -81,7 +81,7 @@ void TransferWorker::startTask(std::int64_t identifier) {
 void TransferWorker::send(Entry& entry) {
     const std::int64_t identifier = entry.task->identifier();
     if (const auto refusal = TransportPolicy::refusalFor(entry.request.url)) {
-        complete(identifier, PlatformError{sessionErrorDomain, 1, refusal->localizedDescription, nullptr},
+        complete(identifier, PlatformError{kSessionErrorDomain, 1, refusal->localizedDescription, nullptr},
                  std::nullopt);
         return;
     }
@@ -90,7 +90,7 @@ void TransferWorker::send(Entry& entry) {
         const std::string reason =
             "The upload body file could not be read: " + body->errorString().toStdString();
         delete body;
-        complete(identifier, PlatformError{sessionErrorDomain, 2, reason, nullptr}, std::nullopt);
+        complete(identifier, PlatformError{kSessionErrorDomain, 2, reason, nullptr}, std::nullopt);
         return;
     }
 
@@ -169,7 +169,7 @@ void TransferWorker::finishReply(std::int64_t identifier) {
     std::optional<PlatformError> error;
     const QNetworkReply::NetworkError code = reply->error();
     if (found->second.resourceTimedOut) {
-        error = PlatformError{sessionErrorDomain, 3,
+        error = PlatformError{kSessionErrorDomain, 3,
                               "The transfer did not finish within " +
                                   std::to_string(configuration_.resourceTimeout.count()) + " seconds",
                               nullptr};
@@ -177,7 +177,7 @@ void TransferWorker::finishReply(std::int64_t identifier) {
     } else if (code != QNetworkReply::NoError && (!response || code < QNetworkReply::ContentAccessDenied)) {
         // Connection, TLS, proxy and time-out failures. An HTTP answer with an error status
         // (Qt's content, protocol and server error classes) is a response, not an error.
-        error = PlatformError{networkErrorDomain, static_cast<std::int64_t>(code),
+        error = PlatformError{kNetworkErrorDomain, static_cast<std::int64_t>(code),
                               reply->errorString().toStdString(), nullptr};
     }
     complete(identifier, std::move(error), std::move(response));
