@@ -18,9 +18,9 @@ std::optional<std::string> BenchSignIn::demoUserToken(int port) {
     }
     const nlohmann::json credentials{
         {"method", "password"}, {"identifier", "demo@veltrane.test"}, {"password", "demo-password"}};
-    const std::string flowId = nlohmann::json::parse(flow->body).at("id").get<std::string>();
+    const std::string flowID = nlohmann::json::parse(flow->body).at("id").get<std::string>();
     const auto session =
-        client.Post("/self-service/login?flow=" + flowId, credentials.dump(), "application/json");
+        client.Post("/self-service/login?flow=" + flowID, credentials.dump(), "application/json");
     if (!session || session->status != 200) {
         std::cerr << "sign-in: refused" << std::endl;
         return std::nullopt;

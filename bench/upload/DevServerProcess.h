@@ -18,7 +18,7 @@ public:
     // False when it did not print its address within the time limit.
     [[nodiscard]] bool isListening() const { return port_ > 0; }
     [[nodiscard]] int port() const { return port_; }
-    [[nodiscard]] QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(port_); }
+    [[nodiscard]] QString baseURL() const { return QStringLiteral("http://127.0.0.1:%1").arg(port_); }
 
 private:
     QProcess process_;

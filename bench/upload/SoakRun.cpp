@@ -90,7 +90,7 @@ bool SoakRun::run(const Settings& settings, const fs::path& workDirectory) {
     faultSwitch.start(faultSwitchInterval);
 
     UploadDriver driver(workDirectory / "soak-app-data",
-                        QUrl(QString::fromStdString(server.baseUrl() + "/api/v1")), chunks, *token,
+                        QUrl(QString::fromStdString(server.baseURL() + "/api/v1")), chunks, *token,
                         std::make_shared<ScaledUploadClock>(settings.timeScale),
                         std::make_unique<ScaledRetryTimer>(settings.timeScale));
     UploadManager& manager = driver.manager();

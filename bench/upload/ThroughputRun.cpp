@@ -116,7 +116,7 @@ bool ThroughputRun::run(const Settings& settings, const fs::path& workDirectory)
     if (!token) {
         return false;
     }
-    const QString apiBase = server.baseUrl() + QStringLiteral("/api/v1");
+    const QString apiBase = server.baseURL() + QStringLiteral("/api/v1");
     UploadDriver driver(workDirectory / "throughput-app-data", QUrl(apiBase), chunks, *token);
 
     // Warm up both clients (threads, connection set-up, page cache) before measuring.

@@ -11,11 +11,11 @@ constexpr auto settleCheckInterval = std::chrono::milliseconds(20);
 
 } // namespace
 
-UploadDriver::UploadDriver(const std::filesystem::path& applicationDataDirectory, QUrl apiBaseUrl,
+UploadDriver::UploadDriver(const std::filesystem::path& applicationDataDirectory, QUrl apiBaseURL,
                            std::filesystem::path chunkDirectory, std::string token,
                            std::shared_ptr<const UploadClock> clock, std::unique_ptr<RetryTimer> retryTimer)
     : manager_(applicationDataDirectory, std::move(clock), std::move(retryTimer)) {
-    manager_.setApiBaseUrlProvider([apiBaseUrl] { return std::optional<QUrl>(apiBaseUrl); });
+    manager_.setAPIBaseURLProvider([apiBaseURL] { return std::optional<QUrl>(apiBaseURL); });
     manager_.setChunkDirectoryProvider(
         [chunkDirectory] { return std::optional<std::filesystem::path>(chunkDirectory); });
     manager_.setTokenProvider([token] { return std::optional<std::string>(token); });

@@ -16,7 +16,7 @@ namespace veltrane::bench {
 // and token, a token refresher that does nothing, and optionally a scaled clock and timer.
 class UploadDriver {
 public:
-    UploadDriver(const std::filesystem::path& applicationDataDirectory, QUrl apiBaseUrl,
+    UploadDriver(const std::filesystem::path& applicationDataDirectory, QUrl apiBaseURL,
                  std::filesystem::path chunkDirectory, std::string token,
                  std::shared_ptr<const UploadClock> clock = nullptr,
                  std::unique_ptr<RetryTimer> retryTimer = nullptr);

@@ -199,7 +199,7 @@ std::vector<RecoveredChunk> AppEnvironment::recoverInterruptedChunks() {
 void AppEnvironment::bindProviders(UploadManager& uploads) {
     // The manager is destroyed before the members its providers read.
     uploads.setTokenProvider([this] { return auth_.currentToken(); });
-    uploads.setApiBaseUrlProvider([this] { return serverConfig_.apiBaseUrl(); });
+    uploads.setAPIBaseURLProvider([this] { return serverConfig_.apiBaseURL(); });
     uploads.setChunkDirectoryProvider([destination = QPointer<RecordingDestination>(
                                            destination_.get())]() -> std::optional<std::filesystem::path> {
         if (!destination) {

@@ -97,8 +97,8 @@ void RootView::showState() {
     }
     if (!login_) {
         delete std::exchange(progress_, nullptr);
-        const auto baseUrl = env_.serverConfig().baseUrl();
-        login_ = new LoginView(env_.auth(), baseUrl ? baseUrl->host() : QString(), this);
+        const auto baseURL = env_.serverConfig().baseURL();
+        login_ = new LoginView(env_.auth(), baseURL ? baseURL->host() : QString(), this);
         layout_->addWidget(login_);
         emit contentChanged();
     }

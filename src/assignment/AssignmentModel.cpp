@@ -64,8 +64,8 @@ QCoro::Task<> AssignmentModel::loadProjects() {
             setIsLoading(false);
             co_return;
         }
-    } else if (const std::optional<QString> storedId = defaults_.string(kSelectedProjectIdKey)) {
-        const auto match = findProject(storedId->toStdString());
+    } else if (const std::optional<QString> storedID = defaults_.string(kSelectedProjectIdKey)) {
+        const auto match = findProject(storedID->toStdString());
         if (match != projects_.end()) {
             setSelectedProject(*match);
         }

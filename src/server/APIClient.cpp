@@ -24,12 +24,12 @@ APIClient::APIClient(const ServerConfiguration& serverConfig, AuthManager& authM
     : QObject(parent), serverConfig_(serverConfig), authManager_(authManager), credentials_(credentials),
       transport_(transport) {}
 
-QUrl APIClient::callUrl(const QUrl& apiBaseUrl, const QString& path) {
+QUrl APIClient::callURL(const QUrl& apiBaseURL, const QString& path) {
     const qsizetype question = path.indexOf('?');
     if (question < 0) {
-        return ServerConfiguration::appendingPath(apiBaseUrl, path);
+        return ServerConfiguration::appendingPath(apiBaseURL, path);
     }
-    const QUrl withoutQuery = ServerConfiguration::appendingPath(apiBaseUrl, path.left(question));
+    const QUrl withoutQuery = ServerConfiguration::appendingPath(apiBaseURL, path.left(question));
     QUrl withQuery = withoutQuery;
     withQuery.setQuery(path.mid(question + 1), QUrl::TolerantMode);
     return withQuery.isValid() ? withQuery : withoutQuery;
@@ -53,11 +53,11 @@ void APIClient::validateResponse(int statusCode, const QByteArray& body) {
 
 QCoro::Task<QByteArray> APIClient::send(QString path, QByteArray method, std::optional<nlohmann::json> body) {
     QPointer<APIClient> self(this);
-    const std::optional<QUrl> apiBase = serverConfig_.apiBaseUrl();
+    const std::optional<QUrl> apiBase = serverConfig_.apiBaseURL();
     if (!apiBase) {
         throw APIError::notConfigured();
     }
-    QNetworkRequest request(callUrl(*apiBase, path));
+    QNetworkRequest request(callURL(*apiBase, path));
     request.setRawHeader("Content-Type", "application/json");
     if (const std::optional<std::string> token = credentials_.load(CredentialItem::accessToken)) {
         request.setRawHeader("Authorization", bearer(*token));

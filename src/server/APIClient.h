@@ -54,8 +54,8 @@ public:
         }
     }
 
-    // The URL of a call: `path` under `apiBaseUrl`, its query (if any) kept as a query.
-    [[nodiscard]] static QUrl callUrl(const QUrl& apiBaseUrl, const QString& path);
+    // The URL of a call: `path` under `apiBaseURL`, its query (if any) kept as a query.
+    [[nodiscard]] static QUrl callURL(const QUrl& apiBaseURL, const QString& path);
     // Success for 2xx (and for an answer without HTTP status); otherwise the matching APIError.
     static void validateResponse(int statusCode, const QByteArray& body);
 

@@ -94,7 +94,7 @@ QCoro::Task<> AuthManager::restoreSession() {
 }
 
 QCoro::Task<UserProfile> AuthManager::fetchCurrentUser() {
-    const std::optional<QUrl> apiBase = serverConfig_.apiBaseUrl();
+    const std::optional<QUrl> apiBase = serverConfig_.apiBaseURL();
     if (!apiBase) {
         throw APIError::unauthorized();
     }
@@ -114,8 +114,8 @@ QCoro::Task<UserProfile> AuthManager::fetchCurrentUser() {
 
 QCoro::Task<> AuthManager::login(QString email, QString password) {
     QPointer<AuthManager> self(this);
-    const std::optional<QUrl> baseUrl = serverConfig_.baseUrl();
-    if (!baseUrl) {
+    const std::optional<QUrl> baseURL = serverConfig_.baseURL();
+    if (!baseURL) {
         setState(AuthState::error("Server not configured"));
         co_return;
     }
@@ -125,10 +125,10 @@ QCoro::Task<> AuthManager::login(QString email, QString password) {
         co_return;
     }
     setState(AuthState::authenticating());
-    logLine("🔐 login: starting Kratos flow at " + baseUrl->toString().toStdString());
+    logLine("🔐 login: starting Kratos flow at " + baseURL->toString().toStdString());
 
     try {
-        const std::string token = co_await performKratosLogin(*baseUrl, trimmedEmail, password);
+        const std::string token = co_await performKratosLogin(*baseURL, trimmedEmail, password);
         if (!self) {
             co_return;
         }
@@ -159,11 +159,11 @@ QCoro::Task<> AuthManager::login(QString email, QString password) {
     }
 }
 
-QCoro::Task<std::string> AuthManager::performKratosLogin(QUrl baseUrl, QString email, QString password) {
+QCoro::Task<std::string> AuthManager::performKratosLogin(QUrl baseURL, QString email, QString password) {
     QPointer<AuthManager> self(this);
 
     QNetworkRequest initRequest(
-        ServerConfiguration::appendingPath(baseUrl, QStringLiteral("/self-service/login/api")));
+        ServerConfiguration::appendingPath(baseURL, QStringLiteral("/self-service/login/api")));
     initRequest.setRawHeader("Accept", kJson);
     const HttpResponse initResponse = co_await transport_.send(initRequest, "GET");
     if (initResponse.statusCode != 200) {
@@ -176,11 +176,11 @@ QCoro::Task<std::string> AuthManager::performKratosLogin(QUrl baseUrl, QString e
         throwGone();
     }
 
-    QUrl submitUrl = ServerConfiguration::appendingPath(baseUrl, QStringLiteral("/self-service/login"));
-    submitUrl.setQuery(QStringLiteral("flow=") +
+    QUrl submitURL = ServerConfiguration::appendingPath(baseURL, QStringLiteral("/self-service/login"));
+    submitURL.setQuery(QStringLiteral("flow=") +
                            QString::fromLatin1(QUrl::toPercentEncoding(QString::fromStdString(flow.id))),
                        QUrl::StrictMode);
-    QNetworkRequest submitRequest(submitUrl);
+    QNetworkRequest submitRequest(submitURL);
     submitRequest.setRawHeader("Content-Type", kJson);
     submitRequest.setRawHeader("Accept", kJson);
     const nlohmann::json body = {

@@ -69,7 +69,7 @@ public:
     [[nodiscard]] std::optional<std::string> currentToken() const;
     // The exchange with the identity server; returns the session token. Throws LoginError,
     // TransportError or DecodingError.
-    [[nodiscard]] QCoro::Task<std::string> performKratosLogin(QUrl baseUrl, QString email, QString password);
+    [[nodiscard]] QCoro::Task<std::string> performKratosLogin(QUrl baseURL, QString email, QString password);
 
 signals:
     // Emitted only when the new state differs from the old one.

@@ -7,19 +7,19 @@
 namespace veltrane {
 
 ServerConfiguration ServerConfiguration::fromEnvironment() {
-    const QString overrideText = qEnvironmentVariable(kBaseUrlEnvironmentVariable).trimmed();
+    const QString overrideText = qEnvironmentVariable(kBaseURLEnvironmentVariable).trimmed();
     if (overrideText.isEmpty()) {
-        return ServerConfiguration(defaultBaseUrl());
+        return ServerConfiguration(defaultBaseURL());
     }
-    return ServerConfiguration(parseBaseUrl(overrideText));
+    return ServerConfiguration(parseBaseURL(overrideText));
 }
 
-QUrl ServerConfiguration::defaultBaseUrl() {
-    static const QUrl url = parseBaseUrl(QString::fromLatin1(kDefaultBaseUrlText));
+QUrl ServerConfiguration::defaultBaseURL() {
+    static const QUrl url = parseBaseURL(QString::fromLatin1(kDefaultBaseURLText));
     return url;
 }
 
-QUrl ServerConfiguration::parseBaseUrl(const QString& text) {
+QUrl ServerConfiguration::parseBaseURL(const QString& text) {
     const QUrl url(text, QUrl::StrictMode);
     const QString scheme = url.scheme().toLower();
     if (!url.isValid() || url.isRelative() || url.host().isEmpty() ||
@@ -29,11 +29,11 @@ QUrl ServerConfiguration::parseBaseUrl(const QString& text) {
     return url;
 }
 
-std::optional<QUrl> ServerConfiguration::apiBaseUrl() const {
-    if (!baseUrl_) {
+std::optional<QUrl> ServerConfiguration::apiBaseURL() const {
+    if (!baseURL_) {
         return std::nullopt;
     }
-    return appendingPath(*baseUrl_, QStringLiteral("/api/v1"));
+    return appendingPath(*baseURL_, QStringLiteral("/api/v1"));
 }
 
 QUrl ServerConfiguration::appendingPath(const QUrl& url, const QString& path) {

@@ -1,7 +1,7 @@
 #include "storage/AtomicFileWriter.h"
 
 #include "platform/core/Log.h"
-#include "platform/core/Uuid.h"
+#include "platform/core/UUID.h"
 #include "platform/encoding/MediaFileWriter.h"
 #include "storage/ChunkRecovery.h"
 
@@ -75,7 +75,7 @@ namespace {
 
 constexpr std::string_view temporaryMarker = ".tmp-";
 
-bool isCanonicalUuid(std::string_view text) {
+bool isCanonicalUUID(std::string_view text) {
     if (text.size() != 36) {
         return false;
     }
@@ -103,7 +103,7 @@ bool AtomicFileWriter::open() {
         return false;
     }
     temporary_ = target_;
-    temporary_ += std::string(temporaryMarker) + makeUuidString();
+    temporary_ += std::string(temporaryMarker) + makeUUIDString();
     descriptor_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (descriptor_ < 0) {
         fail(errno);
@@ -173,7 +173,7 @@ bool AtomicFileWriter::writeWhole(const std::filesystem::path& target, std::stri
 std::optional<std::string_view> AtomicFileWriter::targetOfTemporary(std::string_view fileName) {
     const auto marker = fileName.rfind(temporaryMarker);
     if (marker == std::string_view::npos || marker == 0 ||
-        !isCanonicalUuid(fileName.substr(marker + temporaryMarker.size()))) {
+        !isCanonicalUUID(fileName.substr(marker + temporaryMarker.size()))) {
         return std::nullopt;
     }
     return fileName.substr(0, marker);

@@ -1,7 +1,7 @@
 #include "storage/ChunkFinalization.h"
 
 #include "platform/core/Log.h"
-#include "platform/core/Uuid.h"
+#include "platform/core/UUID.h"
 #include "storage/AtomicFileWriter.h"
 #include "storage/ChunkRecovery.h"
 #include "storage/StorageErrors.h"
@@ -104,7 +104,7 @@ void ChunkFinalization::promoteChunk() {
         return;
     }
 
-    const std::filesystem::path collisionPath = directory_ / finalName_.collisionFileName(makeUuidString());
+    const std::filesystem::path collisionPath = directory_ / finalName_.collisionFileName(makeUUIDString());
     if (const std::error_code collisionError = moveWithoutReplacing(partialPath_, collisionPath)) {
         keptInPartialFile(collisionError);
         return;

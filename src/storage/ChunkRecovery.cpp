@@ -1,7 +1,7 @@
 #include "storage/ChunkRecovery.h"
 
 #include "platform/core/Log.h"
-#include "platform/core/Uuid.h"
+#include "platform/core/UUID.h"
 #include "storage/AtomicFileWriter.h"
 #include "storage/ChunkFileName.h"
 
@@ -34,7 +34,7 @@ std::string readSmallFile(const std::filesystem::path& path) {
     return content.str();
 }
 
-std::string currentBootId() {
+std::string currentBootID() {
     std::string id = readSmallFile("/proc/sys/kernel/random/boot_id");
     while (!id.empty() && (id.back() == '\n' || id.back() == ' ')) {
         id.pop_back();
@@ -49,8 +49,8 @@ struct ProcStat {
     std::int64_t startTicks = 0;
 };
 
-std::optional<ProcStat> readProcStat(std::int64_t processId) {
-    const std::string stat = readSmallFile("/proc/" + std::to_string(processId) + "/stat");
+std::optional<ProcStat> readProcStat(std::int64_t processID) {
+    const std::string stat = readSmallFile("/proc/" + std::to_string(processID) + "/stat");
     const auto nameEnd = stat.rfind(')');
     if (nameEnd == std::string::npos) {
         return std::nullopt;
@@ -118,7 +118,7 @@ void removeStaleRecordTemporaries(const std::filesystem::path& directory) {
 // Moves a partial that cannot be repaired (and its recovery copy) where the user sees it,
 // under a name that says what it is. Returns the new name, or the old path when it stays.
 std::filesystem::path keepAside(const std::filesystem::path& partial, const PartialChunkRecord& record) {
-    const std::string uuid = makeUuidString();
+    const std::string uuid = makeUUIDString();
     const std::filesystem::path aside =
         partial.parent_path() /
         (record.stem + "-unrecoverable-" + uuid.substr(0, 8) + "." + record.extension + ".partial");
@@ -154,7 +154,7 @@ std::optional<RecoveredChunk> recoverOne(const std::filesystem::path& partial,
     std::filesystem::path target = partial.parent_path() / name.fileName();
     std::error_code moveError = moveWithoutReplacing(partial, target);
     if (moveError == std::errc::file_exists) {
-        target = partial.parent_path() / name.collisionFileName(makeUuidString());
+        target = partial.parent_path() / name.collisionFileName(makeUUIDString());
         moveError = moveWithoutReplacing(partial, target);
     }
     if (moveError) {
@@ -174,28 +174,28 @@ ProcessIdentity ProcessIdentity::current() {
     // Read once: none of it changes while the process runs.
     static const ProcessIdentity identity = [] {
         ProcessIdentity self;
-        self.processId = ::getpid();
-        if (const auto stat = readProcStat(self.processId)) {
+        self.processID = ::getpid();
+        if (const auto stat = readProcStat(self.processID)) {
             self.startTicks = stat->startTicks;
         }
-        self.bootId = currentBootId();
+        self.bootID = currentBootID();
         return self;
     }();
     return identity;
 }
 
 bool ProcessIdentity::isRunning() const {
-    if (processId <= 0 || bootId != currentBootId()) {
+    if (processID <= 0 || bootID != currentBootID()) {
         return false; // numbers of an earlier boot say nothing about this one
     }
-    if (const auto stat = readProcStat(processId)) {
+    if (const auto stat = readProcStat(processID)) {
         return stat->startTicks == startTicks && stat->state != 'Z' && stat->state != 'X';
     }
     std::error_code error;
     if (std::filesystem::exists("/proc/self/stat", error)) {
         return false; // /proc works and the process is not in it
     }
-    return ::kill(static_cast<pid_t>(processId), 0) == 0 || errno == EPERM;
+    return ::kill(static_cast<pid_t>(processID), 0) == 0 || errno == EPERM;
 }
 
 QByteArray PartialChunkRecord::toJson() const {
@@ -204,7 +204,7 @@ QByteArray PartialChunkRecord::toJson() const {
         {"chunkNumber", chunkNumber},
         {"extension", extension},
         {"owner",
-         {{"processId", owner.processId}, {"startTicks", owner.startTicks}, {"bootId", owner.bootId}}}};
+         {{"processId", owner.processID}, {"startTicks", owner.startTicks}, {"bootId", owner.bootID}}}};
     if (filing) {
         nlohmann::json filed = {{"projectId", filing->projectId}};
         insertOptional(filed, "projectName", filing->projectName);
@@ -223,14 +223,14 @@ std::optional<PartialChunkRecord> PartialChunkRecord::fromJson(const QByteArray&
     record.stem = member<std::string>(object, "stem");
     record.chunkNumber = member<decltype(record.chunkNumber)>(object, "chunkNumber");
     record.extension = member<std::string>(object, "extension");
-    record.owner.processId = member<decltype(record.owner.processId)>(owner, "processId");
+    record.owner.processID = member<decltype(record.owner.processID)>(owner, "processId");
     record.owner.startTicks = member<decltype(record.owner.startTicks)>(owner, "startTicks");
-    record.owner.bootId = member<std::string>(owner, "bootId");
+    record.owner.bootID = member<std::string>(owner, "bootId");
     // The stem becomes a file name: it must stay one name inside the folder.
     const bool safeStem =
         !record.stem.empty() && record.stem.find('/') == std::string::npos && record.stem.front() != '.';
     if (!safeStem || record.chunkNumber < 1 || (record.extension != "wav" && record.extension != "m4a") ||
-        record.owner.processId <= 0) {
+        record.owner.processID <= 0) {
         return std::nullopt;
     }
     if (const nlohmann::json filing = member<nlohmann::json>(object, "filing"); filing.is_object()) {

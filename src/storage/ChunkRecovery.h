@@ -26,9 +26,9 @@ struct ChunkFiling {
 // and the boot's identifier tell a process that is gone from a later one that was given the
 // same number.
 struct ProcessIdentity {
-    std::int64_t processId = 0;
+    std::int64_t processID = 0;
     std::int64_t startTicks = 0;
-    std::string bootId;
+    std::string bootID;
 
     [[nodiscard]] static ProcessIdentity current();
     [[nodiscard]] bool isRunning() const;

@@ -1,7 +1,7 @@
 #include "storage/ChunkedAudioWriter.h"
 
 #include "platform/core/Log.h"
-#include "platform/core/Uuid.h"
+#include "platform/core/UUID.h"
 #include "storage/AtomicFileWriter.h"
 #include "storage/ChunkFileName.h"
 #include "storage/ChunkFinalization.h"
@@ -76,7 +76,7 @@ std::expected<void, ChunkWriterError> ChunkedAudioWriter::rotateIfNeeded(const M
 
 std::expected<void, ChunkWriterError> ChunkedAudioWriter::openChunk(const MediaTime& pts) {
     const std::filesystem::path partialPath =
-        configuration_.directory / ChunkFileName::partialFileName(makeUuidString());
+        configuration_.directory / ChunkFileName::partialFileName(makeUUIDString());
     // The record exists before the file does, so a partial file is never without one.
     chunkStartDate_ = wallClock_();
     writeRecord(partialPath, chunkNumber_ + 1);

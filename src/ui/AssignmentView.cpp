@@ -24,9 +24,9 @@ constexpr int kActionSizePx = 22;
 // One picker entry: its text and the id it stands for (empty for the "no choice" entry).
 using PickerEntry = std::pair<QString, QString>;
 
-// Replaces the picker's entries when they differ and shows the entry of `currentId`, all without
+// Replaces the picker's entries when they differ and shows the entry of `currentID`, all without
 // emitting signals: only the user's own picks are passed on to the model.
-void fillPicker(QComboBox& picker, const std::vector<PickerEntry>& entries, const QString& currentId) {
+void fillPicker(QComboBox& picker, const std::vector<PickerEntry>& entries, const QString& currentID) {
     const QSignalBlocker blocker(picker);
     bool same = picker.count() == static_cast<int>(entries.size());
     for (int index = 0; same && index < picker.count(); ++index) {
@@ -39,7 +39,7 @@ void fillPicker(QComboBox& picker, const std::vector<PickerEntry>& entries, cons
             picker.addItem(text, id);
         }
     }
-    picker.setCurrentIndex(std::max(0, picker.findData(currentId)));
+    picker.setCurrentIndex(std::max(0, picker.findData(currentID)));
 }
 
 QToolButton* makeActionButton(style::Symbol symbol, const QString& toolTip, QWidget* parent) {

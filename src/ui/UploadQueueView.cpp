@@ -365,9 +365,9 @@ void UploadQueueView::showJobs(const std::vector<UploadJob>& jobs) {
     body_->updateGeometry();
 }
 
-void UploadQueueView::retry(const QString& jobId) {
+void UploadQueueView::retry(const QString& jobID) {
     if (manager_ != nullptr) {
-        manager_->retry(jobId.toStdString());
+        manager_->retry(jobID.toStdString());
     }
 }
 

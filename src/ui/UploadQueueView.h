@@ -39,7 +39,7 @@ public:
 
 signals:
     // "Retry" was pressed on the row's (failed) job.
-    void retryRequested(const QString& jobId);
+    void retryRequested(const QString& jobID);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -96,7 +96,7 @@ public:
 
 private:
     void managerChanged();
-    void retry(const QString& jobId);
+    void retry(const QString& jobID);
     void retryAll();
     void showCounts(int sent, int failed);
 

@@ -1,6 +1,6 @@
 #include "upload/UploadJob.h"
 
-#include "platform/core/Uuid.h"
+#include "platform/core/UUID.h"
 
 #include <nlohmann/json.hpp>
 
@@ -41,7 +41,7 @@ UploadJob UploadJob::makeNew(std::string filename, std::string projectId,
                              std::optional<std::string> meetingName, std::optional<double> duration,
                              ReferenceDate now) {
     UploadJob job;
-    job.id = makeUuidString();
+    job.id = makeUUIDString();
     job.filename = std::move(filename);
     job.projectId = std::move(projectId);
     job.projectName = std::move(projectName);
@@ -180,7 +180,7 @@ UploadJob decodeJob(const Json& object) {
     }
     UploadJob job;
     job.id = asString(required(object, "id"));
-    if (!isUuidText(job.id)) {
+    if (!isUUIDText(job.id)) {
         throw DecodeFailure("id is not a UUID");
     }
     std::transform(job.id.begin(), job.id.end(), job.id.begin(),
@@ -213,7 +213,7 @@ UploadJob decodeJob(const Json& object) {
 
 } // namespace
 
-bool isUuidText(std::string_view text) {
+bool isUUIDText(std::string_view text) {
     if (text.size() != 36) {
         return false;
     }

@@ -64,7 +64,7 @@ struct UploadJob {
 [[nodiscard]] std::optional<std::vector<UploadJob>> decodeUploadJobs(std::string_view text);
 
 // Whether `text` is a UUID in canonical 8-4-4-4-12 hexadecimal form (either letter case).
-[[nodiscard]] bool isUuidText(std::string_view text);
+[[nodiscard]] bool isUUIDText(std::string_view text);
 
 // Most completed jobs kept when the queue file is loaded; other states are never dropped.
 inline constexpr std::size_t kMaxCompletedJobsKeptAtLoad = 500;

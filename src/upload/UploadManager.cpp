@@ -1,6 +1,6 @@
 #include "upload/UploadManager.h"
 
-#include "platform/core/Uuid.h"
+#include "platform/core/UUID.h"
 #include "platform/dispatch/MainThread.h"
 #include "storage/AtomicFileWriter.h"
 #include "upload/MultipartBodyWriter.h"
@@ -177,8 +177,8 @@ void UploadManager::processQueue() {
 }
 
 bool UploadManager::startUpload(std::size_t position) {
-    const std::optional<QUrl> baseUrl = apiBaseURL_();
-    if (!baseUrl) {
+    const std::optional<QUrl> baseURL = apiBaseURL_();
+    if (!baseURL) {
         return false;
     }
     const UploadJob job = jobs_[position];
@@ -192,9 +192,9 @@ bool UploadManager::startUpload(std::size_t position) {
         return false;
     }
 
-    const std::string boundary = "Boundary-" + makeUuidString();
+    const std::string boundary = "Boundary-" + makeUUIDString();
     TransferRequest request;
-    request.url = appendingPathComponent(*baseUrl, "/ingestion/upload");
+    request.url = appendingPathComponent(*baseURL, "/ingestion/upload");
     request.method = "POST";
     request.idleTimeout = requestIdleTimeout;
     request.headers.emplace_back("Content-Type",
@@ -347,10 +347,10 @@ void UploadManager::runTokenRefresh() {
     }(self_, tokenRefresher_);
 }
 
-void UploadManager::retry(const std::string& jobId) {
-    postGuarded(self_, [jobId](UploadManager* manager) {
+void UploadManager::retry(const std::string& jobID) {
+    postGuarded(self_, [jobID](UploadManager* manager) {
         const auto found = std::find_if(manager->jobs_.begin(), manager->jobs_.end(),
-                                        [&](const UploadJob& job) { return job.id == jobId; });
+                                        [&](const UploadJob& job) { return job.id == jobID; });
         if (found == manager->jobs_.end()) {
             return;
         }
@@ -413,9 +413,9 @@ void UploadManager::applyReconciliation(const std::map<std::string, std::int64_t
     processQueue();
 }
 
-void UploadManager::removeBodyFile(const std::string& jobId) {
+void UploadManager::removeBodyFile(const std::string& jobID) {
     std::error_code ignored;
-    fs::remove(bodyFilePath(jobId), ignored);
+    fs::remove(bodyFilePath(jobID), ignored);
 }
 
 void UploadManager::removeOrphanBodies() {
@@ -464,8 +464,8 @@ bool UploadManager::isUploadingHere(const UploadJob& job) const {
     return started != tasksStartedHere_.end() && job.taskIdentifier == started->second;
 }
 
-fs::path UploadManager::bodyFilePath(const std::string& jobId) const {
-    return bodyDir_ / (jobId + ".multipart");
+fs::path UploadManager::bodyFilePath(const std::string& jobID) const {
+    return bodyDir_ / (jobID + ".multipart");
 }
 
 void UploadManager::publishChanges() {

@@ -62,7 +62,7 @@ class UploadManager : public QObject {
 
 public:
     using TokenProvider = std::function<std::optional<std::string>()>;
-    using UrlProvider = std::function<std::optional<QUrl>()>;
+    using URLProvider = std::function<std::optional<QUrl>()>;
     using DirectoryProvider = std::function<std::optional<std::filesystem::path>()>;
     using TokenRefresher = std::function<QCoro::Task<void>()>;
     using SessionFactory =
@@ -91,7 +91,7 @@ public:
 
     // Providers, bound after construction. Defaults: absent / absent / absent / do nothing.
     void setTokenProvider(TokenProvider provider) { tokenProvider_ = std::move(provider); }
-    void setApiBaseUrlProvider(UrlProvider provider) { apiBaseURL_ = std::move(provider); }
+    void setAPIBaseURLProvider(URLProvider provider) { apiBaseURL_ = std::move(provider); }
     void setChunkDirectoryProvider(DirectoryProvider provider) { chunkDirectory_ = std::move(provider); }
     void setTokenRefresher(TokenRefresher refresher) { tokenRefresher_ = std::move(refresher); }
 
@@ -108,7 +108,7 @@ public:
     void enqueue(const std::string& filename, const std::string& projectId,
                  const std::optional<std::string>& projectName, const std::optional<std::string>& meetingId,
                  const std::optional<std::string>& meetingName, std::optional<double> duration);
-    void retry(const std::string& jobId);
+    void retry(const std::string& jobID);
     void retryAll();
     // Launch reconciliation with the session's surviving tasks.
     void reconcileTasks(const std::vector<TransferTaskInfo>& tasks);
@@ -136,7 +136,7 @@ private:
     [[nodiscard]] bool startUpload(std::size_t position);
     void scheduleRetry();
     void recordFailure(std::size_t position, std::optional<int> status, std::optional<std::string> message);
-    void removeBodyFile(const std::string& jobId);
+    void removeBodyFile(const std::string& jobID);
     // Removes the body files no uploading job owns, and temporaries of interrupted body writes.
     void removeOrphanBodies();
     // Removes temporaries of queue-file saves that were interrupted.
@@ -147,12 +147,12 @@ private:
     void runTokenRefresh();
     [[nodiscard]] std::optional<std::size_t> findJob(const std::optional<std::string>& description,
                                                      std::int64_t identifier) const;
-    [[nodiscard]] std::filesystem::path bodyFilePath(const std::string& jobId) const;
+    [[nodiscard]] std::filesystem::path bodyFilePath(const std::string& jobID) const;
     void publishChanges();
 
     std::vector<UploadJob> jobs_;
     TokenProvider tokenProvider_ = [] { return std::optional<std::string>(); };
-    UrlProvider apiBaseURL_ = [] { return std::optional<QUrl>(); };
+    URLProvider apiBaseURL_ = [] { return std::optional<QUrl>(); };
     DirectoryProvider chunkDirectory_ = [] { return std::optional<std::filesystem::path>(); };
     TokenRefresher tokenRefresher_ = []() -> QCoro::Task<void> { co_return; };
     std::shared_ptr<const UploadClock> clock_;

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/AppEnvironment.h"
-#include "platform/settings/InMemoryUserDefaults.h"
+#include "platform/settings/UserDefaults.h"
 #include "recording/FakeCaptureService.h"
 #include "storage/FakeMediaFileWriter.h"
 #include "support/FakeKeychainBackend.h"
@@ -21,7 +21,7 @@ struct AppTestRig {
     // A new environment over the rig's services.
     [[nodiscard]] std::unique_ptr<AppEnvironment> launch() const {
         AppPlatform platform;
-        platform.serverConfig = ServerConfiguration(QUrl(QString::fromStdString(server.baseUrl())));
+        platform.serverConfig = ServerConfiguration(QUrl(QString::fromStdString(server.baseURL())));
         platform.credentials = CredentialStore(keychain, nullptr);
         platform.userDefaults = defaults;
         platform.applicationDataDirectory = root() / "app";

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "assignment/AssignmentModel.h"
-#include "platform/settings/InMemoryUserDefaults.h"
+#include "platform/settings/UserDefaults.h"
 #include "support/CannedHttpServer.h"
 #include "support/RunTask.h"
 #include "support/ServerTestRig.h"
@@ -76,7 +76,7 @@ protected:
     std::atomic<const char*> heldProject = "";
     CannedHttpServer server{
         [this](const RecordedRequest& request, httplib::Response& response) { handle(request, response); }};
-    ServerTestRig rig{server.baseUrl()};
+    ServerTestRig rig{server.baseURL()};
     InMemoryUserDefaults defaults;
     AssignmentModel model{rig.client, defaults};
 };

@@ -1,5 +1,5 @@
 #include "assignment/AssignmentFixture.h"
-#include "platform/settings/QSettingsUserDefaults.h"
+#include "platform/settings/UserDefaults.h"
 #include "support/StdoutCapture.h"
 
 #include <QTemporaryDir>
@@ -129,7 +129,7 @@ TEST_F(AssignmentModelTest, FailedLoadsKeepTheDataAndExplain) {
 
     // Every API call answers 401 and the re-validation fails too.
     test::CannedHttpServer unauthorized(test::CannedHttpServer::answering(401, ""));
-    test::ServerTestRig otherRig(unauthorized.baseUrl());
+    test::ServerTestRig otherRig(unauthorized.baseURL());
     otherRig.storeToken("expired");
     AssignmentModel other(otherRig.client, defaults);
     runTask(other.loadProjects());

@@ -1,7 +1,7 @@
 // How the stand-in server is set up: seed data, login flow lifetime and its command line.
-#include "devserver/CommandLine.h"
 #include "devserver/DevServer.h"
-#include "devserver/SeedData.h"
+#include "devserver/Options.h"
+#include "devserver/Stores.h"
 
 #include <QTemporaryDir>
 

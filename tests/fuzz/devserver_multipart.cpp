@@ -2,9 +2,9 @@
 // is the Content-Type value, the rest the body. The request goes through the HTTP server's own
 // request processing (with an in-memory connection) into the real upload routes, authenticated
 // and with a known project, so that complete forms are stored.
-#include "devserver/Routes.h"
 #include "devserver/FaultInjector.h"
 #include "devserver/Records.h"
+#include "devserver/Routes.h"
 #include "devserver/Stores.h"
 
 #include <httplib.h>
@@ -61,7 +61,7 @@ public:
 
 struct Rig {
     std::filesystem::path dataDir = std::filesystem::temp_directory_path() / "veltrane-fuzz-uploads";
-    IdGenerator ids;
+    IDGenerator ids;
     SessionRegistry sessions;
     Authenticator authenticator{sessions};
     ProjectCatalog catalog{

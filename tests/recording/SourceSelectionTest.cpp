@@ -72,7 +72,7 @@ TEST_F(SelectionFixture, RememberedPicksAreRestoredAndVanishedOnesReplaced) {
     EXPECT_FALSE(defaults->string(QStringLiteral("kMicID")));
 }
 
-TEST_F(SelectionFixture, DeviceWinsWhenItsIdEqualsAProcessId) {
+TEST_F(SelectionFixture, DeviceWinsWhenItsIDEqualsAProcessID) {
     defaults->setInteger(QStringLiteral("kSysSourceID"), 8);
     refresh();
     EXPECT_TRUE(recorder.selectedSystemSource()->display);

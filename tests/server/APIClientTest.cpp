@@ -1,7 +1,6 @@
-#include "server/APIDateDecoder.h"
-#include "server/APIError.h"
 #include "server/ProjectService.h"
-#include "server/TransportError.h"
+#include "server/Records.h"
+#include "server/ServerErrors.h"
 #include "support/CannedHttpServer.h"
 #include "support/RunTask.h"
 #include "support/ServerTestRig.h"
@@ -36,19 +35,19 @@ TEST(APIErrorTest, DescriptionsAreTheUserTexts) {
               "Network error: Connection refused");
 }
 
-TEST(APIClientUrl, QueryStaysAQueryAndIdsStayOneSegment) {
+TEST(APIClientURL, QueryStaysAQueryAndIdsStayOneSegment) {
     const QUrl api("https://h.example/api/v1");
-    EXPECT_EQ(APIClient::callUrl(api, "/projects?status=active").toString(QUrl::FullyEncoded),
+    EXPECT_EQ(APIClient::callURL(api, "/projects?status=active").toString(QUrl::FullyEncoded),
               "https://h.example/api/v1/projects?status=active");
     EXPECT_EQ(ProjectService::meetingsPath("a/b?c"), "/projects/a%2Fb%3Fc/meetings");
-    EXPECT_EQ(ServerConfiguration(QUrl("https://h.example/")).apiBaseUrl()->toString(),
+    EXPECT_EQ(ServerConfiguration(QUrl("https://h.example/")).apiBaseURL()->toString(),
               "https://h.example/api/v1");
-    EXPECT_FALSE(ServerConfiguration(std::nullopt).apiBaseUrl());
+    EXPECT_FALSE(ServerConfiguration(std::nullopt).apiBaseURL());
 }
 
 TEST(APIClientSend, RequestsCarryJsonContentTypeBearerQueryAndBody) {
     CannedHttpServer server(CannedHttpServer::answering(200, "[]"));
-    ServerTestRig rig(server.baseUrl());
+    ServerTestRig rig(server.baseURL());
     (void)runTask(rig.client.send("/things", "POST", nlohmann::json{{"a", 1}}));
     rig.storeToken("tok");
     EXPECT_EQ(runTask(rig.client.send("/projects?status=active", "GET")), QByteArray("[]"));
@@ -79,7 +78,7 @@ TEST(APIClientSend, StatusTable) {
     };
     for (const Case& c : cases) {
         CannedHttpServer server(CannedHttpServer::answering(c.status, c.body));
-        ServerTestRig rig(server.baseUrl());
+        ServerTestRig rig(server.baseURL());
         const APIError error = sendExpectingError(rig, "/x");
         EXPECT_EQ(error.kind(), c.kind) << c.status;
         EXPECT_EQ(error.description(), c.description) << c.status;
@@ -91,7 +90,7 @@ TEST(APIClientSend, StatusTable) {
 TEST(APIClientSend, RequestWithoutAnswerTimesOut) {
     CannedHttpServer server;
     server.holdRequests(); // released when the server stops
-    ServerTestRig rig(std::optional<QUrl>(QUrl(server.baseUrl())), std::chrono::milliseconds(200));
+    ServerTestRig rig(std::optional<QUrl>(QUrl(server.baseURL())), std::chrono::milliseconds(200));
     const APIError error = sendExpectingError(rig, "/slow");
     EXPECT_EQ(error.kind(), APIError::Kind::networkError);
     EXPECT_EQ(error.description(), "Network error: The request timed out.");
@@ -99,7 +98,7 @@ TEST(APIClientSend, RequestWithoutAnswerTimesOut) {
 
 TEST(APIClient401, FailedRevalidationIsUnauthorizedAndTheCallIsSentOnce) {
     CannedHttpServer server(CannedHttpServer::answering(401, ""));
-    ServerTestRig rig(server.baseUrl());
+    ServerTestRig rig(server.baseURL());
     EXPECT_EQ(sendExpectingError(rig, "/projects").kind(), APIError::Kind::unauthorized);
     EXPECT_EQ(server.count("/api/v1/auth/me"), 0u); // re-validation needs a token
 
@@ -116,7 +115,7 @@ TEST(APIClient401, SuccessfulRevalidationRepeatsExactlyOnceWithTheRereadToken) {
         response.status = profile || request.header("Authorization") == "Bearer new" ? 200 : 401;
         response.body = profile ? kProfile : "[]";
     });
-    ServerTestRig rig(server.baseUrl());
+    ServerTestRig rig(server.baseURL());
     rig.storeToken("old");
     // The call's first request is built with "old" right away; the token changes while it travels.
     auto sendTask = rig.client.send("/projects", "GET");
@@ -134,7 +133,7 @@ TEST(APIClient401, SecondUnauthorizedIsNotRevalidatedAgain) {
         response.status = request.path == "/api/v1/auth/me" ? 200 : 401;
         response.body = kProfile;
     });
-    ServerTestRig rig(server.baseUrl());
+    ServerTestRig rig(server.baseURL());
     rig.storeToken("t");
     EXPECT_EQ(sendExpectingError(rig, "/projects").kind(), APIError::Kind::unauthorized);
     EXPECT_EQ(server.count("/api/v1/projects"), 2u);

@@ -47,7 +47,7 @@ int closedPort() {
 
 TEST(AuthManagerSignIn, SuccessStoresTokenConfirmsProfileAndLogs) {
     CannedHttpServer server(signInServer(200, R"({"session_token":"abcdefghijkl","session":{}})"));
-    ServerTestRig rig(server.baseUrl());
+    ServerTestRig rig(server.baseURL());
     int changes = 0;
     QObject::connect(&rig.auth, &AuthManager::stateChanged, [&changes] { ++changes; });
     StdoutCapture capture;
@@ -57,7 +57,7 @@ TEST(AuthManagerSignIn, SuccessStoresTokenConfirmsProfileAndLogs) {
     EXPECT_EQ(changes, 2); // authenticating, authenticated
     EXPECT_EQ(rig.storedToken(), "abcdefghijkl");
     EXPECT_EQ(capture.lines(),
-              (std::vector<std::string>{"🔐 login: starting Kratos flow at " + server.baseUrl().toStdString(),
+              (std::vector<std::string>{"🔐 login: starting Kratos flow at " + server.baseURL().toStdString(),
                                         "🔐 login: got session token (abcdefgh…)",
                                         "🔐 login: authenticated as demo@veltrane.test"}));
 
@@ -101,7 +101,7 @@ TEST(AuthManagerSignIn, FailuresShowTheirMessageAndLogIt) {
     };
     for (const Case& c : cases) {
         CannedHttpServer server(c.server);
-        ServerTestRig rig(server.baseUrl());
+        ServerTestRig rig(server.baseURL());
         StdoutCapture capture;
         EXPECT_EQ(login(rig), AuthState::error(c.message));
         EXPECT_TRUE(capture.contains(c.logged)) << capture.text();
@@ -111,7 +111,7 @@ TEST(AuthManagerSignIn, FailuresShowTheirMessageAndLogIt) {
 
 TEST(AuthManagerSignIn, FailuresBeforeAnyAnswer) {
     CannedHttpServer server(signInServer(200, R"({"session_token":"tok-123456789"})"));
-    ServerTestRig rig(server.baseUrl());
+    ServerTestRig rig(server.baseURL());
     EXPECT_EQ(login(rig, "   ", "pw"), AuthState::error("Enter your email and password."));
     EXPECT_EQ(login(rig, "a@b", ""), AuthState::error("Enter your email and password."));
     EXPECT_TRUE(server.requests().empty());
@@ -130,7 +130,7 @@ TEST(AuthManagerSignIn, FailuresBeforeAnyAnswer) {
 
 TEST(AuthManagerRestore, StoredTokenIsCheckedWithTheServer) {
     CannedHttpServer server(signInServer(200, "{}"));
-    ServerTestRig rig(server.baseUrl());
+    ServerTestRig rig(server.baseURL());
     test::runTask(rig.auth.restoreSession());
     EXPECT_EQ(rig.auth.state(), AuthState::unauthenticated());
     EXPECT_TRUE(server.requests().empty()); // no token, no request
@@ -146,7 +146,7 @@ TEST(AuthManagerRestore, FailedCheckRemovesBothItemsSilently) {
     CannedHttpServer undecodable(
         CannedHttpServer::answering(200, R"({"id":"u","email":"e","is_active":false})"));
     for (const QString& url :
-         {undecodable.baseUrl(), QStringLiteral("http://127.0.0.1:%1").arg(closedPort())}) {
+         {undecodable.baseURL(), QStringLiteral("http://127.0.0.1:%1").arg(closedPort())}) {
         ServerTestRig rig(url);
         rig.storeToken("stored");
         rig.secretService->put("refreshToken", "r");

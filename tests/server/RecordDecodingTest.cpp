@@ -88,15 +88,15 @@ TEST(MeetingPayload, LocalCalendarDaysAndNoEndDateKey) {
 }
 
 TEST(ServerConfigurationTest, DefaultIsHttpsAndTheVariableOverridesIt) {
-    EXPECT_EQ(ServerConfiguration::defaultBaseUrl().scheme(), "https");
-    qunsetenv(ServerConfiguration::kBaseUrlEnvironmentVariable);
-    EXPECT_EQ(ServerConfiguration::fromEnvironment().baseUrl(), ServerConfiguration::defaultBaseUrl());
-    qputenv(ServerConfiguration::kBaseUrlEnvironmentVariable, "http://127.0.0.1:8123");
-    EXPECT_EQ(ServerConfiguration::fromEnvironment().apiBaseUrl()->toString(),
+    EXPECT_EQ(ServerConfiguration::defaultBaseURL().scheme(), "https");
+    qunsetenv(ServerConfiguration::kBaseURLEnvironmentVariable);
+    EXPECT_EQ(ServerConfiguration::fromEnvironment().baseURL(), ServerConfiguration::defaultBaseURL());
+    qputenv(ServerConfiguration::kBaseURLEnvironmentVariable, "http://127.0.0.1:8123");
+    EXPECT_EQ(ServerConfiguration::fromEnvironment().apiBaseURL()->toString(),
               "http://127.0.0.1:8123/api/v1");
-    qputenv(ServerConfiguration::kBaseUrlEnvironmentVariable, "not a url");
+    qputenv(ServerConfiguration::kBaseURLEnvironmentVariable, "not a url");
     EXPECT_THROW((void)ServerConfiguration::fromEnvironment(), std::invalid_argument);
-    qunsetenv(ServerConfiguration::kBaseUrlEnvironmentVariable);
+    qunsetenv(ServerConfiguration::kBaseURLEnvironmentVariable);
 }
 
 } // namespace

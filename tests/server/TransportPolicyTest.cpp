@@ -1,6 +1,5 @@
 #include "devserver/DevServer.h"
-#include "server/APIError.h"
-#include "server/TransportError.h"
+#include "server/ServerErrors.h"
 #include "support/RunTask.h"
 #include "support/ServerTestRig.h"
 
@@ -68,7 +67,7 @@ TEST(TlsTest, SelfSignedServerIsRefusedUnlessItsCertificateIsTrusted) {
     devserver::DevServer server(options);
     ASSERT_TRUE(server.start());
     for (const bool trusted : {false, true}) {
-        ServerTestRig rig(QString::fromStdString(server.baseUrl()));
+        ServerTestRig rig(QString::fromStdString(server.baseURL()));
         if (trusted) {
             rig.transport.addCaCertificatesForTesting(QSslCertificate::fromPath(dir.filePath("cert.pem")));
         }

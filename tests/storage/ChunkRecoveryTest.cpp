@@ -114,10 +114,10 @@ TEST_F(ChunkRecoveryTest, RecordsAreReadBackAndUnsafeOnesRefused) {
     EXPECT_TRUE(read->owner.isRunning());
     EXPECT_FALSE(goneProcess().isRunning());
     for (const char* json :
-         {R"({"stem":"../x","chunkNumber":1,"extension":"wav","owner":{"processId":1}})",
-          R"({"stem":".hidden","chunkNumber":1,"extension":"wav","owner":{"processId":1}})",
-          R"({"stem":"a","chunkNumber":0,"extension":"wav","owner":{"processId":1}})",
-          R"({"stem":"a","chunkNumber":1,"extension":"exe","owner":{"processId":1}})", "[1,2"}) {
+         {R"({"stem":"../x","chunkNumber":1,"extension":"wav","owner":{"processID":1}})",
+          R"({"stem":".hidden","chunkNumber":1,"extension":"wav","owner":{"processID":1}})",
+          R"({"stem":"a","chunkNumber":0,"extension":"wav","owner":{"processID":1}})",
+          R"({"stem":"a","chunkNumber":1,"extension":"exe","owner":{"processID":1}})", "[1,2"}) {
         EXPECT_FALSE(PartialChunkRecord::fromJson(json).has_value()) << json;
     }
 }

@@ -1,9 +1,7 @@
 // What the chunk writer does when the media writer cannot open, take audio, finish or be moved
 // into place, and the texts its errors carry.
-#include "storage/ChunkWriterError.h"
 #include "storage/ChunkWriterTestFixture.h"
-#include "storage/FileSystemError.h"
-#include "storage/WriterStatusDescription.h"
+#include "storage/StorageErrors.h"
 #include "support/StdoutCapture.h"
 
 #include <cerrno>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/core/Uuid.h"
+#include "platform/core/UUID.h"
 #include "storage/ChunkedAudioWriter.h"
 #include "storage/FakeMediaFileWriter.h"
 
@@ -138,7 +138,7 @@ protected:
     }
 
     std::filesystem::path directory_ =
-        std::filesystem::temp_directory_path() / ("veltrane-storage-" + makeUuidString());
+        std::filesystem::temp_directory_path() / ("veltrane-storage-" + makeUUIDString());
     std::shared_ptr<FakeMediaFileWriterFactory> factory_ = std::make_shared<FakeMediaFileWriterFactory>();
     std::shared_ptr<ChunkEventLog> events_ = std::make_shared<ChunkEventLog>();
     std::shared_ptr<std::atomic<std::int64_t>> now_ =

@@ -94,7 +94,7 @@ void CannedHttpServer::releaseOne() {
     released_.notify_all();
 }
 
-QString CannedHttpServer::baseUrl() const {
+QString CannedHttpServer::baseURL() const {
     return QStringLiteral("http://127.0.0.1:%1").arg(port_);
 }
 

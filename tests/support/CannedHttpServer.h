@@ -55,7 +55,7 @@ public:
 
     [[nodiscard]] int port() const noexcept { return port_; }
     // "http://127.0.0.1:<port>".
-    [[nodiscard]] QString baseUrl() const;
+    [[nodiscard]] QString baseURL() const;
     [[nodiscard]] std::vector<RecordedRequest> requests() const;
     // Requests whose path starts with `prefix`.
     [[nodiscard]] std::size_t count(const std::string& prefix = "/") const;

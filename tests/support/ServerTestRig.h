@@ -17,10 +17,10 @@ namespace veltrane::test {
 // The server-access objects wired as the application wires them, against a given base URL, with
 // in-memory keychains.
 struct ServerTestRig {
-    explicit ServerTestRig(std::optional<QUrl> baseUrl,
+    explicit ServerTestRig(std::optional<QUrl> baseURL,
                            std::chrono::milliseconds timeLimit = HttpTransport::kDefaultRequestTimeLimit)
-        : config(std::move(baseUrl)), transport(timeLimit) {}
-    explicit ServerTestRig(const QString& baseUrl) : ServerTestRig(std::optional<QUrl>(QUrl(baseUrl))) {}
+        : config(std::move(baseURL)), transport(timeLimit) {}
+    explicit ServerTestRig(const QString& baseURL) : ServerTestRig(std::optional<QUrl>(QUrl(baseURL))) {}
 
     void storeToken(const std::string& token) { (void)credentials.save(CredentialItem::accessToken, token); }
     [[nodiscard]] std::optional<std::string> storedToken() const {

@@ -43,7 +43,7 @@ StandInServer::~StandInServer() {
     stop();
 }
 
-std::string StandInServer::baseUrl() const {
+std::string StandInServer::baseURL() const {
     return "http://127.0.0.1:" + std::to_string(port_);
 }
 

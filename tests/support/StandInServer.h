@@ -33,7 +33,7 @@ public:
     [[nodiscard]] bool isRunning() const noexcept { return port_ > 0; }
     [[nodiscard]] int port() const noexcept { return port_; }
     // "http://127.0.0.1:<port>", no trailing slash.
-    [[nodiscard]] std::string baseUrl() const;
+    [[nodiscard]] std::string baseURL() const;
     [[nodiscard]] const std::filesystem::path& dataDir() const noexcept { return dataDir_; }
     // The server object of StandInMode::inProcess.
     [[nodiscard]] devserver::DevServer& inProcess();

@@ -54,7 +54,7 @@ protected:
         response.status = 400;
         response.set_content(R"({"ui":{"messages":[]}})", "application/json");
     }};
-    test::ServerTestRig rig{server.baseUrl()};
+    test::ServerTestRig rig{server.baseURL()};
     LoginView view{rig.auth, QStringLiteral("127.0.0.1")};
 
     void TearDown() override { release = true; }

@@ -45,7 +45,7 @@ protected:
                 return std::make_unique<TransferSession>(TransferSessionConfiguration{"test.uploads"},
                                                          delegate);
             });
-        manager->setApiBaseUrlProvider([this] { return baseUrl; });
+        manager->setAPIBaseURLProvider([this] { return baseURL; });
         manager->setChunkDirectoryProvider([this] { return std::optional<fs::path>(chunks); });
         manager->setTokenProvider([this] {
             ++tokenCalls;
@@ -105,7 +105,7 @@ protected:
     std::shared_ptr<test::FakeUploadClock> clock = std::make_shared<test::FakeUploadClock>();
     test::FakeRetryTimer* timer = nullptr;
     test::CannedHttpServer server{test::CannedHttpServer::answering(201, "")};
-    std::optional<QUrl> baseUrl = QUrl(server.baseUrl() + "/api/v1");
+    std::optional<QUrl> baseURL = QUrl(server.baseURL() + "/api/v1");
     std::optional<std::string> token = "tok-1";
     int tokenCalls = 0;
     int refresherCalls = 0;
@@ -114,7 +114,7 @@ protected:
 };
 
 TEST_F(UploadManagerTest, SameFileNameTwiceMakesOneJobAndTheSecondCallSavesNothing) {
-    baseUrl.reset();
+    baseURL.reset();
     make();
     enqueue("a.wav");
     fs::remove(manager->queueFilePath());
@@ -124,13 +124,13 @@ TEST_F(UploadManagerTest, SameFileNameTwiceMakesOneJobAndTheSecondCallSavesNothi
     EXPECT_FALSE(fs::exists(manager->queueFilePath()));
 }
 
-TEST_F(UploadManagerTest, JobsWaitUntouchedWithoutBaseUrlChunkFileOrChunkFolder) {
-    baseUrl.reset();
+TEST_F(UploadManagerTest, JobsWaitUntouchedWithoutBaseURLChunkFileOrChunkFolder) {
+    baseURL.reset();
     make();
     writeAndEnqueue("a.wav");
     enqueue("missing.wav");
     EXPECT_EQ(UploadQueueFile(appData).load(), manager->jobs());
-    baseUrl = QUrl(server.baseUrl() + "/api/v1");
+    baseURL = QUrl(server.baseURL() + "/api/v1");
     manager->retryAll();
     ASSERT_TRUE(waitForState("a.wav", UploadState::completed));
     manager->setChunkDirectoryProvider([] { return std::optional<fs::path>(); });
@@ -273,7 +273,7 @@ TEST_F(UploadManagerTest, JobWithoutMeetingOrTokenSendsTwoPartsAndNoAuthorizatio
 }
 
 TEST_F(UploadManagerTest, ProgressIgnoresUnknownTotalsResponsePiecesAreJoinedAndRetryResets) {
-    baseUrl.reset();
+    baseURL.reset();
     make();
     enqueue("a.wav");
     (void)manager->session();

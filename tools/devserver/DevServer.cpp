@@ -47,7 +47,7 @@ struct DevServer::Runtime {
         sessions.setExpiresAfterRequests(options.faults.tokenExpiresAfterRequests);
     }
 
-    IdGenerator ids;
+    IDGenerator ids;
     LoginFlowRegistry flows;
     SessionRegistry sessions;
     Authenticator authenticator{sessions};
@@ -152,7 +152,7 @@ bool DevServer::start() {
         return false;
     }
 
-    rt.authRoutes = std::make_unique<AuthRoutes>(baseUrl(), rt.flows, rt.sessions, *rt.users, rt.ids);
+    rt.authRoutes = std::make_unique<AuthRoutes>(baseURL(), rt.flows, rt.sessions, *rt.users, rt.ids);
     rt.projectRoutes = std::make_unique<ProjectRoutes>(*rt.catalog, rt.authenticator, rt.ids);
     rt.uploadRoutes =
         std::make_unique<UploadRoutes>(*rt.uploads, *rt.catalog, rt.authenticator, rt.faults, rt.log, rt.ids);
@@ -182,7 +182,7 @@ int DevServer::port() const {
     return bound > 0 ? bound : options_.port;
 }
 
-std::string DevServer::baseUrl() const {
+std::string DevServer::baseURL() const {
     const bool tls = options_.tlsCertFile.has_value() && options_.tlsKeyFile.has_value();
     return std::string(tls ? "https://" : "http://") + options_.host + ":" + std::to_string(port());
 }

@@ -24,7 +24,7 @@ public:
     // The bound port once started, otherwise the configured one.
     [[nodiscard]] int port() const;
     // "http://127.0.0.1:<port>", or https when serving TLS; no trailing slash.
-    [[nodiscard]] std::string baseUrl() const;
+    [[nodiscard]] std::string baseURL() const;
     // Stops serving and waits for the server thread; harmless when not running.
     void stop();
     // Replaces the fault options; takes effect with the next request.

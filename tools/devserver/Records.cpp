@@ -57,13 +57,13 @@ constexpr std::string_view kHex = "0123456789abcdef";
 
 } // namespace
 
-IdGenerator::IdGenerator() {
+IDGenerator::IDGenerator() {
     std::random_device device;
     std::seed_seq seed{device(), device(), device(), device()};
     engine_.seed(seed);
 }
 
-std::string IdGenerator::hexDigits(std::size_t count) {
+std::string IDGenerator::hexDigits(std::size_t count) {
     std::uniform_int_distribution<int> digit(0, 15);
     std::string text;
     text.reserve(count);
@@ -73,7 +73,7 @@ std::string IdGenerator::hexDigits(std::size_t count) {
     return text;
 }
 
-std::string IdGenerator::uuid() {
+std::string IDGenerator::uuid() {
     std::scoped_lock lock(mutex_);
     std::string digits = hexDigits(32);
     digits[12] = '4';
@@ -82,7 +82,7 @@ std::string IdGenerator::uuid() {
            digits.substr(16, 4) + '-' + digits.substr(20);
 }
 
-std::string IdGenerator::token() {
+std::string IDGenerator::token() {
     std::scoped_lock lock(mutex_);
     return hexDigits(64);
 }

@@ -24,9 +24,9 @@ public:
 };
 
 // Random identifiers and secrets; safe to use from several threads.
-class IdGenerator {
+class IDGenerator {
 public:
-    IdGenerator();
+    IDGenerator();
 
     // A version 4 UUID in lower-case canonical form.
     [[nodiscard]] std::string uuid();
@@ -74,7 +74,7 @@ struct MeetingRecord {
 struct Session {
     std::string token;
     std::string id;
-    std::string userId;
+    std::string userID;
     std::chrono::system_clock::time_point authenticatedAt;
     std::chrono::system_clock::time_point expiresAt;
     // Authenticated requests made with the token so far.

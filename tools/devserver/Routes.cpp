@@ -34,9 +34,9 @@ constexpr const char* kMalformedMessage = "The request was malformed or containe
 
 } // namespace
 
-AuthRoutes::AuthRoutes(std::string baseUrl, LoginFlowRegistry& flows, SessionRegistry& sessions,
-                       const UserDirectory& users, IdGenerator& ids)
-    : baseUrl_(std::move(baseUrl)), flows_(flows), sessions_(sessions), authenticator_(sessions),
+AuthRoutes::AuthRoutes(std::string baseURL, LoginFlowRegistry& flows, SessionRegistry& sessions,
+                       const UserDirectory& users, IDGenerator& ids)
+    : baseURL_(std::move(baseURL)), flows_(flows), sessions_(sessions), authenticator_(sessions),
       users_(users), ids_(ids) {}
 
 void AuthRoutes::registerOn(httplib::Server& server) {
@@ -52,17 +52,17 @@ void AuthRoutes::registerOn(httplib::Server& server) {
 
 void AuthRoutes::startFlow(httplib::Response& response) {
     const LoginFlow flow = flows_.start(ids_.uuid());
-    Responses::json(response, 200, LoginFlowDocument(flow, baseUrl_).json());
+    Responses::json(response, 200, LoginFlowDocument(flow, baseURL_).json());
 }
 
 void AuthRoutes::submitFlow(const httplib::Request& request, httplib::Response& response) {
-    const std::string flowId = request.get_param_value("flow");
-    if (flowId.empty()) {
+    const std::string flowID = request.get_param_value("flow");
+    if (flowID.empty()) {
         Responses::identityError(response, 400, "", "The flow query parameter is missing or malformed.",
                                  kMalformedMessage);
         return;
     }
-    const auto flow = flows_.find(flowId);
+    const auto flow = flows_.find(flowID);
     if (!flow) {
         const bool expired = flow.error() == FlowProblem::expired;
         Responses::identityError(
@@ -84,10 +84,10 @@ void AuthRoutes::submitFlow(const httplib::Request& request, httplib::Response& 
         return;
     }
 
-    LoginFlowDocument document(*flow, baseUrl_);
+    LoginFlowDocument document(*flow, baseURL_);
     document.setIdentifier(identifier);
     if (method != "password") {
-        document.addFlowError(LoginFlowDocument::kUnknownMethodId,
+        document.addFlowError(LoginFlowDocument::kUnknownMethodID,
                               "Could not find a strategy to log you in with. Did you fill out the form "
                               "correctly?");
         Responses::json(response, 400, document.json());
@@ -95,11 +95,11 @@ void AuthRoutes::submitFlow(const httplib::Request& request, httplib::Response& 
     }
     if (identifier.empty() || password.empty()) {
         if (identifier.empty()) {
-            document.addFieldError("identifier", LoginFlowDocument::kMissingPropertyId,
+            document.addFieldError("identifier", LoginFlowDocument::kMissingPropertyID,
                                    "Property identifier is missing.");
         }
         if (password.empty()) {
-            document.addFieldError("password", LoginFlowDocument::kMissingPropertyId,
+            document.addFieldError("password", LoginFlowDocument::kMissingPropertyID,
                                    "Property password is missing.");
         }
         Responses::json(response, 400, document.json());
@@ -108,14 +108,14 @@ void AuthRoutes::submitFlow(const httplib::Request& request, httplib::Response& 
 
     const auto user = users_.findByEmail(identifier);
     if (!user || user->password != password) {
-        document.addFlowError(LoginFlowDocument::kInvalidCredentialsId,
+        document.addFlowError(LoginFlowDocument::kInvalidCredentialsID,
                               "The provided credentials are invalid, check for spelling mistakes in your "
                               "password or username, email address, or phone number.");
         Responses::json(response, 400, document.json());
         return;
     }
 
-    flows_.complete(flowId);
+    flows_.complete(flowID);
     const Session session = sessions_.open(ids_.token(), ids_.uuid(), user->id);
     const nlohmann::json identity = {
         {"id", user->id},
@@ -136,7 +136,7 @@ void AuthRoutes::submitFlow(const httplib::Request& request, httplib::Response& 
 
 void AuthRoutes::currentUser(const httplib::Request& request, httplib::Response& response) const {
     const auto session = authenticator_.authenticate(request);
-    const auto user = session ? users_.findById(session->userId) : std::nullopt;
+    const auto user = session ? users_.findByID(session->userID) : std::nullopt;
     if (!user) {
         Responses::notAuthenticated(response);
         return;
@@ -154,7 +154,7 @@ constexpr const char* kMeetingsPath = R"(/api/v1/projects/([^/]+)/meetings)";
 
 } // namespace
 
-ProjectRoutes::ProjectRoutes(ProjectCatalog& catalog, const Authenticator& authenticator, IdGenerator& ids)
+ProjectRoutes::ProjectRoutes(ProjectCatalog& catalog, const Authenticator& authenticator, IDGenerator& ids)
     : catalog_(catalog), authenticator_(authenticator), ids_(ids) {}
 
 void ProjectRoutes::registerOn(httplib::Server& server) {
@@ -267,7 +267,7 @@ void drain(const httplib::Request& request, const httplib::ContentReader& reader
 
 UploadRoutes::UploadRoutes(const UploadStore& store, const ProjectCatalog& catalog,
                            const Authenticator& authenticator, FaultInjector& faults, RequestLog& log,
-                           IdGenerator& ids)
+                           IDGenerator& ids)
     : store_(store), catalog_(catalog), authenticator_(authenticator), faults_(faults), log_(log), ids_(ids) {
 }
 

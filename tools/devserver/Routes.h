@@ -28,8 +28,8 @@ private:
 // ("/api/v1/auth/me").
 class AuthRoutes {
 public:
-    AuthRoutes(std::string baseUrl, LoginFlowRegistry& flows, SessionRegistry& sessions,
-               const UserDirectory& users, IdGenerator& ids);
+    AuthRoutes(std::string baseURL, LoginFlowRegistry& flows, SessionRegistry& sessions,
+               const UserDirectory& users, IDGenerator& ids);
 
     void registerOn(httplib::Server& server);
 
@@ -38,18 +38,18 @@ private:
     void submitFlow(const httplib::Request& request, httplib::Response& response);
     void currentUser(const httplib::Request& request, httplib::Response& response) const;
 
-    std::string baseUrl_;
+    std::string baseURL_;
     LoginFlowRegistry& flows_;
     SessionRegistry& sessions_;
     Authenticator authenticator_;
     const UserDirectory& users_;
-    IdGenerator& ids_;
+    IDGenerator& ids_;
 };
 
 // Projects and meetings under "/api/v1/projects"; every call needs a bearer token.
 class ProjectRoutes {
 public:
-    ProjectRoutes(ProjectCatalog& catalog, const Authenticator& authenticator, IdGenerator& ids);
+    ProjectRoutes(ProjectCatalog& catalog, const Authenticator& authenticator, IDGenerator& ids);
 
     void registerOn(httplib::Server& server);
 
@@ -60,7 +60,7 @@ private:
 
     ProjectCatalog& catalog_;
     const Authenticator& authenticator_;
-    IdGenerator& ids_;
+    IDGenerator& ids_;
 };
 
 // The ingestion endpoint "/api/v1/ingestion/upload": a multipart form with "project_id", an
@@ -68,7 +68,7 @@ private:
 class UploadRoutes {
 public:
     UploadRoutes(const UploadStore& store, const ProjectCatalog& catalog, const Authenticator& authenticator,
-                 FaultInjector& faults, RequestLog& log, IdGenerator& ids);
+                 FaultInjector& faults, RequestLog& log, IDGenerator& ids);
 
     void registerOn(httplib::Server& server);
 
@@ -83,7 +83,7 @@ private:
     const Authenticator& authenticator_;
     FaultInjector& faults_;
     RequestLog& log_;
-    IdGenerator& ids_;
+    IDGenerator& ids_;
 };
 
 } // namespace veltrane::devserver

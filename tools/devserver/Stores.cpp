@@ -27,7 +27,7 @@ std::optional<UserRecord> UserDirectory::findByEmail(const std::string& email) c
     return found == users_.end() ? std::nullopt : std::optional(*found);
 }
 
-std::optional<UserRecord> UserDirectory::findById(const std::string& id) const {
+std::optional<UserRecord> UserDirectory::findByID(const std::string& id) const {
     const auto found = std::ranges::find(users_, id, &UserRecord::id);
     return found == users_.end() ? std::nullopt : std::optional(*found);
 }
@@ -38,11 +38,11 @@ constexpr auto kSessionLifetime = std::chrono::hours(24);
 
 } // namespace
 
-Session SessionRegistry::open(std::string token, std::string sessionId, std::string userId) {
+Session SessionRegistry::open(std::string token, std::string sessionID, std::string userID) {
     const auto now = std::chrono::system_clock::now();
     Session session{.token = std::move(token),
-                    .id = std::move(sessionId),
-                    .userId = std::move(userId),
+                    .id = std::move(sessionID),
+                    .userID = std::move(userID),
                     .authenticatedAt = now,
                     .expiresAt = now + kSessionLifetime};
     std::scoped_lock lock(mutex_);
@@ -189,7 +189,7 @@ constexpr std::size_t kMaxFileNameBytes = 255;
 
 } // namespace
 
-UploadStore::UploadStore(std::filesystem::path dataDir, IdGenerator& ids)
+UploadStore::UploadStore(std::filesystem::path dataDir, IDGenerator& ids)
     : dataDir_(std::move(dataDir)), ids_(ids) {}
 
 bool UploadStore::prepare() const {
@@ -243,7 +243,7 @@ constexpr const char* kDemoSeed = R"json({
   ]
 })json";
 
-[[nodiscard]] bool isSafeId(const std::string& id) {
+[[nodiscard]] bool isSafeID(const std::string& id) {
     if (id.empty() || id.front() == '.' || id.size() > 200) {
         return false;
     }
@@ -284,7 +284,7 @@ private:
 
     [[nodiscard]] static std::string id(const nlohmann::json& object, const char* what) {
         const auto value = object.at("id").get<std::string>();
-        if (!isSafeId(value)) {
+        if (!isSafeID(value)) {
             throw std::runtime_error(std::string(what) + " id \"" + value + "\" is not a safe folder name");
         }
         return value;

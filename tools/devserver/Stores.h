@@ -26,7 +26,7 @@ public:
 
     // Matches the e-mail address without regard to letter case.
     [[nodiscard]] std::optional<UserRecord> findByEmail(const std::string& email) const;
-    [[nodiscard]] std::optional<UserRecord> findById(const std::string& id) const;
+    [[nodiscard]] std::optional<UserRecord> findByID(const std::string& id) const;
 
 private:
     std::vector<UserRecord> users_;
@@ -35,7 +35,7 @@ private:
 // The session tokens handed out by sign-in; safe to use from several threads.
 class SessionRegistry {
 public:
-    [[nodiscard]] Session open(std::string token, std::string sessionId, std::string userId);
+    [[nodiscard]] Session open(std::string token, std::string sessionID, std::string userID);
     // Counts one authenticated request. Absent when the token is unknown, past its expiry, or has
     // already served the allowed number of requests.
     [[nodiscard]] std::optional<Session> authenticate(const std::string& token);
@@ -118,7 +118,7 @@ private:
 // Files being received wait in <data>/.incoming/.
 class UploadStore {
 public:
-    UploadStore(std::filesystem::path dataDir, IdGenerator& ids);
+    UploadStore(std::filesystem::path dataDir, IDGenerator& ids);
 
     // Creates the folders; false when that fails.
     [[nodiscard]] bool prepare() const;
@@ -131,7 +131,7 @@ public:
 
 private:
     std::filesystem::path dataDir_;
-    IdGenerator& ids_;
+    IDGenerator& ids_;
 };
 
 // The users, projects and meetings the server starts with.

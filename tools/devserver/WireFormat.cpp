@@ -86,12 +86,12 @@ void Responses::notAuthenticated(httplib::Response& response) {
     json(response, 401, {{"detail", "Not authenticated"}});
 }
 
-void Responses::identityError(httplib::Response& response, int status, const std::string& errorId,
+void Responses::identityError(httplib::Response& response, int status, const std::string& errorID,
                               const std::string& reason, const std::string& message) {
     nlohmann::json error = {
         {"code", status}, {"status", reasonPhrase(status)}, {"reason", reason}, {"message", message}};
-    if (!errorId.empty()) {
-        error["id"] = errorId;
+    if (!errorID.empty()) {
+        error["id"] = errorID;
     }
     json(response, status, {{"error", std::move(error)}});
 }
@@ -123,13 +123,13 @@ namespace {
             {"meta", nlohmann::json::object()}};
 }
 
-[[nodiscard]] nlohmann::json errorMessage(int messageId, const std::string& text) {
-    return {{"id", messageId}, {"text", text}, {"type", "error"}, {"context", nlohmann::json::object()}};
+[[nodiscard]] nlohmann::json errorMessage(int messageID, const std::string& text) {
+    return {{"id", messageID}, {"text", text}, {"type", "error"}, {"context", nlohmann::json::object()}};
 }
 
 } // namespace
 
-LoginFlowDocument::LoginFlowDocument(const LoginFlow& flow, const std::string& baseUrl) {
+LoginFlowDocument::LoginFlowDocument(const LoginFlow& flow, const std::string& baseURL) {
     nlohmann::json nodes = nlohmann::json::array();
     nodes.push_back(
         inputNode("default", {{"name", "identifier"}, {"type", "text"}, {"value", ""}, {"required", true}}));
@@ -143,11 +143,11 @@ LoginFlowDocument::LoginFlowDocument(const LoginFlow& flow, const std::string& b
                  {"type", "api"},
                  {"expires_at", IsoTime::format(flow.expiresAt)},
                  {"issued_at", IsoTime::format(flow.issuedAt)},
-                 {"request_url", baseUrl + "/self-service/login/api"},
+                 {"request_url", baseURL + "/self-service/login/api"},
                  {"refresh", false},
                  {"requested_aal", "aal1"},
                  {"ui",
-                  {{"action", baseUrl + "/self-service/login?flow=" + flow.id},
+                  {{"action", baseURL + "/self-service/login?flow=" + flow.id},
                    {"method", "POST"},
                    {"nodes", std::move(nodes)}}}};
 }
@@ -165,12 +165,12 @@ void LoginFlowDocument::setIdentifier(const std::string& identifier) {
     node("identifier")["attributes"]["value"] = identifier;
 }
 
-void LoginFlowDocument::addFlowError(int messageId, const std::string& text) {
-    document_["ui"]["messages"].push_back(errorMessage(messageId, text));
+void LoginFlowDocument::addFlowError(int messageID, const std::string& text) {
+    document_["ui"]["messages"].push_back(errorMessage(messageID, text));
 }
 
-void LoginFlowDocument::addFieldError(const std::string& fieldName, int messageId, const std::string& text) {
-    node(fieldName)["messages"].push_back(errorMessage(messageId, text));
+void LoginFlowDocument::addFieldError(const std::string& fieldName, int messageID, const std::string& text) {
+    node(fieldName)["messages"].push_back(errorMessage(messageID, text));
 }
 
 namespace {

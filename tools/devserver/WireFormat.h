@@ -31,7 +31,7 @@ public:
     // 401 with {"detail": "Not authenticated"}.
     static void notAuthenticated(httplib::Response& response);
     // The identity service's error body: {"error": {"id"?, "code", "status", "reason", "message"}}.
-    static void identityError(httplib::Response& response, int status, const std::string& errorId,
+    static void identityError(httplib::Response& response, int status, const std::string& errorID,
                               const std::string& reason, const std::string& message);
     // The token of an "Authorization: Bearer <token>" header.
     [[nodiscard]] static std::optional<std::string> bearerToken(const httplib::Request& request);
@@ -41,18 +41,18 @@ public:
 // rejected submission attached to the flow or to one of its fields.
 class LoginFlowDocument {
 public:
-    static constexpr int kInvalidCredentialsId = 4000006;
-    static constexpr int kMissingPropertyId = 4000002;
-    static constexpr int kUnknownMethodId = 4010002;
+    static constexpr int kInvalidCredentialsID = 4000006;
+    static constexpr int kMissingPropertyID = 4000002;
+    static constexpr int kUnknownMethodID = 4010002;
 
-    LoginFlowDocument(const LoginFlow& flow, const std::string& baseUrl);
+    LoginFlowDocument(const LoginFlow& flow, const std::string& baseURL);
 
     // The identifier the user typed, shown again in its field.
     void setIdentifier(const std::string& identifier);
     // An error about the whole submission.
-    void addFlowError(int messageId, const std::string& text);
+    void addFlowError(int messageID, const std::string& text);
     // An error about one field: "identifier" or "password".
-    void addFieldError(const std::string& fieldName, int messageId, const std::string& text);
+    void addFieldError(const std::string& fieldName, int messageID, const std::string& text);
 
     [[nodiscard]] const nlohmann::json& json() const { return document_; }
 

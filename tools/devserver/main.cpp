@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
     if (!server.start()) {
         return 1;
     }
-    std::printf("Listening on %s\n", server.baseUrl().c_str());
+    std::printf("Listening on %s\n", server.baseURL().c_str());
     std::fflush(stdout);
 
     int received = 0;

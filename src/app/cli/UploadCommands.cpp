@@ -156,7 +156,7 @@ int retryAll() {
                                       [](const UploadJob& job) { return job.state == UploadState::failed; });
     // Only reset and save: without a server address the queue pass that follows starts no
     // transfer that the exit right after would cut off.
-    uploads.setApiBaseUrlProvider([] { return std::optional<QUrl>(); });
+    uploads.setAPIBaseURLProvider([] { return std::optional<QUrl>(); });
     uploads.retryAll();
     // retryAll posts its work to the main thread; this quit is posted after it.
     QTimer::singleShot(0, qApp, &QCoreApplication::quit);

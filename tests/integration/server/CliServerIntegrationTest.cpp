@@ -40,7 +40,7 @@ protected:
         environment.insert("HOME", root.filePath("home"));
         environment.insert("XDG_DATA_HOME", root.filePath("data"));
         environment.insert("XDG_CONFIG_HOME", root.filePath("config"));
-        environment.insert("VELTRANE_SERVER_URL", QString::fromStdString(server.baseUrl()));
+        environment.insert("VELTRANE_SERVER_URL", QString::fromStdString(server.baseURL()));
         if (!usesSecretService()) {
             environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
         }
@@ -167,11 +167,11 @@ TEST_F(CliServer, CommandsNeedASignInAndMistakesExitWithTwo) {
         EXPECT_TRUE(lines.size() == 1 && lines[0].startsWith(message)) << run.err.toStdString();
     }
     environment.insert("VELTRANE_SERVER_URL", "not a url");
-    const CliRun badUrl = cli({"projects"});
-    EXPECT_EQ(badUrl.exitCode, 2) << badUrl.err.toStdString();
-    EXPECT_EQ(linesOf(badUrl.err), QStringList{"Not a usable server base URL: not a url"});
+    const CliRun badURL = cli({"projects"});
+    EXPECT_EQ(badURL.exitCode, 2) << badURL.err.toStdString();
+    EXPECT_EQ(linesOf(badURL.err), QStringList{"Not a usable server base URL: not a url"});
     // No meeting was created behind a refusal.
-    environment.insert("VELTRANE_SERVER_URL", QString::fromStdString(server.baseUrl()));
+    environment.insert("VELTRANE_SERVER_URL", QString::fromStdString(server.baseURL()));
     EXPECT_TRUE(cli({"meetings", "prj-beta"}).out.isEmpty());
 }
 

@@ -42,7 +42,7 @@ protected:
     // Points the command line at the server and signs in there.
     void signInAt(const StandInServer& server) {
         ASSERT_TRUE(server.isRunning());
-        environment.insert("VELTRANE_SERVER_URL", QString::fromStdString(server.baseUrl()));
+        environment.insert("VELTRANE_SERVER_URL", QString::fromStdString(server.baseURL()));
         const CliRun login = run({"login", "--email", StandInServer::kDemoEmail}, "demo-password\n");
         ASSERT_EQ(login.exitCode, 0) << login.err.toStdString();
     }
@@ -176,9 +176,9 @@ TEST_F(CliUpload, BadUsageExitsWithTwo) {
         EXPECT_TRUE(result.err.contains(message)) << result.err.toStdString();
     }
     environment.insert("VELTRANE_SERVER_URL", "ftp://127.0.0.1:1");
-    const CliRun badUrl = run({"upload", "--dir", chunks.path()});
-    EXPECT_EQ(badUrl.exitCode, 2) << badUrl.err.toStdString();
-    EXPECT_FALSE(badUrl.err.isEmpty());
+    const CliRun badURL = run({"upload", "--dir", chunks.path()});
+    EXPECT_EQ(badURL.exitCode, 2) << badURL.err.toStdString();
+    EXPECT_FALSE(badURL.err.isEmpty());
     // An empty queue lists nothing.
     EXPECT_TRUE(listedJobs().isEmpty());
 }

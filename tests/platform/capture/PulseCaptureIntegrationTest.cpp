@@ -217,7 +217,7 @@ protected:
 
 // --- listing ----------------------------------------------------------------------------
 
-TEST_F(PulseCaptureIntegration, ListsTheOutputDeviceWithAnIdThatIsStableAcrossServices) {
+TEST_F(PulseCaptureIntegration, ListsTheOutputDeviceWithAnIDThatIsStableAcrossServices) {
     std::promise<std::expected<ShareableContentPtr, PlatformError>> answer;
     auto future = answer.get_future();
     service_.requestShareableContent([&answer](const auto& result) { answer.set_value(result); });
@@ -229,7 +229,7 @@ TEST_F(PulseCaptureIntegration, ListsTheOutputDeviceWithAnIdThatIsStableAcrossSe
         std::find_if(displays.begin(), displays.end(), [](const auto& d) { return d.name == "virt_out"; });
     ASSERT_NE(it, displays.end());
     EXPECT_EQ(it->description, "VirtualOutput");
-    EXPECT_EQ(it->displayID, displayIdForDeviceName("virt_out"));
+    EXPECT_EQ(it->displayID, displayIDForDeviceName("virt_out"));
 
     PulseCaptureService other;
     EXPECT_EQ(virtualOutput(other), *it);
@@ -376,7 +376,7 @@ TEST_F(PulseCaptureIntegration, RemovingTheOutputDeviceStopsTheStreamWithAnError
 TEST_F(PulseCaptureIntegration, StartingOnAMissingDeviceFails) {
     Collector collector;
     ContentFilter filter;
-    filter.display = OutputDevice{displayIdForDeviceName("nowhere"), "nowhere", "Nowhere"};
+    filter.display = OutputDevice{displayIDForDeviceName("nowhere"), "nowhere", "Nowhere"};
     auto running = makeStream(service_, filter, queue_, collector);
     const auto error = startAndWait(*running->stream);
     ASSERT_TRUE(error.has_value());
@@ -604,7 +604,7 @@ TEST_F(NoSoundServer, EverythingFailsQuicklyWithAnError) {
         microphones.error().localizedDescription.starts_with("Could not connect to the sound server"));
 
     ContentFilter filter;
-    filter.display = OutputDevice{displayIdForDeviceName("virt_out"), "virt_out", "VirtualOutput"};
+    filter.display = OutputDevice{displayIDForDeviceName("virt_out"), "virt_out", "VirtualOutput"};
     Collector collector;
     auto running = makeStream(service_, filter, queue_, collector);
     const auto error = startAndWait(*running->stream);

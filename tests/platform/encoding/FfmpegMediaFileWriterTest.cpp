@@ -2,7 +2,6 @@
 // how it fails, where and how often its completion runs, and what releasing it does.
 #include "platform/encoding/ffmpeg/FfmpegMediaFileWriter.h"
 
-#include "platform/encoding/ffmpeg/FfmpegMediaFileWriterFactory.h"
 #include "support/AudioFileProbe.h"
 #include "support/EventLoopWait.h"
 

@@ -117,7 +117,7 @@ protected:
 TEST_F(TransferSessionTest, CallbacksComeInOrderFromTheSessionsOwnThread) {
     CannedHttpServer server(CannedHttpServer::answering(401, "boom"));
     const std::string bytes(3 * 1024 * 1024 + 17, 'b');
-    const auto done = completion(upload(server.baseUrl(), bytes));
+    const auto done = completion(upload(server.baseURL(), bytes));
     EXPECT_FALSE(done.error) << "an error status is a response, not a transport error";
     EXPECT_EQ(done.response.value_or(TransferResponse{}).statusCode, 401);
     EXPECT_EQ(done.bytes, "boom");
@@ -140,7 +140,7 @@ TEST_F(TransferSessionTest, RefusedMissingAndStalledTransfersAreTransportErrors)
     QString closed;
     {
         const CannedHttpServer gone;
-        closed = gone.baseUrl();
+        closed = gone.baseURL();
     }
     const auto refused = completion(upload(closed));
     ASSERT_TRUE(refused.error);
@@ -154,16 +154,16 @@ TEST_F(TransferSessionTest, RefusedMissingAndStalledTransfersAreTransportErrors)
     EXPECT_NE(insecure.error->localizedDescription.find("Refusing plain HTTP"), std::string::npos);
 
     CannedHttpServer server;
-    EXPECT_TRUE(completion(upload(server.baseUrl(), std::nullopt)).error) << "a missing body file";
+    EXPECT_TRUE(completion(upload(server.baseURL(), std::nullopt)).error) << "a missing body file";
     server.holdRequests(); // no answer from now on
     idleTimeout = std::chrono::milliseconds(300);
-    EXPECT_TRUE(completion(upload(server.baseUrl())).error) << "idle";
+    EXPECT_TRUE(completion(upload(server.baseURL())).error) << "idle";
     idleTimeout.reset();
     TransferSessionConfiguration limited{"test.limited"};
     limited.resourceTimeout = std::chrono::seconds(1);
     const auto limitedDelegate = std::make_shared<RecordingDelegate>();
     TransferSession shortSession(limited, limitedDelegate);
-    const auto tooLong = completion(upload(server.baseUrl(), "small", &shortSession), limitedDelegate.get());
+    const auto tooLong = completion(upload(server.baseURL(), "small", &shortSession), limitedDelegate.get());
     ASSERT_TRUE(tooLong.error);
     EXPECT_NE(tooLong.error->localizedDescription.find("did not finish within 1 seconds"), std::string::npos);
 }
@@ -172,8 +172,8 @@ TEST_F(TransferSessionTest, AllTasksListsUnfinishedTasksAndANewSessionStartsWith
     CannedHttpServer server;
     server.holdRequests();
     description = "A";
-    const auto first = upload(server.baseUrl());
-    const auto second = upload(server.baseUrl());
+    const auto first = upload(server.baseURL());
+    const auto second = upload(server.baseURL());
     EXPECT_NE(first->identifier(), second->identifier());
 
     std::mutex mutex;

@@ -145,7 +145,7 @@ TEST(AudioNormalizerCache, TriesAgainAndLogsEveryTimeNoConverterCanBeMade) {
               2u);
 }
 
-TEST(AudioNormalizerCache, KeysFormatsByRateChannelsFlagsBitsAndFormatId) {
+TEST(AudioNormalizerCache, KeysFormatsByRateChannelsFlagsBitsAndFormatID) {
     EXPECT_EQ(AudioNormalizer::formatKey(kInt16Mono48k), "48000.0-1-12-16-1819304813");
     EXPECT_EQ(AudioNormalizer::formatKey({PcmCommonFormat::Float32, 44100, 2, true}),
               "44100.0-2-9-32-1819304813");

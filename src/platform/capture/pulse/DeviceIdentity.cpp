@@ -2,7 +2,7 @@
 
 namespace veltrane {
 
-std::uint32_t displayIdForDeviceName(std::string_view deviceName) {
+std::uint32_t displayIDForDeviceName(std::string_view deviceName) {
     constexpr std::uint32_t kOffsetBasis = 2166136261u;
     constexpr std::uint32_t kPrime = 16777619u;
     std::uint32_t hash = kOffsetBasis;

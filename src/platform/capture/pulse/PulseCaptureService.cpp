@@ -45,7 +45,7 @@ void onSink(pa_context*, const pa_sink_info* info, int eol, void* userdata) {
         OutputDevice device;
         device.name = info->name ? info->name : "";
         device.description = info->description ? info->description : device.name;
-        device.displayID = displayIdForDeviceName(device.name);
+        device.displayID = displayIDForDeviceName(device.name);
         query->content.displays.push_back(std::move(device));
     }
     query->connection->signal();

@@ -18,7 +18,7 @@ namespace veltrane {
 namespace {
 
 constexpr const char* kClientName = "VeltraneRecorder";
-constexpr std::uint32_t kDeviceTapId = PA_INVALID_INDEX;
+constexpr std::uint32_t kDeviceTapID = PA_INVALID_INDEX;
 constexpr int kTicksPerLivenessCheck = 10;
 // Both well above one fragment, so that a program's stream between two fragments still counts
 // as playing.
@@ -29,7 +29,7 @@ std::int64_t framesOf(std::chrono::milliseconds duration, std::uint32_t rate) {
     return duration.count() * static_cast<std::int64_t>(rate) / 1000;
 }
 
-std::int32_t processIdOf(const pa_proplist* properties) {
+std::int32_t processIDOf(const pa_proplist* properties) {
     const char* text = properties ? pa_proplist_gets(properties, PA_PROP_APPLICATION_PROCESS_ID) : nullptr;
     if (!text) {
         return 0;
@@ -178,7 +178,7 @@ std::optional<PlatformError> PulseSystemAudioStream::start() {
                                       "Could not list the playing applications: ");
         }
     } else {
-        Tap* tap = openTap(kDeviceTapId, PA_INVALID_INDEX, sinkIndex_, sinkMonitors_[sinkIndex_]);
+        Tap* tap = openTap(kDeviceTapID, PA_INVALID_INDEX, sinkIndex_, sinkMonitors_[sinkIndex_]);
         if (!tap) {
             return pulseErrorWithText(connection_->lastErrorCode(), "Could not record the output device: ");
         }
@@ -430,7 +430,7 @@ void PulseSystemAudioStream::onSinkListed(const pa_sink_info* info) {
     }
     const std::string name = info->name ? info->name : "";
     const bool matches = filter_.display.name.empty()
-                             ? displayIdForDeviceName(name) == filter_.display.displayID
+                             ? displayIDForDeviceName(name) == filter_.display.displayID
                              : name == filter_.display.name;
     if (matches) {
         sinkIndex_ = info->index;
@@ -442,7 +442,7 @@ void PulseSystemAudioStream::onSinkListed(const pa_sink_info* info) {
 
 void PulseSystemAudioStream::onSinkInputInfo(const pa_sink_input_info* info) {
     const bool following = state_ == State::Starting || state_ == State::Running;
-    if (!following || !processIds_.contains(processIdOf(info->proplist))) {
+    if (!following || !processIds_.contains(processIDOf(info->proplist))) {
         return;
     }
     const auto monitor = sinkMonitors_.find(info->sink);
@@ -458,7 +458,7 @@ void PulseSystemAudioStream::onSinkInputInfo(const pa_sink_input_info* info) {
 
 void PulseSystemAudioStream::onClientInfo(const pa_client_info* info, int eol) {
     if (eol == 0 && info) {
-        if (processIds_.contains(processIdOf(info->proplist))) {
+        if (processIds_.contains(processIDOf(info->proplist))) {
             applicationClientSeen_ = true;
         }
         return;
@@ -532,7 +532,7 @@ void PulseSystemAudioStream::onTapState(Tap& tap) {
         return;
     }
     tap.dead = true;
-    if (state_ != State::Running || tap.id != kDeviceTapId) {
+    if (state_ != State::Running || tap.id != kDeviceTapID) {
         return; // a program's stream closed; its next one is attached when it appears
     }
     // The monitor failed: the device went away, or recording it failed for another reason.

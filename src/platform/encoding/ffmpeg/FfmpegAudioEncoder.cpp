@@ -146,7 +146,7 @@ std::unexpected<PlatformError> failure(int averror, std::string_view context) {
 
 // The "file:" prefix keeps FFmpeg from reading a protocol ("pipe:", "http:", ...) out of the
 // file name.
-std::string fileUrl(const std::filesystem::path& path) {
+std::string fileURL(const std::filesystem::path& path) {
     std::error_code pathError;
     const auto absolutePath = std::filesystem::absolute(path, pathError);
     return "file:" + (pathError ? path : absolutePath).string();
@@ -222,7 +222,7 @@ std::expected<void, PlatformError> FfmpegAudioEncoder::open(const std::filesyste
 std::expected<void, PlatformError> FfmpegAudioEncoder::openEncoderAndFile(const std::filesystem::path& path,
                                                                           const FfmpegEncoderConfig& config,
                                                                           bool& createdFile) {
-    const std::string url = fileUrl(path);
+    const std::string url = fileURL(path);
 
     AVFormatContext* rawFormat = nullptr;
     int result = avformat_alloc_output_context2(&rawFormat, nullptr, config.muxerName.c_str(), url.c_str());
@@ -306,7 +306,7 @@ std::expected<void, PlatformError> FfmpegAudioEncoder::openEncoderAndFile(const 
 
 std::expected<void, PlatformError> FfmpegAudioEncoder::openRecoveryCopy(const std::filesystem::path& path) {
     recoveryCopyPath_ = recoveryCopyPath(path);
-    const std::string url = fileUrl(recoveryCopyPath_);
+    const std::string url = fileURL(recoveryCopyPath_);
     AVFormatContext* raw = nullptr;
     int result = avformat_alloc_output_context2(&raw, nullptr, "ipod", url.c_str());
     if (result < 0 || raw == nullptr) {

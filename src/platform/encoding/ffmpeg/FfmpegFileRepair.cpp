@@ -26,7 +26,7 @@ std::unexpected<PlatformError> failure(int averror, std::string_view context) {
     return std::unexpected(makeFfmpegError(averror, context));
 }
 
-std::string fileUrl(const std::filesystem::path& path) {
+std::string fileURL(const std::filesystem::path& path) {
     return "file:" + path.string();
 }
 
@@ -172,7 +172,7 @@ std::expected<std::int64_t, PlatformError> remuxRecoveryCopy(const std::filesyst
     std::error_code sizeError;
     const std::uintmax_t copySizeBytes = std::filesystem::file_size(copy, sizeError);
     AVFormatContext* rawInput = nullptr;
-    if (const int result = avformat_open_input(&rawInput, fileUrl(copy).c_str(), nullptr, nullptr);
+    if (const int result = avformat_open_input(&rawInput, fileURL(copy).c_str(), nullptr, nullptr);
         result < 0) {
         if (!sizeError && copySizeBytes < kHeaderOnlyBytes) {
             return 0; // cut off inside its header: no audio ever reached it
@@ -190,7 +190,7 @@ std::expected<std::int64_t, PlatformError> remuxRecoveryCopy(const std::filesyst
     const AVStream* inputStream = input->streams[audioIndex];
 
     AVFormatContext* rawOutput = nullptr;
-    int result = avformat_alloc_output_context2(&rawOutput, nullptr, "ipod", fileUrl(target).c_str());
+    int result = avformat_alloc_output_context2(&rawOutput, nullptr, "ipod", fileURL(target).c_str());
     if (result < 0 || rawOutput == nullptr) {
         return failure(result < 0 ? result : AVERROR_MUXER_NOT_FOUND, "could not set up the repaired file");
     }
@@ -206,7 +206,7 @@ std::expected<std::int64_t, PlatformError> remuxRecoveryCopy(const std::filesyst
     }
     outputStream->codecpar->codec_tag = 0;
     outputStream->time_base = inputStream->time_base;
-    result = avio_open(&output->pb, fileUrl(target).c_str(), AVIO_FLAG_WRITE);
+    result = avio_open(&output->pb, fileURL(target).c_str(), AVIO_FLAG_WRITE);
     if (result < 0) {
         return failure(result, "could not create the repaired file");
     }

@@ -51,15 +51,15 @@ const Json& fieldNode(const Json& flow, const std::string& name) {
     throw std::runtime_error("no node " + name);
 }
 
-class DevServerApi : public ::testing::Test {
+class DevServerAPI : public ::testing::Test {
 protected:
     static httplib::Headers bearer(const std::string& token) {
         return {{"Authorization", "Bearer " + token}};
     }
 
     std::string startFlow() { return Json::parse(client.Get("/self-service/login/api")->body).at("id"); }
-    httplib::Result submit(const std::string& flowId, const Json& form) {
-        return client.Post("/self-service/login?flow=" + flowId, form.dump(), "application/json");
+    httplib::Result submit(const std::string& flowID, const Json& form) {
+        return client.Post("/self-service/login?flow=" + flowID, form.dump(), "application/json");
     }
     static Json credentials(const Json& identifier, const Json& password) {
         return {{"method", "password"}, {"identifier", identifier}, {"password", password}};
@@ -101,31 +101,31 @@ protected:
 };
 
 // One suite per part of the interface.
-using LoginFlowTest = DevServerApi;
-using ProjectApiTest = DevServerApi;
-using UploadTest = DevServerApi;
-using FaultInjectionTest = DevServerApi;
+using LoginFlowTest = DevServerAPI;
+using ProjectAPITest = DevServerAPI;
+using UploadTest = DevServerAPI;
+using FaultInjectionTest = DevServerAPI;
 
 TEST_F(LoginFlowTest, RightCredentialsGiveAFreshTokenOnceAndTheIdentity) {
-    const std::string flowId = startFlow();
-    const auto result = submit(flowId, credentials("Demo@Veltrane.TEST", kPassword)); // any case
+    const std::string flowID = startFlow();
+    const auto result = submit(flowID, credentials("Demo@Veltrane.TEST", kPassword)); // any case
     ASSERT_EQ(result->status, 200);
     const auto body = Json::parse(result->body);
     EXPECT_GE(body.at("session_token").get<std::string>().size(), 32u);
     EXPECT_NE(bearer(body.at("session_token")), auth);
     EXPECT_EQ(body.at("session").at("identity").at("traits").at("email"), kEmail);
     EXPECT_EQ(body.at("session").at("identity").at("traits").at("name").at("first"), "Demo");
-    EXPECT_EQ(submit(flowId, credentials(kEmail, kPassword))->status, 410); // a completed flow is gone
+    EXPECT_EQ(submit(flowID, credentials(kEmail, kPassword))->status, 410); // a completed flow is gone
 }
 
 TEST_F(LoginFlowTest, RejectedSubmissionsKeepTheFlowOpen) {
-    const std::string flowId = startFlow();
+    const std::string flowID = startFlow();
     for (const auto& [identifier, password] :
          std::vector<std::pair<Json, Json>>{{kEmail, "wrong"}, {"nobody@veltrane.test", kPassword}}) {
-        const auto result = submit(flowId, credentials(identifier, password));
+        const auto result = submit(flowID, credentials(identifier, password));
         ASSERT_EQ(result->status, 400);
         const auto flow = Json::parse(result->body);
-        EXPECT_EQ(flow.at("id"), flowId);
+        EXPECT_EQ(flow.at("id"), flowID);
         const auto& messages = flow.at("ui").at("messages");
         ASSERT_EQ(messages.size(), 1u);
         EXPECT_EQ(messages[0].at("id"), 4000006);
@@ -134,28 +134,28 @@ TEST_F(LoginFlowTest, RejectedSubmissionsKeepTheFlowOpen) {
         EXPECT_EQ(fieldNode(flow, "identifier").at("attributes").at("value"), identifier);
     }
     // Empty fields are reported on their own nodes.
-    auto flow = Json::parse(submit(flowId, credentials(kEmail, ""))->body);
+    auto flow = Json::parse(submit(flowID, credentials(kEmail, ""))->body);
     EXPECT_TRUE(fieldNode(flow, "identifier").at("messages").empty());
     EXPECT_EQ(fieldNode(flow, "password").at("messages")[0].at("id"), 4000002);
     EXPECT_EQ(fieldNode(flow, "password").at("messages")[0].at("text"), "Property password is missing.");
-    flow = Json::parse(submit(flowId, {{"method", "password"}, {"password", kPassword}})->body);
+    flow = Json::parse(submit(flowID, {{"method", "password"}, {"password", kPassword}})->body);
     EXPECT_EQ(fieldNode(flow, "identifier").at("messages")[0].at("text"), "Property identifier is missing.");
     // Malformed submissions, and others with an error body.
-    EXPECT_EQ(client.Post("/self-service/login?flow=" + flowId, "{\"method\":", "application/json")->status,
+    EXPECT_EQ(client.Post("/self-service/login?flow=" + flowID, "{\"method\":", "application/json")->status,
               400);
-    EXPECT_EQ(submit(flowId, credentials(kEmail, 7))->status, 400);
+    EXPECT_EQ(submit(flowID, credentials(kEmail, 7))->status, 400);
     EXPECT_EQ(client.Post("/self-service/login", "{}", "application/json")->status, 400);
     const auto otherMethod =
-        submit(flowId, {{"method", "totp"}, {"identifier", kEmail}, {"password", kPassword}});
+        submit(flowID, {{"method", "totp"}, {"identifier", kEmail}, {"password", kPassword}});
     EXPECT_EQ(Json::parse(otherMethod->body).at("ui").at("messages")[0].at("type"), "error");
 
-    EXPECT_EQ(submit(flowId, credentials(kEmail, kPassword))->status, 200);
+    EXPECT_EQ(submit(flowID, credentials(kEmail, kPassword))->status, 200);
     const auto unknown = submit("00000000-0000-4000-8000-000000000000", credentials(kEmail, kPassword));
     ASSERT_EQ(unknown->status, 410);
     EXPECT_EQ(Json::parse(unknown->body).at("error").at("id"), "self_service_flow_expired");
 }
 
-TEST_F(ProjectApiTest, CallsWithoutAValidTokenAreUnauthorized) {
+TEST_F(ProjectAPITest, CallsWithoutAValidTokenAreUnauthorized) {
     const std::string token = auth.begin()->second.substr(7);
     for (const auto& headers : {httplib::Headers{{"X-None", ""}}, bearer("not-a-token"),
                                 httplib::Headers{{"Authorization", token}}}) {
@@ -177,7 +177,7 @@ TEST_F(ProjectApiTest, CallsWithoutAValidTokenAreUnauthorized) {
     EXPECT_EQ(storedFileCount(), 0u);
 }
 
-TEST_F(ProjectApiTest, MeetingsAreValidatedAndProjectsFiltered) {
+TEST_F(ProjectAPITest, MeetingsAreValidatedAndProjectsFiltered) {
     const std::vector<Json> payloads = {
         {{"scheduled_date", "2026-03-31"}},
         {{"name", "   "}, {"scheduled_date", "2026-03-31"}},

@@ -1,10 +1,10 @@
-#include "platform/core/Uuid.h"
+#include "platform/core/UUID.h"
 
 #include <QUuid>
 
 namespace veltrane {
 
-std::string makeUuidString() {
+std::string makeUUIDString() {
     return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toStdString();
 }
 
