@@ -93,7 +93,7 @@ WriterEncodeResult WriterEncodeRun::run() {
             result.framesRefused += frames;
         }
     }
-    writer->closeCurrentChunk(ChunkClose::Final);
+    writer->closeCurrentChunk(ChunkClose::final);
     writer->whenFinalized([tally] { tally->finalized = true; });
     writer.reset();
 

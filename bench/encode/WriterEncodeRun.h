@@ -12,7 +12,7 @@
 namespace veltrane::bench {
 
 struct WriterEncodeOptions {
-    MediaFileType fileType = MediaFileType::Wave;
+    MediaFileType fileType = MediaFileType::wave;
     AudioOutputSettings settings = AudioOutputSettings::wav16Stereo48k();
     std::string fileExtension = "wav";
     std::int64_t totalFrames = 0;

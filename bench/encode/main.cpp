@@ -130,11 +130,11 @@ int main(int argc, char** argv) {
 
     const std::vector<BenchFormat> formats = {
         {"wav",
-         MediaFileType::Wave,
+         MediaFileType::wave,
          AudioOutputSettings::wav16Stereo48k(),
          {"-c:a", "pcm_s16le", "-f", "wav"}},
         {"m4a",
-         MediaFileType::AppleM4A,
+         MediaFileType::appleM4A,
          AudioOutputSettings::aacStereo48k(),
          {"-c:a", "aac", "-b:a", "192000", "-f", "ipod"}},
     };

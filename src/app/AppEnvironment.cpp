@@ -185,7 +185,7 @@ std::vector<RecoveredChunk> AppEnvironment::recoverInterruptedChunks() {
         return {};
     }
     const FiledChunks filed =
-        platform_.uploadQueueClaim == UploadQueueClaim::take ? FiledChunks::Recover : FiledChunks::Leave;
+        platform_.uploadQueueClaim == UploadQueueClaim::take ? FiledChunks::recover : FiledChunks::leave;
     std::vector<RecoveredChunk> recovered =
         veltrane::recoverInterruptedChunks(*folder, *platform_.writerFactory, filed);
     for (const RecoveredChunk& chunk : recovered) {

@@ -39,7 +39,7 @@ std::uint32_t outputCapacityFrames(double outputRateHz, double inputRateHz, std:
 AudioNormalizer::AudioNormalizer(double targetSampleRateHz) : targetSampleRateHz_(targetSampleRateHz) {}
 
 PcmBuffer::Format AudioNormalizer::targetFormatFor(const PcmBuffer::Format& input) const {
-    return PcmBuffer::Format{PcmCommonFormat::Float32, targetSampleRateHz_, input.channelCount, false};
+    return PcmBuffer::Format{PcmCommonFormat::float32, targetSampleRateHz_, input.channelCount, false};
 }
 
 std::string AudioNormalizer::formatKey(const PcmBuffer::Format& format) {
@@ -88,20 +88,20 @@ PcmBufferPtr AudioNormalizer::convert(const PcmBufferPtr& buffer) {
     bool handedOver = false;
     const AudioConverter::Result result = entry->converter->convert(*output, [&]() {
         if (handedOver) {
-            return AudioConverter::Input{AudioConverter::InputStatus::NoDataNow, nullptr};
+            return AudioConverter::Input{AudioConverter::InputStatus::noDataNow, nullptr};
         }
         handedOver = true;
-        return AudioConverter::Input{AudioConverter::InputStatus::HaveData, buffer};
+        return AudioConverter::Input{AudioConverter::InputStatus::haveData, buffer};
     });
     switch (result.status) {
-    case AudioConverter::OutputStatus::HaveData:
-    case AudioConverter::OutputStatus::InputRanDry:
+    case AudioConverter::OutputStatus::haveData:
+    case AudioConverter::OutputStatus::inputRanDry:
         return output->frameLength() > 0 ? output : nullptr;
-    case AudioConverter::OutputStatus::Error:
+    case AudioConverter::OutputStatus::error:
         logLine("🎚 audio conversion failed: " +
                 (result.error ? result.error->localizedDescription : std::string("unknown")));
         return nullptr;
-    case AudioConverter::OutputStatus::EndOfStream:
+    case AudioConverter::OutputStatus::endOfStream:
         return nullptr;
     }
     return nullptr;

@@ -27,9 +27,9 @@ AudioRecorder::AudioRecorder(std::shared_ptr<CaptureService> capture,
       userDefaults_(std::move(userDefaults)),
       intake_(micBufferQueue_, microphoneGain_, samplesWritten_,
               SystemAudioIntake::LevelSink{
-                  [this](double level) { levels_.store(PendingLevels::Meter::System, level); },
-                  [this](double level) { levels_.store(PendingLevels::Meter::Microphone, level); },
-                  [this](double level) { levels_.store(PendingLevels::Meter::Output, level); }}),
+                  [this](double level) { levels_.store(PendingLevels::Meter::system, level); },
+                  [this](double level) { levels_.store(PendingLevels::Meter::microphone, level); },
+                  [this](double level) { levels_.store(PendingLevels::Meter::output, level); }}),
       processingQueue_(std::make_unique<SerialQueue>("audio.processing.queue")) {}
 
 AudioRecorder::~AudioRecorder() {
@@ -234,7 +234,7 @@ void AudioRecorder::startRecording(const std::filesystem::path& directory, const
     logLine("=== Start Recording ===");
     logLine("Output folder: " + directory.string());
     logLine("Device ID: " + deviceID.toStdString());
-    logLine(std::string("Format: ") + (format == RecordingFormat::Wav ? "WAV" : "M4A"));
+    logLine(std::string("Format: ") + (format == RecordingFormat::wav ? "WAV" : "M4A"));
     logLine("Chunk length: " + std::to_string(static_cast<long long>(std::trunc(chunkDurationSeconds))) +
             "s");
     logLine("Source: " + source.name.toStdString());
@@ -294,7 +294,7 @@ void AudioRecorder::startRecording(const std::filesystem::path& directory, const
     const auto handler = [this](const SampleBufferPtr& buffer, StreamOutputType type) {
         handleSystemAudio(buffer, type);
     };
-    for (const StreamOutputType type : {StreamOutputType::Screen, StreamOutputType::Audio}) {
+    for (const StreamOutputType type : {StreamOutputType::screen, StreamOutputType::audio}) {
         if (const std::optional<PlatformError> error =
                 stream_->addStreamOutput(type, *processingQueue_, handler)) {
             setErrorMessage(QStringLiteral("Setup Error: ") +
@@ -350,14 +350,14 @@ void AudioRecorder::setupMicrophone(const CaptureDevice& device) {
 void AudioRecorder::createChunkWriter(const std::filesystem::path& directory, const QString& deviceID,
                                       RecordingFormat format, double chunkDurationSeconds,
                                       std::uint64_t generation) {
-    const bool isWav = format == RecordingFormat::Wav;
+    const bool isWav = format == RecordingFormat::wav;
     ChunkedAudioWriter::Configuration configuration;
     configuration.deviceID = deviceID.toStdString();
     configuration.directory = directory;
     configuration.chunkDuration = chunkDurationSeconds;
     configuration.outputSettings =
         isWav ? AudioOutputSettings::wav16Stereo48k() : AudioOutputSettings::aacStereo48k();
-    configuration.fileType = isWav ? MediaFileType::Wave : MediaFileType::AppleM4A;
+    configuration.fileType = isWav ? MediaFileType::wave : MediaFileType::appleM4A;
     configuration.fileExtension = isWav ? "wav" : "m4a";
     configuration.filing = chunkFiling_;
     logLine("📝 Writer settings: " + configuration.outputSettings.describe());
@@ -406,13 +406,13 @@ std::optional<ContentFilter> AudioRecorder::makeContentFilter() {
             logLine("❌ Could not create content filter");
             return std::nullopt;
         }
-        filter.mode = ContentFilter::Mode::DisplayIncludingApplications;
+        filter.mode = ContentFilter::Mode::displayIncludingApplications;
         filter.display = source.scContent->displays.front();
         filter.applications = {*source.app};
         logLine("✅ App filter created for: " + source.app->applicationName);
         return filter;
     }
-    filter.mode = ContentFilter::Mode::DisplayExcludingApplications;
+    filter.mode = ContentFilter::Mode::displayExcludingApplications;
     filter.display = *source.display;
     const std::string ownIdentifier = capture_->ownBundleIdentifier();
     if (source.scContent && !ownIdentifier.empty()) {
@@ -468,14 +468,14 @@ void AudioRecorder::publishLevels() {
         const auto has = [changed](PendingLevels::Meter meter) {
             return (changed & (1u << static_cast<unsigned>(meter))) != 0;
         };
-        if (has(PendingLevels::Meter::System)) {
-            self->setSystemLevel(value(PendingLevels::Meter::System));
+        if (has(PendingLevels::Meter::system)) {
+            self->setSystemLevel(value(PendingLevels::Meter::system));
         }
-        if (has(PendingLevels::Meter::Microphone)) {
-            self->setMicLevel(value(PendingLevels::Meter::Microphone));
+        if (has(PendingLevels::Meter::microphone)) {
+            self->setMicLevel(value(PendingLevels::Meter::microphone));
         }
-        if (has(PendingLevels::Meter::Output)) {
-            self->setAudioLevel(value(PendingLevels::Meter::Output));
+        if (has(PendingLevels::Meter::output)) {
+            self->setAudioLevel(value(PendingLevels::Meter::output));
         }
     });
 }
@@ -483,7 +483,7 @@ void AudioRecorder::publishLevels() {
 // MARK: - Per-buffer hand-off (processing queue)
 
 void AudioRecorder::handleSystemAudio(const SampleBufferPtr& buffer, StreamOutputType type) {
-    if (type != StreamOutputType::Audio || !processingWriter_ || !buffer) {
+    if (type != StreamOutputType::audio || !processingWriter_ || !buffer) {
         return;
     }
     appendSystemAudio(buffer);
@@ -665,7 +665,7 @@ void AudioRecorder::runStopCleanup(const std::shared_ptr<ChunkedAudioWriter>& wr
     samplesWritten_ = false;
     sessionStarted_ = false;
     if (writer) {
-        writer->closeCurrentChunk(ChunkClose::Final);
+        writer->closeCurrentChunk(ChunkClose::final);
     }
     if (processingWriter_ == writer) {
         processingWriter_.reset();

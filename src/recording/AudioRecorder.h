@@ -29,7 +29,7 @@ namespace veltrane {
 
 class ChunkedAudioWriter;
 
-enum class RecordingFormat { Wav, M4a };
+enum class RecordingFormat { wav, m4a };
 
 // The controller of one recording session: opens a system-audio capture on the picked source,
 // feeds every buffer through the intake into a chunk writer, and reports each finished chunk
@@ -229,7 +229,7 @@ private:
 
     // Levels written on the processing queue and read on the main thread.
     struct PendingLevels {
-        enum class Meter : unsigned { System, Microphone, Output };
+        enum class Meter : unsigned { system, microphone, output };
         static constexpr std::size_t kMeterCount = 3;
         std::array<std::atomic<double>, kMeterCount> values{};
         std::atomic<unsigned> changed{0}; // one bit per meter written since the last hand-off

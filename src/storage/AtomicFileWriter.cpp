@@ -136,7 +136,7 @@ bool AtomicFileWriter::commit() {
         return false;
     }
     int errorNumber = 0;
-    if (durability_ == Durability::Synced && ::fsync(descriptor_) != 0) {
+    if (durability_ == Durability::synced && ::fsync(descriptor_) != 0) {
         errorNumber = errno;
     }
     if (::close(descriptor_) != 0 && errorNumber == 0) {
@@ -152,7 +152,7 @@ bool AtomicFileWriter::commit() {
         return false;
     }
     temporary_.clear();
-    if (durability_ == Durability::ProcessOnly) {
+    if (durability_ == Durability::processOnly) {
         return true;
     }
     // Make the rename itself durable.

@@ -29,9 +29,9 @@ public:
     // survives a crash or power loss. ProcessOnly: readers never see a partial file, but the
     // data may still be in the page cache: for files rebuilt from their sources whenever they
     // are needed again (upload bodies), where flushing tens of megabytes would only cost time.
-    enum class Durability { Synced, ProcessOnly };
+    enum class Durability { synced, processOnly };
 
-    explicit AtomicFileWriter(std::filesystem::path target, Durability durability = Durability::Synced);
+    explicit AtomicFileWriter(std::filesystem::path target, Durability durability = Durability::synced);
     ~AtomicFileWriter();
     AtomicFileWriter(const AtomicFileWriter&) = delete;
     AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
@@ -59,7 +59,7 @@ private:
     void fail(int errorNumber);
 
     std::filesystem::path target_;
-    Durability durability_ = Durability::Synced;
+    Durability durability_ = Durability::synced;
     std::filesystem::path temporary_;
     int descriptor_ = -1;
     bool failed_ = false;

@@ -59,7 +59,7 @@ void ChunkFinalization::start() {
 }
 
 void ChunkFinalization::finishChunk() {
-    if (writer_->status() != MediaWriterStatus::Completed) {
+    if (writer_->status() != MediaWriterStatus::completed) {
         reportFailedFinish();
     } else {
         promoteChunk();

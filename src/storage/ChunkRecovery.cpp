@@ -98,7 +98,7 @@ void insertOptional(nlohmann::json& object, const char* key, const std::optional
 }
 
 MediaFileType fileTypeOf(const std::string& extension) {
-    return extension == "m4a" ? MediaFileType::AppleM4A : MediaFileType::Wave;
+    return extension == "m4a" ? MediaFileType::appleM4A : MediaFileType::wave;
 }
 
 void removeStaleRecordTemporaries(const std::filesystem::path& directory) {
@@ -144,7 +144,7 @@ std::optional<RecoveredChunk> recoverOne(const std::filesystem::path& partial,
                 repaired.error().localizedDescription + "); kept as " + aside.filename().string());
         return std::nullopt;
     }
-    if (*repaired == RepairOutcome::HoldsNoAudio) {
+    if (*repaired == RepairOutcome::holdsNoAudio) {
         removePartialFile(partial);
         logLine("♻️ Interrupted chunk " + number + " held no audio; removed");
         return std::nullopt;
@@ -287,7 +287,7 @@ std::vector<RecoveredChunk> recoverInterruptedChunks(const std::filesystem::path
                     "; its chunk is left as it is");
             continue;
         }
-        if (record->owner.isRunning() || (record->filing && filedChunks == FiledChunks::Leave)) {
+        if (record->owner.isRunning() || (record->filing && filedChunks == FiledChunks::leave)) {
             continue;
         }
         if (!std::filesystem::exists(partial, error)) {

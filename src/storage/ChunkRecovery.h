@@ -61,7 +61,7 @@ struct RecoveredChunk {
 
 // Whether chunks filed under a project are recovered: only a process that holds the upload
 // queue can queue them, so one that does not leaves them for the next that does.
-enum class FiledChunks { Recover, Leave };
+enum class FiledChunks { recover, leave };
 
 // Finishes the chunks in `directory` whose process died while writing them: each partial file
 // is repaired and moved to the name it would have had as its recording's last chunk (a taken

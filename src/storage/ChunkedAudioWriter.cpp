@@ -49,7 +49,7 @@ std::expected<void, ChunkWriterError> ChunkedAudioWriter::rotateIfNeeded(const M
     if (!writer_) {
         return openChunk(pts);
     }
-    if (writer_->status() == MediaWriterStatus::Failed) {
+    if (writer_->status() == MediaWriterStatus::failed) {
         // The open chunk can take no more audio (the disk is full, the folder is gone or
         // read-only). It is closed, so its finish reports the failure and removes the partial
         // file, and the failure is raised: the owner must not record on into nothing.
@@ -218,7 +218,7 @@ void ChunkedAudioWriter::reportAppendFailure(const SampleBuffer& buffer) {
 }
 
 void ChunkedAudioWriter::closeCurrentChunk(ChunkClose close) {
-    const bool isFinal = close == ChunkClose::Final;
+    const bool isFinal = close == ChunkClose::final;
     closeChunk(isFinal);
     if (isFinal) {
         hasClosedFinalChunk_ = true;

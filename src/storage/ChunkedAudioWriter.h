@@ -20,7 +20,7 @@
 namespace veltrane {
 
 // How a chunk is closed: by rotation (the recording goes on) or as the recording's last chunk.
-enum class ChunkClose { Rotation, Final };
+enum class ChunkClose { rotation, final };
 
 // Turns one recording's stream of timestamped audio buffers into a sequence of chunk files of
 // about `chunkDuration` seconds each. A chunk is written to a hidden partial file, finished off
@@ -39,7 +39,7 @@ public:
         std::filesystem::path directory;
         double chunkDuration = 300.0;
         AudioOutputSettings outputSettings;
-        MediaFileType fileType = MediaFileType::Wave;
+        MediaFileType fileType = MediaFileType::wave;
         std::string fileExtension; // without the dot, e.g. "wav"
         // What the chunks are filed under, kept in each open chunk's recovery record.
         std::optional<ChunkFiling> filing;
@@ -86,7 +86,7 @@ public:
     void setFiling(std::optional<ChunkFiling> filing);
 
     // Closes the open chunk, if any, and starts its finalisation without waiting for it.
-    // ChunkClose::Final marks the chunk as the recording's last and ends the writer's life:
+    // ChunkClose::final marks the chunk as the recording's last and ends the writer's life:
     // later buffers open no further chunk.
     void closeCurrentChunk(ChunkClose close);
 

@@ -5,28 +5,28 @@
 namespace veltrane {
 
 WriterError WriterError::writerFailed(std::optional<PlatformError> underlying) {
-    WriterError error(Kind::WriterFailed);
+    WriterError error(Kind::writerFailed);
     error.underlying_ = std::move(underlying);
     return error;
 }
 
 WriterError WriterError::nameCollision(std::string takenName) {
-    WriterError error(Kind::NameCollision);
+    WriterError error(Kind::nameCollision);
     error.takenName_ = std::move(takenName);
     return error;
 }
 
 WriterError WriterError::cannotAddInput() {
-    return WriterError(Kind::CannotAddInput);
+    return WriterError(Kind::cannotAddInput);
 }
 
 std::string WriterError::errorDescription() const {
     switch (kind_) {
-    case Kind::WriterFailed:
+    case Kind::writerFailed:
         return "Chunk writer failed: " + (underlying_ ? underlying_->localizedDescription : "unknown error");
-    case Kind::NameCollision:
+    case Kind::nameCollision:
         return "A file named " + takenName_ + " already exists; the chunk was kept under a modified name.";
-    case Kind::CannotAddInput:
+    case Kind::cannotAddInput:
         return "Could not add an audio input to the chunk writer.";
     }
     return {};
@@ -36,11 +36,11 @@ namespace {
 
 const char* kindName(WriterError::Kind kind) {
     switch (kind) {
-    case WriterError::Kind::WriterFailed:
+    case WriterError::Kind::writerFailed:
         return "writerFailed";
-    case WriterError::Kind::NameCollision:
+    case WriterError::Kind::nameCollision:
         return "nameCollision";
-    case WriterError::Kind::CannotAddInput:
+    case WriterError::Kind::cannotAddInput:
         return "cannotAddInput";
     }
     return "unknown";
@@ -77,15 +77,15 @@ PlatformError makeFileSystemError(const std::error_code& error) {
 
 std::string describeWriterStatus(MediaWriterStatus status) {
     switch (status) {
-    case MediaWriterStatus::Unknown:
+    case MediaWriterStatus::unknown:
         return "unknown";
-    case MediaWriterStatus::Writing:
+    case MediaWriterStatus::writing:
         return "writing";
-    case MediaWriterStatus::Completed:
+    case MediaWriterStatus::completed:
         return "completed";
-    case MediaWriterStatus::Failed:
+    case MediaWriterStatus::failed:
         return "failed";
-    case MediaWriterStatus::Cancelled:
+    case MediaWriterStatus::cancelled:
         return "cancelled";
     }
     return "status " + std::to_string(static_cast<int>(status));

@@ -14,7 +14,7 @@ namespace veltrane {
 // The chunk writer's own failure kinds, each with a user-readable description.
 class WriterError {
 public:
-    enum class Kind { WriterFailed, NameCollision, CannotAddInput };
+    enum class Kind { writerFailed, nameCollision, cannotAddInput };
 
     // The platform writer failed; `underlying` is its error, which it may not have.
     [[nodiscard]] static WriterError writerFailed(std::optional<PlatformError> underlying);
@@ -32,7 +32,7 @@ public:
 private:
     explicit WriterError(Kind kind) : kind_(kind) {}
 
-    Kind kind_ = Kind::WriterFailed;
+    Kind kind_ = Kind::writerFailed;
     std::optional<PlatformError> underlying_;
     std::string takenName_;
 };

@@ -633,7 +633,7 @@ void ContentView::toggleRecording() {
     setTransition(RecordTransition::starting);
     recorder_->setChunkFiling(currentFiling());
     recorder_->startRecording(*folder, deviceField_->text(),
-                              wavButton_->isChecked() ? RecordingFormat::Wav : RecordingFormat::M4a,
+                              wavButton_->isChecked() ? RecordingFormat::wav : RecordingFormat::m4a,
                               chunkDurationSeconds(qgetenv(kChunkSecondsVariable)));
     if (!recorder_->isRecording() && !recorder_->errorMessage().isNull()) {
         setTransition(RecordTransition::none); // refused before the capture started

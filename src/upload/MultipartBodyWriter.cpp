@@ -52,7 +52,7 @@ MultipartBodyWriter::Result MultipartBodyWriter::write(const std::string& bounda
 
     // The body is rebuilt from the chunk for every attempt, so it need not survive a crash.
     // A failed writer removes its temporary file, so no partial body is left behind.
-    AtomicFileWriter body(bodyFile, AtomicFileWriter::Durability::ProcessOnly);
+    AtomicFileWriter body(bodyFile, AtomicFileWriter::Durability::processOnly);
     const auto bodyUnwritable = [&body] { return Result{Outcome::bodyUnwritable, body.error().message()}; };
     if (!body.open() || !body.write(head)) {
         return bodyUnwritable();

@@ -15,12 +15,12 @@ TEST(MediaTime, SubtractionIsExactAcrossTimescalesAndNonFiniteOperandsGiveNonFin
     EXPECT_EQ(mixed.timescale, 6);
     EXPECT_EQ(mixed.value, 7);
     for (const MediaTime& exact : {minute, mixed}) {
-        EXPECT_EQ(exact.flags & MediaTime::HasBeenRounded, 0u);
+        EXPECT_EQ(exact.flags & MediaTime::kHasBeenRounded, 0u);
     }
     EXPECT_LT(subtract(MediaTime::make(100, 48000), MediaTime::make(200, 48000)).seconds(), 0.0);
 
     const MediaTime valid = MediaTime::make(1, 1);
-    const MediaTime infinite{0, 0, MediaTime::Valid | MediaTime::PositiveInfinity, 0};
+    const MediaTime infinite{0, 0, MediaTime::kValid | MediaTime::kPositiveInfinity, 0};
     EXPECT_TRUE(std::isnan(MediaTime::invalid().seconds()));
     EXPECT_FALSE(std::isfinite(subtract(valid, MediaTime::invalid()).seconds()));
     EXPECT_FALSE(std::isfinite(subtract(MediaTime::invalid(), valid).seconds()));

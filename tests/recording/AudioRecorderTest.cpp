@@ -33,7 +33,7 @@ protected:
     }
 
     void start(double chunkSeconds = 1.0) {
-        recorder.startRecording(directory(), QStringLiteral("studio7"), RecordingFormat::Wav, chunkSeconds);
+        recorder.startRecording(directory(), QStringLiteral("studio7"), RecordingFormat::wav, chunkSeconds);
     }
 
     bool stopAndSettle() {
@@ -77,7 +77,7 @@ TEST_F(RecorderFixture, RecordsRotatedChunksAndHandsEachToTheOwner) {
     ASSERT_TRUE(waitUntil([&] { return recorder.isRecording(); }));
     EXPECT_EQ(capture->lastConfiguration.sampleRate, 48000);
     EXPECT_EQ(capture->lastConfiguration.channelCount, 2);
-    EXPECT_EQ(capture->lastStream->filter.mode, ContentFilter::Mode::DisplayExcludingApplications);
+    EXPECT_EQ(capture->lastStream->filter.mode, ContentFilter::Mode::displayExcludingApplications);
     EXPECT_EQ(capture->lastStream->filter.applications.size(), 1u); // our own process
 
     deliverSeconds(2.5, 48000 * 5);
@@ -142,7 +142,7 @@ TEST_F(RecorderFixture, ApplicationSourceCapturesOnlyThatProgram) {
     test::StdoutCapture log;
     start();
     EXPECT_TRUE(log.contains("✅ App filter created for: Player"));
-    EXPECT_EQ(capture->lastStream->filter.mode, ContentFilter::Mode::DisplayIncludingApplications);
+    EXPECT_EQ(capture->lastStream->filter.mode, ContentFilter::Mode::displayIncludingApplications);
     EXPECT_EQ(capture->lastStream->filter.applications,
               std::vector<RunningApplication>{snapshot->applications[0]});
     EXPECT_EQ(capture->lastStream->filter.display, snapshot->displays[0]);

@@ -13,7 +13,7 @@ std::optional<PlatformError> FakeSystemAudioStream::addStreamOutput(StreamOutput
     if (addOutputError) {
         return addOutputError;
     }
-    if (type == StreamOutputType::Audio) {
+    if (type == StreamOutputType::audio) {
         queue_ = &queue;
         audioHandler_ = std::move(handler);
     }
@@ -34,7 +34,7 @@ void FakeSystemAudioStream::deliver(std::int64_t ptsFrames, int frames, float va
     const std::vector<float> samples(static_cast<std::size_t>(frames) * 2, value);
     auto buffer = SampleBuffer::fromInterleavedFloats(samples.data(), samples.size(), 2, 48000.0,
                                                       MediaTime::make(ptsFrames, 48000));
-    queue_->post([handler = audioHandler_, buffer] { handler(buffer, StreamOutputType::Audio); });
+    queue_->post([handler = audioHandler_, buffer] { handler(buffer, StreamOutputType::audio); });
 }
 
 void FakeCaptureService::requestShareableContent(ContentCompletion completion) {

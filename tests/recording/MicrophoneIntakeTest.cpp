@@ -24,7 +24,7 @@ protected:
 
     void start() {
         recorder.startRecording(std::filesystem::path(folder.path().toStdString()), QStringLiteral("desk1"),
-                                RecordingFormat::Wav, 10.0);
+                                RecordingFormat::wav, 10.0);
         ASSERT_TRUE(waitUntil([&] { return recorder.isRecording(); }));
         ASSERT_NE(capture->lastMicrophone, nullptr);
         ASSERT_TRUE(waitUntil([&] { return capture->lastMicrophone->isRunning(); }));
@@ -138,7 +138,7 @@ TEST_F(MicrophoneFixture, MissingMicrophoneDeviceMeansSystemAudioOnly) {
     capture->microphoneAvailable = false;
     test::StdoutCapture log;
     recorder.startRecording(std::filesystem::path(folder.path().toStdString()), QStringLiteral("desk1"),
-                            RecordingFormat::Wav, 10.0);
+                            RecordingFormat::wav, 10.0);
     ASSERT_TRUE(waitUntil([&] { return recorder.isRecording(); }));
     capture->lastStream->deliver(0, 480, 0.1f);
     drain();

@@ -58,7 +58,7 @@ TEST_F(IntakeFixture, Int16InterleavedBecomesScaledFloatsWithTheSamePresentation
     for (std::size_t i = 0; i < values.size(); ++i) {
         values[i] = static_cast<std::int16_t>(static_cast<int>(i * 64) - 32768);
     }
-    const MediaTime pts{123456, 48000, MediaTime::Valid | MediaTime::HasBeenRounded, 7};
+    const MediaTime pts{123456, 48000, MediaTime::kValid | MediaTime::kHasBeenRounded, 7};
     const SampleBuffer input = makeBuffer(values.data(), 2048, kAudioFormatFlagIsSignedInteger, 2, pts);
     const SampleBufferPtr output = intake.processSystemAudio(input, false, 1.0f);
     ASSERT_TRUE(output);

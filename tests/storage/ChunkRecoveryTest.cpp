@@ -60,13 +60,13 @@ TEST_F(ChunkRecoveryTest, PartialsOfDeadProcessesGetTheirLastChunkNameOrAreKeptA
     const std::string base = "studio7-2025-03-14-092653-chunk-00";
     using enum FiledChunks;
     const Case cases[] = {
-        {"first chunk", 1, false, std::nullopt, Leave, {}, false, base + "1-START-STOP.wav", true},
-        {"later chunk, filed", 3, false, filing, Recover, {}, false, base + "3-STOP.wav", true},
-        {"name taken", 3, false, std::nullopt, Recover, {}, true, base + "3-STOP-dup-", true},
-        {"no audio", 2, false, std::nullopt, Recover, noAudio, false, "", false},
-        {"unrepairable", 2, false, std::nullopt, Recover, broken, false, base + "2-unrecoverable-", false},
-        {"owner still running", 2, true, std::nullopt, Recover, {}, false, ".", false},
-        {"filed, no queue here", 2, false, filing, Leave, {}, false, ".", false}};
+        {"first chunk", 1, false, std::nullopt, leave, {}, false, base + "1-START-STOP.wav", true},
+        {"later chunk, filed", 3, false, filing, recover, {}, false, base + "3-STOP.wav", true},
+        {"name taken", 3, false, std::nullopt, recover, {}, true, base + "3-STOP-dup-", true},
+        {"no audio", 2, false, std::nullopt, recover, noAudio, false, "", false},
+        {"unrepairable", 2, false, std::nullopt, recover, broken, false, base + "2-unrecoverable-", false},
+        {"owner still running", 2, true, std::nullopt, recover, {}, false, ".", false},
+        {"filed, no queue here", 2, false, filing, leave, {}, false, ".", false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         fs::remove_all(directory_);
@@ -141,14 +141,14 @@ TEST_F(ChunkRecoveryTest, TheOpenChunkKeepsARecordThatFollowsItsFilingAndGoesWit
     PartialChunkRecord dead = *recordOnDisk();
     dead.owner = goneProcess();
     ASSERT_FALSE(dead.writeBeside(partial));
-    const auto recovered = recoverInterruptedChunks(directory_, *factory_, FiledChunks::Recover);
+    const auto recovered = recoverInterruptedChunks(directory_, *factory_, FiledChunks::recover);
     ASSERT_EQ(recovered.size(), 1u);
     EXPECT_EQ(recovered[0].path.filename(),
               "studio7-" + localDate(kBaseEpochSeconds) + "-chunk-001-START-STOP.wav");
 
     // A chunk finished normally leaves no record behind.
     feed(*writer, seconds(400));
-    writer->closeCurrentChunk(ChunkClose::Final);
+    writer->closeCurrentChunk(ChunkClose::final);
     factory_->waitForCompletions();
     for (const auto& name : filesInDirectory()) {
         EXPECT_FALSE(name.ends_with(".json")) << name;

@@ -41,7 +41,7 @@ TEST_F(ChunkWriterFailureTest, AChunkThatCannotOpenIsRaisedLeavesNothingAndTheNe
         StdoutCapture capture;
         feed(*writer, seconds(5.01));
         EXPECT_EQ(capture.lines(), std::vector<std::string>{"🔖 Chunk 1 open"});
-        writer->closeCurrentChunk(ChunkClose::Rotation);
+        writer->closeCurrentChunk(ChunkClose::rotation);
         factory_->waitForCompletions();
         std::filesystem::remove_all(directory_);
         std::filesystem::create_directories(directory_);
@@ -96,7 +96,7 @@ TEST_F(ChunkWriterFailureTest, OnlyTheFirstRefusedAppendInTheWritersLifeIsReport
     const auto errors = events_->errors();
     ASSERT_EQ(errors.size(), 1u);
     ASSERT_NE(errors[0].writerError(), nullptr);
-    EXPECT_EQ(errors[0].writerError()->kind(), WriterError::Kind::WriterFailed);
+    EXPECT_EQ(errors[0].writerError()->kind(), WriterError::Kind::writerFailed);
     EXPECT_EQ(errors[0].localizedDescription(), "Chunk writer failed: unknown error");
     // Chunk 1 had a buffer and is saved; chunk 2 never accepted one and is discarded.
     EXPECT_EQ(events_->finishedPaths().size(), 1u);
@@ -179,9 +179,9 @@ TEST(ChunkWriterErrorTest, DescriptionsOfEveryKind) {
     EXPECT_EQ(denied.domain, "FileSystem");
     EXPECT_EQ(denied.code, EACCES);
     const std::pair<MediaWriterStatus, const char*> statuses[] = {
-        {MediaWriterStatus::Unknown, "unknown"},     {MediaWriterStatus::Writing, "writing"},
-        {MediaWriterStatus::Completed, "completed"}, {MediaWriterStatus::Failed, "failed"},
-        {MediaWriterStatus::Cancelled, "cancelled"}, {static_cast<MediaWriterStatus>(7), "status 7"}};
+        {MediaWriterStatus::unknown, "unknown"},     {MediaWriterStatus::writing, "writing"},
+        {MediaWriterStatus::completed, "completed"}, {MediaWriterStatus::failed, "failed"},
+        {MediaWriterStatus::cancelled, "cancelled"}, {static_cast<MediaWriterStatus>(7), "status 7"}};
     for (const auto& [status, text] : statuses) {
         EXPECT_EQ(describeWriterStatus(status), text);
     }

@@ -89,7 +89,7 @@ protected:
                 .directory = directory_,
                 .chunkDuration = 60.0,
                 .outputSettings = AudioOutputSettings::wav16Stereo48k(),
-                .fileType = MediaFileType::Wave,
+                .fileType = MediaFileType::wave,
                 .fileExtension = "wav",
                 .filing = std::nullopt};
     }
@@ -120,7 +120,7 @@ protected:
     }
     // Closes the last chunk and waits for every finish.
     void finish(ChunkedAudioWriter& writer) {
-        writer.closeCurrentChunk(ChunkClose::Final);
+        writer.closeCurrentChunk(ChunkClose::final);
         factory_->waitForCompletions();
     }
 

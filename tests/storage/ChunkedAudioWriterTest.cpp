@@ -85,9 +85,9 @@ TEST_F(RotationTest, OnlyTimeAtLeastTheChunkDurationAfterItsStartRotates) {
     auto writer = makeWriter();
     feed(*writer, ticks(100 * kTimescale));
     MediaTime infinite = MediaTime::invalid();
-    infinite.flags = MediaTime::Valid | MediaTime::PositiveInfinity;
+    infinite.flags = MediaTime::kValid | MediaTime::kPositiveInfinity;
     MediaTime indefinite = MediaTime::invalid();
-    indefinite.flags = MediaTime::Valid | MediaTime::Indefinite;
+    indefinite.flags = MediaTime::kValid | MediaTime::kIndefinite;
     // Earlier times, times that are not finite, and just short of 60 s in another timescale.
     for (const MediaTime& pts : {seconds(1.0), ticks(-1000 * kTimescale), MediaTime::invalid(), infinite,
                                  indefinite, MediaTime::make(159'999'999, 1'000'000)}) {
@@ -127,7 +127,7 @@ TEST_F(RotationTest, AfterChunk999TheRunRestartsAtOneWithoutEndingTheRecording) 
 
 TEST_F(NamingTest, EachChunkIsNamedWithItsOwnOpeningTimeAndItsPartialFileIsHiddenAndFresh) {
     auto c = configuration();
-    c.fileType = MediaFileType::AppleM4A;
+    c.fileType = MediaFileType::appleM4A;
     c.outputSettings = AudioOutputSettings::aacStereo48k();
     c.fileExtension = "m4a";
     auto writer = makeWriter(c);
@@ -145,7 +145,7 @@ TEST_F(NamingTest, EachChunkIsNamedWithItsOwnOpeningTimeAndItsPartialFileIsHidde
         EXPECT_EQ(fake->path().parent_path(), directory_);
         EXPECT_TRUE(std::regex_match(fake->path().filename().string(), partial)) << fake->path();
         partialNames.insert(fake->path().filename().string());
-        EXPECT_EQ(fake->fileType(), MediaFileType::AppleM4A);
+        EXPECT_EQ(fake->fileType(), MediaFileType::appleM4A);
         EXPECT_EQ(fake->addedInput()->outputSettings(), AudioOutputSettings::aacStereo48k());
         EXPECT_TRUE(fake->addedInput()->expectsMediaDataInRealTime());
     }
@@ -185,7 +185,7 @@ TEST_F(NamingTest, ChunksWithoutSamplesAreDiscardedAndTheirNumberReused) {
 TEST_F(RotationTest, ARotationCloseKeepsTheWriterOpenAndNothingOpensAfterTheFinalOne) {
     auto writer = makeWriter();
     feed(*writer, seconds(5.0));
-    writer->closeCurrentChunk(ChunkClose::Rotation);
+    writer->closeCurrentChunk(ChunkClose::rotation);
     EXPECT_EQ(writer->input(), nullptr);
     feed(*writer, seconds(5.01));
     finish(*writer);
@@ -196,7 +196,7 @@ TEST_F(RotationTest, ARotationCloseKeepsTheWriterOpenAndNothingOpensAfterTheFina
     EXPECT_EQ(filesInDirectory(), (std::vector<std::string>{chunkName("001-START"), chunkName("002-STOP")}));
 
     auto unused = makeWriter();
-    unused->closeCurrentChunk(ChunkClose::Final);
+    unused->closeCurrentChunk(ChunkClose::final);
     EXPECT_TRUE(unused->rotateIfNeeded(seconds(1.0)).has_value());
     EXPECT_EQ(factory_->createAttempts(), 2u);
 }
@@ -209,7 +209,7 @@ TEST_F(LifetimeTest, ChunksInFlightAreFinishedInAnyOrderAfterTheWriterIsReleased
     StdoutCapture capture;
     feed(*writer, seconds(5.0));
     feed(*writer, seconds(65.0));
-    writer->closeCurrentChunk(ChunkClose::Final);
+    writer->closeCurrentChunk(ChunkClose::final);
     // Handlers changed after the close do not redirect the finishes in flight.
     writer->onChunkFinished = nullptr;
     std::weak_ptr<ChunkedAudioWriter> released = writer;
@@ -273,7 +273,7 @@ TEST_P(TakenNameTest, TakenFinalNameKeepsTheChunkUnderADupNameAndLeavesTheOtherF
     ASSERT_TRUE(events[0].error.has_value()) << "the collision is reported before the file";
     const WriterError* collision = events[0].error->writerError();
     ASSERT_NE(collision, nullptr);
-    EXPECT_EQ(collision->kind(), WriterError::Kind::NameCollision);
+    EXPECT_EQ(collision->kind(), WriterError::Kind::nameCollision);
     EXPECT_EQ(collision->takenName(), name);
     ASSERT_TRUE(events[1].finishedPath.has_value());
     const std::string dupName = events[1].finishedPath->filename().string();

@@ -28,7 +28,7 @@ void FakeMediaFileWriter::addInput(std::shared_ptr<MediaWriterInput> input) {
 bool FakeMediaFileWriter::startWriting() {
     std::lock_guard lock(mutex_);
     std::ofstream(path_, std::ios::binary | std::ios::trunc) << "FAKE";
-    status_ = behaviour_.startWritingSucceeds ? MediaWriterStatus::Writing : MediaWriterStatus::Failed;
+    status_ = behaviour_.startWritingSucceeds ? MediaWriterStatus::writing : MediaWriterStatus::failed;
     error_ = behaviour_.startWritingSucceeds ? std::nullopt : behaviour_.startError;
     return behaviour_.startWritingSucceeds;
 }
@@ -40,18 +40,18 @@ void FakeMediaFileWriter::startSession(const MediaTime& sourceTime) {
 
 bool FakeMediaFileWriter::isReady() const {
     std::lock_guard lock(mutex_);
-    return behaviour_.readyForMoreMediaData && status_ == MediaWriterStatus::Writing;
+    return behaviour_.readyForMoreMediaData && status_ == MediaWriterStatus::writing;
 }
 
 bool FakeMediaFileWriter::acceptAppend(const SampleBufferPtr& buffer) {
     std::lock_guard lock(mutex_);
-    if (status_ != MediaWriterStatus::Writing) {
+    if (status_ != MediaWriterStatus::writing) {
         return false;
     }
     if (!behaviour_.acceptsAppends) {
         if (behaviour_.appendError) {
             error_ = behaviour_.appendError;
-            status_ = MediaWriterStatus::Failed;
+            status_ = MediaWriterStatus::failed;
         }
         return false;
     }
@@ -82,15 +82,15 @@ void FakeMediaFileWriter::completeFinish(std::function<void()> completion) {
     completionQueue_.post([self = shared_from_this(), completion = std::move(completion)]() mutable {
         {
             std::lock_guard lock(self->mutex_);
-            if (self->behaviour_.finishSucceeds && self->status_ == MediaWriterStatus::Writing) {
+            if (self->behaviour_.finishSucceeds && self->status_ == MediaWriterStatus::writing) {
                 std::ofstream file(self->path_, std::ios::binary | std::ios::app);
                 for (const auto& buffer : self->appended_) {
                     file.write(reinterpret_cast<const char*>(buffer->data().data()),
                                static_cast<std::streamsize>(buffer->data().size()));
                 }
-                self->status_ = MediaWriterStatus::Completed;
+                self->status_ = MediaWriterStatus::completed;
             } else {
-                self->status_ = MediaWriterStatus::Failed;
+                self->status_ = MediaWriterStatus::failed;
                 self->error_ = self->behaviour_.finishError ? self->behaviour_.finishError : self->error_;
             }
         }
@@ -117,7 +117,7 @@ bool FakeMediaFileWriter::releaseFinish() {
 void FakeMediaFileWriter::cancelWriting() {
     std::lock_guard lock(mutex_);
     cancelled_ = true;
-    status_ = MediaWriterStatus::Cancelled;
+    status_ = MediaWriterStatus::cancelled;
 }
 
 void FakeMediaFileWriter::change(const std::function<void(FakeWriterBehaviour&)>& edit) {
@@ -186,9 +186,9 @@ FakeMediaFileWriterFactory::repairInterrupted(const std::filesystem::path& path,
     if (!behaviour_.repairFindsAudio) {
         std::error_code ignored;
         std::filesystem::remove(path, ignored);
-        return RepairOutcome::HoldsNoAudio;
+        return RepairOutcome::holdsNoAudio;
     }
-    return RepairOutcome::Repaired;
+    return RepairOutcome::repaired;
 }
 
 void FakeMediaFileWriterFactory::setBehaviour(FakeWriterBehaviour behaviour) {

@@ -107,7 +107,7 @@ private:
     SerialQueue& completionQueue_;
     mutable std::mutex mutex_;
     FakeWriterBehaviour behaviour_;
-    MediaWriterStatus status_ = MediaWriterStatus::Unknown;
+    MediaWriterStatus status_ = MediaWriterStatus::unknown;
     std::optional<PlatformError> error_;
     std::shared_ptr<FakeMediaWriterInput> input_;
     std::vector<SampleBufferPtr> appended_;

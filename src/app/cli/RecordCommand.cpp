@@ -48,9 +48,9 @@ std::expected<RecordOptions, QString> RecordOptions::parse(const QStringList& ar
             options.deviceID = value;
         } else if (name == QStringLiteral("--format")) {
             if (value == QStringLiteral("wav")) {
-                options.format = RecordingFormat::Wav;
+                options.format = RecordingFormat::wav;
             } else if (value == QStringLiteral("m4a")) {
-                options.format = RecordingFormat::M4a;
+                options.format = RecordingFormat::m4a;
             } else {
                 return std::unexpected(QStringLiteral("--format must be wav or m4a, not ") + value);
             }

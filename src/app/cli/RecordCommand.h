@@ -21,7 +21,7 @@ namespace veltrane {
 struct RecordOptions {
     std::filesystem::path directory;
     QString deviceID;
-    RecordingFormat format = RecordingFormat::M4a;
+    RecordingFormat format = RecordingFormat::m4a;
     std::optional<std::int64_t> sourceID;
     std::optional<double> durationSeconds; // absent: until interrupted
     double chunkDurationSeconds = 300.0;

@@ -10,9 +10,9 @@ namespace veltrane {
 // What a system-audio stream captures: a whole output device minus some applications, or
 // only the given applications' playback.
 struct ContentFilter {
-    enum class Mode { DisplayExcludingApplications, DisplayIncludingApplications };
+    enum class Mode { displayExcludingApplications, displayIncludingApplications };
 
-    Mode mode = Mode::DisplayExcludingApplications;
+    Mode mode = Mode::displayExcludingApplications;
     OutputDevice display;
     std::vector<RunningApplication> applications; // excluded or included, by `mode`
 
@@ -32,6 +32,6 @@ struct StreamConfiguration {
     friend bool operator==(const StreamConfiguration&, const StreamConfiguration&) = default;
 };
 
-enum class StreamOutputType { Screen, Audio };
+enum class StreamOutputType { screen, audio };
 
 } // namespace veltrane

@@ -12,11 +12,11 @@
 
 namespace veltrane {
 
-enum class MediaFileType { Wave, AppleM4A };
+enum class MediaFileType { wave, appleM4A };
 
 // Status numbers as reported in diagnostics: 0 unknown, 1 writing, 2 completed, 3 failed,
 // 4 cancelled.
-enum class MediaWriterStatus : int { Unknown = 0, Writing = 1, Completed = 2, Failed = 3, Cancelled = 4 };
+enum class MediaWriterStatus : int { unknown = 0, writing = 1, completed = 2, failed = 3, cancelled = 4 };
 
 // The audio input of one media file writer. Called from the owner's serial queue only.
 class MediaWriterInput {
@@ -61,7 +61,7 @@ public:
 };
 
 // What repairing an interrupted file came to.
-enum class RepairOutcome { Repaired, HoldsNoAudio };
+enum class RepairOutcome { repaired, holdsNoAudio };
 
 // While a file is written, what has been encoded reaches the disk about every second, so a
 // process that dies loses little. A container that is unreadable until its end is written

@@ -16,11 +16,11 @@ constexpr std::uint32_t kPackedSignedIntegerFlags =
 
 const char* commonFormatName(PcmCommonFormat commonFormat) {
     switch (commonFormat) {
-    case PcmCommonFormat::Float32:
+    case PcmCommonFormat::float32:
         return "Float32";
-    case PcmCommonFormat::Int16:
+    case PcmCommonFormat::int16:
         return "Int16";
-    case PcmCommonFormat::Int32:
+    case PcmCommonFormat::int32:
         return "Int32";
     }
     return "unknown";
@@ -33,7 +33,7 @@ bool PcmBuffer::Format::isValid() const {
 }
 
 std::uint32_t PcmBuffer::Format::bytesPerSample() const {
-    return commonFormat == PcmCommonFormat::Int16 ? 2 : 4;
+    return commonFormat == PcmCommonFormat::int16 ? 2 : 4;
 }
 
 std::uint32_t PcmBuffer::Format::planeCount() const {
@@ -49,7 +49,7 @@ StreamDescription PcmBuffer::Format::streamDescription() const {
     description.sampleRate = sampleRateHz;
     description.formatID = kAudioFormatLinearPCM;
     description.formatFlags =
-        commonFormat == PcmCommonFormat::Float32 ? kPackedFloatFlags : kPackedSignedIntegerFlags;
+        commonFormat == PcmCommonFormat::float32 ? kPackedFloatFlags : kPackedSignedIntegerFlags;
     if (!interleaved) {
         description.formatFlags |= kAudioFormatFlagIsNonInterleaved;
     }
@@ -69,13 +69,13 @@ PcmBuffer::Format::fromStreamDescription(const StreamDescription& description) {
     }
     Format format;
     if (description.isFloat() && description.bitsPerChannel == 32) {
-        format.commonFormat = PcmCommonFormat::Float32;
+        format.commonFormat = PcmCommonFormat::float32;
     } else if (!description.isFloat() && (description.formatFlags & kAudioFormatFlagIsSignedInteger) != 0 &&
                description.bitsPerChannel == 16) {
-        format.commonFormat = PcmCommonFormat::Int16;
+        format.commonFormat = PcmCommonFormat::int16;
     } else if (!description.isFloat() && (description.formatFlags & kAudioFormatFlagIsSignedInteger) != 0 &&
                description.bitsPerChannel == 32) {
-        format.commonFormat = PcmCommonFormat::Int32;
+        format.commonFormat = PcmCommonFormat::int32;
     } else {
         return std::nullopt;
     }
@@ -166,7 +166,7 @@ template <typename Sample, PcmCommonFormat Type> const Sample* PcmBuffer::typed(
 }
 
 const float* PcmBuffer::floatChannelData(std::uint32_t plane) const {
-    return typed<float, PcmCommonFormat::Float32>(plane);
+    return typed<float, PcmCommonFormat::float32>(plane);
 }
 
 float* PcmBuffer::floatChannelData(std::uint32_t plane) {
@@ -175,7 +175,7 @@ float* PcmBuffer::floatChannelData(std::uint32_t plane) {
 }
 
 const std::int16_t* PcmBuffer::int16ChannelData(std::uint32_t plane) const {
-    return typed<std::int16_t, PcmCommonFormat::Int16>(plane);
+    return typed<std::int16_t, PcmCommonFormat::int16>(plane);
 }
 
 std::int16_t* PcmBuffer::int16ChannelData(std::uint32_t plane) {
@@ -183,7 +183,7 @@ std::int16_t* PcmBuffer::int16ChannelData(std::uint32_t plane) {
 }
 
 const std::int32_t* PcmBuffer::int32ChannelData(std::uint32_t plane) const {
-    return typed<std::int32_t, PcmCommonFormat::Int32>(plane);
+    return typed<std::int32_t, PcmCommonFormat::int32>(plane);
 }
 
 std::int32_t* PcmBuffer::int32ChannelData(std::uint32_t plane) {

@@ -13,7 +13,7 @@
 namespace veltrane {
 
 // The sample types a PCM buffer can hold.
-enum class PcmCommonFormat { Float32, Int16, Int32 };
+enum class PcmCommonFormat { float32, int16, int32 };
 
 // A buffer of uncompressed linear PCM audio in one format: a fixed frame capacity, a frame
 // length (how many of those frames hold audio) and one plane per channel (non-interleaved)
@@ -25,7 +25,7 @@ class PcmBuffer {
 public:
     // What the samples of a buffer are: sample type, rate, channel count and layout.
     struct Format {
-        PcmCommonFormat commonFormat = PcmCommonFormat::Float32;
+        PcmCommonFormat commonFormat = PcmCommonFormat::float32;
         double sampleRateHz = 0;
         std::uint32_t channelCount = 0;
         bool interleaved = true;

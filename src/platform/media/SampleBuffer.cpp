@@ -8,13 +8,13 @@
 namespace veltrane {
 
 double MediaTime::seconds() const {
-    if (!isValid() || (flags & Indefinite) != 0) {
+    if (!isValid() || (flags & kIndefinite) != 0) {
         return std::numeric_limits<double>::quiet_NaN();
     }
-    if ((flags & PositiveInfinity) != 0) {
+    if ((flags & kPositiveInfinity) != 0) {
         return std::numeric_limits<double>::infinity();
     }
-    if ((flags & NegativeInfinity) != 0) {
+    if ((flags & kNegativeInfinity) != 0) {
         return -std::numeric_limits<double>::infinity();
     }
     if (timescale <= 0) {
@@ -26,10 +26,10 @@ double MediaTime::seconds() const {
 namespace {
 
 constexpr std::uint32_t kNonNumeric =
-    MediaTime::PositiveInfinity | MediaTime::NegativeInfinity | MediaTime::Indefinite;
+    MediaTime::kPositiveInfinity | MediaTime::kNegativeInfinity | MediaTime::kIndefinite;
 
 MediaTime special(std::uint32_t flag) {
-    return MediaTime{0, 0, MediaTime::Valid | flag, 0};
+    return MediaTime{0, 0, MediaTime::kValid | flag, 0};
 }
 
 // value * (to / from) rounded to nearest; reports rounding through `rounded`.
@@ -56,24 +56,24 @@ MediaTime subtract(const MediaTime& lhs, const MediaTime& rhs) {
     const std::uint32_t lhsSpecial = lhs.flags & kNonNumeric;
     const std::uint32_t rhsSpecial = rhs.flags & kNonNumeric;
     if (lhsSpecial != 0 || rhsSpecial != 0) {
-        if ((lhsSpecial | rhsSpecial) & MediaTime::Indefinite) {
-            return special(MediaTime::Indefinite);
+        if ((lhsSpecial | rhsSpecial) & MediaTime::kIndefinite) {
+            return special(MediaTime::kIndefinite);
         }
         if (lhsSpecial != 0 && rhsSpecial != 0 && lhsSpecial == rhsSpecial) {
-            return special(MediaTime::Indefinite); // inf - inf
+            return special(MediaTime::kIndefinite); // inf - inf
         }
         if (lhsSpecial != 0) {
             return special(lhsSpecial);
         }
-        return special(rhsSpecial == MediaTime::PositiveInfinity ? MediaTime::NegativeInfinity
-                                                                 : MediaTime::PositiveInfinity);
+        return special(rhsSpecial == MediaTime::kPositiveInfinity ? MediaTime::kNegativeInfinity
+                                                                  : MediaTime::kPositiveInfinity);
     }
     if (lhs.timescale <= 0 || rhs.timescale <= 0) {
         return MediaTime::invalid();
     }
-    std::uint32_t carried = (lhs.flags | rhs.flags) & MediaTime::HasBeenRounded;
+    std::uint32_t carried = (lhs.flags | rhs.flags) & MediaTime::kHasBeenRounded;
     if (lhs.timescale == rhs.timescale) {
-        return MediaTime{lhs.value - rhs.value, lhs.timescale, MediaTime::Valid | carried, 0};
+        return MediaTime{lhs.value - rhs.value, lhs.timescale, MediaTime::kValid | carried, 0};
     }
     const std::int64_t common = std::lcm<std::int64_t>(lhs.timescale, rhs.timescale);
     const std::int64_t target =
@@ -82,9 +82,9 @@ MediaTime subtract(const MediaTime& lhs, const MediaTime& rhs) {
     const std::int64_t a = rescale(lhs.value, lhs.timescale, target, rounded);
     const std::int64_t b = rescale(rhs.value, rhs.timescale, target, rounded);
     if (rounded) {
-        carried |= MediaTime::HasBeenRounded;
+        carried |= MediaTime::kHasBeenRounded;
     }
-    return MediaTime{a - b, static_cast<std::int32_t>(target), MediaTime::Valid | carried, 0};
+    return MediaTime{a - b, static_cast<std::int32_t>(target), MediaTime::kValid | carried, 0};
 }
 
 StreamDescription StreamDescription::interleavedFloat(double sampleRate, std::uint32_t channels) {

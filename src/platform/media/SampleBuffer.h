@@ -14,11 +14,11 @@ namespace veltrane {
 // have no common multiple that fits.
 struct MediaTime {
     enum Flags : std::uint32_t {
-        Valid = 1,
-        HasBeenRounded = 2,
-        PositiveInfinity = 4,
-        NegativeInfinity = 8,
-        Indefinite = 16,
+        kValid = 1,
+        kHasBeenRounded = 2,
+        kPositiveInfinity = 4,
+        kNegativeInfinity = 8,
+        kIndefinite = 16,
     };
 
     std::int64_t value = 0;
@@ -28,12 +28,12 @@ struct MediaTime {
 
     [[nodiscard]] static constexpr MediaTime invalid() { return MediaTime{}; }
     [[nodiscard]] static constexpr MediaTime make(std::int64_t value, std::int32_t timescale) {
-        return MediaTime{value, timescale, timescale > 0 ? std::uint32_t{Valid} : 0u, 0};
+        return MediaTime{value, timescale, timescale > 0 ? std::uint32_t{kValid} : 0u, 0};
     }
 
-    [[nodiscard]] constexpr bool isValid() const { return (flags & Valid) != 0; }
+    [[nodiscard]] constexpr bool isValid() const { return (flags & kValid) != 0; }
     [[nodiscard]] constexpr bool isNumeric() const {
-        return isValid() && (flags & (PositiveInfinity | NegativeInfinity | Indefinite)) == 0 &&
+        return isValid() && (flags & (kPositiveInfinity | kNegativeInfinity | kIndefinite)) == 0 &&
                timescale > 0;
     }
 

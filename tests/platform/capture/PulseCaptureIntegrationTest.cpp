@@ -172,11 +172,11 @@ std::unique_ptr<RunningStream> makeStream(PulseCaptureService& service, const Co
             raw->stopped.set_value(error);
         }
     });
-    EXPECT_FALSE(running->stream->addStreamOutput(StreamOutputType::Screen, queue,
+    EXPECT_FALSE(running->stream->addStreamOutput(StreamOutputType::screen, queue,
                                                   [](const SampleBufferPtr&, StreamOutputType) {}));
     EXPECT_FALSE(running->stream->addStreamOutput(
-        StreamOutputType::Audio, queue, [&collector](const SampleBufferPtr& buffer, StreamOutputType type) {
-            EXPECT_EQ(type, StreamOutputType::Audio);
+        StreamOutputType::audio, queue, [&collector](const SampleBufferPtr& buffer, StreamOutputType type) {
+            EXPECT_EQ(type, StreamOutputType::audio);
             collector.take(buffer);
         }));
     return running;
@@ -389,7 +389,7 @@ TEST_F(PulseCaptureIntegration, NoCallbackRunsAfterTheStreamIsDestroyed) {
     filter.display = virtualOutput(service_);
     auto stream =
         service_.makeStream(filter, StreamConfiguration{}, [&calls](const PlatformError&) { ++calls; });
-    ASSERT_FALSE(stream->addStreamOutput(StreamOutputType::Audio, queue_,
+    ASSERT_FALSE(stream->addStreamOutput(StreamOutputType::audio, queue_,
                                          [&calls](const SampleBufferPtr&, StreamOutputType) {
                                              std::this_thread::sleep_for(1ms);
                                              ++calls;
@@ -419,7 +419,7 @@ TEST_F(PulseCaptureIntegration, ApplicationCaptureHearsOnlyThatProgram) {
 
     Collector collector;
     ContentFilter filter;
-    filter.mode = ContentFilter::Mode::DisplayIncludingApplications;
+    filter.mode = ContentFilter::Mode::displayIncludingApplications;
     filter.display = virtualOutput(service_);
     filter.applications = {*appA};
     auto running = makeStream(service_, filter, queue_, collector);
@@ -448,7 +448,7 @@ TEST_F(PulseCaptureIntegration, ApplicationCaptureEndsWhenTheProgramEnds) {
     ASSERT_TRUE(app.has_value());
     Collector collector;
     ContentFilter filter;
-    filter.mode = ContentFilter::Mode::DisplayIncludingApplications;
+    filter.mode = ContentFilter::Mode::displayIncludingApplications;
     filter.display = virtualOutput(service_);
     filter.applications = {*app};
     auto running = makeStream(service_, filter, queue_, collector);

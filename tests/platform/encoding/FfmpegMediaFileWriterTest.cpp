@@ -93,11 +93,11 @@ protected:
         std::shared_ptr<MediaWriterInput> input;
     };
     // A started writer with its input added.
-    Started start(const fs::path& path, MediaFileType type = MediaFileType::Wave,
+    Started start(const fs::path& path, MediaFileType type = MediaFileType::wave,
                   double sourceStartSeconds = 0) {
         auto writer = *factory_.create(path, type);
         auto input =
-            writer->makeAudioInput(type == MediaFileType::Wave ? AudioOutputSettings::wav16Stereo48k()
+            writer->makeAudioInput(type == MediaFileType::wave ? AudioOutputSettings::wav16Stereo48k()
                                                                : AudioOutputSettings::aacStereo48k());
         input->setExpectsMediaDataInRealTime(true);
         EXPECT_TRUE(writer->canAddInput(*input));
@@ -135,7 +135,7 @@ TEST_F(FfmpegWriterTest, WavHoldsExactlyTheQuantisedSamplesOfFloatAndInt16Buffer
         const fs::path path = directory_ / (std::to_string(framesPerBuffer) + ".wav");
         auto [writer, input] = start(path);
         appendAll(*input, buffers(signal, framesPerBuffer, format));
-        ASSERT_EQ(finish(*writer, *input), MediaWriterStatus::Completed);
+        ASSERT_EQ(finish(*writer, *input), MediaWriterStatus::completed);
         const auto decoded = decodeAudioFile(path);
         ASSERT_TRUE(decoded);
         EXPECT_EQ(decoded->codecName, "pcm_s16le");
@@ -148,14 +148,14 @@ TEST_F(FfmpegWriterTest, WavHoldsExactlyTheQuantisedSamplesOfFloatAndInt16Buffer
 
 TEST_F(FfmpegWriterTest, EitherFileStartsAtZeroWhateverTheFirstPresentationTimeAndLastsAsLongAsTheAudio) {
     const std::vector<float> signal = testSignal(3 * 48000 + 100);
-    for (const MediaFileType type : {MediaFileType::Wave, MediaFileType::AppleM4A}) {
-        const fs::path path = directory_ / (type == MediaFileType::Wave ? "late.wav" : "late.m4a");
+    for (const MediaFileType type : {MediaFileType::wave, MediaFileType::appleM4A}) {
+        const fs::path path = directory_ / (type == MediaFileType::wave ? "late.wav" : "late.m4a");
         auto [writer, input] = start(path, type, 5.0);
         appendAll(*input, buffers(signal, 480, SampleFormat::Float, 5.0));
-        ASSERT_EQ(finish(*writer, *input), MediaWriterStatus::Completed);
+        ASSERT_EQ(finish(*writer, *input), MediaWriterStatus::completed);
         const auto decoded = decodeAudioFile(path);
         ASSERT_TRUE(decoded);
-        EXPECT_EQ(decoded->codecName, type == MediaFileType::Wave ? "pcm_s16le" : "aac");
+        EXPECT_EQ(decoded->codecName, type == MediaFileType::wave ? "pcm_s16le" : "aac");
         EXPECT_EQ(decoded->sampleRate, 48000);
         EXPECT_EQ(decoded->channels, 2);
         EXPECT_NEAR(decoded->startTimeSeconds, 0.0, 1e-9);
@@ -166,7 +166,7 @@ TEST_F(FfmpegWriterTest, EitherFileStartsAtZeroWhateverTheFirstPresentationTimeA
 
 TEST_F(FfmpegWriterTest, RefusesBuffersItCannotPlaceInTheFile) {
     const fs::path path = directory_ / "refuse.wav";
-    auto writer = *factory_.create(path, MediaFileType::Wave);
+    auto writer = *factory_.create(path, MediaFileType::wave);
     auto input = writer->makeAudioInput(AudioOutputSettings::wav16Stereo48k());
     writer->addInput(input);
     const auto good = buffers(testSignal(480), 480).front();
@@ -195,14 +195,14 @@ TEST_F(FfmpegWriterTest, RefusesBuffersItCannotPlaceInTheFile) {
     EXPECT_TRUE(input->append(good));
     input->markAsFinished();
     EXPECT_FALSE(input->append(good)) << "after markAsFinished";
-    EXPECT_EQ(finish(*writer, *input), MediaWriterStatus::Completed);
+    EXPECT_EQ(finish(*writer, *input), MediaWriterStatus::completed);
     EXPECT_FALSE(input->append(good)) << "after finishing";
     EXPECT_EQ(decodeAudioFile(path)->mono.size(), 480u);
 }
 
 TEST_F(FfmpegWriterTest, OnlyAddsOneInputWithSettingsItCanHonour) {
-    auto wav = *factory_.create(directory_ / "a.wav", MediaFileType::Wave);
-    auto m4a = *factory_.create(directory_ / "a.m4a", MediaFileType::AppleM4A);
+    auto wav = *factory_.create(directory_ / "a.wav", MediaFileType::wave);
+    auto m4a = *factory_.create(directory_ / "a.m4a", MediaFileType::appleM4A);
     const auto wavWith = [](const std::function<void(AudioOutputSettings&)>& change) {
         auto settings = AudioOutputSettings::wav16Stereo48k();
         change(settings);
@@ -236,13 +236,13 @@ TEST_F(FfmpegWriterTest, StartFailuresCarryFfmpegErrorsAndAFinishStillReportsBac
     // Without an input, and in a folder that does not exist.
     for (const auto& [path, withInput] :
          {std::pair{directory_ / "no-input.wav", false}, std::pair{directory_ / "missing" / "x.wav", true}}) {
-        auto writer = *factory_.create(path, MediaFileType::Wave);
+        auto writer = *factory_.create(path, MediaFileType::wave);
         auto input = writer->makeAudioInput(AudioOutputSettings::wav16Stereo48k());
         if (withInput) {
             writer->addInput(input);
         }
         EXPECT_FALSE(writer->startWriting());
-        EXPECT_EQ(writer->status(), MediaWriterStatus::Failed);
+        EXPECT_EQ(writer->status(), MediaWriterStatus::failed);
         ASSERT_TRUE(writer->error().has_value());
         EXPECT_EQ(writer->error()->domain, "FFmpeg");
         EXPECT_FALSE(fs::exists(path));
@@ -251,7 +251,7 @@ TEST_F(FfmpegWriterTest, StartFailuresCarryFfmpegErrorsAndAFinishStillReportsBac
             EXPECT_NE(writer->error()->localizedDescription.find("could not open output file"),
                       std::string::npos);
             EXPECT_FALSE(input->append(buffers(testSignal(480), 480).front()));
-            EXPECT_EQ(finish(*writer, *input), MediaWriterStatus::Failed);
+            EXPECT_EQ(finish(*writer, *input), MediaWriterStatus::failed);
         }
     }
 }
@@ -259,7 +259,7 @@ TEST_F(FfmpegWriterTest, StartFailuresCarryFfmpegErrorsAndAFinishStillReportsBac
 TEST_F(FfmpegWriterTest, NeverOverwritesAnExistingFileNorReadsNamesAsFfmpegProtocols) {
     const fs::path taken = directory_ / "taken.wav";
     std::ofstream(taken) << "keep me";
-    const auto created = factory_.create(taken, MediaFileType::Wave);
+    const auto created = factory_.create(taken, MediaFileType::wave);
     ASSERT_FALSE(created.has_value());
     EXPECT_EQ(created.error().code, AVERROR(EEXIST));
     EXPECT_EQ(fs::file_size(taken), 7u);
@@ -268,7 +268,7 @@ TEST_F(FfmpegWriterTest, NeverOverwritesAnExistingFileNorReadsNamesAsFfmpegProto
     fs::current_path(directory_);
     auto [writer, input] = start("pipe:1");
     appendAll(*input, buffers(testSignal(480), 480));
-    EXPECT_EQ(finish(*writer, *input), MediaWriterStatus::Completed);
+    EXPECT_EQ(finish(*writer, *input), MediaWriterStatus::completed);
     fs::current_path(previous);
     EXPECT_GT(fs::file_size(directory_ / "pipe:1"), 480u * 4);
 }
@@ -282,7 +282,7 @@ TEST_F(FfmpegWriterTest, AWriteErrorFailsTheWriterAndIsReportedAtFinish) {
             break;
         }
     }
-    EXPECT_EQ(finish(*writer, *input), MediaWriterStatus::Failed);
+    EXPECT_EQ(finish(*writer, *input), MediaWriterStatus::failed);
     ASSERT_TRUE(writer->error().has_value());
     EXPECT_EQ(writer->error()->code, AVERROR(ENOSPC));
 }
@@ -297,30 +297,30 @@ TEST_F(FfmpegWriterTest, FilesOfADeadWriterAreRepairedFromWhatReachedTheDisk) {
         double minimumSeconds;  // of audio repaired; < 0: none
     };
     const Case cases[] = {
-        {"wav as flushed", MediaFileType::Wave, 0, 2.99},
-        {"wav cut inside a frame", MediaFileType::Wave, -1001, 2.98},
-        {"wav cut inside its header", MediaFileType::Wave, 30, -1},
-        {"m4a as flushed", MediaFileType::AppleM4A, 0, 2.8},
-        {"m4a cut inside its last fragment", MediaFileType::AppleM4A, -1000, 1.5},
-        {"m4a cut inside its header", MediaFileType::AppleM4A, 100, -1},
+        {"wav as flushed", MediaFileType::wave, 0, 2.99},
+        {"wav cut inside a frame", MediaFileType::wave, -1001, 2.98},
+        {"wav cut inside its header", MediaFileType::wave, 30, -1},
+        {"m4a as flushed", MediaFileType::appleM4A, 0, 2.8},
+        {"m4a cut inside its last fragment", MediaFileType::appleM4A, -1000, 1.5},
+        {"m4a cut inside its header", MediaFileType::appleM4A, 100, -1},
     };
     std::map<MediaFileType, fs::path> flushed;
-    for (const MediaFileType type : {MediaFileType::Wave, MediaFileType::AppleM4A}) {
-        const fs::path path = directory_ / (type == MediaFileType::Wave ? "live.wav" : "live.m4a");
+    for (const MediaFileType type : {MediaFileType::wave, MediaFileType::appleM4A}) {
+        const fs::path path = directory_ / (type == MediaFileType::wave ? "live.wav" : "live.m4a");
         auto [writer, input] = start(path, type);
         appendAll(*input, buffers(testSignal(3 * 48000), 480));
         ASSERT_TRUE(waitUntil([&] { return fs::exists(path) && fs::file_size(path) > 3 * 48000 / 10; }));
         std::this_thread::sleep_for(std::chrono::milliseconds(1500)); // past the once-a-second flush
         flushed[type] = directory_ / ("flushed-" + path.filename().string());
         fs::copy_file(path, flushed[type]);
-        if (type == MediaFileType::AppleM4A) {
+        if (type == MediaFileType::appleM4A) {
             fs::copy_file(recoveryCopyPath(path), recoveryCopyPath(flushed[type]));
         }
         writer->cancelWriting();
     }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const bool m4a = c.type == MediaFileType::AppleM4A;
+        const bool m4a = c.type == MediaFileType::appleM4A;
         const fs::path path = directory_ / (std::string(c.name) + (m4a ? ".m4a" : ".wav"));
         fs::copy_file(flushed[c.type], path);
         if (m4a) {
@@ -334,7 +334,7 @@ TEST_F(FfmpegWriterTest, FilesOfADeadWriterAreRepairedFromWhatReachedTheDisk) {
         const auto repaired = factory_.repairInterrupted(path, c.type);
         ASSERT_TRUE(repaired.has_value()) << repaired.error().localizedDescription;
         EXPECT_FALSE(fs::exists(recoveryCopyPath(path)));
-        EXPECT_EQ(*repaired, c.minimumSeconds < 0 ? RepairOutcome::HoldsNoAudio : RepairOutcome::Repaired);
+        EXPECT_EQ(*repaired, c.minimumSeconds < 0 ? RepairOutcome::holdsNoAudio : RepairOutcome::repaired);
         EXPECT_EQ(fs::exists(path), c.minimumSeconds >= 0);
         if (c.minimumSeconds >= 0) {
             const auto decoded = decodeAudioFile(path);
@@ -347,12 +347,12 @@ TEST_F(FfmpegWriterTest, FilesOfADeadWriterAreRepairedFromWhatReachedTheDisk) {
     // Something that is not what it should be is left alone.
     const fs::path foreign = directory_ / "foreign.wav";
     std::ofstream(foreign) << std::string(5000, 'x');
-    EXPECT_FALSE(factory_.repairInterrupted(foreign, MediaFileType::Wave).has_value());
+    EXPECT_FALSE(factory_.repairInterrupted(foreign, MediaFileType::wave).has_value());
     EXPECT_EQ(fs::file_size(foreign), 5000u);
 }
 
 TEST_F(FfmpegWriterTest, CompletionRunsOnceOnAnotherThreadAndMayReleaseTheLastReference) {
-    auto [writer, input] = start(directory_ / "a.m4a", MediaFileType::AppleM4A);
+    auto [writer, input] = start(directory_ / "a.m4a", MediaFileType::appleM4A);
     appendAll(*input, buffers(testSignal(48000), 480));
     input->markAsFinished();
     input.reset();
@@ -363,7 +363,7 @@ TEST_F(FfmpegWriterTest, CompletionRunsOnceOnAnotherThreadAndMayReleaseTheLastRe
     raw->finishWriting(
         [owned = std::move(writer), &calls, &onOtherThread, caller = std::this_thread::get_id()]() mutable {
             onOtherThread =
-                std::this_thread::get_id() != caller && owned->status() == MediaWriterStatus::Completed;
+                std::this_thread::get_id() != caller && owned->status() == MediaWriterStatus::completed;
             owned.reset();
             ++calls;
         });
@@ -377,7 +377,7 @@ TEST_F(FfmpegWriterTest, CompletionRunsOnceOnAnotherThreadAndMayReleaseTheLastRe
 TEST_F(FfmpegWriterTest, ReleasingAWriterFinishesWhatWasAskedAndCancelsTheRest) {
     std::atomic<bool> done = false;
     {
-        auto [writer, input] = start(directory_ / "released.m4a", MediaFileType::AppleM4A);
+        auto [writer, input] = start(directory_ / "released.m4a", MediaFileType::appleM4A);
         appendAll(*input, buffers(testSignal(48000), 480));
         input->markAsFinished();
         writer->finishWriting([&done] { done = true; });
@@ -398,7 +398,7 @@ TEST_F(FfmpegWriterTest, ReleasingAWriterFinishesWhatWasAskedAndCancelsTheRest) 
     cancelled->cancelWriting();
     EXPECT_FALSE(cancelledInput->append(one));
     // A late finish neither completes the file nor hangs.
-    EXPECT_EQ(finish(*cancelled, *cancelledInput), MediaWriterStatus::Cancelled);
+    EXPECT_EQ(finish(*cancelled, *cancelledInput), MediaWriterStatus::cancelled);
     EXPECT_TRUE(fs::exists(directory_ / "cancelled.wav"));
 }
 
@@ -435,7 +435,7 @@ TEST_F(FfmpegWriterTest, ReadinessTurnsFalseWhileTheQueueIsFullAndBackWhenItDrai
         }
     });
     EXPECT_TRUE(waitUntil([&] { return input->isReadyForMoreMediaData(); }));
-    EXPECT_EQ(finish(*writer, *input), MediaWriterStatus::Completed);
+    EXPECT_EQ(finish(*writer, *input), MediaWriterStatus::completed);
     reader.join(); // ends at end of file, once the writer has closed its end
     ::close(readFd);
     EXPECT_GE(bytesRead.load(), appendedFrames * 4);

@@ -8,9 +8,9 @@
 namespace veltrane {
 namespace {
 
-const PcmBuffer::Format kInt16Mono48k{PcmCommonFormat::Int16, 48000, 1, true};
-const PcmBuffer::Format kInt16Mono44k{PcmCommonFormat::Int16, 44100, 1, true};
-const PcmBuffer::Format kFloatMono48k{PcmCommonFormat::Float32, 48000, 1, false};
+const PcmBuffer::Format kInt16Mono48k{PcmCommonFormat::int16, 48000, 1, true};
+const PcmBuffer::Format kInt16Mono44k{PcmCommonFormat::int16, 44100, 1, true};
+const PcmBuffer::Format kFloatMono48k{PcmCommonFormat::float32, 48000, 1, false};
 
 // An int16 mono buffer whose sample i is first + i.
 PcmBufferPtr ramp(const PcmBuffer::Format& format, std::uint32_t frames, std::int16_t first = 0) {
@@ -25,14 +25,14 @@ PcmBufferPtr ramp(const PcmBuffer::Format& format, std::uint32_t frames, std::in
 // Hands over the given buffers one per call, then answers `after`.
 struct ScriptedProvider {
     std::vector<PcmBufferPtr> buffers;
-    AudioConverter::InputStatus after = AudioConverter::InputStatus::NoDataNow;
+    AudioConverter::InputStatus after = AudioConverter::InputStatus::noDataNow;
     int calls = 0;
 
     AudioConverter::InputProvider provider() {
         return [this]() {
             const auto index = static_cast<std::size_t>(calls++);
             if (index < buffers.size()) {
-                return AudioConverter::Input{AudioConverter::InputStatus::HaveData, buffers[index]};
+                return AudioConverter::Input{AudioConverter::InputStatus::haveData, buffers[index]};
             }
             return AudioConverter::Input{after, nullptr};
         };
@@ -40,9 +40,9 @@ struct ScriptedProvider {
 };
 
 TEST(AudioConverterCreation, RefusesFormatsTheResamplerCannotHandle) {
-    EXPECT_FALSE(AudioConverter::make({PcmCommonFormat::Int16, 0, 1, true}, kFloatMono48k));
-    EXPECT_FALSE(AudioConverter::make({PcmCommonFormat::Int16, 48000, 65, true},
-                                      {PcmCommonFormat::Float32, 48000, 65, false}));
+    EXPECT_FALSE(AudioConverter::make({PcmCommonFormat::int16, 0, 1, true}, kFloatMono48k));
+    EXPECT_FALSE(AudioConverter::make({PcmCommonFormat::int16, 48000, 65, true},
+                                      {PcmCommonFormat::float32, 48000, 65, false}));
     EXPECT_TRUE(AudioConverter::make(kInt16Mono44k, kFloatMono48k));
 }
 
@@ -52,7 +52,7 @@ TEST(AudioConverterInput, KeepsWhatDoesNotFitForTheNextCall) {
     ScriptedProvider input{{ramp(kInt16Mono48k, 1000)}};
     std::vector<float> all;
     auto result = converter->convert(*output, input.provider());
-    EXPECT_EQ(result.status, AudioConverter::OutputStatus::HaveData);
+    EXPECT_EQ(result.status, AudioConverter::OutputStatus::haveData);
     EXPECT_EQ(input.calls, 1);
     all.insert(all.end(), output->floatChannelData(0), output->floatChannelData(0) + output->frameLength());
     for (int call = 0; call < 4; ++call) {
@@ -60,7 +60,7 @@ TEST(AudioConverterInput, KeepsWhatDoesNotFitForTheNextCall) {
         all.insert(all.end(), output->floatChannelData(0),
                    output->floatChannelData(0) + output->frameLength());
     }
-    EXPECT_EQ(result.status, AudioConverter::OutputStatus::InputRanDry);
+    EXPECT_EQ(result.status, AudioConverter::OutputStatus::inputRanDry);
     ASSERT_EQ(all.size(), 1000u);
     for (std::size_t i = 0; i < all.size(); ++i) {
         ASSERT_FLOAT_EQ(all[i], static_cast<float>(i) / 32768.0f) << "frame " << i;
@@ -69,38 +69,38 @@ TEST(AudioConverterInput, KeepsWhatDoesNotFitForTheNextCall) {
 
 TEST(AudioConverterInput, EndOfStreamPutsOutTheResamplersRemainingAudio) {
     ScriptedProvider ranDry{{ramp(kInt16Mono44k, 1000)}};
-    ScriptedProvider ended{{ramp(kInt16Mono44k, 1000)}, AudioConverter::InputStatus::EndOfStream};
+    ScriptedProvider ended{{ramp(kInt16Mono44k, 1000)}, AudioConverter::InputStatus::endOfStream};
     auto first = AudioConverter::make(kInt16Mono44k, kFloatMono48k);
     auto second = AudioConverter::make(kInt16Mono44k, kFloatMono48k);
     auto output = PcmBuffer::make(kFloatMono48k, 4000);
 
-    ASSERT_EQ(first->convert(*output, ranDry.provider()).status, AudioConverter::OutputStatus::InputRanDry);
+    ASSERT_EQ(first->convert(*output, ranDry.provider()).status, AudioConverter::OutputStatus::inputRanDry);
     const std::uint32_t withheld = output->frameLength();
-    ASSERT_EQ(second->convert(*output, ended.provider()).status, AudioConverter::OutputStatus::EndOfStream);
+    ASSERT_EQ(second->convert(*output, ended.provider()).status, AudioConverter::OutputStatus::endOfStream);
     const std::uint32_t flushed = output->frameLength();
 
     EXPECT_LT(withheld, flushed); // the look-ahead stays inside until the stream ends
     EXPECT_NEAR(flushed, 1000.0 * 48000.0 / 44100.0, 2.0);
-    EXPECT_EQ(second->convert(*output, ended.provider()).status, AudioConverter::OutputStatus::EndOfStream);
+    EXPECT_EQ(second->convert(*output, ended.provider()).status, AudioConverter::OutputStatus::endOfStream);
     EXPECT_EQ(output->frameLength(), 0u);
 }
 
 TEST(AudioConverterErrors, ReportsProviderErrorsAndBuffersInAnotherFormat) {
     auto converter = AudioConverter::make(kInt16Mono48k, kFloatMono48k);
     auto output = PcmBuffer::make(kFloatMono48k, 100);
-    ScriptedProvider failing{{}, AudioConverter::InputStatus::Error};
+    ScriptedProvider failing{{}, AudioConverter::InputStatus::error};
     const auto failed = converter->convert(*output, failing.provider());
-    EXPECT_EQ(failed.status, AudioConverter::OutputStatus::Error);
+    EXPECT_EQ(failed.status, AudioConverter::OutputStatus::error);
     ASSERT_TRUE(failed.error);
     EXPECT_FALSE(failed.error->localizedDescription.empty());
 
     ScriptedProvider wrongInput{{ramp(kInt16Mono44k, 10)}};
-    EXPECT_EQ(converter->convert(*output, wrongInput.provider()).status, AudioConverter::OutputStatus::Error);
+    EXPECT_EQ(converter->convert(*output, wrongInput.provider()).status, AudioConverter::OutputStatus::error);
 
-    auto wrongOutput = PcmBuffer::make({PcmCommonFormat::Float32, 44100, 1, false}, 100);
+    auto wrongOutput = PcmBuffer::make({PcmCommonFormat::float32, 44100, 1, false}, 100);
     ScriptedProvider input{{ramp(kInt16Mono48k, 10)}};
     const auto result = converter->convert(*wrongOutput, input.provider());
-    EXPECT_EQ(result.status, AudioConverter::OutputStatus::Error);
+    EXPECT_EQ(result.status, AudioConverter::OutputStatus::error);
     EXPECT_EQ(input.calls, 0);
 }
 

@@ -10,10 +10,10 @@
 namespace veltrane {
 namespace {
 
-const PcmBuffer::Format kFloatMono48k{PcmCommonFormat::Float32, 48000, 1, false};
-const PcmBuffer::Format kFloatStereo48k{PcmCommonFormat::Float32, 48000, 2, false};
-const PcmBuffer::Format kInt16Mono48k{PcmCommonFormat::Int16, 48000, 1, true};
-const PcmBuffer::Format kInt16Mono44k{PcmCommonFormat::Int16, 44100, 1, true};
+const PcmBuffer::Format kFloatMono48k{PcmCommonFormat::float32, 48000, 1, false};
+const PcmBuffer::Format kFloatStereo48k{PcmCommonFormat::float32, 48000, 2, false};
+const PcmBuffer::Format kInt16Mono48k{PcmCommonFormat::int16, 48000, 1, true};
+const PcmBuffer::Format kInt16Mono44k{PcmCommonFormat::int16, 44100, 1, true};
 
 // A float buffer whose channel c holds values[c] in every one of `frames` frames.
 std::shared_ptr<PcmBuffer> constantFloat(const PcmBuffer::Format& format, std::uint32_t frames,
@@ -63,7 +63,7 @@ TEST(AudioNormalizerPassThrough, ReturnsABufferInTheTargetFormatItself) {
 
 TEST(AudioNormalizerPassThrough, ConvertsAnInterleavedStereoBufferAtTheTargetRate) {
     AudioNormalizer normalizer;
-    const PcmBufferPtr input = constantFloat({PcmCommonFormat::Float32, 48000, 2, true}, 64, {0.5f, -0.25f});
+    const PcmBufferPtr input = constantFloat({PcmCommonFormat::float32, 48000, 2, true}, 64, {0.5f, -0.25f});
     const PcmBufferPtr output = normalizer.convert(input);
     ASSERT_TRUE(output);
     EXPECT_NE(output.get(), input.get());
@@ -78,7 +78,7 @@ TEST(AudioNormalizerMono, AveragesTheChannels) {
               std::vector<float>(10, 0.0f));
     EXPECT_EQ(AudioNormalizer::monoSamples(*constantFloat(kFloatStereo48k, 10, {1.0f, 0.0f})),
               std::vector<float>(10, 0.5f));
-    const auto interleaved = constantFloat({PcmCommonFormat::Float32, 48000, 3, true}, 4, {0.3f, 0.6f, 0.9f});
+    const auto interleaved = constantFloat({PcmCommonFormat::float32, 48000, 3, true}, 4, {0.3f, 0.6f, 0.9f});
     for (float sample : AudioNormalizer::monoSamples(*interleaved)) {
         EXPECT_NEAR(sample, 0.6f, 1e-6f);
     }
@@ -114,7 +114,7 @@ TEST(AudioNormalizerConversion, UsesTheTargetRateItWasMadeWith) {
     AudioNormalizer normalizer(16000);
     const PcmBufferPtr output = normalizer.convert(constantInt16(kInt16Mono48k, 4800, 1000));
     ASSERT_TRUE(output);
-    EXPECT_EQ(output->format(), (PcmBuffer::Format{PcmCommonFormat::Float32, 16000, 1, false}));
+    EXPECT_EQ(output->format(), (PcmBuffer::Format{PcmCommonFormat::float32, 16000, 1, false}));
     EXPECT_NEAR(output->frameCapacity(), 1600.0 + 1024.0, 1.0);
     EXPECT_NEAR(output->frameLength(), 1600.0, 32.0);
 }
@@ -135,7 +135,7 @@ TEST(AudioNormalizerCache, MakesOneConverterAndOneLinePerInputFormat) {
 
 TEST(AudioNormalizerCache, TriesAgainAndLogsEveryTimeNoConverterCanBeMade) {
     AudioNormalizer normalizer;
-    const PcmBuffer::Format tooManyChannels{PcmCommonFormat::Int16, 48000, 65, true};
+    const PcmBuffer::Format tooManyChannels{PcmCommonFormat::int16, 48000, 65, true};
     test::StdoutCapture capture;
     EXPECT_FALSE(normalizer.convert(constantInt16(tooManyChannels, 10, 1)));
     EXPECT_FALSE(normalizer.convert(constantInt16(tooManyChannels, 10, 1)));
@@ -147,20 +147,20 @@ TEST(AudioNormalizerCache, TriesAgainAndLogsEveryTimeNoConverterCanBeMade) {
 
 TEST(AudioNormalizerCache, KeysFormatsByRateChannelsFlagsBitsAndFormatID) {
     EXPECT_EQ(AudioNormalizer::formatKey(kInt16Mono48k), "48000.0-1-12-16-1819304813");
-    EXPECT_EQ(AudioNormalizer::formatKey({PcmCommonFormat::Float32, 44100, 2, true}),
+    EXPECT_EQ(AudioNormalizer::formatKey({PcmCommonFormat::float32, 44100, 2, true}),
               "44100.0-2-9-32-1819304813");
-    EXPECT_EQ(AudioNormalizer::formatKey({PcmCommonFormat::Int32, 22050.5, 2, false}),
+    EXPECT_EQ(AudioNormalizer::formatKey({PcmCommonFormat::int32, 22050.5, 2, false}),
               "22050.5-2-44-32-1819304813");
 }
 
 TEST(AudioNormalizerSampleBuffers, CopiesInterleavedAudioInItsOwnFormat) {
     std::vector<std::int16_t> samples{1, -1, 2, -2, 3, -3};
     std::optional<SampleBuffer> source = sampleBuffer(
-        PcmBuffer::Format{PcmCommonFormat::Int16, 44100, 2, true}.streamDescription(), samples, 3);
+        PcmBuffer::Format{PcmCommonFormat::int16, 44100, 2, true}.streamDescription(), samples, 3);
     const PcmBufferPtr buffer = AudioNormalizer::makePCMBuffer(*source);
     source.reset();
     ASSERT_TRUE(buffer);
-    EXPECT_EQ(buffer->format(), (PcmBuffer::Format{PcmCommonFormat::Int16, 44100, 2, true}));
+    EXPECT_EQ(buffer->format(), (PcmBuffer::Format{PcmCommonFormat::int16, 44100, 2, true}));
     ASSERT_EQ(buffer->frameLength(), 3u);
     EXPECT_EQ(std::vector<std::int16_t>(buffer->int16ChannelData(0), buffer->int16ChannelData(0) + 6),
               samples);
@@ -169,7 +169,7 @@ TEST(AudioNormalizerSampleBuffers, CopiesInterleavedAudioInItsOwnFormat) {
 TEST(AudioNormalizerSampleBuffers, CopiesEachPlaneOfNonInterleavedAudio) {
     const std::vector<float> samples{0.1f, 0.2f, 0.3f, -0.1f, -0.2f, -0.3f};
     const PcmBufferPtr buffer = AudioNormalizer::makePCMBuffer(sampleBuffer(
-        PcmBuffer::Format{PcmCommonFormat::Float32, 48000, 2, false}.streamDescription(), samples, 3));
+        PcmBuffer::Format{PcmCommonFormat::float32, 48000, 2, false}.streamDescription(), samples, 3));
     ASSERT_TRUE(buffer);
     ASSERT_EQ(buffer->frameLength(), 3u);
     EXPECT_FLOAT_EQ(buffer->floatChannelData(0)[2], 0.3f);
@@ -179,7 +179,7 @@ TEST(AudioNormalizerSampleBuffers, CopiesEachPlaneOfNonInterleavedAudio) {
 
 TEST(AudioNormalizerSampleBuffers, KeepsOnlyTheFramesTheDataHolds) {
     const std::vector<std::int32_t> samples{10, 20, 30};
-    const auto description = PcmBuffer::Format{PcmCommonFormat::Int32, 48000, 1, true}.streamDescription();
+    const auto description = PcmBuffer::Format{PcmCommonFormat::int32, 48000, 1, true}.streamDescription();
     const PcmBufferPtr shortData = AudioNormalizer::makePCMBuffer(sampleBuffer(description, samples, 5));
     ASSERT_TRUE(shortData);
     EXPECT_EQ(shortData->frameCapacity(), 5u);
@@ -191,7 +191,7 @@ TEST(AudioNormalizerSampleBuffers, KeepsOnlyTheFramesTheDataHolds) {
 }
 
 TEST(AudioNormalizerSampleBuffers, GivesNothingWithoutFormatFramesOrData) {
-    const auto description = PcmBuffer::Format{PcmCommonFormat::Int16, 48000, 1, true}.streamDescription();
+    const auto description = PcmBuffer::Format{PcmCommonFormat::int16, 48000, 1, true}.streamDescription();
     const std::vector<std::int16_t> samples{1, 2, 3};
     EXPECT_FALSE(AudioNormalizer::makePCMBuffer(sampleBuffer(description, samples, 0)));
     EXPECT_FALSE(AudioNormalizer::makePCMBuffer(sampleBuffer(description, std::vector<std::int16_t>{}, 3)));
@@ -203,7 +203,7 @@ TEST(AudioNormalizerSampleBuffers, GivesNothingWithoutFormatFramesOrData) {
 
 TEST(AudioNormalizerSampleBuffers, CopiesNothingBetweenBuffersOfAnotherFormat) {
     auto from = constantInt16(kInt16Mono48k, 4, 7);
-    auto to = constantInt16({PcmCommonFormat::Int16, 48000, 2, true}, 4, 0);
+    auto to = constantInt16({PcmCommonFormat::int16, 48000, 2, true}, 4, 0);
     AudioNormalizer::copyAudioData(*from, *to, kInt16Mono48k);
     EXPECT_EQ(to->int16ChannelData(0)[0], 0);
     auto longer = constantInt16(kInt16Mono48k, 8, 0);

@@ -8,10 +8,10 @@ namespace veltrane {
 namespace {
 
 TEST(PcmBufferFormat, ReadsAndWritesLinearPcmDescriptions) {
-    const PcmBuffer::Format int16{PcmCommonFormat::Int16, 48000, 2, true};
+    const PcmBuffer::Format int16{PcmCommonFormat::int16, 48000, 2, true};
     EXPECT_EQ(int16.streamDescription().formatFlags, 12u);
     EXPECT_EQ(PcmBuffer::Format::fromStreamDescription(int16.streamDescription()), int16);
-    const PcmBuffer::Format floatPlanar{PcmCommonFormat::Float32, 44100, 2, false};
+    const PcmBuffer::Format floatPlanar{PcmCommonFormat::float32, 44100, 2, false};
     EXPECT_EQ(floatPlanar.streamDescription().formatFlags, 41u);
     EXPECT_EQ(PcmBuffer::Format::fromStreamDescription(floatPlanar.streamDescription()), floatPlanar);
 
@@ -27,8 +27,8 @@ TEST(PcmBufferFormat, ReadsAndWritesLinearPcmDescriptions) {
 }
 
 TEST(PcmBufferStorage, KeepsPlanesApartAndExposesOnlyItsSampleType) {
-    EXPECT_FALSE(PcmBuffer::make({PcmCommonFormat::Float32, 48000, 1, false}, 0));
-    const auto buffer = PcmBuffer::make({PcmCommonFormat::Float32, 48000, 3, false}, 8);
+    EXPECT_FALSE(PcmBuffer::make({PcmCommonFormat::float32, 48000, 1, false}, 0));
+    const auto buffer = PcmBuffer::make({PcmCommonFormat::float32, 48000, 3, false}, 8);
     ASSERT_TRUE(buffer);
     EXPECT_EQ(buffer->frameLength(), 0u);
     buffer->setFrameLength(9);
@@ -46,7 +46,7 @@ TEST(PcmBufferStorage, KeepsPlanesApartAndExposesOnlyItsSampleType) {
 TEST(PcmBufferBorrowing, ViewsWholeFramesOfAlignedBytesWithoutCopying) {
     std::vector<std::int16_t> samples{1, -1, 2, -2, 3, -3, 4};
     const auto* bytes = reinterpret_cast<const std::byte*>(samples.data());
-    const PcmBuffer::Format stereo{PcmCommonFormat::Int16, 48000, 2, true};
+    const PcmBuffer::Format stereo{PcmCommonFormat::int16, 48000, 2, true};
     const auto view = PcmBuffer::borrowing(stereo, std::span<const std::byte>(bytes, 14));
     ASSERT_TRUE(view);
     EXPECT_EQ(view->frameLength(), 3u);

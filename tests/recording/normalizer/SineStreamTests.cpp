@@ -23,7 +23,7 @@ class SineStream : public ::testing::Test {
 protected:
     void SetUp() override {
         const StreamDescription description =
-            PcmBuffer::Format{PcmCommonFormat::Int16, kInputRateHz, 2, true}.streamDescription();
+            PcmBuffer::Format{PcmCommonFormat::int16, kInputRateHz, 2, true}.streamDescription();
         const std::array<std::size_t, 5> sizes{441, 512, 1000, 37, 960};
         std::size_t done = 0;
         for (std::size_t index = 0; done < kInputFrames; ++index) {
@@ -43,7 +43,7 @@ protected:
             const PcmBufferPtr converted = normalizer.convert(AudioNormalizer::makePCMBuffer(sampleBuffer));
             ASSERT_TRUE(converted) << "buffer " << index;
             EXPECT_EQ(converted->format(),
-                      (PcmBuffer::Format{PcmCommonFormat::Float32, kOutputRateHz, 2, false}));
+                      (PcmBuffer::Format{PcmCommonFormat::float32, kOutputRateHz, 2, false}));
             const std::vector<float> mono = AudioNormalizer::monoSamples(*converted);
             output.insert(output.end(), mono.begin(), mono.end());
             done += frames;

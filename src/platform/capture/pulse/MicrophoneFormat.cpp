@@ -6,13 +6,13 @@ namespace {
 
 MicrophoneFormat::Encoding encodingFor(std::string_view deviceFormat) {
     if (deviceFormat == "s16le" || deviceFormat == "s16be") {
-        return MicrophoneFormat::Encoding::Int16;
+        return MicrophoneFormat::Encoding::int16;
     }
     if (deviceFormat == "s32le" || deviceFormat == "s32be" || deviceFormat == "s24le" ||
         deviceFormat == "s24be" || deviceFormat == "s24-32le" || deviceFormat == "s24-32be") {
-        return MicrophoneFormat::Encoding::Int32;
+        return MicrophoneFormat::Encoding::int32;
     }
-    return MicrophoneFormat::Encoding::Float32;
+    return MicrophoneFormat::Encoding::float32;
 }
 
 } // namespace
@@ -27,15 +27,15 @@ MicrophoneFormat MicrophoneFormat::forDevice(std::string_view deviceFormat, std:
     d.channelsPerFrame = channels;
     d.framesPerPacket = 1;
     switch (format.encoding) {
-    case Encoding::Int16:
+    case Encoding::int16:
         d.formatFlags = kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked;
         d.bitsPerChannel = 16;
         break;
-    case Encoding::Int32:
+    case Encoding::int32:
         d.formatFlags = kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked;
         d.bitsPerChannel = 32;
         break;
-    case Encoding::Float32:
+    case Encoding::float32:
         d.formatFlags = kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked;
         d.bitsPerChannel = 32;
         break;

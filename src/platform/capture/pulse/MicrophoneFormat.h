@@ -10,9 +10,9 @@ namespace veltrane {
 // The sample layout in which a microphone is recorded: as close to the device's own format
 // as the buffers can describe (little-endian, interleaved, packed).
 struct MicrophoneFormat {
-    enum class Encoding { Int16, Int32, Float32 };
+    enum class Encoding { int16, int32, float32 };
 
-    Encoding encoding = Encoding::Float32;
+    Encoding encoding = Encoding::float32;
     StreamDescription description;
 
     // `deviceFormat` is the sound server's name of the device's sample format ("s16le",

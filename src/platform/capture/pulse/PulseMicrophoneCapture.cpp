@@ -21,11 +21,11 @@ constexpr pa_usec_t kFragmentUsec = 50 * PA_USEC_PER_MSEC;
 
 pa_sample_format_t sampleFormatFor(MicrophoneFormat::Encoding encoding) {
     switch (encoding) {
-    case MicrophoneFormat::Encoding::Int16:
+    case MicrophoneFormat::Encoding::int16:
         return PA_SAMPLE_S16LE;
-    case MicrophoneFormat::Encoding::Int32:
+    case MicrophoneFormat::Encoding::int32:
         return PA_SAMPLE_S32LE;
-    case MicrophoneFormat::Encoding::Float32:
+    case MicrophoneFormat::Encoding::float32:
         break;
     }
     return PA_SAMPLE_FLOAT32LE;

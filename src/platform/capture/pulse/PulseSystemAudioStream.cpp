@@ -76,7 +76,7 @@ PulseSystemAudioStream::addStreamOutput(StreamOutputType type, SerialQueue& queu
     if (!handler) {
         return pulseError(PA_ERR_INVALID, "The stream output has no handler");
     }
-    if (type == StreamOutputType::Screen) {
+    if (type == StreamOutputType::screen) {
         // Sound servers have no pictures: a screen output is accepted and never called.
         return std::nullopt;
     }
@@ -108,7 +108,7 @@ void PulseSystemAudioStream::stopCapture(Completion completion) {
 }
 
 bool PulseSystemAudioStream::isApplicationCapture() const {
-    return filter_.mode == ContentFilter::Mode::DisplayIncludingApplications;
+    return filter_.mode == ContentFilter::Mode::displayIncludingApplications;
 }
 
 std::int64_t PulseSystemAudioStream::nowFrames() const {
@@ -156,7 +156,7 @@ std::optional<PlatformError> PulseSystemAudioStream::start() {
     startedAt_ = std::chrono::steady_clock::now();
     lastTickAt_ = startedAt_;
     runningAtFrames_ = 0;
-    state_ = State::Starting;
+    state_ = State::starting;
 
     pa_context_set_subscribe_callback(
         context,
@@ -201,7 +201,7 @@ std::optional<PlatformError> PulseSystemAudioStream::start() {
     // connecting began: silence never makes it longer than the time it was running.
     runningAtFrames_ = nowFrames();
     lastArrivalFrames_ = runningAtFrames_;
-    state_ = State::Running;
+    state_ = State::running;
     armTick();
     return std::nullopt;
 }
@@ -219,10 +219,10 @@ void PulseSystemAudioStream::teardown() {
             api->time_free(tick_);
             tick_ = nullptr;
         }
-        if (state_ == State::Running) {
+        if (state_ == State::running) {
             flush();
         }
-        state_ = State::Idle;
+        state_ = State::idle;
         for (auto& [id, tap] : taps_) {
             closeTap(*tap);
         }
@@ -307,7 +307,7 @@ void PulseSystemAudioStream::closeDeadTaps() {
 }
 
 void PulseSystemAudioStream::pump(SilenceFill fill) {
-    if (state_ != State::Running) {
+    if (state_ != State::running) {
         return;
     }
     const std::int64_t now = nowFrames();
@@ -317,7 +317,7 @@ void PulseSystemAudioStream::pump(SilenceFill fill) {
         // Real audio counts from when it came, not from this tick.
         emit(mixed.data(), frames, pacer_->takeReal(frames, lastArrivalFrames_ - runningAtFrames_));
     }
-    if (fill == SilenceFill::Allowed) {
+    if (fill == SilenceFill::allowed) {
         const auto chunk = static_cast<std::int64_t>(silence_.size() / channels_);
         for (std::int64_t due = pacer_->silenceDue(now - runningAtFrames_); due > 0;) {
             const std::int64_t frames = std::min(due, chunk);
@@ -376,19 +376,19 @@ void PulseSystemAudioStream::deliver() {
     queue->post([gate = gate_, handler = std::move(handler), batch = std::move(batch)] {
         gate->runIfOpen([&] {
             for (const SampleBufferPtr& buffer : batch) {
-                (*handler)(buffer, StreamOutputType::Audio);
+                (*handler)(buffer, StreamOutputType::audio);
             }
         });
     });
 }
 
 void PulseSystemAudioStream::end(const PlatformError& error) {
-    if (stopReported_ || state_ != State::Running) {
+    if (stopReported_ || state_ != State::running) {
         return;
     }
     stopReported_ = true;
     flush();
-    state_ = State::Ended;
+    state_ = State::ended;
     if (!didStopWithError_) {
         return;
     }
@@ -406,7 +406,7 @@ void PulseSystemAudioStream::armTick() {
 }
 
 void PulseSystemAudioStream::checkApplicationsAlive() {
-    if (livenessQueryRunning_ || state_ != State::Running) {
+    if (livenessQueryRunning_ || state_ != State::running) {
         return;
     }
     const bool anyRunning = std::any_of(processIds_.begin(), processIds_.end(), &processIsRunning);
@@ -441,7 +441,7 @@ void PulseSystemAudioStream::onSinkListed(const pa_sink_info* info) {
 }
 
 void PulseSystemAudioStream::onSinkInputInfo(const pa_sink_input_info* info) {
-    const bool following = state_ == State::Starting || state_ == State::Running;
+    const bool following = state_ == State::starting || state_ == State::running;
     if (!following || !processIds_.contains(processIDOf(info->proplist))) {
         return;
     }
@@ -464,13 +464,13 @@ void PulseSystemAudioStream::onClientInfo(const pa_client_info* info, int eol) {
         return;
     }
     livenessQueryRunning_ = false;
-    if (eol > 0 && !applicationClientSeen_ && state_ == State::Running) {
+    if (eol > 0 && !applicationClientSeen_ && state_ == State::running) {
         end(pulseError(PA_ERR_NOENTITY, "The application ended"));
     }
 }
 
 void PulseSystemAudioStream::onEvent(unsigned facility, unsigned type, std::uint32_t index) {
-    if (state_ != State::Starting && state_ != State::Running) {
+    if (state_ != State::starting && state_ != State::running) {
         return;
     }
     pa_context* context = connection_->context();
@@ -532,7 +532,7 @@ void PulseSystemAudioStream::onTapState(Tap& tap) {
         return;
     }
     tap.dead = true;
-    if (state_ != State::Running || tap.id != kDeviceTapID) {
+    if (state_ != State::running || tap.id != kDeviceTapID) {
         return; // a program's stream closed; its next one is attached when it appears
     }
     // The monitor failed: the device went away, or recording it failed for another reason.
@@ -592,7 +592,7 @@ void PulseSystemAudioStream::tickThunk(pa_mainloop_api*, pa_time_event*, const s
     // After a stall the audio the server kept meanwhile is still on its way (this tick may
     // come before the socket is read): silence now would be put in front of it, as long as
     // the stall, and the recording would run that much ahead of the clock.
-    self->pump(stalled ? SilenceFill::Deferred : SilenceFill::Allowed);
+    self->pump(stalled ? SilenceFill::deferred : SilenceFill::allowed);
     if (self->isApplicationCapture() && --self->ticksUntilLivenessCheck_ <= 0) {
         self->ticksUntilLivenessCheck_ = kTicksPerLivenessCheck;
         self->checkApplicationsAlive();

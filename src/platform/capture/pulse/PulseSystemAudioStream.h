@@ -76,7 +76,7 @@ private:
         pa_stream* stream = nullptr;
         bool dead = false;
     };
-    enum class State { Idle, Starting, Running, Ended };
+    enum class State { idle, starting, running, ended };
 
     // Control thread.
     [[nodiscard]] std::optional<PlatformError> start();
@@ -90,8 +90,8 @@ private:
     void closeTap(Tap& tap);
     void closeDeadTaps();
     // Whether the pacer may deliver silence on this pump.
-    enum class SilenceFill { Allowed, Deferred };
-    void pump(SilenceFill fill = SilenceFill::Allowed);
+    enum class SilenceFill { allowed, deferred };
+    void pump(SilenceFill fill = SilenceFill::allowed);
     void flush();
     // Cuts audio into buffers for the next delivery.
     void emit(const float* samples, std::int64_t frames, std::int64_t pts);
@@ -130,7 +130,7 @@ private:
 
     // Owned by the control thread; the fields below it are guarded by its lock.
     std::unique_ptr<PulseConnection> connection_;
-    State state_ = State::Idle;
+    State state_ = State::idle;
     std::set<std::int32_t> processIds_;
     std::map<std::uint32_t, std::string> sinkMonitors_; // sink index -> its monitor source
     std::uint32_t sinkIndex_ = 0xFFFFFFFFu;             // the captured device (display filter)

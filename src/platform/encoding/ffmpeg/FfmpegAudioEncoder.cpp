@@ -77,7 +77,7 @@ FfmpegEncoderConfig::resolve(MediaFileType fileType, const AudioOutputSettings& 
     config.sampleRateHz = static_cast<int>(settings.sampleRate);
 
     switch (fileType) {
-    case MediaFileType::Wave:
+    case MediaFileType::wave:
         if (settings.formatID != kAudioFormatLinearPCM) {
             return std::unexpected("WAV files take linear PCM only");
         }
@@ -89,7 +89,7 @@ FfmpegEncoderConfig::resolve(MediaFileType fileType, const AudioOutputSettings& 
         config.muxerName = "wav";
         config.encoderName = "pcm_s16le";
         break;
-    case MediaFileType::AppleM4A:
+    case MediaFileType::appleM4A:
         if (settings.formatID != kAudioFormatMPEG4AAC) {
             return std::unexpected("M4A files take AAC only");
         }

@@ -30,12 +30,12 @@ bool FfmpegEncodingSession::isConfigured() const {
 
 bool FfmpegEncodingSession::start() {
     std::unique_lock lock(mutex_);
-    if (status_ != MediaWriterStatus::Unknown) {
+    if (status_ != MediaWriterStatus::unknown) {
         return false;
     }
     if (!config_) {
         error_ = makeFfmpegError(AVERROR(EINVAL), "no audio input was added before writing started");
-        setFinalStatusLocked(MediaWriterStatus::Failed);
+        setFinalStatusLocked(MediaWriterStatus::failed);
         return false;
     }
     const FfmpegEncoderConfig config = *config_;
@@ -45,20 +45,20 @@ bool FfmpegEncodingSession::start() {
     lock.lock();
     if (!opened) {
         error_ = opened.error();
-        setFinalStatusLocked(MediaWriterStatus::Failed);
+        setFinalStatusLocked(MediaWriterStatus::failed);
         return false;
     }
-    if (status_ != MediaWriterStatus::Unknown) { // cancelled meanwhile
+    if (status_ != MediaWriterStatus::unknown) { // cancelled meanwhile
         lock.unlock();
         encoder_.close();
         return false;
     }
     readyBoundFrames_ = kReadyBoundSeconds * config.sampleRateHz;
     hardLimitFrames_ = kHardLimitSeconds * config.sampleRateHz;
-    status_ = MediaWriterStatus::Writing;
+    status_ = MediaWriterStatus::writing;
     if (!spawnWorkerLocked()) {
         error_ = makeFfmpegError(AVERROR(EAGAIN), "could not start the encoding thread");
-        setFinalStatusLocked(MediaWriterStatus::Failed);
+        setFinalStatusLocked(MediaWriterStatus::failed);
         lock.unlock();
         encoder_.close();
         return false;
@@ -74,12 +74,12 @@ void FfmpegEncodingSession::startTimeline(const MediaTime& /*sourceTime*/) {
 }
 
 bool FfmpegEncodingSession::isReadyForMoreMediaData() const {
-    return status_ == MediaWriterStatus::Writing && timelineStarted_ && !inputFinished_ &&
+    return status_ == MediaWriterStatus::writing && timelineStarted_ && !inputFinished_ &&
            pendingFrames_.load(std::memory_order_relaxed) < readyBoundFrames_;
 }
 
 bool FfmpegEncodingSession::enqueue(const SampleBufferPtr& buffer) {
-    if (!buffer || status_ != MediaWriterStatus::Writing || !timelineStarted_ || inputFinished_) {
+    if (!buffer || status_ != MediaWriterStatus::writing || !timelineStarted_ || inputFinished_) {
         return false;
     }
     // config_ no longer changes once writing has started.
@@ -93,7 +93,7 @@ bool FfmpegEncodingSession::enqueue(const SampleBufferPtr& buffer) {
     bool wakeWorker = false;
     {
         const std::lock_guard lock(mutex_);
-        if (status_ != MediaWriterStatus::Writing || inputFinished_ ||
+        if (status_ != MediaWriterStatus::writing || inputFinished_ ||
             pendingFrames_.load(std::memory_order_relaxed) + frames > hardLimitFrames_) {
             return false;
         }
@@ -117,9 +117,9 @@ void FfmpegEncodingSession::finish(std::function<void()> completion) {
     if (!finishRequested_) {
         finishRequested_ = true;
         inputFinished_ = true;
-        if (status_ == MediaWriterStatus::Unknown) {
+        if (status_ == MediaWriterStatus::unknown) {
             error_ = makeFfmpegError(AVERROR(EINVAL), "finish requested before writing started");
-            setFinalStatusLocked(MediaWriterStatus::Failed);
+            setFinalStatusLocked(MediaWriterStatus::failed);
         }
     }
     if (workerRunning_) {
@@ -151,7 +151,7 @@ void FfmpegEncodingSession::cancel() {
         }
         cancelRequested_ = true;
         inputFinished_ = true;
-        setFinalStatusLocked(MediaWriterStatus::Cancelled);
+        setFinalStatusLocked(MediaWriterStatus::cancelled);
         queue_.clear();
         pendingFrames_ = 0;
     }
@@ -176,7 +176,7 @@ std::optional<PlatformError> FfmpegEncodingSession::error() const {
 
 void FfmpegEncodingSession::setFinalStatusLocked(MediaWriterStatus status) {
     const MediaWriterStatus current = status_;
-    if (current == MediaWriterStatus::Unknown || current == MediaWriterStatus::Writing) {
+    if (current == MediaWriterStatus::unknown || current == MediaWriterStatus::writing) {
         status_ = status;
     }
 }
@@ -219,15 +219,15 @@ void FfmpegEncodingSession::runWorker() {
             continue;
         }
         // Finish requested and everything queued is encoded.
-        if (status_ == MediaWriterStatus::Writing) {
+        if (status_ == MediaWriterStatus::writing) {
             lock.unlock();
             auto finished = encoder_.finish();
             lock.lock();
             if (finished) {
-                setFinalStatusLocked(MediaWriterStatus::Completed);
+                setFinalStatusLocked(MediaWriterStatus::completed);
             } else {
                 error_ = finished.error();
-                setFinalStatusLocked(MediaWriterStatus::Failed);
+                setFinalStatusLocked(MediaWriterStatus::failed);
             }
         }
         break;
@@ -260,7 +260,7 @@ void FfmpegEncodingSession::encodeBatch(std::deque<SampleBufferPtr>& batch) {
             batch.clear();
             return;
         }
-        if (status_ == MediaWriterStatus::Writing) {
+        if (status_ == MediaWriterStatus::writing) {
             if (auto encoded = encoder_.encode(*buffer); !encoded) {
                 failEncoding(std::move(encoded.error()));
             }
@@ -271,7 +271,7 @@ void FfmpegEncodingSession::encodeBatch(std::deque<SampleBufferPtr>& batch) {
 
 void FfmpegEncodingSession::flushIfDue() {
     const auto now = std::chrono::steady_clock::now();
-    if (status_ != MediaWriterStatus::Writing || now - lastDiskFlush_ < kDiskFlushInterval) {
+    if (status_ != MediaWriterStatus::writing || now - lastDiskFlush_ < kDiskFlushInterval) {
         return;
     }
     lastDiskFlush_ = now;
@@ -284,7 +284,7 @@ void FfmpegEncodingSession::failEncoding(PlatformError error) {
     {
         const std::lock_guard lock(mutex_);
         error_ = std::move(error);
-        setFinalStatusLocked(MediaWriterStatus::Failed);
+        setFinalStatusLocked(MediaWriterStatus::failed);
         inputFinished_ = true;
     }
     encoder_.close(); // the partial file stays for the owner to inspect or delete

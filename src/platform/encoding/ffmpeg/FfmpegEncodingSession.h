@@ -90,7 +90,7 @@ private:
     std::chrono::steady_clock::time_point lastDiskFlush_ =
         std::chrono::steady_clock::now(); // encoding thread
 
-    std::atomic<MediaWriterStatus> status_ = MediaWriterStatus::Unknown;
+    std::atomic<MediaWriterStatus> status_ = MediaWriterStatus::unknown;
     std::atomic<std::int64_t> pendingFrames_ = 0;
     std::atomic<bool> timelineStarted_ = false;
     std::atomic<bool> inputFinished_ = false;

@@ -129,7 +129,7 @@ std::expected<RepairOutcome, PlatformError> repairWave(const std::filesystem::pa
             ? 0
             : (fileSizeBytes - layout->dataStart) / layout->blockAlignBytes * layout->blockAlignBytes;
     if (audioBytes <= 0) {
-        return RepairOutcome::HoldsNoAudio;
+        return RepairOutcome::holdsNoAudio;
     }
     const std::int64_t totalBytes = layout->dataStart + audioBytes;
     if (totalBytes - 8 > std::int64_t{UINT32_MAX}) {
@@ -144,7 +144,7 @@ std::expected<RepairOutcome, PlatformError> repairWave(const std::filesystem::pa
     if (!written || ::fdatasync(file.get()) != 0) {
         return failure(AVERROR(errno), "could not repair the interrupted file");
     }
-    return RepairOutcome::Repaired;
+    return RepairOutcome::repaired;
 }
 
 struct InputDeleter {
@@ -267,7 +267,7 @@ std::expected<RepairOutcome, PlatformError> repairM4a(const std::filesystem::pat
         const std::uintmax_t sizeBytes = std::filesystem::file_size(path, error);
         if (!error && sizeBytes < kHeaderOnlyBytes) {
             std::filesystem::remove(path, error);
-            return RepairOutcome::HoldsNoAudio;
+            return RepairOutcome::holdsNoAudio;
         }
         return failure(AVERROR(ENOENT), "the interrupted M4A file has no recovery copy");
     }
@@ -281,7 +281,7 @@ std::expected<RepairOutcome, PlatformError> repairM4a(const std::filesystem::pat
         }
         std::filesystem::remove(copy, error);
         std::filesystem::remove(path, error);
-        return RepairOutcome::HoldsNoAudio;
+        return RepairOutcome::holdsNoAudio;
     }
     std::filesystem::rename(repaired, path, error);
     if (error) {
@@ -289,18 +289,18 @@ std::expected<RepairOutcome, PlatformError> repairM4a(const std::filesystem::pat
         return failure(AVERROR(EIO), "could not put the repaired file in place");
     }
     std::filesystem::remove(copy, error);
-    return RepairOutcome::Repaired;
+    return RepairOutcome::repaired;
 }
 
 } // namespace
 
 std::expected<RepairOutcome, PlatformError> repairInterruptedFile(const std::filesystem::path& path,
                                                                   MediaFileType fileType) {
-    if (fileType == MediaFileType::AppleM4A) {
+    if (fileType == MediaFileType::appleM4A) {
         return repairM4a(path);
     }
     auto repaired = repairWave(path);
-    if (repaired && *repaired == RepairOutcome::HoldsNoAudio) {
+    if (repaired && *repaired == RepairOutcome::holdsNoAudio) {
         std::error_code ignored;
         std::filesystem::remove(path, ignored);
     }

@@ -68,7 +68,7 @@ std::shared_ptr<MediaWriterInput> FfmpegMediaFileWriter::makeAudioInput(const Au
 bool FfmpegMediaFileWriter::canAddInput(const MediaWriterInput& input) const {
     const auto* ours = dynamic_cast<const FfmpegWriterInput*>(&input);
     return ours != nullptr && ours->belongsTo(*session_) && !input_ &&
-           session_->status() == MediaWriterStatus::Unknown &&
+           session_->status() == MediaWriterStatus::unknown &&
            FfmpegEncoderConfig::resolve(session_->fileType(), ours->outputSettings()).has_value();
 }
 
@@ -112,7 +112,7 @@ const std::filesystem::path& FfmpegMediaFileWriter::path() const {
 
 std::expected<std::shared_ptr<MediaFileWriter>, PlatformError>
 FfmpegMediaFileWriterFactory::create(const std::filesystem::path& path, MediaFileType fileType) {
-    const char* muxer = fileType == MediaFileType::Wave ? "wav" : "ipod";
+    const char* muxer = fileType == MediaFileType::wave ? "wav" : "ipod";
     if (av_guess_format(muxer, nullptr, nullptr) == nullptr) {
         return std::unexpected(
             makeFfmpegError(AVERROR_MUXER_NOT_FOUND, std::string("no ") + muxer + " muxer"));

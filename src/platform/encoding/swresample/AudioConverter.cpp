@@ -22,11 +22,11 @@ constexpr const char* kErrorDomain = "AudioConverter";
 
 AVSampleFormat sampleFormatOf(const PcmBuffer::Format& format) {
     switch (format.commonFormat) {
-    case PcmCommonFormat::Float32:
+    case PcmCommonFormat::float32:
         return format.interleaved ? AV_SAMPLE_FMT_FLT : AV_SAMPLE_FMT_FLTP;
-    case PcmCommonFormat::Int16:
+    case PcmCommonFormat::int16:
         return format.interleaved ? AV_SAMPLE_FMT_S16 : AV_SAMPLE_FMT_S16P;
-    case PcmCommonFormat::Int32:
+    case PcmCommonFormat::int32:
         return format.interleaved ? AV_SAMPLE_FMT_S32 : AV_SAMPLE_FMT_S32P;
     }
     return AV_SAMPLE_FMT_NONE;
@@ -119,7 +119,7 @@ int AudioConverter::run(PcmBuffer& output, std::uint32_t writtenFrames, const Pc
 AudioConverter::Result AudioConverter::convert(PcmBuffer& output, const InputProvider& provider) {
     output.setFrameLength(0);
     if (output.format() != outputFormat_ || output.mutablePlaneData(0) == nullptr) {
-        return {OutputStatus::Error, converterError(-1, "output buffer " + output.format().description() +
+        return {OutputStatus::error, converterError(-1, "output buffer " + output.format().description() +
                                                             " is not in the converter's output format " +
                                                             outputFormat_.description())};
     }
@@ -134,13 +134,13 @@ AudioConverter::Result AudioConverter::convert(PcmBuffer& output, const InputPro
         return std::nullopt;
     };
     const auto afterFlush = [&]() {
-        return Result{writtenFrames == capacityFrames ? OutputStatus::HaveData : OutputStatus::EndOfStream,
+        return Result{writtenFrames == capacityFrames ? OutputStatus::haveData : OutputStatus::endOfStream,
                       std::nullopt};
     };
 
     // Audio held back by earlier calls comes first.
     if (auto error = advance(run(output, 0, nullptr, flushed_), "could not take out pending audio")) {
-        return {OutputStatus::Error, std::move(error)};
+        return {OutputStatus::error, std::move(error)};
     }
     if (flushed_) {
         return afterFlush();
@@ -148,9 +148,9 @@ AudioConverter::Result AudioConverter::convert(PcmBuffer& output, const InputPro
     while (writtenFrames < capacityFrames) {
         const Input input = provider();
         switch (input.status) {
-        case InputStatus::HaveData:
+        case InputStatus::haveData:
             if (!input.buffer || input.buffer->format() != inputFormat_) {
-                return {OutputStatus::Error,
+                return {OutputStatus::error,
                         converterError(-2, "input buffer " +
                                                (input.buffer ? input.buffer->format().description()
                                                              : std::string("(none)")) +
@@ -159,22 +159,22 @@ AudioConverter::Result AudioConverter::convert(PcmBuffer& output, const InputPro
             }
             if (auto error = advance(run(output, writtenFrames, input.buffer.get(), false),
                                      "could not convert audio")) {
-                return {OutputStatus::Error, std::move(error)};
+                return {OutputStatus::error, std::move(error)};
             }
             break;
-        case InputStatus::NoDataNow:
-            return {OutputStatus::InputRanDry, std::nullopt};
-        case InputStatus::EndOfStream:
+        case InputStatus::noDataNow:
+            return {OutputStatus::inputRanDry, std::nullopt};
+        case InputStatus::endOfStream:
             flushed_ = true;
             if (auto error = advance(run(output, writtenFrames, nullptr, true), "could not flush audio")) {
-                return {OutputStatus::Error, std::move(error)};
+                return {OutputStatus::error, std::move(error)};
             }
             return afterFlush();
-        case InputStatus::Error:
-            return {OutputStatus::Error, converterError(-3, "the input provider reported an error")};
+        case InputStatus::error:
+            return {OutputStatus::error, converterError(-3, "the input provider reported an error")};
         }
     }
-    return {OutputStatus::HaveData, std::nullopt};
+    return {OutputStatus::haveData, std::nullopt};
 }
 
 } // namespace veltrane

@@ -19,14 +19,14 @@ class AudioConverter {
 public:
     // What an input provider answers when asked for input.
     enum class InputStatus {
-        HaveData,    // here is a buffer (in the converter's input format)
-        NoDataNow,   // nothing more for now; more may come in a later call
-        EndOfStream, // no more input ever: the resampler's remaining audio is flushed
-        Error,       // the provider failed
+        haveData,    // here is a buffer (in the converter's input format)
+        noDataNow,   // nothing more for now; more may come in a later call
+        endOfStream, // no more input ever: the resampler's remaining audio is flushed
+        error,       // the provider failed
     };
 
     struct Input {
-        InputStatus status = InputStatus::NoDataNow;
+        InputStatus status = InputStatus::noDataNow;
         PcmBufferPtr buffer;
     };
 
@@ -35,14 +35,14 @@ public:
     using InputProvider = std::function<Input()>;
 
     enum class OutputStatus {
-        HaveData = 0,    // the output buffer is full; more may be waiting inside
-        InputRanDry = 1, // the provider had nothing more for now; the output holds what was made
-        EndOfStream = 2, // the provider ended the stream and everything has been put out
-        Error = 3,       // see the error
+        haveData = 0,    // the output buffer is full; more may be waiting inside
+        inputRanDry = 1, // the provider had nothing more for now; the output holds what was made
+        endOfStream = 2, // the provider ended the stream and everything has been put out
+        error = 3,       // see the error
     };
 
     struct Result {
-        OutputStatus status = OutputStatus::Error;
+        OutputStatus status = OutputStatus::error;
         std::optional<PlatformError> error;
     };
 

@@ -206,7 +206,7 @@ std::int32_t reportTimeout(const char* operation, std::chrono::milliseconds limi
     return kKeychainMissingEntitlement;
 }
 
-enum class CollectionState { Unlocked, Locked, Absent };
+enum class CollectionState { unlocked, locked, absent };
 
 // One call's conversation with the Secret Service: everything it does shares one deadline.
 class Conversation {
@@ -259,10 +259,10 @@ public:
 
     [[nodiscard]] CollectionState collectionState() const {
         if (!collection_) {
-            return CollectionState::Absent;
+            return CollectionState::absent;
         }
-        return secret_collection_get_locked(collection_.get()) ? CollectionState::Locked
-                                                               : CollectionState::Unlocked;
+        return secret_collection_get_locked(collection_.get()) ? CollectionState::locked
+                                                               : CollectionState::unlocked;
     }
 
     [[nodiscard]] const char* collectionPath() const {
@@ -309,7 +309,7 @@ KeychainBackend::LookupResult SecretServiceKeychain::copyMatching(const std::str
     }
     // A locked collection answers searches with "nothing" although it may hold the item: the
     // store is then unusable rather than empty.
-    if (conversation.collectionState() == CollectionState::Locked) {
+    if (conversation.collectionState() == CollectionState::locked) {
         return withoutData(kKeychainMissingEntitlement);
     }
     const GHashTablePtr attributes = itemAttributes(service, account);
@@ -380,7 +380,7 @@ std::int32_t SecretServiceKeychain::add(const std::string& service, const std::s
     }
     // Without an unlocked default collection storing would need a prompt (to unlock or to
     // create one), which nobody may be there to answer.
-    if (conversation.collectionState() != CollectionState::Unlocked) {
+    if (conversation.collectionState() != CollectionState::unlocked) {
         return kKeychainMissingEntitlement;
     }
     const GHashTablePtr attributes = itemAttributes(service, account);
@@ -414,7 +414,7 @@ std::int32_t SecretServiceKeychain::deleteItem(const std::string& service, const
     if (!conversation.open() || !conversation.readDefaultCollection()) {
         return conversation.status;
     }
-    if (conversation.collectionState() == CollectionState::Locked) {
+    if (conversation.collectionState() == CollectionState::locked) {
         return kKeychainMissingEntitlement;
     }
     const GHashTablePtr attributes = itemAttributes(service, account);
