@@ -1,4 +1,4 @@
-#include "platform/capture/pulse/DeviceIdentity.h"
+#include "platform/capture/pulse/PulseCaptureService.h"
 
 #include <gtest/gtest.h>
 
@@ -7,19 +7,19 @@ namespace {
 
 TEST(DeviceIdentity, IsTheFnv1aHashOfTheName) {
     // Reference values of 32-bit FNV-1a.
-    EXPECT_EQ(displayIdForDeviceName("a"), 0xE40C292Cu);
-    EXPECT_EQ(displayIdForDeviceName("foobar"), 0xBF9CF968u);
+    EXPECT_EQ(deviceIdForDeviceName("a"), 0xE40C292Cu);
+    EXPECT_EQ(deviceIdForDeviceName("foobar"), 0xBF9CF968u);
 }
 
 TEST(DeviceIdentity, IsStableAndTellsDevicesApart) {
-    EXPECT_EQ(displayIdForDeviceName("virt_out"), displayIdForDeviceName(std::string("virt_out")));
-    EXPECT_NE(displayIdForDeviceName("virt_out"), displayIdForDeviceName("virt_out2"));
-    EXPECT_NE(displayIdForDeviceName("alsa_output.pci-0000_00_1f.3.analog-stereo"),
-              displayIdForDeviceName("alsa_output.pci-0000_00_1f.3.hdmi-stereo"));
+    EXPECT_EQ(deviceIdForDeviceName("virt_out"), deviceIdForDeviceName(std::string("virt_out")));
+    EXPECT_NE(deviceIdForDeviceName("virt_out"), deviceIdForDeviceName("virt_out2"));
+    EXPECT_NE(deviceIdForDeviceName("alsa_output.pci-0000_00_1f.3.analog-stereo"),
+              deviceIdForDeviceName("alsa_output.pci-0000_00_1f.3.hdmi-stereo"));
 }
 
 TEST(DeviceIdentity, IsNeverZero) {
-    EXPECT_NE(displayIdForDeviceName(""), 0u);
+    EXPECT_NE(deviceIdForDeviceName(""), 0u);
 }
 
 } // namespace

@@ -2,7 +2,6 @@
 // provides "virt_out" (VirtualOutput, 48 kHz stereo) and a 440 Hz virtual microphone
 // "virt_mic" (VirtualMic, 44.1 kHz s16le mono), and points PULSE_SERVER at them.
 
-#include "platform/capture/pulse/DeviceIdentity.h"
 #include "platform/capture/pulse/PulseCaptureService.h"
 #include "platform/dispatch/SerialQueue.h"
 
@@ -229,7 +228,7 @@ TEST_F(PulseCaptureIntegration, ListsTheOutputDeviceWithAnIdThatIsStableAcrossSe
         std::find_if(displays.begin(), displays.end(), [](const auto& d) { return d.name == "virt_out"; });
     ASSERT_NE(it, displays.end());
     EXPECT_EQ(it->description, "VirtualOutput");
-    EXPECT_EQ(it->displayID, displayIdForDeviceName("virt_out"));
+    EXPECT_EQ(it->displayID, deviceIdForDeviceName("virt_out"));
 
     PulseCaptureService other;
     EXPECT_EQ(virtualOutput(other), *it);
@@ -260,8 +259,8 @@ TEST_F(PulseCaptureIntegration, ListsMicrophonesButNoMonitors) {
     }
 }
 
-TEST_F(PulseCaptureIntegration, OwnBundleIdentifierIsTheBinaryName) {
-    EXPECT_EQ(service_.ownBundleIdentifier(), "capture_pulse_integration_tests");
+TEST_F(PulseCaptureIntegration, OwnExecutableNameIsTheBinaryName) {
+    EXPECT_EQ(service_.ownExecutableName(), "capture_pulse_integration_tests");
 }
 
 // --- display capture ----------------------------------------------------------------------
@@ -376,7 +375,7 @@ TEST_F(PulseCaptureIntegration, RemovingTheOutputDeviceStopsTheStreamWithAnError
 TEST_F(PulseCaptureIntegration, StartingOnAMissingDeviceFails) {
     Collector collector;
     ContentFilter filter;
-    filter.display = OutputDevice{displayIdForDeviceName("nowhere"), "nowhere", "Nowhere"};
+    filter.display = OutputDevice{deviceIdForDeviceName("nowhere"), "nowhere", "Nowhere"};
     auto running = makeStream(service_, filter, queue_, collector);
     const auto error = startAndWait(*running->stream);
     ASSERT_TRUE(error.has_value());
@@ -604,7 +603,7 @@ TEST_F(NoSoundServer, EverythingFailsQuicklyWithAnError) {
         microphones.error().localizedDescription.starts_with("Could not connect to the sound server"));
 
     ContentFilter filter;
-    filter.display = OutputDevice{displayIdForDeviceName("virt_out"), "virt_out", "VirtualOutput"};
+    filter.display = OutputDevice{deviceIdForDeviceName("virt_out"), "virt_out", "VirtualOutput"};
     Collector collector;
     auto running = makeStream(service_, filter, queue_, collector);
     const auto error = startAndWait(*running->stream);
