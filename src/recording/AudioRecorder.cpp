@@ -414,7 +414,7 @@ std::optional<ContentFilter> AudioRecorder::makeContentFilter() {
     }
     filter.mode = ContentFilter::Mode::displayExcludingApplications;
     filter.display = *source.display;
-    const std::string ownIdentifier = capture_->ownBundleIdentifier();
+    const std::string ownIdentifier = capture_->ownExecutableName();
     if (source.scContent && !ownIdentifier.empty()) {
         for (const RunningApplication& app : source.scContent->applications) {
             if (app.bundleIdentifier == ownIdentifier) {

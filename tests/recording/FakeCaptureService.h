@@ -81,7 +81,7 @@ public:
         }
         return microphoneList;
     }
-    std::string ownBundleIdentifier() const override { return ownIdentifier; }
+    std::string ownExecutableName() const override { return ownIdentifier; }
     std::unique_ptr<SystemAudioStream> makeStream(const ContentFilter& filter,
                                                   const StreamConfiguration& configuration,
                                                   std::function<void(const PlatformError&)> didStop) override;

@@ -31,7 +31,7 @@ public:
 
     // The identifier by which this process itself shows up among running applications
     // (its binary name); empty when unknown.
-    [[nodiscard]] virtual std::string ownBundleIdentifier() const = 0;
+    [[nodiscard]] virtual std::string ownExecutableName() const = 0;
 
     // `didStopWithError` runs on a platform thread when the stream stops by itself (the device
     // or program went away, the server died).

@@ -1,5 +1,4 @@
 #include "platform/capture/pulse/ControlThread.h"
-#include "platform/capture/pulse/CallbackGate.h"
 
 #include <gtest/gtest.h>
 

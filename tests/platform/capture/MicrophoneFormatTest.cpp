@@ -1,4 +1,4 @@
-#include "platform/capture/pulse/MicrophoneFormat.h"
+#include "platform/capture/pulse/PulseMicrophoneCapture.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,6 @@
 // provides "virt_out" (VirtualOutput, 48 kHz stereo) and a 440 Hz virtual microphone
 // "virt_mic" (VirtualMic, 44.1 kHz s16le mono), and points PULSE_SERVER at them.
 
-#include "platform/capture/pulse/DeviceIdentity.h"
 #include "platform/capture/pulse/PulseCaptureService.h"
 #include "platform/dispatch/SerialQueue.h"
 
@@ -172,11 +171,11 @@ std::unique_ptr<RunningStream> makeStream(PulseCaptureService& service, const Co
             raw->stopped.set_value(error);
         }
     });
-    EXPECT_FALSE(running->stream->addStreamOutput(StreamOutputType::screen, queue,
+    EXPECT_FALSE(running->stream->addStreamOutput(StreamOutputType::Screen, queue,
                                                   [](const SampleBufferPtr&, StreamOutputType) {}));
     EXPECT_FALSE(running->stream->addStreamOutput(
-        StreamOutputType::audio, queue, [&collector](const SampleBufferPtr& buffer, StreamOutputType type) {
-            EXPECT_EQ(type, StreamOutputType::audio);
+        StreamOutputType::Audio, queue, [&collector](const SampleBufferPtr& buffer, StreamOutputType type) {
+            EXPECT_EQ(type, StreamOutputType::Audio);
             collector.take(buffer);
         }));
     return running;
@@ -229,7 +228,7 @@ TEST_F(PulseCaptureIntegration, ListsTheOutputDeviceWithAnIDThatIsStableAcrossSe
         std::find_if(displays.begin(), displays.end(), [](const auto& d) { return d.name == "virt_out"; });
     ASSERT_NE(it, displays.end());
     EXPECT_EQ(it->description, "VirtualOutput");
-    EXPECT_EQ(it->displayID, displayIDForDeviceName("virt_out"));
+    EXPECT_EQ(it->displayID, deviceIDForDeviceName("virt_out"));
 
     PulseCaptureService other;
     EXPECT_EQ(virtualOutput(other), *it);
@@ -260,8 +259,8 @@ TEST_F(PulseCaptureIntegration, ListsMicrophonesButNoMonitors) {
     }
 }
 
-TEST_F(PulseCaptureIntegration, OwnBundleIdentifierIsTheBinaryName) {
-    EXPECT_EQ(service_.ownBundleIdentifier(), "capture_pulse_integration_tests");
+TEST_F(PulseCaptureIntegration, OwnExecutableNameIsTheBinaryName) {
+    EXPECT_EQ(service_.ownExecutableName(), "capture_pulse_integration_tests");
 }
 
 // --- display capture ----------------------------------------------------------------------
@@ -376,7 +375,7 @@ TEST_F(PulseCaptureIntegration, RemovingTheOutputDeviceStopsTheStreamWithAnError
 TEST_F(PulseCaptureIntegration, StartingOnAMissingDeviceFails) {
     Collector collector;
     ContentFilter filter;
-    filter.display = OutputDevice{displayIDForDeviceName("nowhere"), "nowhere", "Nowhere"};
+    filter.display = OutputDevice{deviceIDForDeviceName("nowhere"), "nowhere", "Nowhere"};
     auto running = makeStream(service_, filter, queue_, collector);
     const auto error = startAndWait(*running->stream);
     ASSERT_TRUE(error.has_value());
@@ -389,7 +388,7 @@ TEST_F(PulseCaptureIntegration, NoCallbackRunsAfterTheStreamIsDestroyed) {
     filter.display = virtualOutput(service_);
     auto stream =
         service_.makeStream(filter, StreamConfiguration{}, [&calls](const PlatformError&) { ++calls; });
-    ASSERT_FALSE(stream->addStreamOutput(StreamOutputType::audio, queue_,
+    ASSERT_FALSE(stream->addStreamOutput(StreamOutputType::Audio, queue_,
                                          [&calls](const SampleBufferPtr&, StreamOutputType) {
                                              std::this_thread::sleep_for(1ms);
                                              ++calls;
@@ -419,7 +418,7 @@ TEST_F(PulseCaptureIntegration, ApplicationCaptureHearsOnlyThatProgram) {
 
     Collector collector;
     ContentFilter filter;
-    filter.mode = ContentFilter::Mode::displayIncludingApplications;
+    filter.mode = ContentFilter::Mode::DisplayIncludingApplications;
     filter.display = virtualOutput(service_);
     filter.applications = {*appA};
     auto running = makeStream(service_, filter, queue_, collector);
@@ -448,7 +447,7 @@ TEST_F(PulseCaptureIntegration, ApplicationCaptureEndsWhenTheProgramEnds) {
     ASSERT_TRUE(app.has_value());
     Collector collector;
     ContentFilter filter;
-    filter.mode = ContentFilter::Mode::displayIncludingApplications;
+    filter.mode = ContentFilter::Mode::DisplayIncludingApplications;
     filter.display = virtualOutput(service_);
     filter.applications = {*app};
     auto running = makeStream(service_, filter, queue_, collector);
@@ -604,7 +603,7 @@ TEST_F(NoSoundServer, EverythingFailsQuicklyWithAnError) {
         microphones.error().localizedDescription.starts_with("Could not connect to the sound server"));
 
     ContentFilter filter;
-    filter.display = OutputDevice{displayIDForDeviceName("virt_out"), "virt_out", "VirtualOutput"};
+    filter.display = OutputDevice{deviceIDForDeviceName("virt_out"), "virt_out", "VirtualOutput"};
     Collector collector;
     auto running = makeStream(service_, filter, queue_, collector);
     const auto error = startAndWait(*running->stream);

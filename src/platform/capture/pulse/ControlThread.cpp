@@ -62,4 +62,14 @@ void ControlThread::run(const std::shared_ptr<State>& state, const std::string& 
     }
 }
 
+void CallbackGate::close() {
+    std::lock_guard lock(mutex_);
+    open_ = false;
+}
+
+bool CallbackGate::isOpen() const {
+    std::lock_guard lock(mutex_);
+    return open_;
+}
+
 } // namespace veltrane

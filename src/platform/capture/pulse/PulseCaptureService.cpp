@@ -1,8 +1,6 @@
 #include "platform/capture/pulse/PulseCaptureService.h"
 
-#include "platform/capture/pulse/DeviceIdentity.h"
 #include "platform/capture/pulse/PulseConnection.h"
-#include "platform/capture/pulse/PulseError.h"
 #include "platform/capture/pulse/PulseMicrophoneCapture.h"
 #include "platform/capture/pulse/PulseSystemAudioStream.h"
 
@@ -14,6 +12,17 @@
 #include <system_error>
 
 namespace veltrane {
+
+std::uint32_t deviceIDForDeviceName(std::string_view deviceName) {
+    constexpr std::uint32_t kOffsetBasis = 2166136261u;
+    constexpr std::uint32_t kPrime = 16777619u;
+    std::uint32_t hash = kOffsetBasis;
+    for (const char c : deviceName) {
+        hash ^= static_cast<std::uint8_t>(c);
+        hash *= kPrime;
+    }
+    return hash == 0 ? 1u : hash;
+}
 
 namespace {
 
@@ -45,7 +54,7 @@ void onSink(pa_context*, const pa_sink_info* info, int eol, void* userdata) {
         OutputDevice device;
         device.name = info->name ? info->name : "";
         device.description = info->description ? info->description : device.name;
-        device.displayID = displayIDForDeviceName(device.name);
+        device.displayID = deviceIDForDeviceName(device.name);
         query->content.displays.push_back(std::move(device));
     }
     query->connection->signal();
@@ -148,7 +157,7 @@ std::expected<std::vector<CaptureDevice>, PlatformError> PulseCaptureService::mi
     return std::move(query.devices);
 }
 
-std::string PulseCaptureService::ownBundleIdentifier() const {
+std::string PulseCaptureService::ownExecutableName() const {
     std::error_code error;
     const auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
     if (error) {
@@ -160,8 +169,7 @@ std::string PulseCaptureService::ownBundleIdentifier() const {
 std::unique_ptr<SystemAudioStream>
 PulseCaptureService::makeStream(const ContentFilter& filter, const StreamConfiguration& configuration,
                                 std::function<void(const PlatformError&)> didStopWithError) {
-    return std::make_unique<PulseSystemAudioStream>(filter, configuration, std::move(didStopWithError),
-                                                    timeout_);
+    return PulseSystemAudioStream::make(filter, configuration, std::move(didStopWithError), timeout_);
 }
 
 std::expected<std::unique_ptr<MicrophoneCapture>, PlatformError>

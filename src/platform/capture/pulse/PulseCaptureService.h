@@ -7,6 +7,11 @@
 
 namespace veltrane {
 
+// The identifier an output device is listed under: a 32-bit FNV-1a hash of the device's
+// name, so that it stays the same across restarts of the sound server (indices do not).
+// Never 0, which stands for "no device".
+[[nodiscard]] std::uint32_t deviceIDForDeviceName(std::string_view deviceName);
+
 // The capture service on a PulseAudio (or pipewire-pulse) sound server: output devices are
 // the "displays", programs with playback streams are the running applications, and input
 // devices that are not monitors are the microphones.
@@ -18,7 +23,7 @@ public:
 
     void requestShareableContent(ContentCompletion completion) override;
     [[nodiscard]] std::expected<std::vector<CaptureDevice>, PlatformError> microphones() override;
-    [[nodiscard]] std::string ownBundleIdentifier() const override;
+    [[nodiscard]] std::string ownExecutableName() const override;
     [[nodiscard]] std::unique_ptr<SystemAudioStream>
     makeStream(const ContentFilter& filter, const StreamConfiguration& configuration,
                std::function<void(const PlatformError&)> didStopWithError) override;

@@ -14,6 +14,16 @@ struct pa_operation;
 
 namespace veltrane {
 
+// The error domain of everything the sound-server client reports.
+inline constexpr const char* kPulseErrorDomain = "PulseAudio";
+
+// An error of the sound-server client: `code` is the client library's error number.
+[[nodiscard]] PlatformError pulseError(int code, std::string description);
+
+// An error whose description is `prefix` followed by the library's text for `code`,
+// e.g. "Could not connect to the sound server: Connection refused".
+[[nodiscard]] PlatformError pulseErrorWithText(int code, const std::string& prefix);
+
 // One connection to the sound server with its own event thread (a threaded main loop).
 // Callbacks of the connection and of everything made on it run on that thread. Other threads
 // touch the connection only while holding its lock (Lock). Every wait has a time limit.

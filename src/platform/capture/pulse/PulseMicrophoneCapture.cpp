@@ -1,7 +1,6 @@
 #include "platform/capture/pulse/PulseMicrophoneCapture.h"
 
 #include "platform/capture/pulse/PulseConnection.h"
-#include "platform/capture/pulse/PulseError.h"
 #include "platform/core/Log.h"
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/media/SampleBuffer.h"
@@ -17,7 +16,7 @@ namespace {
 constexpr const char* kClientName = "VeltraneRecorder";
 // Fragments as long as the system audio's: the microphone's samples wait in the recorder's
 // queue (half a second) until the next system-audio buffer takes them.
-constexpr pa_usec_t kFragmentUsec = 50 * PA_USEC_PER_MSEC;
+constexpr std::chrono::milliseconds kFragment{50};
 
 pa_sample_format_t sampleFormatFor(MicrophoneFormat::Encoding encoding) {
     switch (encoding) {
@@ -32,6 +31,49 @@ pa_sample_format_t sampleFormatFor(MicrophoneFormat::Encoding encoding) {
 }
 
 } // namespace
+
+namespace {
+
+MicrophoneFormat::Encoding encodingFor(std::string_view deviceFormat) {
+    if (deviceFormat == "s16le" || deviceFormat == "s16be") {
+        return MicrophoneFormat::Encoding::int16;
+    }
+    if (deviceFormat == "s32le" || deviceFormat == "s32be" || deviceFormat == "s24le" ||
+        deviceFormat == "s24be" || deviceFormat == "s24-32le" || deviceFormat == "s24-32be") {
+        return MicrophoneFormat::Encoding::int32;
+    }
+    return MicrophoneFormat::Encoding::float32;
+}
+
+} // namespace
+
+MicrophoneFormat MicrophoneFormat::forDevice(std::string_view deviceFormat, std::uint32_t sampleRate,
+                                             std::uint32_t channels) {
+    MicrophoneFormat format;
+    format.encoding = encodingFor(deviceFormat);
+    StreamDescription& d = format.description;
+    d.sampleRate = sampleRate;
+    d.formatID = kAudioFormatLinearPCM;
+    d.channelsPerFrame = channels;
+    d.framesPerPacket = 1;
+    switch (format.encoding) {
+    case Encoding::int16:
+        d.formatFlags = kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked;
+        d.bitsPerChannel = 16;
+        break;
+    case Encoding::int32:
+        d.formatFlags = kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked;
+        d.bitsPerChannel = 32;
+        break;
+    case Encoding::float32:
+        d.formatFlags = kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked;
+        d.bitsPerChannel = 32;
+        break;
+    }
+    d.bytesPerFrame = d.bitsPerChannel / 8 * channels;
+    d.bytesPerPacket = d.bytesPerFrame;
+    return format;
+}
 
 PulseMicrophoneCapture::PulseMicrophoneCapture(CaptureDevice device, std::chrono::milliseconds timeout)
     : device_(std::move(device)), timeout_(timeout) {}
@@ -54,7 +96,7 @@ PulseMicrophoneCapture::~PulseMicrophoneCapture() {
             PulseConnection::Lock lock(*connection_);
             connection_->setLostHandler(nullptr);
             pa_context_set_subscribe_callback(connection_->context(), nullptr, nullptr);
-            closeStream();
+            stream_.reset();
         }
         connection_.reset();
     }
@@ -139,7 +181,7 @@ void PulseMicrophoneCapture::startRunning() {
         PulseConnection::Lock lock(*connection_);
         error = connectStream();
         if (error) {
-            closeStream();
+            stream_.reset();
         } else {
             running_ = true;
         }
@@ -156,71 +198,33 @@ void PulseMicrophoneCapture::stopRunning() {
     }
     PulseConnection::Lock lock(*connection_);
     running_ = false;
-    closeStream();
+    stream_.reset();
 }
 
 std::optional<PlatformError> PulseMicrophoneCapture::connectStream() {
     if (!connection_->isReady()) {
         return pulseErrorWithText(connection_->lastErrorCode(), "Could not record the microphone: ");
     }
-    pa_sample_spec sampleSpec{};
-    sampleSpec.format = sampleFormatFor(format_.encoding);
-    sampleSpec.rate = deviceRate_;
-    sampleSpec.channels = static_cast<std::uint8_t>(deviceChannels_);
-    pa_channel_map map{};
-    pa_channel_map_init_extend(&map, sampleSpec.channels, PA_CHANNEL_MAP_DEFAULT);
-    stream_ = pa_stream_new(connection_->context(), "Meeting microphone", &sampleSpec, &map);
-    if (!stream_) {
-        return pulseErrorWithText(connection_->lastErrorCode(), "Could not record the microphone: ");
-    }
-    pa_stream_set_read_callback(
-        stream_,
-        [](pa_stream*, std::size_t, void* userdata) {
-            static_cast<PulseMicrophoneCapture*>(userdata)->onRead();
-        },
-        this);
-    pa_stream_set_state_callback(
-        stream_,
-        [](pa_stream*, void* userdata) { static_cast<PulseMicrophoneCapture*>(userdata)->onState(); }, this);
-    pa_buffer_attr attributes{};
-    attributes.maxlength = static_cast<std::uint32_t>(-1);
-    attributes.tlength = static_cast<std::uint32_t>(-1);
-    attributes.prebuf = static_cast<std::uint32_t>(-1);
-    attributes.minreq = static_cast<std::uint32_t>(-1);
-    attributes.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kFragmentUsec, &sampleSpec));
-    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
+    PulseRecordStream::Options options;
+    options.name = "Meeting microphone";
+    options.sampleSpec.format = sampleFormatFor(format_.encoding);
+    options.sampleSpec.rate = deviceRate_;
+    options.sampleSpec.channels = static_cast<std::uint8_t>(deviceChannels_);
+    options.source = device_.uniqueID;
+    options.fragment = kFragment;
     framesDelivered_ = 0;
     disconnectReported_ = false;
-    if (pa_stream_connect_record(stream_, device_.uniqueID.c_str(), &attributes, flags) < 0) {
+    stream_ = PulseRecordStream::connect(
+        *connection_, options, [this] { onReadable(); }, [this](pa_stream_state_t state) { onState(state); });
+    if (!stream_) {
         return pulseErrorWithText(connection_->lastErrorCode(), "Could not record the microphone: ");
     }
-    pa_stream* stream = stream_;
-    const bool settled = connection_->waitUntil(
-        [stream] {
-            const pa_stream_state_t state = pa_stream_get_state(stream);
-            return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
-        },
-        timeout_);
-    if (!settled) {
-        return pulseError(PA_ERR_TIMEOUT, "Could not record the microphone: Timeout");
-    }
-    if (pa_stream_get_state(stream) != PA_STREAM_READY) {
-        return pulseErrorWithText(connection_->lastErrorCode(), "Could not record the microphone: ");
+    if (const std::optional<int> code = stream_->waitUntilReady(timeout_)) {
+        return *code == PA_ERR_TIMEOUT
+                   ? pulseError(PA_ERR_TIMEOUT, "Could not record the microphone: Timeout")
+                   : pulseErrorWithText(*code, "Could not record the microphone: ");
     }
     return std::nullopt;
-}
-
-void PulseMicrophoneCapture::closeStream() {
-    if (!stream_) {
-        return;
-    }
-    pa_stream_set_read_callback(stream_, nullptr, nullptr);
-    pa_stream_set_state_callback(stream_, nullptr, nullptr);
-    if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) {
-        pa_stream_disconnect(stream_);
-    }
-    pa_stream_unref(stream_);
-    stream_ = nullptr;
 }
 
 void PulseMicrophoneCapture::reportDisconnect(const PlatformError& error) {
@@ -248,16 +252,14 @@ void PulseMicrophoneCapture::onEvent(unsigned facility, unsigned type, std::uint
     }
 }
 
-void PulseMicrophoneCapture::onState() {
-    connection_->signal();
-    const pa_stream_state_t state = pa_stream_get_state(stream_);
+void PulseMicrophoneCapture::onState(pa_stream_state_t state) {
     if (!PA_STREAM_IS_GOOD(state) && running_.load()) {
         reportDisconnect(pulseErrorWithText(connection_->lastErrorCode(),
                                             "The microphone " + sourceDescription_ + " stopped: "));
     }
 }
 
-void PulseMicrophoneCapture::onRead() {
+void PulseMicrophoneCapture::onReadable() {
     SerialQueue* queue = nullptr;
     std::shared_ptr<const BufferHandler> handler;
     {
@@ -267,26 +269,21 @@ void PulseMicrophoneCapture::onRead() {
     }
     const std::uint32_t frameBytes = std::max<std::uint32_t>(format_.description.bytesPerFrame, 1);
     const auto timescale = static_cast<std::int32_t>(deviceRate_);
-    for (;;) {
-        const void* data = nullptr;
-        std::size_t bytes = 0;
-        if (pa_stream_peek(stream_, &data, &bytes) < 0 || bytes == 0) {
-            break;
-        }
+    stream_->read([&](const void* data, std::size_t bytes) {
         const auto frames = static_cast<std::int64_t>(bytes / frameBytes);
         const std::int64_t pts = framesDelivered_;
         framesDelivered_ += frames; // a hole advances the clock too
-        if (data && queue && handler && frames > 0) {
-            std::vector<std::byte> copy(static_cast<std::size_t>(frames) * frameBytes);
-            std::memcpy(copy.data(), data, copy.size());
-            auto buffer = std::make_shared<const SampleBuffer>(format_.description, std::move(copy), frames,
-                                                               MediaTime::make(pts, timescale));
-            queue->post([gate = gate_, handler, buffer = std::move(buffer)] {
-                gate->runIfOpen([&] { (*handler)(buffer); });
-            });
+        if (!data || !queue || !handler || frames <= 0) {
+            return;
         }
-        pa_stream_drop(stream_);
-    }
+        std::vector<std::byte> copy(static_cast<std::size_t>(frames) * frameBytes);
+        std::memcpy(copy.data(), data, copy.size());
+        auto buffer = std::make_shared<const SampleBuffer>(format_.description, std::move(copy), frames,
+                                                           MediaTime::make(pts, timescale));
+        queue->post([gate = gate_, handler, buffer = std::move(buffer)] {
+            gate->runIfOpen([&] { (*handler)(buffer); });
+        });
+    });
 }
 
 } // namespace veltrane

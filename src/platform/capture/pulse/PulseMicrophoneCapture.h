@@ -2,9 +2,9 @@
 
 #include "platform/capture/MicrophoneCapture.h"
 #include "platform/capture/ShareableContent.h"
-#include "platform/capture/pulse/CallbackGate.h"
 #include "platform/capture/pulse/ControlThread.h"
-#include "platform/capture/pulse/MicrophoneFormat.h"
+#include "platform/capture/pulse/PulseRecordStream.h"
+#include "platform/media/SampleBuffer.h"
 
 #include <atomic>
 #include <chrono>
@@ -13,14 +13,30 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 
-struct pa_context;
-struct pa_stream;
 struct pa_source_info;
 
 namespace veltrane {
 
 class PulseConnection;
+
+// The sample layout in which a microphone is recorded: as close to the device's own format
+// as the buffers can describe (little-endian, interleaved, packed).
+struct MicrophoneFormat {
+    enum class Encoding { int16, int32, float32 };
+
+    Encoding encoding = Encoding::float32;
+    StreamDescription description;
+
+    // `deviceFormat` is the sound server's name of the device's sample format ("s16le",
+    // "float32le", "s24le", ...): 16-bit devices record as 16-bit integers, 24- and 32-bit
+    // integer devices as 32-bit integers, everything else as 32-bit float.
+    [[nodiscard]] static MicrophoneFormat forDevice(std::string_view deviceFormat, std::uint32_t sampleRate,
+                                                    std::uint32_t channels);
+
+    [[nodiscard]] std::uint32_t bytesPerSample() const { return description.bitsPerChannel / 8; }
+};
 
 // One microphone (a PulseAudio source that is not a monitor), recorded in the device's own
 // rate, channel count and sample type as far as MicrophoneFormat can describe it.
@@ -47,12 +63,11 @@ private:
 
     [[nodiscard]] std::optional<PlatformError> lookUp();
     [[nodiscard]] std::optional<PlatformError> connectStream();
-    void closeStream();
     void reportDisconnect(const PlatformError& error);
     void onSourceInfo(const pa_source_info* info);
     void onEvent(unsigned facility, unsigned type, std::uint32_t index);
-    void onRead();
-    void onState();
+    void onReadable();
+    void onState(pa_stream_state_t state);
 
     const CaptureDevice device_;
     const std::chrono::milliseconds timeout_;
@@ -74,7 +89,7 @@ private:
     std::uint32_t deviceChannels_ = 0;
     bool sourceFound_ = false;
     MicrophoneFormat format_;
-    pa_stream* stream_ = nullptr;
+    std::unique_ptr<PulseRecordStream> stream_;
     std::int64_t framesDelivered_ = 0;
     bool disconnectReported_ = false;
 

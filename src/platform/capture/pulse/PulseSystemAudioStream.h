@@ -1,10 +1,9 @@
 #pragma once
 
 #include "platform/capture/SystemAudioStream.h"
-#include "platform/capture/pulse/CallbackGate.h"
 #include "platform/capture/pulse/ControlThread.h"
-#include "platform/capture/pulse/SilencePacer.h"
-#include "platform/capture/pulse/SourceMixer.h"
+#include "platform/capture/pulse/PulseRecordStream.h"
+#include "platform/capture/pulse/SystemAudioPacing.h"
 #include "platform/media/SampleBuffer.h"
 
 #include <chrono>
@@ -13,15 +12,11 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
 struct pa_context;
-struct pa_stream;
 struct pa_sink_info;
-struct pa_sink_input_info;
-struct pa_client_info;
 struct pa_mainloop_api;
 struct pa_time_event;
 struct timeval;
@@ -31,27 +26,28 @@ namespace veltrane {
 class PulseConnection;
 class SerialQueue;
 
-// System audio from a PulseAudio server. A display filter records the output device's
-// monitor (everything the device plays); an application filter records only the playback
-// streams of the given programs, each through its own monitor stream, summed, and follows
-// the programs as they open and close streams. Silence fills the time in which the server
-// sends nothing, so that the stream always follows the wall clock.
+// System audio from a PulseAudio server, the part every kind of capture shares: the record
+// streams ("taps") it opens are summed, silence fills the time in which the server sends
+// nothing so that the stream always follows the wall clock, and the result is handed to the
+// audio output's queue. PulseDeviceCapture and PulseApplicationCapture decide what is tapped.
 //
 // Start and stop run on the stream's own control thread, which also runs the completions
 // and `didStopWithError`; audio is handled on the connection's event thread.
-class PulseSystemAudioStream final : public SystemAudioStream {
+class PulseSystemAudioStream : public SystemAudioStream {
 public:
-    PulseSystemAudioStream(ContentFilter filter, StreamConfiguration configuration,
-                           std::function<void(const PlatformError&)> didStopWithError,
-                           std::chrono::milliseconds timeout);
+    // The capture `filter` asks for: an output device's, or one program's.
+    [[nodiscard]] static std::unique_ptr<SystemAudioStream>
+    make(ContentFilter filter, StreamConfiguration configuration,
+         std::function<void(const PlatformError&)> didStopWithError, std::chrono::milliseconds timeout);
+
     ~PulseSystemAudioStream() override;
     PulseSystemAudioStream(const PulseSystemAudioStream&) = delete;
     PulseSystemAudioStream& operator=(const PulseSystemAudioStream&) = delete;
 
     [[nodiscard]] std::optional<PlatformError> addStreamOutput(StreamOutputType type, SerialQueue& queue,
-                                                               OutputHandler handler) override;
-    void startCapture(Completion completion) override;
-    void stopCapture(Completion completion) override;
+                                                               OutputHandler handler) final;
+    void startCapture(Completion completion) final;
+    void stopCapture(Completion completion) final;
 
     // Quiet time after which silence is delivered, and how far behind the wall clock the
     // silence stays; both above the server's normal delivery jitter.
@@ -68,56 +64,80 @@ public:
     // A tick this late means the loop itself did not run (the process was stopped or starved).
     static constexpr std::chrono::milliseconds kStalledTick{150};
 
-private:
+protected:
     struct Tap {
-        PulseSystemAudioStream* owner = nullptr;
         std::uint32_t id = 0;
         std::uint32_t sinkIndex = 0;
-        pa_stream* stream = nullptr;
+        std::unique_ptr<PulseRecordStream> stream;
         bool dead = false;
     };
     enum class State { idle, starting, running, ended };
+
+    PulseSystemAudioStream(ContentFilter filter, StreamConfiguration configuration,
+                           std::function<void(const PlatformError&)> didStopWithError,
+                           std::chrono::milliseconds timeout);
+
+    // The destructor of the final class calls this first: no callback may reach a class whose
+    // part is already destroyed.
+    void shutDown();
+
+    // Hooks of the kinds of capture; all with the connection's lock held.
+    // Before connecting: whether the filter can be captured at all.
+    [[nodiscard]] virtual std::optional<PlatformError> checkFilter() const { return std::nullopt; }
+    // After the devices were listed and the server's events subscribed: opens the first taps.
+    [[nodiscard]] virtual std::optional<PlatformError> openTaps() = 0;
+    virtual void onSinkListed(const pa_sink_info& info) = 0;
+    virtual void onEvent(unsigned facility, unsigned type, std::uint32_t index) = 0;
+    // A tap's stream failed or ended while running.
+    virtual void onTapFailed(Tap& tap) = 0;
+    // Once per tick, after the audio was pumped.
+    virtual void onTick() {}
+
+    // For the hooks.
+    [[nodiscard]] Tap* openTap(std::uint32_t id, std::uint32_t sinkInput, std::uint32_t sinkIndex,
+                               const std::string& source);
+    void end(const PlatformError& error);
+    [[nodiscard]] bool isFollowing() const { return state_ == State::starting || state_ == State::running; }
+    [[nodiscard]] bool isRunning() const { return state_ == State::running; }
+    [[nodiscard]] PulseConnection& connection() { return *connection_; }
+    [[nodiscard]] pa_context* context() const;
+    [[nodiscard]] std::chrono::milliseconds timeout() const { return timeout_; }
+    [[nodiscard]] const ContentFilter& filter() const { return filter_; }
+    [[nodiscard]] std::map<std::uint32_t, std::unique_ptr<Tap>>& taps() { return taps_; }
+    // Sink index -> the name of its monitor source, for every device listed or announced.
+    [[nodiscard]] std::map<std::uint32_t, std::string>& sinkMonitors() { return sinkMonitors_; }
+    // Asks the server for one device; onSinkListed() gets the answer.
+    void requestSink(std::uint32_t index);
+    // Runs `fn` on the control thread.
+    void postToControl(std::function<void()> fn) { control_.post(std::move(fn)); }
+
+private:
+    // Whether the pacer may deliver silence on this pump.
+    enum class SilenceFill { allowed, deferred };
 
     // Control thread.
     [[nodiscard]] std::optional<PlatformError> start();
     void teardown();
 
     // Event thread, or any thread holding the connection's lock.
-    [[nodiscard]] bool isApplicationCapture() const;
     [[nodiscard]] std::int64_t nowFrames() const;
-    Tap* openTap(std::uint32_t id, std::uint32_t sinkInput, std::uint32_t sinkIndex,
-                 const std::string& source);
     void closeTap(Tap& tap);
     void closeDeadTaps();
-    // Whether the pacer may deliver silence on this pump.
-    enum class SilenceFill { allowed, deferred };
+    void onTapReadable(Tap& tap);
+    void onTapState(Tap& tap, pa_stream_state_t state);
     void pump(SilenceFill fill = SilenceFill::allowed);
     void flush();
     // Cuts audio into buffers for the next delivery.
     void emit(const float* samples, std::int64_t frames, std::int64_t pts);
     // Hands the buffers cut since the last delivery to the audio output's queue.
     void deliver();
-    void end(const PlatformError& error);
-    void checkApplicationsAlive();
     void armTick();
-
-    void onSinkListed(const pa_sink_info* info);
-    void onSinkInputInfo(const pa_sink_input_info* info);
-    void onClientInfo(const pa_client_info* info, int eol);
-    void onEvent(unsigned facility, unsigned type, std::uint32_t index);
-    void onTapRead(Tap& tap);
-    void onTapState(Tap& tap);
+    void onTickTimer();
 
     static void sinkListedThunk(pa_context*, const pa_sink_info* info, int eol, void* userdata);
-    static void displayCheckThunk(pa_context*, const pa_sink_info* info, int eol, void* userdata);
-    static void sinkInputThunk(pa_context*, const pa_sink_input_info* info, int eol, void* userdata);
-    static void clientThunk(pa_context*, const pa_client_info* info, int eol, void* userdata);
-    static void tapReadThunk(pa_stream*, std::size_t bytes, void* userdata);
-    static void tapStateThunk(pa_stream*, void* userdata);
     static void tickThunk(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* userdata);
 
     const ContentFilter filter_;
-    const StreamConfiguration configuration_;
     const std::uint32_t channels_;
     const std::uint32_t rate_;
     const std::function<void(const PlatformError&)> didStopWithError_;
@@ -131,23 +151,17 @@ private:
     // Owned by the control thread; the fields below it are guarded by its lock.
     std::unique_ptr<PulseConnection> connection_;
     State state_ = State::idle;
-    std::set<std::int32_t> processIds_;
-    std::map<std::uint32_t, std::string> sinkMonitors_; // sink index -> its monitor source
-    std::uint32_t sinkIndex_ = 0xFFFFFFFFu;             // the captured device (display filter)
-    std::string sinkDescription_;
+    std::map<std::uint32_t, std::string> sinkMonitors_;
     std::map<std::uint32_t, std::unique_ptr<Tap>> taps_;
     std::optional<SilencePacer> pacer_;
     std::optional<SourceMixer> mixer_;
     std::vector<SampleBufferPtr> batch_; // cut, not yet delivered
-    std::vector<float> silence_;
+    std::vector<float> silence_;         // one tick of silence
     std::chrono::steady_clock::time_point startedAt_;
     std::chrono::steady_clock::time_point lastTickAt_;
     std::int64_t runningAtFrames_ = 0;   // nowFrames() when the capture started running
     std::int64_t lastArrivalFrames_ = 0; // nowFrames() when audio last came from the server
     pa_time_event* tick_ = nullptr;
-    int ticksUntilLivenessCheck_ = 0;
-    bool livenessQueryRunning_ = false;
-    bool applicationClientSeen_ = false;
     bool stopReported_ = false;
 
     ControlThread control_{"pulse.capture"};
