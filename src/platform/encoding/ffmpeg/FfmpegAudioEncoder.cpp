@@ -3,6 +3,9 @@
 #include "platform/media/SampleBuffer.h"
 
 #include <fcntl.h>
+#include <unistd.h>
+
+extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/audio_fifo.h>
@@ -10,7 +13,7 @@
 #include <libavutil/error.h>
 #include <libavutil/log.h>
 #include <libswresample/swresample.h>
-#include <unistd.h>
+}
 
 #include <algorithm>
 #include <array>
@@ -18,8 +21,6 @@
 #include <cmath>
 #include <string>
 #include <system_error>
-
-extern "C" {}
 
 namespace veltrane {
 

@@ -4,12 +4,12 @@
 #include "platform/encoding/ffmpeg/FfmpegEncodingSession.h"
 #include "platform/encoding/ffmpeg/FfmpegFileRepair.h"
 
+extern "C" {
 #include <libavformat/avformat.h>
+}
 
 #include <cerrno>
 #include <system_error>
-
-extern "C" {}
 
 namespace veltrane {
 
