@@ -171,11 +171,11 @@ std::unique_ptr<RunningStream> makeStream(PulseCaptureService& service, const Co
             raw->stopped.set_value(error);
         }
     });
-    EXPECT_FALSE(running->stream->addStreamOutput(StreamOutputType::Screen, queue,
+    EXPECT_FALSE(running->stream->addStreamOutput(StreamOutputType::screen, queue,
                                                   [](const SampleBufferPtr&, StreamOutputType) {}));
     EXPECT_FALSE(running->stream->addStreamOutput(
-        StreamOutputType::Audio, queue, [&collector](const SampleBufferPtr& buffer, StreamOutputType type) {
-            EXPECT_EQ(type, StreamOutputType::Audio);
+        StreamOutputType::audio, queue, [&collector](const SampleBufferPtr& buffer, StreamOutputType type) {
+            EXPECT_EQ(type, StreamOutputType::audio);
             collector.take(buffer);
         }));
     return running;
@@ -388,7 +388,7 @@ TEST_F(PulseCaptureIntegration, NoCallbackRunsAfterTheStreamIsDestroyed) {
     filter.display = virtualOutput(service_);
     auto stream =
         service_.makeStream(filter, StreamConfiguration{}, [&calls](const PlatformError&) { ++calls; });
-    ASSERT_FALSE(stream->addStreamOutput(StreamOutputType::Audio, queue_,
+    ASSERT_FALSE(stream->addStreamOutput(StreamOutputType::audio, queue_,
                                          [&calls](const SampleBufferPtr&, StreamOutputType) {
                                              std::this_thread::sleep_for(1ms);
                                              ++calls;
@@ -418,7 +418,7 @@ TEST_F(PulseCaptureIntegration, ApplicationCaptureHearsOnlyThatProgram) {
 
     Collector collector;
     ContentFilter filter;
-    filter.mode = ContentFilter::Mode::DisplayIncludingApplications;
+    filter.mode = ContentFilter::Mode::displayIncludingApplications;
     filter.display = virtualOutput(service_);
     filter.applications = {*appA};
     auto running = makeStream(service_, filter, queue_, collector);
@@ -447,7 +447,7 @@ TEST_F(PulseCaptureIntegration, ApplicationCaptureEndsWhenTheProgramEnds) {
     ASSERT_TRUE(app.has_value());
     Collector collector;
     ContentFilter filter;
-    filter.mode = ContentFilter::Mode::DisplayIncludingApplications;
+    filter.mode = ContentFilter::Mode::displayIncludingApplications;
     filter.display = virtualOutput(service_);
     filter.applications = {*app};
     auto running = makeStream(service_, filter, queue_, collector);
@@ -537,31 +537,6 @@ TEST_F(PulseCaptureIntegration, UnknownMicrophoneIsAnError) {
     const auto capture = service_.makeMicrophoneCapture(CaptureDevice{"no_such_mic", "Ghost"});
     ASSERT_FALSE(capture.has_value());
     EXPECT_EQ(capture.error().localizedDescription, "The microphone Ghost is not available");
-}
-
-// --- long captures (run by hand: --gtest_also_run_disabled_tests) -------------------------
-
-TEST_F(PulseCaptureIntegration, DISABLED_TwentyFiveSecondCapturesFollowTheWallClock) {
-    for (const double toneSeconds : {30.0, 12.0}) {
-        Collector collector;
-        ContentFilter filter;
-        filter.display = virtualOutput(service_);
-        auto running = makeStream(service_, filter, queue_, collector);
-        Tone tone(440, toneSeconds, "long-tone");
-        ASSERT_TRUE(waitForApplication(service_, "long-tone").has_value());
-        const auto startedAt = std::chrono::steady_clock::now();
-        ASSERT_FALSE(startAndWait(*running->stream).has_value());
-        std::this_thread::sleep_until(startedAt + 25s);
-        stopAndWait(*running->stream);
-        const double wallSeconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - startedAt).count();
-        queue_.waitUntilDrained();
-        std::lock_guard lock(collector.mutex);
-        const double capturedSeconds = static_cast<double>(collector.frames) / 48000.0;
-        std::printf("tone %.0f s: captured %.3f s of %.3f s\n", toneSeconds, capturedSeconds, wallSeconds);
-        EXPECT_NEAR(capturedSeconds, wallSeconds, 0.3);
-        EXPECT_EQ(collector.discontinuities, 0);
-    }
 }
 
 // --- no server ----------------------------------------------------------------------------

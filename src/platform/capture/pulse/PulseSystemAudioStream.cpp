@@ -30,7 +30,7 @@ std::unique_ptr<SystemAudioStream>
 PulseSystemAudioStream::make(ContentFilter filter, StreamConfiguration configuration,
                              std::function<void(const PlatformError&)> didStopWithError,
                              std::chrono::milliseconds timeout) {
-    if (filter.mode == ContentFilter::Mode::DisplayIncludingApplications) {
+    if (filter.mode == ContentFilter::Mode::displayIncludingApplications) {
         return std::make_unique<PulseApplicationCapture>(std::move(filter), configuration,
                                                          std::move(didStopWithError), timeout);
     }
@@ -61,7 +61,7 @@ PulseSystemAudioStream::addStreamOutput(StreamOutputType type, SerialQueue& queu
     if (!handler) {
         return pulseError(PA_ERR_INVALID, "The stream output has no handler");
     }
-    if (type == StreamOutputType::Screen) {
+    if (type == StreamOutputType::screen) {
         // Sound servers have no pictures: a screen output is accepted and never called.
         return std::nullopt;
     }
@@ -331,7 +331,7 @@ void PulseSystemAudioStream::deliver() {
     queue->post([gate = gate_, handler = std::move(handler), batch = std::move(batch)] {
         gate->runIfOpen([&] {
             for (const SampleBufferPtr& buffer : batch) {
-                (*handler)(buffer, StreamOutputType::Audio);
+                (*handler)(buffer, StreamOutputType::audio);
             }
         });
     });

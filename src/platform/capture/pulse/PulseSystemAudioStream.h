@@ -55,9 +55,9 @@ public:
     static constexpr std::chrono::milliseconds kSilenceLag{20};
     // The stream's timer hands the audio on (mixed, with silence where nothing came) once per
     // tick: twenty hand-offs a second keep the level meters moving while the threads downstream
-    // wake up seldom. The server is asked for fragments as long, which it sends that seldom
-    // unless another program wants the device to run with less latency.
-    static constexpr std::chrono::milliseconds kFragment{50};
+    // wake up seldom. The server's fragments stay short, so that a tap's first audio comes
+    // quickly (the server sends whenever the device produced a block anyway).
+    static constexpr std::chrono::milliseconds kFragment{20};
     static constexpr std::chrono::milliseconds kTick{50};
     // The length of the buffers handed on (all of one tick in one task).
     static constexpr std::chrono::milliseconds kBuffer{10};
