@@ -9,14 +9,14 @@ namespace veltrane::bench {
 
 namespace {
 
-constexpr std::size_t pieceBytes = 1 << 20;
+constexpr std::size_t kPieceBytes = 1 << 20;
 
 } // namespace
 
 bool ChunkFiles::write(const std::filesystem::path& path, std::uintmax_t bytes, std::uint32_t seed) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     std::mt19937 random(seed);
-    std::vector<char> piece(pieceBytes);
+    std::vector<char> piece(kPieceBytes);
     std::uintmax_t left = bytes;
     while (out && left > 0) {
         const std::size_t count = static_cast<std::size_t>(std::min<std::uintmax_t>(left, piece.size()));
@@ -35,8 +35,8 @@ bool ChunkFiles::identical(const std::filesystem::path& first, const std::filesy
     }
     std::ifstream a(first, std::ios::binary);
     std::ifstream b(second, std::ios::binary);
-    std::vector<char> pieceA(pieceBytes);
-    std::vector<char> pieceB(pieceBytes);
+    std::vector<char> pieceA(kPieceBytes);
+    std::vector<char> pieceB(kPieceBytes);
     while (a && b) {
         a.read(pieceA.data(), static_cast<std::streamsize>(pieceA.size()));
         b.read(pieceB.data(), static_cast<std::streamsize>(pieceB.size()));

@@ -6,8 +6,8 @@ namespace veltrane::bench {
 
 namespace {
 
-constexpr int startTimeLimitMs = 10000;
-constexpr int stopTimeLimitMs = 10000;
+constexpr int kStartTimeLimitMs = 10000;
+constexpr int kStopTimeLimitMs = 10000;
 
 } // namespace
 
@@ -18,10 +18,10 @@ DevServerProcess::DevServerProcess(const QString& program, const QString& dataDi
                                         QStringLiteral("--data"), dataDir, QStringLiteral("--quiet")} +
                                 extraArguments);
     const QRegularExpression listening(QStringLiteral("^Listening on http://127\\.0\\.0\\.1:(\\d+)"));
-    if (!process_.waitForStarted(startTimeLimitMs)) {
+    if (!process_.waitForStarted(kStartTimeLimitMs)) {
         return;
     }
-    while (process_.waitForReadyRead(startTimeLimitMs) || process_.canReadLine()) {
+    while (process_.waitForReadyRead(kStartTimeLimitMs) || process_.canReadLine()) {
         while (process_.canReadLine()) {
             const auto match = listening.match(QString::fromUtf8(process_.readLine()));
             if (match.hasMatch()) {
@@ -37,9 +37,9 @@ DevServerProcess::~DevServerProcess() {
         return;
     }
     process_.terminate();
-    if (!process_.waitForFinished(stopTimeLimitMs)) {
+    if (!process_.waitForFinished(kStopTimeLimitMs)) {
         process_.kill();
-        process_.waitForFinished(stopTimeLimitMs);
+        process_.waitForFinished(kStopTimeLimitMs);
     }
 }
 

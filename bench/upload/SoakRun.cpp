@@ -22,9 +22,9 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-constexpr auto faultSwitchInterval = std::chrono::milliseconds(150);
-constexpr auto roundTimeLimit = std::chrono::minutes(5);
-constexpr int maxRetryAllRounds = 10;
+constexpr auto kFaultSwitchInterval = std::chrono::milliseconds(150);
+constexpr auto kRoundTimeLimit = std::chrono::minutes(5);
+constexpr int kMaxRetryAllRounds = 10;
 
 // The three kinds of injected failure, taken in turn.
 devserver::FaultOptions faultsFor(int step, int failurePercent) {
@@ -87,7 +87,7 @@ bool SoakRun::run(const Settings& settings, const fs::path& workDirectory) {
     QTimer faultSwitch;
     QObject::connect(&faultSwitch, &QTimer::timeout,
                      [&] { server.setFaults(faultsFor(++faultStep, settings.failurePercent)); });
-    faultSwitch.start(faultSwitchInterval);
+    faultSwitch.start(kFaultSwitchInterval);
 
     UploadDriver driver(workDirectory / "soak-app-data",
                         QUrl(QString::fromStdString(server.baseURL() + "/api/v1")), chunks, *token,
@@ -101,14 +101,14 @@ bool SoakRun::run(const Settings& settings, const fs::path& workDirectory) {
     }
     int retryAllRounds = 0;
     std::size_t revived = 0;
-    bool settled = driver.runUntilSettled(roundTimeLimit);
+    bool settled = driver.runUntilSettled(kRoundTimeLimit);
     while (settled && countState(manager.jobs(), UploadState::failed) > 0 &&
-           retryAllRounds < maxRetryAllRounds) {
+           retryAllRounds < kMaxRetryAllRounds) {
         revived += countState(manager.jobs(), UploadState::failed);
         ++retryAllRounds;
         manager.retryAll();
         // retryAll runs as a posted step; the first settle check comes after it.
-        settled = driver.runUntilSettled(roundTimeLimit);
+        settled = driver.runUntilSettled(kRoundTimeLimit);
     }
     const double wallSeconds = std::chrono::duration<double>(Clock::now() - start).count();
     faultSwitch.stop();

@@ -21,10 +21,10 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-constexpr auto uploadTimeLimit = std::chrono::minutes(2);
-constexpr int curlTimeLimitMs = 120000;
-const char* const projectId = "prj-alpha";
-const char* const meetingId = "mtg-alpha-kickoff";
+constexpr auto kUploadTimeLimit = std::chrono::minutes(2);
+constexpr int kCurlTimeLimitMs = 120000;
+const char* const kProjectId = "prj-alpha";
+const char* const kMeetingId = "mtg-alpha-kickoff";
 
 double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
@@ -44,10 +44,10 @@ double curlUploadSeconds(const QString& url, const std::string& token, const fs:
         {QStringLiteral("-sS"), QStringLiteral("--max-time"), QStringLiteral("120"), QStringLiteral("-o"),
          QStringLiteral("/dev/null"), QStringLiteral("-w"), QStringLiteral("%{http_code} %{time_total}"),
          QStringLiteral("-H"), QString::fromStdString("Authorization: Bearer " + token), QStringLiteral("-F"),
-         QStringLiteral("project_id=") + projectId, QStringLiteral("-F"),
-         QStringLiteral("meeting_id=") + meetingId, QStringLiteral("-F"),
+         QStringLiteral("project_id=") + kProjectId, QStringLiteral("-F"),
+         QStringLiteral("meeting_id=") + kMeetingId, QStringLiteral("-F"),
          QString::fromStdString("file=@" + file.string() + ";filename=" + name + ";type=audio/wav"), url});
-    if (!curl.waitForFinished(curlTimeLimitMs) || curl.exitCode() != 0) {
+    if (!curl.waitForFinished(kCurlTimeLimitMs) || curl.exitCode() != 0) {
         curl.kill();
         std::cerr << "curl failed: " << curl.readAllStandardError().toStdString() << std::endl;
         return -1.0;
@@ -80,9 +80,9 @@ OurUpload ourUpload(UploadDriver& driver, const std::string& name) {
     const std::optional<long> before = ProcessMemory::residentKib();
     const bool peakReset = ProcessMemory::resetPeak();
     const auto start = Clock::now();
-    manager.enqueue(name, projectId, "Alpha Research", meetingId, "Kickoff", 300.0);
+    manager.enqueue(name, kProjectId, "Alpha Research", kMeetingId, "Kickoff", 300.0);
     result.bodySeconds = std::chrono::duration<double>(Clock::now() - start).count();
-    const bool settled = driver.runUntilSettled(uploadTimeLimit);
+    const bool settled = driver.runUntilSettled(kUploadTimeLimit);
     QObject::disconnect(connection);
     const std::optional<long> peak = ProcessMemory::peakResidentKib();
     if (settled && completedAt) {

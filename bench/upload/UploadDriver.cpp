@@ -7,7 +7,7 @@ namespace veltrane::bench {
 
 namespace {
 
-constexpr auto settleCheckInterval = std::chrono::milliseconds(20);
+constexpr auto kSettleCheckInterval = std::chrono::milliseconds(20);
 
 } // namespace
 
@@ -32,7 +32,7 @@ bool UploadDriver::runUntilSettled(std::chrono::milliseconds limit) {
             loop.quit();
         }
     });
-    tick.start(settleCheckInterval);
+    tick.start(kSettleCheckInterval);
     loop.exec();
     return manager_.isSettled();
 }

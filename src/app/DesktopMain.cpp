@@ -36,8 +36,8 @@ int main(int argc, char** argv) {
     chooser->setParent(&window);
     QObject::connect(&instance, &veltrane::SingleInstance::activationRequested, &window,
                      &veltrane::MainWindow::bringToFront);
-    veltrane::SignalWatcher signals_;
-    QObject::connect(&signals_, &veltrane::SignalWatcher::terminationRequested, &window,
+    veltrane::SignalWatcher signalWatcher;
+    QObject::connect(&signalWatcher, &veltrane::SignalWatcher::terminationRequested, &window,
                      &veltrane::MainWindow::quitWithoutAsking);
     QObject::connect(&window, &veltrane::MainWindow::quitReady, &app, &QApplication::quit,
                      Qt::QueuedConnection);

@@ -51,24 +51,24 @@ SampleBufferPtr SystemAudioIntake::processSystemAudio(const SampleBuffer& input,
 
     const std::size_t length = data.size();
     std::size_t count = 0;
-    constexpr auto fromInt16 = [](std::int16_t value) { return static_cast<float>(value) / 32768.0f; };
-    constexpr auto asIs = [](float value) { return value; };
+    constexpr auto kFromInt16 = [](std::int16_t value) { return static_cast<float>(value) / 32768.0f; };
+    constexpr auto kAsIs = [](float value) { return value; };
     if (!isFloat) {
         count = length / 2;
         std::vector<std::int16_t> values(count);
         std::memcpy(values.data(), data.data(), count * sizeof(std::int16_t));
         if (planar) {
-            deinterleavePlanar(values.data(), count, channels, samples_, fromInt16);
+            deinterleavePlanar(values.data(), count, channels, samples_, kFromInt16);
         } else {
             samples_.resize(count);
-            std::transform(values.begin(), values.end(), samples_.begin(), fromInt16);
+            std::transform(values.begin(), values.end(), samples_.begin(), kFromInt16);
         }
     } else {
         count = length / 4;
         if (planar) {
             std::vector<float> values(count);
             std::memcpy(values.data(), data.data(), count * sizeof(float));
-            deinterleavePlanar(values.data(), count, channels, samples_, asIs);
+            deinterleavePlanar(values.data(), count, channels, samples_, kAsIs);
         } else {
             samples_.resize(count);
             std::memcpy(samples_.data(), data.data(), count * sizeof(float));

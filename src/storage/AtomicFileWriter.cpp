@@ -73,7 +73,7 @@ void removePartialFile(const std::filesystem::path& path) {
 
 namespace {
 
-constexpr std::string_view temporaryMarker = ".tmp-";
+constexpr std::string_view kTemporaryMarker = ".tmp-";
 
 bool isCanonicalUUID(std::string_view text) {
     if (text.size() != 36) {
@@ -103,7 +103,7 @@ bool AtomicFileWriter::open() {
         return false;
     }
     temporary_ = target_;
-    temporary_ += std::string(temporaryMarker) + makeUUIDString();
+    temporary_ += std::string(kTemporaryMarker) + makeUUIDString();
     descriptor_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (descriptor_ < 0) {
         fail(errno);
@@ -171,9 +171,9 @@ bool AtomicFileWriter::writeWhole(const std::filesystem::path& target, std::stri
 }
 
 std::optional<std::string_view> AtomicFileWriter::targetOfTemporary(std::string_view fileName) {
-    const auto marker = fileName.rfind(temporaryMarker);
+    const auto marker = fileName.rfind(kTemporaryMarker);
     if (marker == std::string_view::npos || marker == 0 ||
-        !isCanonicalUUID(fileName.substr(marker + temporaryMarker.size()))) {
+        !isCanonicalUUID(fileName.substr(marker + kTemporaryMarker.size()))) {
         return std::nullopt;
     }
     return fileName.substr(0, marker);

@@ -10,7 +10,7 @@
 namespace veltrane {
 namespace {
 
-constexpr std::string_view crlf = "\r\n";
+constexpr std::string_view kCrlf = "\r\n";
 
 } // namespace
 
@@ -35,20 +35,20 @@ MultipartBodyWriter::Result MultipartBodyWriter::write(const std::string& bounda
     }
     std::string head;
     for (const auto& [name, value] : job.multipartFields()) {
-        head.append("--").append(boundary).append(crlf);
+        head.append("--").append(boundary).append(kCrlf);
         head.append("Content-Disposition: form-data; name=\"")
             .append(name)
             .append("\"")
-            .append(crlf)
-            .append(crlf);
-        head.append(value).append(crlf);
+            .append(kCrlf)
+            .append(kCrlf);
+        head.append(value).append(kCrlf);
     }
-    head.append("--").append(boundary).append(crlf);
+    head.append("--").append(boundary).append(kCrlf);
     head.append("Content-Disposition: form-data; name=\"file\"; filename=\"")
         .append(job.filename)
         .append("\"")
-        .append(crlf);
-    head.append("Content-Type: ").append(mediaTypeForFilename(job.filename)).append(crlf).append(crlf);
+        .append(kCrlf);
+    head.append("Content-Type: ").append(mediaTypeForFilename(job.filename)).append(kCrlf).append(kCrlf);
 
     // The body is rebuilt from the chunk for every attempt, so it need not survive a crash.
     // A failed writer removes its temporary file, so no partial body is left behind.
@@ -57,7 +57,7 @@ MultipartBodyWriter::Result MultipartBodyWriter::write(const std::string& bounda
     if (!body.open() || !body.write(head)) {
         return bodyUnwritable();
     }
-    std::vector<char> piece(pieceBytes);
+    std::vector<char> piece(kPieceBytes);
     while (chunk) {
         chunk.read(piece.data(), static_cast<std::streamsize>(piece.size()));
         const auto count = static_cast<std::size_t>(chunk.gcount());
@@ -69,7 +69,7 @@ MultipartBodyWriter::Result MultipartBodyWriter::write(const std::string& bounda
         return chunkUnreadable;
     }
     std::string tail;
-    tail.append(crlf).append("--").append(boundary).append("--").append(crlf);
+    tail.append(kCrlf).append("--").append(boundary).append("--").append(kCrlf);
     if (!body.write(tail) || !body.commit()) {
         return bodyUnwritable();
     }

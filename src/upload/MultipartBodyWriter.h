@@ -14,7 +14,7 @@ namespace veltrane {
 // The chunk file is copied in pieces, so memory use stays bounded whatever the chunk size.
 class MultipartBodyWriter {
 public:
-    static constexpr std::size_t pieceBytes = 1024 * 1024;
+    static constexpr std::size_t kPieceBytes = 1024 * 1024;
 
     // "audio/wav" when the file name's extension is "wav" in any letter case, else "audio/mp4".
     [[nodiscard]] static std::string mediaTypeForFilename(std::string_view filename);

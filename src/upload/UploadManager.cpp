@@ -52,10 +52,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr double authRetryDelaySeconds = 2.0;
-constexpr double maxBackoffSeconds = 300.0;
-constexpr double minTimerDelaySeconds = 0.1;
-constexpr auto requestIdleTimeout = std::chrono::seconds(60);
+constexpr double kAuthRetryDelaySeconds = 2.0;
+constexpr double kMaxBackoffSeconds = 300.0;
+constexpr double kMinTimerDelaySeconds = 0.1;
+constexpr auto kRequestIdleTimeout = std::chrono::seconds(60);
 
 QUrl appendingPathComponent(QUrl url, const QString& component) {
     QString path = url.path();
@@ -196,7 +196,7 @@ bool UploadManager::startUpload(std::size_t position) {
     TransferRequest request;
     request.url = appendingPathComponent(*baseURL, "/ingestion/upload");
     request.method = "POST";
-    request.idleTimeout = requestIdleTimeout;
+    request.idleTimeout = kRequestIdleTimeout;
     request.headers.emplace_back("Content-Type",
                                  QByteArray::fromStdString("multipart/form-data; boundary=" + boundary));
     if (const std::optional<std::string> token = tokenProvider_()) {
@@ -240,7 +240,7 @@ void UploadManager::scheduleRetry() {
     if (!earliest) {
         return;
     }
-    const double delaySeconds = std::max(earliest->secondsSince(now), minTimerDelaySeconds);
+    const double delaySeconds = std::max(earliest->secondsSince(now), kMinTimerDelaySeconds);
     const auto delay = std::chrono::milliseconds(static_cast<std::int64_t>(std::ceil(delaySeconds * 1000.0)));
     retryTimer_->arm(delay, [self = self_] {
         if (self) {
@@ -322,12 +322,12 @@ void UploadManager::recordFailure(std::size_t position, std::optional<int> statu
     job.state = UploadState::pending;
     const ReferenceDate now = clock_->now();
     if (status && *status == 401) {
-        job.nextEarliestAttempt = now.addingSeconds(authRetryDelaySeconds);
+        job.nextEarliestAttempt = now.addingSeconds(kAuthRetryDelaySeconds);
         ++refreshesRunning_;
         postGuarded(self_, [](UploadManager* manager) { manager->runTokenRefresh(); });
     } else {
         const double backoffSeconds =
-            std::min(std::pow(2.0, static_cast<double>(job.attempts)), maxBackoffSeconds);
+            std::min(std::pow(2.0, static_cast<double>(job.attempts)), kMaxBackoffSeconds);
         job.nextEarliestAttempt = now.addingSeconds(backoffSeconds);
     }
 }

@@ -79,8 +79,8 @@ protected:
         env = rig.launch();
         window = std::make_unique<MainWindow>(*env);
         test::runTask(env->auth().login("demo@veltrane.test", "demo-password"));
-        ASSERT_TRUE(waitUntil([&] { return content_() && env->assignment().projects().size() == 2; }));
-        ASSERT_TRUE(waitUntil([&] { return content_()->recorder().selectedSystemSource().has_value(); }));
+        ASSERT_TRUE(waitUntil([&] { return contentView() && env->assignment().projects().size() == 2; }));
+        ASSERT_TRUE(waitUntil([&] { return contentView()->recorder().selectedSystemSource().has_value(); }));
     }
     void TearDown() override {
         window.reset();
@@ -88,7 +88,7 @@ protected:
     }
 
     [[nodiscard]] std::filesystem::path root() const { return rig.root(); }
-    [[nodiscard]] ContentView* content_() const { return window->rootView().contentView(); }
+    [[nodiscard]] ContentView* contentView() const { return window->rootView().contentView(); }
     [[nodiscard]] QPushButton* button(const QString& text) const {
         for (QPushButton* candidate : window->findChildren<QPushButton*>()) {
             if (candidate->text() == text) {
@@ -103,14 +103,14 @@ protected:
         ASSERT_TRUE(waitUntil([&] { return !env->assignment().isLoadingMeetings(); }));
     }
     void typeDeviceID(const QString& text) {
-        auto* field = content_()->findChild<QLineEdit*>();
+        auto* field = contentView()->findChild<QLineEdit*>();
         field->setText(text);
         emit field->textEdited(text);
     }
     // Records one buffer and waits until recording.
     void startRecording() {
-        content_()->toggleRecording();
-        ASSERT_TRUE(waitUntil([&] { return content_()->recorder().isRecording(); }));
+        contentView()->toggleRecording();
+        ASSERT_TRUE(waitUntil([&] { return contentView()->recorder().isRecording(); }));
         rig.capture->lastStream->deliver(0, 4800, 0.25f);
     }
 
@@ -131,10 +131,10 @@ TEST_F(WindowTest, RecordIsOfferedOnlyWithAValidDeviceAProjectAndAFolder) {
     typeDeviceID("7"); // remembered as typed, but refused
     EXPECT_FALSE(record->isEnabled());
     EXPECT_EQ(rig.defaults->string(ContentView::kDeviceIDKey), "7");
-    content_()->toggleRecording();
-    EXPECT_EQ(content_()->recorder().errorMessage(),
+    contentView()->toggleRecording();
+    EXPECT_EQ(contentView()->recorder().errorMessage(),
               "Device ID must be letters and digits, ending in a digit.");
-    EXPECT_FALSE(content_()->recorder().isRecording());
+    EXPECT_FALSE(contentView()->recorder().isRecording());
 }
 
 TEST_F(WindowTest, ChunksAreQueuedUnderTheProjectChosenWhenTheyAreReported) {
@@ -142,14 +142,14 @@ TEST_F(WindowTest, ChunksAreQueuedUnderTheProjectChosenWhenTheyAreReported) {
     typeDeviceID("rig1");
     startRecording();
     ASSERT_NE(button("Stop"), nullptr);
-    EXPECT_FALSE(content_()->findChild<QLineEdit*>()->isEnabled());
+    EXPECT_FALSE(contentView()->findChild<QLineEdit*>()->isEnabled());
 
     // Stop, then Record at once: the second press must not start anything while the last chunk
     // is still being finished.
-    content_()->toggleRecording();
-    content_()->toggleRecording();
-    ASSERT_TRUE(waitUntil([&] { return content_()->transition() == RecordTransition::none; }));
-    EXPECT_FALSE(content_()->recorder().isRecording());
+    contentView()->toggleRecording();
+    contentView()->toggleRecording();
+    ASSERT_TRUE(waitUntil([&] { return contentView()->transition() == RecordTransition::none; }));
+    EXPECT_FALSE(contentView()->recorder().isRecording());
     EXPECT_EQ(rig.writers->writerCount(), 1u);
     ASSERT_TRUE(waitUntil([&] { return env->uploads()->jobs().size() == 1; }));
     const UploadJob& job = env->uploads()->jobs().front();
@@ -160,8 +160,8 @@ TEST_F(WindowTest, ChunksAreQueuedUnderTheProjectChosenWhenTheyAreReported) {
     // Without a project a finished chunk stays in the folder only.
     startRecording();
     env->assignment().selectProject(std::nullopt);
-    content_()->toggleRecording();
-    ASSERT_TRUE(waitUntil([&] { return content_()->transition() == RecordTransition::none; }));
+    contentView()->toggleRecording();
+    ASSERT_TRUE(waitUntil([&] { return contentView()->transition() == RecordTransition::none; }));
     test::spinFor(std::chrono::milliseconds(50));
     EXPECT_EQ(env->uploads()->jobs().size(), 1u);
 }

@@ -17,7 +17,7 @@ namespace {
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
 
-constexpr const char* idA = "3F2504E0-4F89-41D3-9A0C-0305E82C3301";
+constexpr const char* kJobA = "3F2504E0-4F89-41D3-9A0C-0305E82C3301";
 
 std::string readFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -25,7 +25,7 @@ std::string readFile(const fs::path& path) {
 }
 
 Json minimalObject() {
-    return Json{{"id", idA},          {"filename", "a.wav"}, {"projectId", "p"}, {"createdAt", 10.5},
+    return Json{{"id", kJobA},        {"filename", "a.wav"}, {"projectId", "p"}, {"createdAt", 10.5},
                 {"state", "pending"}, {"progress", 0.0},     {"attempts", 0}};
 }
 
@@ -83,7 +83,7 @@ TEST(UploadJobDecoding, LenientWhereHarmless) {
     object["attempts"] = 2.0;                              // an integral number is an integer
     const auto loaded = decodeUploadJobs(Json::array({object}).dump());
     ASSERT_TRUE(loaded);
-    EXPECT_EQ(loaded->at(0).id, idA);
+    EXPECT_EQ(loaded->at(0).id, kJobA);
     EXPECT_FALSE(loaded->at(0).meetingId);
     EXPECT_EQ(loaded->at(0).attempts, 2);
     EXPECT_FALSE(Json::parse(encodeUploadJobs(*loaded)).at(0).contains("colour"));

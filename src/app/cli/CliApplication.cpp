@@ -132,13 +132,13 @@ int record(const QStringList& arguments) {
         uploads = std::make_unique<UploadRecording>(*env, checked.names);
     }
     RecordCommand record(std::move(*options), env->capture(), env->writerFactory());
-    SignalWatcher signals_;
+    SignalWatcher signalWatcher;
     if (uploads) {
-        uploads->attach(record, signals_);
+        uploads->attach(record, signalWatcher);
         QObject::connect(uploads.get(), &UploadRecording::finished, qApp, &QCoreApplication::exit,
                          Qt::QueuedConnection);
     } else {
-        QObject::connect(&signals_, &SignalWatcher::terminationRequested, &record,
+        QObject::connect(&signalWatcher, &SignalWatcher::terminationRequested, &record,
                          &RecordCommand::requestStop);
         QObject::connect(&record, &RecordCommand::finished, qApp, &QCoreApplication::exit,
                          Qt::QueuedConnection);

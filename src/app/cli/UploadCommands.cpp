@@ -183,8 +183,9 @@ int upload(const QStringList& arguments) {
     }
     (void)env->recoverInterruptedChunks();
     UploadCommand command(std::move(*options), std::move(env));
-    SignalWatcher signals_;
-    QObject::connect(&signals_, &SignalWatcher::terminationRequested, &command, &UploadCommand::interrupt);
+    SignalWatcher signalWatcher;
+    QObject::connect(&signalWatcher, &SignalWatcher::terminationRequested, &command,
+                     &UploadCommand::interrupt);
     QObject::connect(&command, &UploadCommand::finished, qApp, &QCoreApplication::exit, Qt::QueuedConnection);
     QTimer::singleShot(0, &command, &UploadCommand::run);
     return QCoreApplication::exec();

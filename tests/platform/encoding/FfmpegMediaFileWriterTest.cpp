@@ -55,19 +55,19 @@ std::vector<std::int16_t> quantised(const std::vector<float>& samples) {
     return pcm;
 }
 
-enum class SampleFormat { Float, Int16 };
+enum class SampleFormat { float32, int16 };
 
 // The signal cut into interleaved buffers of `framesPerBuffer` frames, the first presented at
 // `firstSeconds`.
 std::vector<SampleBufferPtr> buffers(const std::vector<float>& samples, std::int64_t framesPerBuffer,
-                                     SampleFormat format = SampleFormat::Float, double firstSeconds = 0) {
+                                     SampleFormat format = SampleFormat::float32, double firstSeconds = 0) {
     std::vector<SampleBufferPtr> result;
     const std::vector<std::int16_t> pcm = quantised(samples);
     const auto frameCount = static_cast<std::int64_t>(samples.size() / 2);
     for (std::int64_t start = 0; start < frameCount; start += framesPerBuffer) {
         const std::int64_t frames = std::min(framesPerBuffer, frameCount - start);
         const MediaTime at = MediaTime::make(std::llround(firstSeconds * 48000) + start, 48000);
-        if (format == SampleFormat::Float) {
+        if (format == SampleFormat::float32) {
             result.push_back(SampleBuffer::fromInterleavedFloats(
                 samples.data() + start * 2, static_cast<std::size_t>(frames * 2), 2, 48000, at));
             continue;
@@ -131,7 +131,7 @@ TEST_F(FfmpegWriterTest, WavHoldsExactlyTheQuantisedSamplesOfFloatAndInt16Buffer
     // Not a whole number of buffers; the large int16 buffer is more than the encoder converts in one go.
     const std::vector<float> signal = testSignal(2 * 48000 + 317);
     for (const auto& [format, framesPerBuffer] :
-         {std::pair{SampleFormat::Float, 480}, {SampleFormat::Int16, 70000}}) {
+         {std::pair{SampleFormat::float32, 480}, {SampleFormat::int16, 70000}}) {
         const fs::path path = directory_ / (std::to_string(framesPerBuffer) + ".wav");
         auto [writer, input] = start(path);
         appendAll(*input, buffers(signal, framesPerBuffer, format));
@@ -151,7 +151,7 @@ TEST_F(FfmpegWriterTest, EitherFileStartsAtZeroWhateverTheFirstPresentationTimeA
     for (const MediaFileType type : {MediaFileType::wave, MediaFileType::appleM4A}) {
         const fs::path path = directory_ / (type == MediaFileType::wave ? "late.wav" : "late.m4a");
         auto [writer, input] = start(path, type, 5.0);
-        appendAll(*input, buffers(signal, 480, SampleFormat::Float, 5.0));
+        appendAll(*input, buffers(signal, 480, SampleFormat::float32, 5.0));
         ASSERT_EQ(finish(*writer, *input), MediaWriterStatus::completed);
         const auto decoded = decodeAudioFile(path);
         ASSERT_TRUE(decoded);
