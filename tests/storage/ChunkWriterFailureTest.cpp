@@ -120,16 +120,10 @@ TEST_F(ChunkWriterFailureTest, AFailedFinishIsReportedAndThePartialFileDeleted) 
         StdoutCapture capture;
         const std::size_t errorsBefore = events_->errors().size();
         finish(*writer);
-        EXPECT_EQ(capture.count(finishError
-                                    ? "❌ finishWriting failed for chunk 1\n"
-                                      "   status: failed\n"
-                                      "   partial: 4 bytes\n"
-                                      "   error: FakeWriter -11800: The operation could not be completed\n"
-                                    : "❌ finishWriting failed for chunk 1\n"
-                                      "   status: failed\n"
-                                      "   partial: 0 bytes\n"
-                                      "   error: none\n"),
-                  1u)
+        EXPECT_EQ(
+            capture.count(std::string("❌ finishWriting failed for chunk 1\n   status: failed\n   partial: ") +
+                          (finishError ? "4" : "0") + " bytes\n"),
+            1u)
             << capture.text();
         EXPECT_TRUE(filesInDirectory().empty());
         EXPECT_TRUE(events_->finishedPaths().empty());
@@ -175,16 +169,6 @@ TEST(ChunkWriterErrorTest, DescriptionsOfEveryKind) {
     }
     EXPECT_EQ(ChunkWriterError(encoder).fullDescription(),
               "FakeEncoder -12: encoder broke | underlying POSIX 5");
-    const PlatformError denied = makeFileSystemError(std::make_error_code(std::errc::permission_denied));
-    EXPECT_EQ(denied.domain, "FileSystem");
-    EXPECT_EQ(denied.code, EACCES);
-    const std::pair<MediaWriterStatus, const char*> statuses[] = {
-        {MediaWriterStatus::unknown, "unknown"},     {MediaWriterStatus::writing, "writing"},
-        {MediaWriterStatus::completed, "completed"}, {MediaWriterStatus::failed, "failed"},
-        {MediaWriterStatus::cancelled, "cancelled"}, {static_cast<MediaWriterStatus>(7), "status 7"}};
-    for (const auto& [status, text] : statuses) {
-        EXPECT_EQ(describeWriterStatus(status), text);
-    }
 }
 
 } // namespace

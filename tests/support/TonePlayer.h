@@ -14,6 +14,9 @@ public:
     Tone(const Tone&) = delete;
     Tone& operator=(const Tone&) = delete;
 
+    // Waits for the tone to end by itself; false when it has not within 30 s.
+    bool waitForEnd() { return process_.waitForFinished(30000); }
+
 private:
     QProcess process_;
 };

@@ -66,6 +66,14 @@ TEST_F(UploadQueueFileTest, EveryFieldRoundTripsExactlyAndOptionalsAreLeftOut) {
     const auto loaded = file.load();
     ASSERT_TRUE(loaded && loaded->size() == 2);
     EXPECT_EQ(loaded->front(), full);
+    // A save never rewrites the file in place (a crash in the middle would tear it): the old list
+    // stays whole under its old link while the new one takes the name.
+    const std::string saved = readFile(file.path());
+    fs::create_hard_link(file.path(), dir / "before-save");
+    ASSERT_TRUE(file.save({full}));
+    EXPECT_EQ(readFile(dir / "before-save"), saved);
+    fs::remove(dir / "before-save");
+    ASSERT_TRUE(file.save({full, job("a.wav", UploadState::pending, 1)}));
 
     const std::string text = readFile(file.path());
     EXPECT_EQ(text.find('\n'), std::string::npos) << "written compactly";

@@ -1,10 +1,14 @@
 #include "recording/AudioNormalizer.h"
 
+#include "support/AudioFileProbe.h"
 #include "support/StdoutCapture.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cmath>
 #include <cstring>
+#include <numbers>
 #include <vector>
 
 namespace veltrane {
@@ -15,16 +19,19 @@ const PcmBuffer::Format kFloatStereo48k{PcmCommonFormat::float32, 48000, 2, fals
 const PcmBuffer::Format kInt16Mono48k{PcmCommonFormat::int16, 48000, 1, true};
 const PcmBuffer::Format kInt16Mono44k{PcmCommonFormat::int16, 44100, 1, true};
 
-// A float buffer whose channel c holds values[c] in every one of `frames` frames.
-std::shared_ptr<PcmBuffer> constantFloat(const PcmBuffer::Format& format, std::uint32_t frames,
-                                         const std::vector<float>& values) {
+// A buffer of `frames` frames whose channel c holds values[c] in every frame (int16 formats take
+// values[c] * 32768).
+std::shared_ptr<PcmBuffer> constant(const PcmBuffer::Format& format, std::uint32_t frames,
+                                    const std::vector<float>& values) {
     auto buffer = PcmBuffer::make(format, frames);
     for (std::uint32_t i = 0; i < frames; ++i) {
         for (std::uint32_t c = 0; c < format.channelCount; ++c) {
-            if (format.interleaved) {
-                buffer->floatChannelData(0)[i * format.channelCount + c] = values[c];
+            const std::size_t at = format.interleaved ? i * format.channelCount + c : i;
+            const std::uint32_t plane = format.interleaved ? 0 : c;
+            if (format.commonFormat == PcmCommonFormat::int16) {
+                buffer->int16ChannelData(plane)[at] = static_cast<std::int16_t>(values[c] * 32768.0f);
             } else {
-                buffer->floatChannelData(c)[i] = values[c];
+                buffer->floatChannelData(plane)[at] = values[c];
             }
         }
     }
@@ -32,184 +39,189 @@ std::shared_ptr<PcmBuffer> constantFloat(const PcmBuffer::Format& format, std::u
     return buffer;
 }
 
-std::shared_ptr<PcmBuffer> constantInt16(const PcmBuffer::Format& format, std::uint32_t frames,
-                                         std::int16_t value) {
-    auto buffer = PcmBuffer::make(format, frames);
-    for (std::uint32_t i = 0; i < frames * format.channelCount; ++i) {
-        buffer->int16ChannelData(0)[i] = value;
-    }
-    buffer->setFrameLength(frames);
-    return buffer;
-}
-
 template <typename Sample>
-SampleBuffer sampleBuffer(const StreamDescription& description, const std::vector<Sample>& samples,
+SampleBuffer sampleBuffer(const PcmBuffer::Format& format, const std::vector<Sample>& samples,
                           std::int64_t frames) {
     std::vector<std::byte> bytes(samples.size() * sizeof(Sample));
     if (!bytes.empty()) {
         std::memcpy(bytes.data(), samples.data(), bytes.size());
     }
-    return SampleBuffer(description, std::move(bytes), frames, MediaTime::invalid());
+    return SampleBuffer(format.streamDescription(), std::move(bytes), frames, MediaTime::invalid());
 }
 
-TEST(AudioNormalizerPassThrough, ReturnsABufferInTheTargetFormatItself) {
-    AudioNormalizer normalizer;
-    const PcmBufferPtr input = constantFloat(kFloatMono48k, 256, {0.25f});
-    const PcmBufferPtr output = normalizer.convert(input);
-    EXPECT_EQ(output.get(), input.get());
-    const std::vector<float> mono = AudioNormalizer::monoSamples(*output);
-    EXPECT_EQ(mono, std::vector<float>(256, 0.25f));
-}
-
-TEST(AudioNormalizerPassThrough, ConvertsAnInterleavedStereoBufferAtTheTargetRate) {
-    AudioNormalizer normalizer;
-    const PcmBufferPtr input = constantFloat({PcmCommonFormat::float32, 48000, 2, true}, 64, {0.5f, -0.25f});
-    const PcmBufferPtr output = normalizer.convert(input);
-    ASSERT_TRUE(output);
-    EXPECT_NE(output.get(), input.get());
-    EXPECT_EQ(output->format(), kFloatStereo48k);
-    ASSERT_EQ(output->frameLength(), 64u);
-    EXPECT_FLOAT_EQ(output->floatChannelData(0)[63], 0.5f);
-    EXPECT_FLOAT_EQ(output->floatChannelData(1)[63], -0.25f);
-}
-
-TEST(AudioNormalizerMono, AveragesTheChannels) {
-    EXPECT_EQ(AudioNormalizer::monoSamples(*constantFloat(kFloatStereo48k, 10, {0.5f, -0.5f})),
-              std::vector<float>(10, 0.0f));
-    EXPECT_EQ(AudioNormalizer::monoSamples(*constantFloat(kFloatStereo48k, 10, {1.0f, 0.0f})),
-              std::vector<float>(10, 0.5f));
-    const auto interleaved = constantFloat({PcmCommonFormat::float32, 48000, 3, true}, 4, {0.3f, 0.6f, 0.9f});
-    for (float sample : AudioNormalizer::monoSamples(*interleaved)) {
-        EXPECT_NEAR(sample, 0.6f, 1e-6f);
+TEST(AudioNormalizer, ConvertsAnyInputToPlanarFloatAtTheTargetRate) {
+    struct Case {
+        const char* what;
+        double targetRateHz;
+        PcmBufferPtr input;
+        PcmBuffer::Format expectedFormat;
+        std::uint32_t expectedCapacity; // the rate ratio's frames plus 1024
+        std::uint32_t minFrames, maxFrames;
+        float lastSample; // of channel 0
+    };
+    const Case cases[] = {
+        {"int16 to float", 48000, constant(kInt16Mono48k, 480, {0.5f}), kFloatMono48k, 1504, 480, 480, 0.5f},
+        {"interleaved to planar", 48000,
+         constant({PcmCommonFormat::float32, 48000, 2, true}, 64, {0.5f, -0.25f}), kFloatStereo48k, 1088, 64,
+         64, 0.5f},
+        {"44.1 kHz up", 48000, constant(kInt16Mono44k, 1024, {0.03f}), kFloatMono48k, 2138, 1025, 1115, NAN},
+        {"48 kHz down",
+         16000,
+         constant(kInt16Mono48k, 4800, {0.03f}),
+         {PcmCommonFormat::float32, 16000, 1, false},
+         2624,
+         1568,
+         1632,
+         NAN},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        AudioNormalizer normalizer(c.targetRateHz);
+        const PcmBufferPtr output = normalizer.convert(c.input);
+        ASSERT_TRUE(output);
+        EXPECT_EQ(output->format(), c.expectedFormat);
+        EXPECT_EQ(output->frameCapacity(), c.expectedCapacity);
+        EXPECT_GE(output->frameLength(), c.minFrames);
+        EXPECT_LE(output->frameLength(), c.maxFrames);
+        if (!std::isnan(c.lastSample)) {
+            EXPECT_FLOAT_EQ(output->floatChannelData(0)[output->frameLength() - 1], c.lastSample);
+        }
     }
+    AudioNormalizer normalizer;
+    const PcmBufferPtr already = constant(kFloatMono48k, 256, {0.25f});
+    EXPECT_EQ(normalizer.convert(already).get(), already.get()) << "the target format passes through";
 }
 
-TEST(AudioNormalizerMono, GivesNothingForIntegerSamplesOrNoFrames) {
-    EXPECT_TRUE(AudioNormalizer::monoSamples(*constantInt16(kInt16Mono48k, 10, 100)).empty());
-    auto empty = constantFloat(kFloatStereo48k, 10, {1.0f, 1.0f});
+TEST(AudioNormalizer, MonoIsTheAverageOfTheChannelsOfFloatAudio) {
+    const std::pair<PcmBufferPtr, float> averages[] = {
+        {constant(kFloatStereo48k, 10, {0.5f, -0.5f}), 0.0f},
+        {constant(kFloatStereo48k, 10, {1.0f, 0.0f}), 0.5f},
+        {constant({PcmCommonFormat::float32, 48000, 3, true}, 4, {0.3f, 0.6f, 0.9f}), 0.6f},
+    };
+    for (const auto& [buffer, average] : averages) {
+        const std::vector<float> mono = AudioNormalizer::monoSamples(*buffer);
+        ASSERT_EQ(mono.size(), buffer->frameLength());
+        for (const float sample : mono) {
+            EXPECT_NEAR(sample, average, 1e-6f);
+        }
+    }
+    EXPECT_TRUE(AudioNormalizer::monoSamples(*constant(kInt16Mono48k, 10, {0.1f})).empty());
+    auto empty = constant(kFloatStereo48k, 10, {1.0f, 1.0f});
     empty->setFrameLength(0);
     EXPECT_TRUE(AudioNormalizer::monoSamples(*empty).empty());
 }
 
-TEST(AudioNormalizerConversion, TurnsInt16IntoFloat) {
-    AudioNormalizer normalizer;
-    const PcmBufferPtr output = normalizer.convert(constantInt16(kInt16Mono48k, 480, 16384));
-    ASSERT_TRUE(output);
-    EXPECT_EQ(output->format(), kFloatMono48k);
-    const std::vector<float> mono = AudioNormalizer::monoSamples(*output);
-    EXPECT_EQ(mono, std::vector<float>(480, 0.5f));
-}
-
-TEST(AudioNormalizerConversion, MakesRoomForTheRateRatioPlus1024Frames) {
-    AudioNormalizer normalizer;
-    const PcmBufferPtr output = normalizer.convert(constantInt16(kInt16Mono44k, 1024, 1000));
-    ASSERT_TRUE(output);
-    EXPECT_EQ(output->frameCapacity(), 2138u);
-    EXPECT_EQ(output->format(), kFloatMono48k);
-    EXPECT_GT(output->frameLength(), 1024u);
-    EXPECT_LE(output->frameLength(), 1115u);
-}
-
-TEST(AudioNormalizerConversion, UsesTheTargetRateItWasMadeWith) {
-    AudioNormalizer normalizer(16000);
-    const PcmBufferPtr output = normalizer.convert(constantInt16(kInt16Mono48k, 4800, 1000));
-    ASSERT_TRUE(output);
-    EXPECT_EQ(output->format(), (PcmBuffer::Format{PcmCommonFormat::float32, 16000, 1, false}));
-    EXPECT_NEAR(output->frameCapacity(), 1600.0 + 1024.0, 1.0);
-    EXPECT_NEAR(output->frameLength(), 1600.0, 32.0);
-}
-
-TEST(AudioNormalizerCache, MakesOneConverterAndOneLinePerInputFormat) {
+TEST(AudioNormalizer, OneConverterPerInputFormatAndARetryWhenNoneCanBeMade) {
     AudioNormalizer normalizer;
     test::StdoutCapture capture;
-    ASSERT_TRUE(normalizer.convert(constantInt16(kInt16Mono44k, 441, 100)));
-    ASSERT_TRUE(normalizer.convert(constantInt16(kInt16Mono44k, 441, 100)));
-    EXPECT_EQ(normalizer.converterCount(), 1u);
-    ASSERT_TRUE(normalizer.convert(constantFloat(kFloatStereo48k, 480, {0.1f, 0.2f})));
-    ASSERT_TRUE(normalizer.convert(constantFloat(kFloatStereo48k, 480, {0.1f, 0.2f})));
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(normalizer.convert(constant(kInt16Mono44k, 441, {0.01f})));
+        ASSERT_TRUE(
+            normalizer.convert(constant({PcmCommonFormat::float32, 48000, 2, true}, 480, {0.1f, 0.2f})));
+    }
     EXPECT_EQ(normalizer.converterCount(), 2u);
     EXPECT_EQ(capture.count("🎚 converter ready: "), 2u);
     EXPECT_TRUE(capture.contains("🎚 converter ready: <1 ch, 44100 Hz, Int16, interleaved> → "
                                  "<1 ch, 48000 Hz, Float32, non-interleaved>\n"));
-}
 
-TEST(AudioNormalizerCache, TriesAgainAndLogsEveryTimeNoConverterCanBeMade) {
-    AudioNormalizer normalizer;
     const PcmBuffer::Format tooManyChannels{PcmCommonFormat::int16, 48000, 65, true};
-    test::StdoutCapture capture;
-    EXPECT_FALSE(normalizer.convert(constantInt16(tooManyChannels, 10, 1)));
-    EXPECT_FALSE(normalizer.convert(constantInt16(tooManyChannels, 10, 1)));
-    EXPECT_EQ(normalizer.converterCount(), 0u);
-    EXPECT_EQ(capture.count("🎚 no converter from <65 ch, 48000 Hz, Int16, interleaved> to "
-                            "<65 ch, 48000 Hz, Float32, non-interleaved>"),
-              2u);
+    test::StdoutCapture failures;
+    EXPECT_FALSE(normalizer.convert(constant(tooManyChannels, 10, std::vector<float>(65, 0.0f))));
+    EXPECT_FALSE(normalizer.convert(constant(tooManyChannels, 10, std::vector<float>(65, 0.0f))));
+    EXPECT_EQ(normalizer.converterCount(), 2u);
+    EXPECT_EQ(failures.count("🎚 no converter from <65 ch, 48000 Hz, Int16, interleaved>"), 2u);
 }
 
-TEST(AudioNormalizerCache, KeysFormatsByRateChannelsFlagsBitsAndFormatID) {
-    EXPECT_EQ(AudioNormalizer::formatKey(kInt16Mono48k), "48000.0-1-12-16-1819304813");
-    EXPECT_EQ(AudioNormalizer::formatKey({PcmCommonFormat::float32, 44100, 2, true}),
-              "44100.0-2-9-32-1819304813");
-    EXPECT_EQ(AudioNormalizer::formatKey({PcmCommonFormat::int32, 22050.5, 2, false}),
-              "22050.5-2-44-32-1819304813");
-}
-
-TEST(AudioNormalizerSampleBuffers, CopiesInterleavedAudioInItsOwnFormat) {
-    std::vector<std::int16_t> samples{1, -1, 2, -2, 3, -3};
-    std::optional<SampleBuffer> source = sampleBuffer(
-        PcmBuffer::Format{PcmCommonFormat::int16, 44100, 2, true}.streamDescription(), samples, 3);
-    const PcmBufferPtr buffer = AudioNormalizer::makePCMBuffer(*source);
+TEST(AudioNormalizer, SampleBuffersAreCopiedInTheirOwnFormatOrRefused) {
+    const std::vector<std::int16_t> interleaved{1, -1, 2, -2, 3, -3};
+    const PcmBuffer::Format int16Stereo{PcmCommonFormat::int16, 44100, 2, true};
+    std::optional<SampleBuffer> source = sampleBuffer(int16Stereo, interleaved, 3);
+    const PcmBufferPtr copy = AudioNormalizer::makePCMBuffer(*source);
     source.reset();
-    ASSERT_TRUE(buffer);
-    EXPECT_EQ(buffer->format(), (PcmBuffer::Format{PcmCommonFormat::int16, 44100, 2, true}));
-    ASSERT_EQ(buffer->frameLength(), 3u);
-    EXPECT_EQ(std::vector<std::int16_t>(buffer->int16ChannelData(0), buffer->int16ChannelData(0) + 6),
-              samples);
-}
+    ASSERT_TRUE(copy);
+    EXPECT_EQ(copy->format(), int16Stereo);
+    EXPECT_EQ(std::vector<std::int16_t>(copy->int16ChannelData(0), copy->int16ChannelData(0) + 6),
+              interleaved);
 
-TEST(AudioNormalizerSampleBuffers, CopiesEachPlaneOfNonInterleavedAudio) {
-    const std::vector<float> samples{0.1f, 0.2f, 0.3f, -0.1f, -0.2f, -0.3f};
-    const PcmBufferPtr buffer = AudioNormalizer::makePCMBuffer(sampleBuffer(
-        PcmBuffer::Format{PcmCommonFormat::float32, 48000, 2, false}.streamDescription(), samples, 3));
-    ASSERT_TRUE(buffer);
-    ASSERT_EQ(buffer->frameLength(), 3u);
-    EXPECT_FLOAT_EQ(buffer->floatChannelData(0)[2], 0.3f);
-    EXPECT_FLOAT_EQ(buffer->floatChannelData(1)[0], -0.1f);
-    EXPECT_EQ(AudioNormalizer::monoSamples(*buffer), std::vector<float>(3, 0.0f));
-}
+    const PcmBufferPtr planar = AudioNormalizer::makePCMBuffer(
+        sampleBuffer(kFloatStereo48k, std::vector<float>{0.1f, 0.2f, 0.3f, -0.1f, -0.2f, -0.3f}, 3));
+    ASSERT_TRUE(planar);
+    EXPECT_FLOAT_EQ(planar->floatChannelData(0)[2], 0.3f);
+    EXPECT_FLOAT_EQ(planar->floatChannelData(1)[0], -0.1f);
 
-TEST(AudioNormalizerSampleBuffers, KeepsOnlyTheFramesTheDataHolds) {
-    const std::vector<std::int32_t> samples{10, 20, 30};
-    const auto description = PcmBuffer::Format{PcmCommonFormat::int32, 48000, 1, true}.streamDescription();
-    const PcmBufferPtr shortData = AudioNormalizer::makePCMBuffer(sampleBuffer(description, samples, 5));
+    const PcmBuffer::Format int32Mono{PcmCommonFormat::int32, 48000, 1, true};
+    const std::vector<std::int32_t> three{10, 20, 30};
+    const PcmBufferPtr shortData = AudioNormalizer::makePCMBuffer(sampleBuffer(int32Mono, three, 5));
     ASSERT_TRUE(shortData);
-    EXPECT_EQ(shortData->frameCapacity(), 5u);
-    EXPECT_EQ(shortData->frameLength(), 3u);
-    EXPECT_EQ(shortData->int32ChannelData(0)[2], 30);
-    const PcmBufferPtr fewerFrames = AudioNormalizer::makePCMBuffer(sampleBuffer(description, samples, 2));
-    ASSERT_TRUE(fewerFrames);
-    EXPECT_EQ(fewerFrames->frameLength(), 2u);
-}
+    EXPECT_EQ(shortData->frameLength(), 3u) << "only the frames the data holds";
+    EXPECT_EQ(AudioNormalizer::makePCMBuffer(sampleBuffer(int32Mono, three, 2))->frameLength(), 2u);
 
-TEST(AudioNormalizerSampleBuffers, GivesNothingWithoutFormatFramesOrData) {
-    const auto description = PcmBuffer::Format{PcmCommonFormat::int16, 48000, 1, true}.streamDescription();
-    const std::vector<std::int16_t> samples{1, 2, 3};
-    EXPECT_FALSE(AudioNormalizer::makePCMBuffer(sampleBuffer(description, samples, 0)));
-    EXPECT_FALSE(AudioNormalizer::makePCMBuffer(sampleBuffer(description, std::vector<std::int16_t>{}, 3)));
-    EXPECT_FALSE(AudioNormalizer::makePCMBuffer(SampleBuffer(std::nullopt, {}, 3, MediaTime::invalid())));
-    StreamDescription aac = description;
+    StreamDescription aac = kInt16Mono48k.streamDescription();
     aac.formatID = kAudioFormatMPEG4AAC;
-    EXPECT_FALSE(AudioNormalizer::makePCMBuffer(sampleBuffer(aac, samples, 3)));
+    EXPECT_FALSE(AudioNormalizer::makePCMBuffer(sampleBuffer(kInt16Mono48k, interleaved, 0)));
+    EXPECT_FALSE(AudioNormalizer::makePCMBuffer(sampleBuffer(kInt16Mono48k, std::vector<std::int16_t>{}, 3)));
+    EXPECT_FALSE(AudioNormalizer::makePCMBuffer(SampleBuffer(std::nullopt, {}, 3, MediaTime::invalid())));
+    EXPECT_FALSE(AudioNormalizer::makePCMBuffer(
+        SampleBuffer(aac, std::vector<std::byte>(6), 3, MediaTime::invalid())));
+
+    auto from = constant(kInt16Mono48k, 4, {0.25f});
+    auto longer = constant(kInt16Mono48k, 8, {0.0f});
+    AudioNormalizer::copyAudioData(*from, *longer, kInt16Mono48k);
+    EXPECT_EQ(longer->int16ChannelData(0)[3], 8192);
+    EXPECT_EQ(longer->int16ChannelData(0)[4], 0) << "never reads past the source's frames";
+    auto stereo = constant({PcmCommonFormat::int16, 48000, 2, true}, 4, {0.0f, 0.0f});
+    AudioNormalizer::copyAudioData(*from, *stereo, kInt16Mono48k);
+    EXPECT_EQ(stereo->int16ChannelData(0)[0], 0) << "nothing is copied into another format";
 }
 
-TEST(AudioNormalizerSampleBuffers, CopiesNothingBetweenBuffersOfAnotherFormat) {
-    auto from = constantInt16(kInt16Mono48k, 4, 7);
-    auto to = constantInt16({PcmCommonFormat::int16, 48000, 2, true}, 4, 0);
-    AudioNormalizer::copyAudioData(*from, *to, kInt16Mono48k);
-    EXPECT_EQ(to->int16ChannelData(0)[0], 0);
-    auto longer = constantInt16(kInt16Mono48k, 8, 0);
-    AudioNormalizer::copyAudioData(*from, *longer, kInt16Mono48k);
-    EXPECT_EQ(longer->int16ChannelData(0)[3], 7);
-    EXPECT_EQ(longer->int16ChannelData(0)[4], 0); // never reads past the source's frames
+// One second of a 1000 Hz stereo int16 tone at 44.1 kHz, cut into buffers of uneven sizes the way
+// a microphone delivers it, through makePCMBuffer, convert and monoSamples: as long as it was, with
+// no step larger than the tone's own, at its frequency and level.
+TEST(AudioNormalizer, AResampledToneStaysWholeAcrossUnevenBuffers) {
+    constexpr double kInputRateHz = 44100, kToneHz = 1000, kAmplitude = 0.5;
+    constexpr std::size_t kInputFrames = 44100;
+    const PcmBuffer::Format format{PcmCommonFormat::int16, kInputRateHz, 2, true};
+    AudioNormalizer normalizer;
+    std::vector<float> output;
+    const std::array<std::size_t, 5> sizes{441, 512, 1000, 37, 960};
+    for (std::size_t index = 0, done = 0; done < kInputFrames; ++index) {
+        const std::size_t frames = std::min(sizes[index % sizes.size()], kInputFrames - done);
+        std::vector<std::int16_t> samples(frames * 2);
+        for (std::size_t i = 0; i < frames; ++i) {
+            const double t = static_cast<double>(done + i) / kInputRateHz;
+            samples[2 * i] = samples[2 * i + 1] = static_cast<std::int16_t>(
+                std::lround(kAmplitude * 32767.0 * std::sin(2 * std::numbers::pi * kToneHz * t)));
+        }
+        const PcmBufferPtr converted = normalizer.convert(
+            AudioNormalizer::makePCMBuffer(sampleBuffer(format, samples, static_cast<std::int64_t>(frames))));
+        ASSERT_TRUE(converted) << "buffer " << index;
+        const std::vector<float> mono = AudioNormalizer::monoSamples(*converted);
+        output.insert(output.end(), mono.begin(), mono.end());
+        done += frames;
+    }
+    EXPECT_EQ(normalizer.converterCount(), 1u);
+    const double expectedFrames = kInputFrames * 48000 / kInputRateHz;
+    EXPECT_LE(static_cast<double>(output.size()), expectedFrames + 1);
+    EXPECT_GE(static_cast<double>(output.size()), expectedFrames - 64)
+        << "only the converter's delay is missing";
+
+    // The resampler smooths the tone's abrupt start over its first few dozen samples.
+    const double largestToneStep = kAmplitude * 2 * std::numbers::pi * kToneHz / 48000;
+    double largestStep = 0;
+    for (std::size_t i = 64; i < output.size(); ++i) {
+        largestStep = std::max(largestStep, std::abs(static_cast<double>(output[i]) - output[i - 1]));
+    }
+    EXPECT_LT(largestStep, largestToneStep * 1.02);
+    EXPECT_GT(largestStep, largestToneStep * 0.9);
+
+    const std::vector<float> steady(output.begin() + 480, output.begin() + 480 + 48 * 900); // 900 periods
+    int rising = 0;
+    for (std::size_t i = 1; i < steady.size(); ++i) {
+        rising += steady[i - 1] < 0 && steady[i] >= 0 ? 1 : 0;
+    }
+    EXPECT_NEAR(rising, 900, 1);
+    EXPECT_NEAR(test::rms(steady, 0, steady.size()), kAmplitude / std::numbers::sqrt2, 0.01);
+    EXPECT_GT(test::tonePower(steady, 48000, kToneHz), 1e4 * test::tonePower(steady, 48000, kToneHz * 1.06));
 }
 
 } // namespace
