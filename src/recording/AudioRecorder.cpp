@@ -25,11 +25,6 @@ AudioRecorder::AudioRecorder(std::shared_ptr<CaptureService> capture,
                              std::shared_ptr<UserDefaults> userDefaults, QObject* parent)
     : QObject(parent), capture_(std::move(capture)), writerFactory_(std::move(writerFactory)),
       userDefaults_(std::move(userDefaults)),
-      intake_(micBufferQueue_, microphoneGain_, samplesWritten_,
-              SystemAudioIntake::LevelSink{
-                  [this](double level) { levels_.store(PendingLevels::Meter::system, level); },
-                  [this](double level) { levels_.store(PendingLevels::Meter::microphone, level); },
-                  [this](double level) { levels_.store(PendingLevels::Meter::output, level); }}),
       processingQueue_(std::make_unique<SerialQueue>("audio.processing.queue")) {}
 
 AudioRecorder::~AudioRecorder() {
@@ -37,7 +32,7 @@ AudioRecorder::~AudioRecorder() {
     // its callbacks runs any more, so the streams go first. Then the microphone starter is
     // joined and the processing queue runs what is queued (stop clean-ups let go of their
     // microphone sessions there), so the reference dropped last here ends the microphone's
-    // deliveries before the fields its handler uses are destroyed.
+    // deliveries before the pipeline its handler uses is destroyed.
     stream_.reset();
     stoppingStreams_.clear();
     microphoneStarter_.reset();
@@ -77,13 +72,13 @@ void AudioRecorder::setMicLevel(double value) {
 }
 
 void AudioRecorder::setSystemGain(float gain) {
-    if (systemGain_.exchange(gain) != gain) {
+    if (pipeline_.shared().systemGain.exchange(gain) != gain) {
         emit systemGainChanged();
     }
 }
 
 void AudioRecorder::setMicrophoneGain(float gain) {
-    if (microphoneGain_.exchange(gain) != gain) {
+    if (pipeline_.shared().microphoneGain.exchange(gain) != gain) {
         emit microphoneGainChanged();
     }
 }
@@ -241,8 +236,8 @@ void AudioRecorder::startRecording(const std::filesystem::path& directory, const
 
     const std::uint64_t generation = ++generation_;
     setErrorMessage(QString());
-    sessionStarted_ = false;
-    samplesWritten_ = false;
+    pipeline_.shared().sessionStarted = false;
+    pipeline_.shared().samplesWritten = false;
     setChunksWritten(0);
     setLastChunkName(QString());
 
@@ -251,13 +246,10 @@ void AudioRecorder::startRecording(const std::filesystem::path& directory, const
 
     if (!selectedMicrophone_) {
         micSession_.reset(); // a session of an earlier recording; its stop clean-up ends it
-        processingQueue_->post([this] { micNormalizer_.reset(); });
+        processingQueue_->post([this] { pipeline_.prepareMicrophone(MicrophoneInput::absent); });
         logLine("ℹ️ No microphone selected");
     } else {
-        micConversionFailures_ = 0;
-        hasLoggedMicFormat_ = false;
-        processingQueue_->post(
-            [this] { micNormalizer_ = std::make_unique<AudioNormalizer>(kTargetSampleRate); });
+        processingQueue_->post([this] { pipeline_.prepareMicrophone(MicrophoneInput::present); });
         setupMicrophone(*selectedMicrophone_);
         logLine("✅ Microphone configured: " + selectedMicrophone_->localizedName);
     }
@@ -292,7 +284,7 @@ void AudioRecorder::startRecording(const std::filesystem::path& directory, const
     });
 
     const auto handler = [this](const SampleBufferPtr& buffer, StreamOutputType type) {
-        handleSystemAudio(buffer, type);
+        pipeline_.handleSystemAudio(buffer, type);
     };
     for (const StreamOutputType type : {StreamOutputType::screen, StreamOutputType::audio}) {
         if (const std::optional<PlatformError> error =
@@ -339,8 +331,9 @@ void AudioRecorder::setupMicrophone(const CaptureDevice& device) {
         return; // the recording runs with system audio only
     }
     micSession_ = std::shared_ptr<MicrophoneCapture>(std::move(*session));
-    micSession_->setSampleBufferHandler(
-        *processingQueue_, [this](const SampleBufferPtr& buffer) { handleMicrophoneBuffer(buffer); });
+    micSession_->setSampleBufferHandler(*processingQueue_, [this](const SampleBufferPtr& buffer) {
+        pipeline_.handleMicrophoneBuffer(buffer);
+    });
     micSession_->setDisconnectHandler([name = device.localizedName](const PlatformError& error) {
         logLine("⚠️ Microphone " + name + " stopped delivering audio (" + error.localizedDescription +
                 "); recording continues with system audio only");
@@ -381,20 +374,12 @@ void AudioRecorder::createChunkWriter(const std::filesystem::path& directory, co
     chunkWriter_ = writer;
     // The processing side gets its own reference through the queue, so buffers still queued
     // from an earlier recording never reach the new writer's predecessor or vice versa.
-    processingQueue_->post([this, writer, generation] {
-        processingWriter_ = writer;
-        processingGeneration_ = generation;
-        rotationFailed_ = false;
-    });
+    processingQueue_->post([this, writer, generation] { pipeline_.beginRecording(writer, generation); });
 }
 
 void AudioRecorder::setChunkFiling(std::optional<ChunkFiling> filing) {
     chunkFiling_ = filing;
-    processingQueue_->post([this, filing = std::move(filing)] {
-        if (processingWriter_) {
-            processingWriter_->setFiling(filing);
-        }
-    });
+    processingQueue_->post([this, filing = std::move(filing)] { pipeline_.setFiling(filing); });
 }
 
 std::optional<ContentFilter> AudioRecorder::makeContentFilter() {
@@ -446,132 +431,36 @@ void AudioRecorder::updateRecordingTime() {
     setRecordingTime(formatRecordingTime(std::chrono::duration_cast<std::chrono::seconds>(elapsed).count()));
 }
 
-// MARK: - Level meters
+// MARK: - The pipeline's reports
 
-void AudioRecorder::PendingLevels::store(Meter meter, double level) {
-    const auto index = static_cast<std::size_t>(meter);
-    values[index].store(level, std::memory_order_relaxed);
-    changed.fetch_or(1u << static_cast<unsigned>(index), std::memory_order_release);
-}
-
-void AudioRecorder::publishLevels() {
-    if (levels_.changed.load(std::memory_order_relaxed) == 0 || levels_.posted.exchange(true)) {
-        return;
-    }
-    postGuarded(self_, [](AudioRecorder* self) {
-        PendingLevels& levels = self->levels_;
-        levels.posted = false;
-        const unsigned changed = levels.changed.exchange(0, std::memory_order_acquire);
-        const auto value = [&levels](PendingLevels::Meter meter) {
-            return levels.values[static_cast<std::size_t>(meter)].load(std::memory_order_relaxed);
-        };
-        const auto has = [changed](PendingLevels::Meter meter) {
-            return (changed & (1u << static_cast<unsigned>(meter))) != 0;
-        };
-        if (has(PendingLevels::Meter::system)) {
-            self->setSystemLevel(value(PendingLevels::Meter::system));
-        }
-        if (has(PendingLevels::Meter::microphone)) {
-            self->setMicLevel(value(PendingLevels::Meter::microphone));
-        }
-        if (has(PendingLevels::Meter::output)) {
-            self->setAudioLevel(value(PendingLevels::Meter::output));
-        }
-    });
-}
-
-// MARK: - Per-buffer hand-off (processing queue)
-
-void AudioRecorder::handleSystemAudio(const SampleBufferPtr& buffer, StreamOutputType type) {
-    if (type != StreamOutputType::audio || !processingWriter_ || !buffer) {
-        return;
-    }
-    appendSystemAudio(buffer);
-    // The meters reach the main thread with the first buffer and then about twenty times a
-    // second of audio, however small the buffers are.
-    if (levelsDueInSeconds_ <= 0) {
-        levelsDueInSeconds_ = kLevelsIntervalSeconds;
-        publishLevels();
-    }
-    const auto& format = buffer->format();
-    if (format && format->sampleRate > 0) {
-        levelsDueInSeconds_ -= static_cast<double>(buffer->numSamples()) / format->sampleRate;
-    }
-}
-
-void AudioRecorder::appendSystemAudio(const SampleBufferPtr& buffer) {
-    ChunkedAudioWriter& writer = *processingWriter_;
-    if (rotationFailed_) {
-        return; // the recording is being stopped; one failure report is enough
-    }
-    if (const auto rotated = writer.rotateIfNeeded(buffer->presentationTime()); !rotated) {
-        rotationFailed_ = true;
-        logLine("❌ Chunk rotation failed: " + rotated.error().fullDescription());
-        postGuarded(self_, [generation = processingGeneration_,
-                            description = rotated.error().localizedDescription()](AudioRecorder* self) {
+RecordingPipeline::SessionLink AudioRecorder::makeSessionLink() {
+    const QPointer<AudioRecorder> guard = self_;
+    RecordingPipeline::SessionLink link;
+    link.levelsPending = [guard] {
+        postGuarded(guard, [](AudioRecorder* self) { self->showLevels(self->pipeline_.takeLevels()); });
+    };
+    link.recordingFailed = [guard](std::uint64_t generation, const std::string& description) {
+        postGuarded(guard, [generation, description](AudioRecorder* self) {
             if (self->generation_ != generation) {
                 return; // that recording has been stopped and another started
             }
             self->setErrorMessage(QStringLiteral("Recording failed: ") + QString::fromStdString(description));
             self->stopRecording();
         });
-        return;
-    }
-    if (!sessionStarted_.exchange(true)) {
-        logLine("✅ Session started");
-    }
-    const bool mixMicrophone = micBufferQueue_.size() != 0;
-    const std::shared_ptr<MediaWriterInput> input = writer.input();
-    if (!input) {
-        return;
-    }
-    if (!input->isReadyForMoreMediaData()) {
-        // The encoder has fallen behind: the writer pays this time back in silence.
-        const auto& format = buffer->format();
-        writer.noteDroppedAudio(format && format->sampleRate > 0 ? buffer->numSamples() / format->sampleRate
-                                                                 : 0);
-        return;
-    }
-    const SampleBufferPtr output = intake_.processSystemAudio(*buffer, mixMicrophone, systemGain_.load());
-    if (!output) {
-        return;
-    }
-    if (writer.append(output)) {
-        if (!samplesWritten_.load()) {
-            logLine(std::string("✅ Recording started (") +
-                    (mixMicrophone ? "with microphone mixing" : "system audio only") + ")");
-            samplesWritten_ = true;
-        }
-        intake_.meterOutput(*output);
-    }
+    };
+    return link;
 }
 
-void AudioRecorder::handleMicrophoneBuffer(const SampleBufferPtr& buffer) {
-    if (!micNormalizer_ || !buffer) {
-        return;
+void AudioRecorder::showLevels(const RecordingPipeline::Levels& levels) {
+    if (levels.system) {
+        setSystemLevel(*levels.system);
     }
-    if (!hasLoggedMicFormat_.load() && buffer->format()) {
-        hasLoggedMicFormat_ = true;
-        detectedMicSampleRate_ = buffer->format()->sampleRate;
-        const auto format = PcmBuffer::Format::fromStreamDescription(*buffer->format());
-        logLine("🎤 Mic input: " + (format ? format->description()
-                                          : std::to_string(buffer->format()->channelsPerFrame) + " ch, " +
-                                                std::to_string(buffer->format()->sampleRate) + " Hz"));
+    if (levels.microphone) {
+        setMicLevel(*levels.microphone);
     }
-    const PcmBufferPtr pcm = AudioNormalizer::makePCMBuffer(*buffer);
-    const PcmBufferPtr converted = pcm ? micNormalizer_->convert(pcm) : nullptr;
-    if (!converted) {
-        const qint64 failures = ++micConversionFailures_;
-        if (failures == 1 || failures % 200 == 0) {
-            logLine("⚠️ Mic buffer conversion failed (" + std::to_string(failures) + " so far)");
-        }
-        return;
+    if (levels.output) {
+        setAudioLevel(*levels.output);
     }
-    const std::vector<float> mono = AudioNormalizer::monoSamples(*converted);
-    if (mono.empty()) {
-        return;
-    }
-    micBufferQueue_.append(mono, kMicQueueBoundSamples);
 }
 
 // MARK: - Chunk hand-off (main thread)
@@ -591,8 +480,8 @@ void AudioRecorder::chunkFinished(const std::filesystem::path& path, std::uint64
 
 void AudioRecorder::stopRecording() {
     logLine("=== Stop Recording Called ===");
-    logLine(std::string("Samples written: ") + (samplesWritten_.load() ? "true" : "false"));
-    logLine(std::string("Session started: ") + (sessionStarted_.load() ? "true" : "false"));
+    logLine(std::string("Samples written: ") + (pipeline_.shared().samplesWritten.load() ? "true" : "false"));
+    logLine(std::string("Session started: ") + (pipeline_.shared().sessionStarted.load() ? "true" : "false"));
 
     if (timer_) {
         timer_->stop();
@@ -607,7 +496,7 @@ void AudioRecorder::stopRecording() {
     });
 
     const std::shared_ptr<ChunkedAudioWriter> writer = chunkWriter_;
-    const bool hadSamples = samplesWritten_.load();
+    const bool hadSamples = pipeline_.shared().samplesWritten.load();
     const std::uint64_t generation = generation_;
 
     if (stream_) {
@@ -624,7 +513,7 @@ void AudioRecorder::stopRecording() {
 
     ++windingDown_;
     processingQueue_->post([this, writer, hadSamples, generation, microphone = micSession_] {
-        runStopCleanup(writer, microphone);
+        pipeline_.stop(writer, microphone);
         // Only the session's address goes to the main thread: a post may run after the recorder
         // is gone, and the recorder's destructor must be the one that ends every session.
         postGuarded(self_,
@@ -652,24 +541,6 @@ void AudioRecorder::stopRecording() {
                         });
                     });
     });
-}
-
-void AudioRecorder::runStopCleanup(const std::shared_ptr<ChunkedAudioWriter>& writer,
-                                   const std::shared_ptr<MicrophoneCapture>& microphone) {
-    if (microphone) {
-        microphone->stopRunning();
-    }
-    micBufferQueue_.clear();
-    micNormalizer_.reset();
-    levelsDueInSeconds_ = 0;
-    samplesWritten_ = false;
-    sessionStarted_ = false;
-    if (writer) {
-        writer->closeCurrentChunk(ChunkClose::final);
-    }
-    if (processingWriter_ == writer) {
-        processingWriter_.reset();
-    }
 }
 
 void AudioRecorder::finishWindingDown() {

@@ -4,9 +4,7 @@
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/encoding/MediaFileWriter.h"
 #include "platform/settings/UserDefaults.h"
-#include "recording/AudioNormalizer.h"
-#include "recording/MicrophoneSampleQueue.h"
-#include "recording/SystemAudioIntake.h"
+#include "recording/RecordingPipeline.h"
 #include "recording/SystemSource.h"
 #include "storage/ChunkRecovery.h"
 
@@ -15,8 +13,6 @@
 #include <QString>
 #include <QTimer>
 
-#include <array>
-#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -32,9 +28,9 @@ class ChunkedAudioWriter;
 enum class RecordingFormat { wav, m4a };
 
 // The controller of one recording session: opens a system-audio capture on the picked source,
-// feeds every buffer through the intake into a chunk writer, and reports each finished chunk
-// through onChunkReady. Observable properties are written on the main thread only; all
-// capture callbacks and writer calls run on `processingQueue`.
+// hands every buffer to its pipeline (which mixes it into a chunk writer), and reports each
+// finished chunk through onChunkReady. Observable properties are written on the main thread
+// only; all capture callbacks and writer calls run in the pipeline on `processingQueue`.
 class AudioRecorder : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool isRecording READ isRecording NOTIFY isRecordingChanged)
@@ -54,7 +50,7 @@ public:
     static constexpr const char* kSysSourceID = "kSysSourceID";
     static constexpr const char* kMicID = "kMicID";
     // Microphone samples waiting to be mixed are bounded to half a second at the session rate.
-    static constexpr std::size_t kMicQueueBoundSamples = 24000;
+    static constexpr std::size_t kMicQueueBoundSamples = RecordingPipeline::kMicQueueBoundSamples;
 
     // `userDefaults` remembers the picks across runs; without it nothing is remembered.
     AudioRecorder(std::shared_ptr<CaptureService> capture,
@@ -68,8 +64,8 @@ public:
     [[nodiscard]] double audioLevel() const { return audioLevel_; }
     [[nodiscard]] double systemLevel() const { return systemLevel_; }
     [[nodiscard]] double micLevel() const { return micLevel_; }
-    [[nodiscard]] float systemGain() const { return systemGain_.load(); }
-    [[nodiscard]] float microphoneGain() const { return microphoneGain_.load(); }
+    [[nodiscard]] float systemGain() const { return pipeline_.shared().systemGain.load(); }
+    [[nodiscard]] float microphoneGain() const { return pipeline_.shared().microphoneGain.load(); }
     [[nodiscard]] bool permissionError() const { return permissionError_; }
     // Null when there is no error to show.
     [[nodiscard]] const QString& errorMessage() const { return errorMessage_; }
@@ -145,17 +141,10 @@ signals:
     void sourcesRefreshed();
 
 private:
-    // Processing-queue side.
-    void handleSystemAudio(const SampleBufferPtr& buffer, StreamOutputType type);
-    void appendSystemAudio(const SampleBufferPtr& buffer);
-    // Hands the levels measured since the last hand-off to the main thread, with at most one
-    // post under way: the meters follow the buffers without a post per meter and buffer.
-    void publishLevels();
-    void handleMicrophoneBuffer(const SampleBufferPtr& buffer);
-    void runStopCleanup(const std::shared_ptr<ChunkedAudioWriter>& writer,
-                        const std::shared_ptr<MicrophoneCapture>& microphone);
-
-    // Main-thread side.
+    // What the pipeline calls on the processing queue; each call posts to the main thread.
+    [[nodiscard]] RecordingPipeline::SessionLink makeSessionLink();
+    // Main thread from here on.
+    void showLevels(const RecordingPipeline::Levels& levels);
     void createChunkWriter(const std::filesystem::path& directory, const QString& deviceID,
                            RecordingFormat format, double chunkDurationSeconds, std::uint64_t generation);
     [[nodiscard]] std::optional<ContentFilter> makeContentFilter();
@@ -187,8 +176,6 @@ private:
     double audioLevel_ = 0;
     double systemLevel_ = 0;
     double micLevel_ = 0;
-    std::atomic<float> systemGain_{1.0f};
-    std::atomic<float> microphoneGain_{1.0f};
     bool permissionError_ = false;
     QString errorMessage_;
     std::vector<SystemSource> systemSources_;
@@ -221,36 +208,11 @@ private:
     std::unique_ptr<SerialQueue> microphoneStarter_ = std::make_unique<SerialQueue>("microphone.start");
     std::vector<std::function<void()>> stoppedCallbacks_;
 
-    // Flags shared with the processing queue.
-    std::atomic<bool> sessionStarted_{false};
-    std::atomic<bool> samplesWritten_{false};
-    std::atomic<bool> hasLoggedMicFormat_{false};
-    std::atomic<qint64> micConversionFailures_{0};
-
-    // Levels written on the processing queue and read on the main thread.
-    struct PendingLevels {
-        enum class Meter : unsigned { system, microphone, output };
-        static constexpr std::size_t kMeterCount = 3;
-        std::array<std::atomic<double>, kMeterCount> values{};
-        std::atomic<unsigned> changed{0}; // one bit per meter written since the last hand-off
-        std::atomic<bool> posted{false};
-        void store(Meter meter, double level);
-    };
-    PendingLevels levels_;
-    static constexpr double kLevelsIntervalSeconds = 0.05;
-    double levelsDueInSeconds_ = 0; // audio until the next hand-off (processing queue)
-
-    // Processing-queue fields.
-    MicrophoneSampleQueue micBufferQueue_;
-    std::shared_ptr<ChunkedAudioWriter> processingWriter_;
-    std::uint64_t processingGeneration_ = 0; // the recording processingWriter_ belongs to
-    bool rotationFailed_ = false;
-    std::unique_ptr<AudioNormalizer> micNormalizer_; // present while a recording with a microphone runs
-    double detectedMicSampleRate_ = 48000;
-    SystemAudioIntake intake_;
+    // The processing side; its tasks run on processingQueue_.
+    RecordingPipeline pipeline_{makeSessionLink()};
 
     // Declared last: destroyed first, so every task still queued runs while the fields
-    // above exist.
+    // above (the pipeline above all) exist.
     std::unique_ptr<SerialQueue> processingQueue_;
 };
 

@@ -1,6 +1,7 @@
 add_library(veltrane_recording STATIC
     AudioRecorder.cpp
     MicrophoneSampleQueue.cpp
+    RecordingPipeline.cpp
     SystemAudioIntake.cpp
     SystemSource.cpp)
 target_link_libraries(veltrane_recording PUBLIC

@@ -13,8 +13,8 @@ namespace veltrane {
 
 // Turns each system-audio buffer into the buffer the chunk writer appends: converts it to
 // interleaved float, applies the system gain, meters it, mixes in queued microphone samples,
-// clips, and wraps the result with the input's presentation time. Runs on the recorder's
-// processing queue only; levels leave through the sink (which posts them to the main thread).
+// clips, and wraps the result with the input's presentation time. Runs in the recording
+// pipeline, on the processing queue only; levels leave through the sink.
 class SystemAudioIntake {
 public:
     struct LevelSink {
