@@ -102,17 +102,9 @@ TEST_F(RecorderFixture, RecordsRotatedChunksAndHandsEachToTheOwner) {
     }
     EXPECT_EQ(appended, 250u);
 
-    const std::string text = log.text();
     EXPECT_EQ(log.count("✅ Session started"), 1u);
     EXPECT_EQ(log.count("✅ Recording started (system audio only)"), 1u);
-    EXPECT_TRUE(log.contains("✅ Display filter created (excluding 1 apps)"));
-    EXPECT_TRUE(log.contains("Chunk length: 1s\n"));
     EXPECT_TRUE(log.contains("Source: Desktop Audio (VirtualOutput)\n"));
-    EXPECT_TRUE(log.contains("Samples written: true\nSession started: true\n"));
-    EXPECT_LT(text.find("=== Start Recording ==="), text.find("📝 Writer settings: "));
-    EXPECT_LT(text.find("✅ Chunk writer created"), text.find("ℹ️ No microphone selected"));
-    EXPECT_LT(text.find("📡 Stream config: 48000Hz, 2 channels"),
-              text.find("✅ Stream outputs added (screen + audio)"));
 }
 
 TEST_F(RecorderFixture, LevelsFollowTheBuffers) {
