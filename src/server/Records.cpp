@@ -27,6 +27,13 @@ namespace {
     return QDateTime::fromString(text, Qt::ISODateWithMs);
 }
 
+// Optional fields are left out of a record's JSON when they are absent.
+void insertOptional(nlohmann::json& object, const char* key, const std::optional<std::string>& value) {
+    if (value) {
+        object[key] = *value;
+    }
+}
+
 } // namespace
 
 QDateTime APIDateDecoder::decode(const std::string& text) {
@@ -125,15 +132,9 @@ ProjectResponse ProjectResponse::fromJson(const nlohmann::json& value) {
 
 nlohmann::json ProjectResponse::toJson() const {
     nlohmann::json json = {{"id", id}, {"name", name}, {"status", status}};
-    if (description) {
-        json["description"] = *description;
-    }
-    if (createdAt) {
-        json["created_at"] = *createdAt;
-    }
-    if (updatedAt) {
-        json["updated_at"] = *updatedAt;
-    }
+    insertOptional(json, "description", description);
+    insertOptional(json, "created_at", createdAt);
+    insertOptional(json, "updated_at", updatedAt);
     return json;
 }
 
@@ -151,15 +152,9 @@ MeetingResponse MeetingResponse::fromJson(const nlohmann::json& value) {
 
 nlohmann::json MeetingResponse::toJson() const {
     nlohmann::json json = {{"id", id}, {"project_id", projectId}, {"name", name}};
-    if (scheduledDate) {
-        json["scheduled_date"] = *scheduledDate;
-    }
-    if (endDate) {
-        json["end_date"] = *endDate;
-    }
-    if (createdAt) {
-        json["created_at"] = *createdAt;
-    }
+    insertOptional(json, "scheduled_date", scheduledDate);
+    insertOptional(json, "end_date", endDate);
+    insertOptional(json, "created_at", createdAt);
     return json;
 }
 
@@ -180,9 +175,7 @@ std::string MeetingCreatePayload::localDay(const QDateTime& instant) {
 
 nlohmann::json MeetingCreatePayload::toJson() const {
     nlohmann::json json = {{"name", name}, {"scheduled_date", scheduledDate}};
-    if (endDate) {
-        json["end_date"] = *endDate;
-    }
+    insertOptional(json, "end_date", endDate);
     return json;
 }
 
