@@ -9,13 +9,41 @@ std::size_t MicrophoneSampleQueue::size() const {
     return samples_.size();
 }
 
+bool MicrophoneSampleQueue::isMixing() const {
+    std::lock_guard lock(mutex_);
+    return isMixingLocked();
+}
+
+bool MicrophoneSampleQueue::isMixingLocked() const {
+    return draining_ || samples_.size() >= std::max<std::size_t>(leadSamples_, 1);
+}
+
 std::size_t MicrophoneSampleQueue::take(std::size_t maxCount, std::vector<float>& out) {
     std::lock_guard lock(mutex_);
+    if (!isMixingLocked()) {
+        out.clear();
+        return samples_.size();
+    }
+    if (!draining_ && leadSamples_ > 0 && samples_.size() > leadSamples_) {
+        // Mixing starts with exactly the lead: what came earlier would only delay the voice.
+        samples_.erase(samples_.begin(),
+                       samples_.begin() + static_cast<std::ptrdiff_t>(samples_.size() - leadSamples_));
+    }
+    draining_ = true;
     const std::size_t count = std::min(maxCount, samples_.size());
     const auto end = samples_.begin() + static_cast<std::ptrdiff_t>(count);
     out.assign(samples_.begin(), end);
     samples_.erase(samples_.begin(), end);
+    if (count < maxCount) {
+        draining_ = false;
+        ++underruns_;
+    }
     return samples_.size();
+}
+
+std::int64_t MicrophoneSampleQueue::underruns() const {
+    std::lock_guard lock(mutex_);
+    return underruns_;
 }
 
 void MicrophoneSampleQueue::append(std::span<const float> samples, std::size_t boundSamples) {
@@ -37,6 +65,8 @@ void MicrophoneSampleQueue::append(std::span<const float> samples, std::size_t b
 void MicrophoneSampleQueue::clear() {
     std::lock_guard lock(mutex_);
     samples_.clear();
+    draining_ = false;
+    underruns_ = 0;
 }
 
 } // namespace veltrane

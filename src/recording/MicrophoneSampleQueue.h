@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <mutex>
 #include <span>
@@ -11,13 +12,31 @@ namespace veltrane {
 // Mono microphone samples at the session rate waiting to be mixed into system audio, oldest
 // first. The one lock shared between the microphone intake, the mixer and the stop clean-up;
 // it is held only for counting, copying and removing.
+//
+// Takes hand samples out only once a lead is queued: at first, and again after a take found
+// fewer samples than it asked for (the queue ran dry). System audio comes in bursts and the
+// microphone in its own rhythm; without a lead a burst that comes just before the next
+// microphone buffer empties the queue and the rest of the burst gets silence instead of voice.
+// Mixing starts with exactly the lead queued (older samples are dropped), so the lead is all the
+// delay it adds.
 class MicrophoneSampleQueue {
 public:
+    // `leadSamples`: what must be queued before takes hand out samples (0: anything at all).
+    explicit MicrophoneSampleQueue(std::size_t leadSamples = 0) : leadSamples_(leadSamples) {}
+
     [[nodiscard]] std::size_t size() const;
 
+    // True when the next take hands out samples: the queue is being drained, or holds the lead.
+    [[nodiscard]] bool isMixing() const;
+
     // Moves up to `maxCount` of the oldest samples into `out` (replacing its contents) and
-    // returns the number of samples still queued afterwards.
+    // returns the number of samples still queued afterwards. Moves none while the lead is not
+    // queued; a take that finds fewer than `maxCount` moves what there is, counts as an
+    // underrun and waits for the lead again.
     std::size_t take(std::size_t maxCount, std::vector<float>& out);
+
+    // Underruns since the queue was made or last cleared.
+    [[nodiscard]] std::int64_t underruns() const;
 
     // Appends samples with a bound of `boundSamples`: while the queue holds no more than the
     // bound, samples are appended as they come (so it may exceed the bound by one buffer);
@@ -26,11 +45,17 @@ public:
     // its newest `boundSamples` samples, so the queue never grows without limit.
     void append(std::span<const float> samples, std::size_t boundSamples);
 
+    // Empties the queue, waits for the lead again and starts the count of underruns over.
     void clear();
 
 private:
+    [[nodiscard]] bool isMixingLocked() const;
+
+    const std::size_t leadSamples_;
     mutable std::mutex mutex_;
     std::deque<float> samples_;
+    bool draining_ = false; // the lead was reached and the queue has not run dry since
+    std::int64_t underruns_ = 0;
 };
 
 } // namespace veltrane

@@ -107,7 +107,7 @@ void RecordingPipeline::appendSystemAudio(const SampleBufferPtr& buffer) {
     if (!shared_.sessionStarted.exchange(true)) {
         logLine("✅ Session started");
     }
-    const bool mixMicrophone = micBufferQueue_.size() != 0;
+    const bool mixMicrophone = micBufferQueue_.isMixing();
     const std::shared_ptr<MediaWriterInput> input = writer.input();
     if (!input) {
         return;
@@ -124,6 +124,7 @@ void RecordingPipeline::appendSystemAudio(const SampleBufferPtr& buffer) {
     if (!output) {
         return;
     }
+    noteMicrophoneUnderruns();
     if (writer.append(output)) {
         if (!shared_.samplesWritten.load()) {
             logLine(std::string("✅ Recording started (") +
@@ -131,6 +132,17 @@ void RecordingPipeline::appendSystemAudio(const SampleBufferPtr& buffer) {
             shared_.samplesWritten = true;
         }
         intake_.meterOutput(*output);
+    }
+}
+
+void RecordingPipeline::noteMicrophoneUnderruns() {
+    const std::int64_t underruns = micBufferQueue_.underruns();
+    if (underruns == micUnderruns_) {
+        return;
+    }
+    micUnderruns_ = underruns;
+    if (underruns == 1 || underruns % 200 == 0) {
+        logLine("⚠️ Mic queue ran dry (" + std::to_string(underruns) + " so far)");
     }
 }
 
@@ -170,6 +182,7 @@ void RecordingPipeline::stop(const std::shared_ptr<ChunkedAudioWriter>& writer,
         microphone->stopRunning();
     }
     micBufferQueue_.clear();
+    micUnderruns_ = 0;
     micNormalizer_.reset();
     levelsDueInSeconds_ = 0;
     shared_.samplesWritten = false;

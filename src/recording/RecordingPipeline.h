@@ -34,6 +34,11 @@ class RecordingPipeline {
 public:
     // Microphone samples waiting to be mixed are bounded to half a second at the session rate.
     static constexpr std::size_t kMicQueueBoundSamples = 24000;
+    // The microphone joins the mix (at first and after its queue ran dry) with 80 ms of it
+    // queued. System audio arrives as 50 ms of buffers at once, so 30 ms remain after such a
+    // burst for a microphone buffer that comes late or a burst that runs long; the microphone
+    // lags the system audio by those 30 ms more than it would without a lead.
+    static constexpr std::size_t kMicLeadSamples = 3840;
 
     struct SessionLink {
         // Levels wait for the main thread; called again only after takeLevels().
@@ -89,6 +94,8 @@ private:
     // Hands the levels measured since the last hand-off to the main thread, with at most one
     // post under way: the meters follow the buffers without a post per meter and buffer.
     void publishLevels();
+    // Logs the microphone queue's underruns sparingly: the first and every 200th.
+    void noteMicrophoneUnderruns();
 
     // Levels written on the processing queue and read on the main thread.
     struct PendingLevels {
@@ -106,13 +113,14 @@ private:
     PendingLevels levels_;
     double levelsDueInSeconds_ = 0; // audio until the next hand-off
 
-    MicrophoneSampleQueue micBufferQueue_;
+    MicrophoneSampleQueue micBufferQueue_{kMicLeadSamples};
     std::shared_ptr<ChunkedAudioWriter> processingWriter_;
     std::uint64_t processingGeneration_ = 0; // the recording processingWriter_ belongs to
     bool rotationFailed_ = false;
     std::unique_ptr<AudioNormalizer> micNormalizer_; // present while a recording with a microphone runs
     bool hasLoggedMicFormat_ = false;
     std::int64_t micConversionFailures_ = 0;
+    std::int64_t micUnderruns_ = 0; // as last seen in the queue
     double detectedMicSampleRate_ = 48000;
     SystemAudioIntake intake_;
 };

@@ -112,12 +112,13 @@ SampleBufferPtr SystemAudioIntake::processSystemAudio(const SampleBuffer& input,
 
 void SystemAudioIntake::mixInMicrophone(std::vector<float>& samples) {
     const std::size_t frames = samples.size() / 2;
-    if (micQueue_.size() == 0 || frames == 0) {
+    if (frames == 0) {
         return;
     }
     const std::size_t remaining = micQueue_.take(frames, taken_);
     const std::size_t take = taken_.size();
     if (take == 0) {
+        levels_.micLevel(0.0);
         return;
     }
     if (!samplesWritten_.load()) {

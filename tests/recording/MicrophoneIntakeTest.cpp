@@ -71,6 +71,26 @@ TEST_F(MicrophoneFixture, MicrophoneSamplesAreNormalisedQueuedAndMixed) {
     EXPECT_EQ(samples[2 * 400], samples[2 * 400 + 1]);
 }
 
+TEST_F(MicrophoneFixture, MicrophoneJoinsWithALeadAndRunningDryIsLogged) {
+    test::StdoutCapture log;
+    start();
+    for (int i = 0; i < 10; ++i) {
+        capture->lastMicrophone->deliver(test::makeInt16MonoBuffer(441, 8192, 44100));
+    }
+    drain();
+    for (int i = 0; i < 9; ++i) {
+        capture->lastStream->deliver(i * 480, 480, 0.0f);
+    }
+    drain();
+    ASSERT_TRUE(stopAndSettle());
+    EXPECT_EQ(log.count("⚠️ Mic queue ran dry (1 so far)"), 1u);
+    // About 100 ms were queued; mixing starts with the 80 ms lead, which fills eight buffers.
+    const auto appended = writers->writer(0)->appendedBuffers();
+    ASSERT_EQ(appended.size(), 9u);
+    EXPECT_NEAR(reinterpret_cast<const float*>(appended[7]->data().data())[959], 0.25f, 0.01f);
+    EXPECT_EQ(reinterpret_cast<const float*>(appended[8]->data().data())[0], 0.0f);
+}
+
 TEST_F(MicrophoneFixture, ConversionFailuresAreCountedAndLoggedSparingly) {
     test::StdoutCapture log;
     start();

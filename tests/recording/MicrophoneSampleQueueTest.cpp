@@ -61,5 +61,27 @@ TEST(MicrophoneSampleQueue, TakeMovesTheOldestAndReportsWhatRemains) {
     EXPECT_EQ(queue.size(), 0u);
 }
 
+// Takes hand out nothing until the lead is queued, start with exactly the lead, and after a
+// take that ran dry wait for the lead again; clearing starts over.
+TEST(MicrophoneSampleQueue, MixingWaitsForTheLeadAtFirstAndAfterRunningDry) {
+    struct Step {
+        std::size_t append, taken, remaining;
+        std::int64_t underruns;
+    };
+    MicrophoneSampleQueue queue(1000);
+    std::vector<float> taken;
+    for (const Step& step : {Step{600, 0, 600, 0}, Step{600, 480, 520, 0}, Step{0, 480, 40, 0},
+                             Step{0, 40, 0, 1}, Step{480, 0, 480, 1}, Step{600, 480, 520, 1}}) {
+        queue.append(ramp(step.append, 0), kBound);
+        EXPECT_EQ(queue.take(480, taken), step.remaining);
+        EXPECT_EQ(taken.size(), step.taken);
+        EXPECT_EQ(queue.underruns(), step.underruns);
+    }
+    queue.clear();
+    EXPECT_EQ(queue.underruns(), 0);
+    queue.append(ramp(999, 0), kBound);
+    EXPECT_FALSE(queue.isMixing());
+}
+
 } // namespace
 } // namespace veltrane
