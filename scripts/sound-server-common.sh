@@ -152,14 +152,13 @@ wait_for_server_info() {
 
 # The virtual output device (and with --mic-tone the virtual microphone), as commands of the
 # PulseAudio protocol, one a line: PulseAudio reads them as its startup script, PipeWire gets them
-# through pactl (load_virtual_devices). PipeWire's remapped source takes its rate from the
-# audio.rate property only, so the source carries that property too.
+# through pactl (load_virtual_devices).
 virtual_device_commands() {
     echo "load-module module-null-sink sink_name=virt_out rate=48000 channels=2 sink_properties=device.description=VirtualOutput"
     echo "set-default-sink virt_out"
     if [ -n "$mic_tone" ]; then
         echo "load-module module-null-sink sink_name=virt_mic_feed rate=$mic_rate channels=$mic_channels format=$mic_format sink_properties=device.description=VirtualMicFeed"
-        echo "load-module module-remap-source source_name=virt_mic master=virt_mic_feed.monitor rate=$mic_rate channels=$mic_channels format=$mic_format source_properties='device.description=VirtualMic audio.rate=$mic_rate'"
+        echo "load-module module-remap-source source_name=virt_mic master=virt_mic_feed.monitor rate=$mic_rate channels=$mic_channels format=$mic_format source_properties=device.description=VirtualMic"
         echo "set-default-source virt_mic"
     fi
 }
@@ -167,7 +166,6 @@ virtual_device_commands() {
 load_virtual_devices() {
     wait_for_server_info "^Server Name: " || fail_to_come_up
     local words
-    # pactl joins a module's arguments with spaces again, so the quoted properties survive.
     while read -r -a words; do
         timeout 10 pactl "${words[@]}" >/dev/null || fail_to_come_up "pactl ${words[*]} failed"
     done < <(virtual_device_commands)

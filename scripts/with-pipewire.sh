@@ -8,8 +8,10 @@
 # Offers what scripts/with-pulse.sh offers, in a fresh runtime directory of its own:
 #   virt_out  a null output device "VirtualOutput", 48000 Hz stereo, the default output;
 #   virt_mic  with --mic-tone: a clock-paced virtual microphone "VirtualMic" that plays a sine
-#             tone of FREQ Hz. PipeWire keeps virtual devices in 32-bit float, so it reports
-#             float32le whatever --mic-format says; the rate and channels are as given.
+#             tone of FREQ Hz. PipeWire runs its virtual devices in 32-bit float at the
+#             graph's rate, so the microphone reports float32le at 48000 Hz whatever --mic-format
+#             and --mic-rate say (the tone is fed in that format and converted); its channels
+#             are as given.
 # No sound card is used: the graph runs on PipeWire's built-in dummy driver. The command sees
 # PULSE_SERVER pointing at pipewire-pulse and nothing of a user's own server, and
 # VELTRANE_SOUND_SERVER=pipewire and VELTRANE_SOUND_SERVER_PID (SIGTERM ends pipewire-pulse).
