@@ -7,8 +7,8 @@
 # then run_command.
 #
 # Everything started here runs in a process group of its own under `timeout`; teardown (on exit,
-# interrupt or termination) stops the command if it still runs, then the helpers, then the server
-# processes in reverse order of their start, and removes the runtime directory.
+# interrupt or termination) stops the helpers, then the server processes in reverse order of their
+# start, and removes the runtime directory.
 
 mic_tone=""
 mic_rate=48000
@@ -47,7 +47,6 @@ mkdir -p "$runtime/pulse" "$runtime/home" "$runtime/state" "$runtime/config"
 
 server_pids=()
 helper_pids=()
-command_pid=""
 
 stop_group() {
     # Stops a process group we started (its leader is `pid`) and waits for the leader, at
@@ -90,11 +89,6 @@ server_processes_alive() {
 teardown() {
     local pid
     local i
-    if [ -n "$command_pid" ]; then
-        kill -TERM "$command_pid" 2>/dev/null
-        wait "$command_pid" 2>/dev/null
-        command_pid=""
-    fi
     for pid in "${helper_pids[@]}"; do
         kill -TERM -- "-$pid" 2>/dev/null
     done
@@ -194,13 +188,9 @@ run_command() {
     fi
     sleep 2.5
 
-    # In the background (keeping the caller's input) and waited for, so that a termination
-    # signal reaches the trap at once rather than when the command ends; teardown ends the command
-    # too then.
-    "${command_to_run[@]}" <&0 &
-    command_pid=$!
-    wait "$command_pid"
+    # In the foreground: Ctrl-C reaches the command as well, and the server stays up until the
+    # command has finished (the traps run after it).
+    "${command_to_run[@]}"
     local status=$?
-    command_pid=""
     exit $status
 }
