@@ -8,8 +8,10 @@ packages=(
     cmake g++ make pkg-config clang-format
     # Qt 6, coroutines, tests
     qt6-base-dev qt6-base-dev-tools qcoro-qt6-dev libgtest-dev libgmock-dev
-    # sound server client and a private sound server for tests and headless runs
+    # sound server client and private sound servers for tests and headless runs: PulseAudio, and
+    # PipeWire with its PulseAudio-compatible server (both installed side by side)
     libpulse-dev pulseaudio pulseaudio-utils
+    pipewire pipewire-pulse wireplumber
     # encoding, resampling
     libavformat-dev libavcodec-dev libswresample-dev libavutil-dev ffmpeg sox
     # credential store
@@ -26,9 +28,13 @@ packages=(
     desktop-file-utils appstream dpkg-dev file
 )
 
+installed() {
+    dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
+}
+
 missing=()
 for package in "${packages[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+    if ! installed "$package"; then
         missing+=("$package")
     fi
 done
@@ -45,4 +51,17 @@ else
 fi
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
+
+# Installing pipewire-pulse makes it every user's sound server from the next login on (its
+# login units conflict with PulseAudio's). The tests start private servers of their own, so a
+# desktop that logs in to PulseAudio keeps doing so.
+keep_pulse_login=no
+if ! installed pipewire-pulse && systemctl --global is-enabled --quiet pulseaudio.socket 2>/dev/null; then
+    keep_pulse_login=yes
+fi
+
 $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
+
+if [ "$keep_pulse_login" = yes ]; then
+    $SUDO systemctl --global disable --quiet pipewire-pulse.socket pipewire-pulse.service || true
+fi

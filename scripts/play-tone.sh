@@ -14,6 +14,8 @@ seconds=$2
 client=$3
 latency=${VELTRANE_TONE_LATENCY_MS:-20}
 limit=$(( ${seconds%.*} + 15 ))
-timeout "$limit" sox -q -n -t raw -r 48000 -c 2 -e floating-point -b 32 - synth "$seconds" sine "$freq" gain -10 |
-    timeout "$limit" pacat -d virt_out --format=float32le --rate=48000 --channels=2 --latency-msec="$latency" \
+# --foreground keeps the player in the caller's process group (timeout otherwise makes one of its
+# own), so that stopping that group stops the tone.
+timeout --foreground "$limit" sox -q -n -t raw -r 48000 -c 2 -e floating-point -b 32 - synth "$seconds" sine "$freq" gain -10 |
+    timeout --foreground "$limit" pacat -d virt_out --format=float32le --rate=48000 --channels=2 --latency-msec="$latency" \
         --client-name="$client"

@@ -2,8 +2,9 @@
 // sound server (scripts/with-pulse.sh --mic-tone 1000 --mic-rate 44100 --mic-format s16le)
 // offers a clock-paced virtual microphone "virt_mic" that plays a 1000 Hz tone in 16-bit mono
 // at 44100 Hz, so the recorder has to resample it.
-#include "integration/AudioFileProbe.h"
-#include "integration/CliProcess.h"
+#include "support/AudioFileProbe.h"
+#include "support/CliProcess.h"
+#include "support/TonePlayer.h"
 
 #include <gtest/gtest.h>
 
