@@ -15,7 +15,19 @@ bool MicrophoneSampleQueue::isMixing() const {
 }
 
 bool MicrophoneSampleQueue::isMixingLocked() const {
-    return draining_ || samples_.size() >= std::max<std::size_t>(leadSamples_, 1);
+    return draining_ || samples_.size() >= std::max<std::size_t>(leadLocked(), 1);
+}
+
+std::size_t MicrophoneSampleQueue::leadSamples() const {
+    std::lock_guard lock(mutex_);
+    return leadLocked();
+}
+
+std::size_t MicrophoneSampleQueue::leadLocked() const {
+    const std::size_t beyondBlock =
+        lead_.beyondLargestBlockSamples > 0 ? largestBlockSamples_ + lead_.beyondLargestBlockSamples : 0;
+    const std::size_t wanted = std::max(lead_.minimumSamples, beyondBlock);
+    return boundSamples_ > 0 ? std::min(wanted, boundSamples_) : wanted;
 }
 
 std::size_t MicrophoneSampleQueue::take(std::size_t maxCount, std::vector<float>& out) {
@@ -24,11 +36,12 @@ std::size_t MicrophoneSampleQueue::take(std::size_t maxCount, std::vector<float>
         out.clear();
         return samples_.size();
     }
-    if (!draining_ && leadSamples_ > 0 && samples_.size() > leadSamples_) {
+    if (const std::size_t lead = leadLocked(); !started_ && lead > 0 && samples_.size() > lead) {
         // Mixing starts with exactly the lead: what came earlier would only delay the voice.
         samples_.erase(samples_.begin(),
-                       samples_.begin() + static_cast<std::ptrdiff_t>(samples_.size() - leadSamples_));
+                       samples_.begin() + static_cast<std::ptrdiff_t>(samples_.size() - lead));
     }
+    started_ = true;
     draining_ = true;
     const std::size_t count = std::min(maxCount, samples_.size());
     const auto end = samples_.begin() + static_cast<std::ptrdiff_t>(count);
@@ -48,6 +61,8 @@ std::int64_t MicrophoneSampleQueue::underruns() const {
 
 void MicrophoneSampleQueue::append(std::span<const float> samples, std::size_t boundSamples) {
     std::lock_guard lock(mutex_);
+    largestBlockSamples_ = std::max(largestBlockSamples_, samples.size());
+    boundSamples_ = boundSamples;
     if (samples.size() >= boundSamples) {
         const std::span<const float> newest = samples.subspan(samples.size() - boundSamples);
         samples_.assign(newest.begin(), newest.end());
@@ -65,6 +80,8 @@ void MicrophoneSampleQueue::append(std::span<const float> samples, std::size_t b
 void MicrophoneSampleQueue::clear() {
     std::lock_guard lock(mutex_);
     samples_.clear();
+    largestBlockSamples_ = 0;
+    started_ = false;
     draining_ = false;
     underruns_ = 0;
 }

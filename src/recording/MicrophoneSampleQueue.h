@@ -15,14 +15,23 @@ namespace veltrane {
 //
 // Takes hand samples out only once a lead is queued: at first, and again after a take found
 // fewer samples than it asked for (the queue ran dry). System audio comes in bursts and the
-// microphone in its own rhythm; without a lead a burst that comes just before the next
-// microphone buffer empties the queue and the rest of the burst gets silence instead of voice.
+// microphone in blocks of its own rhythm; without a lead a burst that comes just before the next
+// microphone block empties the queue and the rest of the burst gets silence instead of voice.
 // Mixing starts with exactly the lead queued (older samples are dropped), so the lead is all the
-// delay it adds.
+// delay it adds; a refill after running dry drops nothing.
 class MicrophoneSampleQueue {
 public:
-    // `leadSamples`: what must be queued before takes hand out samples (0: anything at all).
-    explicit MicrophoneSampleQueue(std::size_t leadSamples = 0) : leadSamples_(leadSamples) {}
+    // What must be queued before takes hand out samples: at least `minimumSamples`, and
+    // `beyondLargestBlockSamples` more than the largest block appended so far, so that a
+    // microphone delivering in large blocks still has a whole burst queued between two blocks.
+    // (0: blocks do not count). Never more than the bound of the last append.
+    struct Lead {
+        std::size_t minimumSamples = 0;
+        std::size_t beyondLargestBlockSamples = 0;
+    };
+
+    MicrophoneSampleQueue() = default;
+    explicit MicrophoneSampleQueue(Lead lead) : lead_(lead) {}
 
     [[nodiscard]] std::size_t size() const;
 
@@ -45,16 +54,24 @@ public:
     // its newest `boundSamples` samples, so the queue never grows without limit.
     void append(std::span<const float> samples, std::size_t boundSamples);
 
-    // Empties the queue, waits for the lead again and starts the count of underruns over.
+    // The lead as it stands (it grows with the largest block).
+    [[nodiscard]] std::size_t leadSamples() const;
+
+    // Empties the queue, forgets the blocks seen, waits for the lead again and starts the count
+    // of underruns over.
     void clear();
 
 private:
     [[nodiscard]] bool isMixingLocked() const;
+    [[nodiscard]] std::size_t leadLocked() const;
 
-    const std::size_t leadSamples_;
+    const Lead lead_{};
     mutable std::mutex mutex_;
     std::deque<float> samples_;
-    bool draining_ = false; // the lead was reached and the queue has not run dry since
+    std::size_t largestBlockSamples_ = 0;
+    std::size_t boundSamples_ = 0; // of the last append
+    bool started_ = false;         // mixing has started since the queue was made or cleared
+    bool draining_ = false;        // the lead was reached and the queue has not run dry since
     std::int64_t underruns_ = 0;
 };
 

@@ -34,11 +34,13 @@ class RecordingPipeline {
 public:
     // Microphone samples waiting to be mixed are bounded to half a second at the session rate.
     static constexpr std::size_t kMicQueueBoundSamples = 24000;
-    // The microphone joins the mix (at first and after its queue ran dry) with 80 ms of it
-    // queued. System audio arrives as 50 ms of buffers at once, so 30 ms remain after such a
-    // burst for a microphone buffer that comes late or a burst that runs long; the microphone
-    // lags the system audio by those 30 ms more than it would without a lead.
+    // The microphone joins the mix (at first and after its queue ran dry) with a lead queued.
+    // System audio arrives as 50 ms of buffers at once (60 ms when a tick runs late), so the lead
+    // is that burst, 10 ms of room and one more microphone block, which comes in 10 ms on
+    // PulseAudio and in 50 ms on PipeWire: 80 ms and 120 ms. The microphone lags the system audio
+    // by about the lead less a burst.
     static constexpr std::size_t kMicLeadSamples = 3840;
+    static constexpr std::size_t kMicLeadBeyondBlockSamples = 3360;
 
     struct SessionLink {
         // Levels wait for the main thread; called again only after takeLevels().
@@ -113,7 +115,8 @@ private:
     PendingLevels levels_;
     double levelsDueInSeconds_ = 0; // audio until the next hand-off
 
-    MicrophoneSampleQueue micBufferQueue_{kMicLeadSamples};
+    MicrophoneSampleQueue micBufferQueue_{
+        {.minimumSamples = kMicLeadSamples, .beyondLargestBlockSamples = kMicLeadBeyondBlockSamples}};
     std::shared_ptr<ChunkedAudioWriter> processingWriter_;
     std::uint64_t processingGeneration_ = 0; // the recording processingWriter_ belongs to
     bool rotationFailed_ = false;

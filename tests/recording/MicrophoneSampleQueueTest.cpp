@@ -62,16 +62,16 @@ TEST(MicrophoneSampleQueue, TakeMovesTheOldestAndReportsWhatRemains) {
 }
 
 // Takes hand out nothing until the lead is queued, start with exactly the lead, and after a
-// take that ran dry wait for the lead again; clearing starts over.
+// take that ran dry wait for the lead again without dropping anything; clearing starts over.
 TEST(MicrophoneSampleQueue, MixingWaitsForTheLeadAtFirstAndAfterRunningDry) {
     struct Step {
         std::size_t append, taken, remaining;
         std::int64_t underruns;
     };
-    MicrophoneSampleQueue queue(1000);
+    MicrophoneSampleQueue queue({.minimumSamples = 1000, .beyondLargestBlockSamples = 0});
     std::vector<float> taken;
     for (const Step& step : {Step{600, 0, 600, 0}, Step{600, 480, 520, 0}, Step{0, 480, 40, 0},
-                             Step{0, 40, 0, 1}, Step{480, 0, 480, 1}, Step{600, 480, 520, 1}}) {
+                             Step{0, 40, 0, 1}, Step{480, 0, 480, 1}, Step{600, 480, 600, 1}}) {
         queue.append(ramp(step.append, 0), kBound);
         EXPECT_EQ(queue.take(480, taken), step.remaining);
         EXPECT_EQ(taken.size(), step.taken);
@@ -81,6 +81,15 @@ TEST(MicrophoneSampleQueue, MixingWaitsForTheLeadAtFirstAndAfterRunningDry) {
     EXPECT_EQ(queue.underruns(), 0);
     queue.append(ramp(999, 0), kBound);
     EXPECT_FALSE(queue.isMixing());
+
+    // A microphone that delivers in large blocks gets a larger lead.
+    MicrophoneSampleQueue blocks({.minimumSamples = 100, .beyondLargestBlockSamples = 300});
+    blocks.append(ramp(400, 0), kBound);
+    EXPECT_EQ(blocks.leadSamples(), 700u);
+    EXPECT_FALSE(blocks.isMixing());
+    blocks.append(ramp(400, 400), kBound);
+    EXPECT_EQ(blocks.take(800, taken), 0u);
+    EXPECT_EQ(taken.front(), 100) << "started with exactly the lead";
 }
 
 } // namespace
