@@ -27,7 +27,16 @@ export PIPEWIRE_RUNTIME_DIR=$runtime
 
 # The session manager looks for nothing but the virtual devices: no sound cards, cameras or
 # Bluetooth devices of the machine.
-mkdir -p "$runtime/config/wireplumber/main.lua.d" "$runtime/config/wireplumber/bluetooth.lua.d"
+mkdir -p "$runtime/config/wireplumber/main.lua.d" "$runtime/config/wireplumber/bluetooth.lua.d" \
+    "$runtime/config/pipewire/pipewire.conf.d"
+# The graph runs in blocks of at least 1024 frames (21 ms), as on a desktop, so the keep-alives'
+# 10 ms requests do not shrink it to a size a loaded machine cannot keep up with.
+cat >"$runtime/config/pipewire/pipewire.conf.d/51-veltrane-quantum.conf" <<CONF
+context.properties = {
+    default.clock.quantum = 1024
+    default.clock.min-quantum = 1024
+}
+CONF
 cat >"$runtime/config/wireplumber/main.lua.d/51-veltrane-virtual-only.lua" <<LUA
 alsa_monitor.enabled = false
 v4l2_monitor.enabled = false
