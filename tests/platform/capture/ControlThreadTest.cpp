@@ -11,20 +11,25 @@
 namespace veltrane {
 namespace {
 
-TEST(ControlThread, RunsTasksInOrderOffTheCallingThread) {
-    ControlThread thread("test.control");
+TEST(ControlThread, RunsTasksInOrderOffTheCallingThreadAndMayBeDestroyedByOne) {
+    auto thread = std::make_unique<ControlThread>("test.control");
+    ControlThread* raw = thread.get();
     std::vector<int> order;
     std::promise<void> done;
     for (int i = 0; i < 5; ++i) {
-        thread.post([&order, i, &thread] {
-            EXPECT_TRUE(thread.isCurrent());
+        raw->post([&order, i, raw] {
+            EXPECT_TRUE(raw->isCurrent());
             order.push_back(i);
         });
     }
-    thread.post([&done] { done.set_value(); });
+    EXPECT_FALSE(raw->isCurrent());
+    raw->post([&thread, &done] {
+        thread.reset();
+        done.set_value();
+    });
     ASSERT_EQ(done.get_future().wait_for(std::chrono::seconds(20)), std::future_status::ready);
     EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4}));
-    EXPECT_FALSE(thread.isCurrent());
+    EXPECT_EQ(thread, nullptr);
 }
 
 TEST(ControlThread, ShutdownWaitsForTheRunningTaskAndDropsTheRest) {
@@ -52,18 +57,6 @@ TEST(ControlThread, ShutdownWaitsForTheRunningTaskAndDropsTheRest) {
     EXPECT_FALSE(laterRan);
     thread.post([&] { laterRan = true; });
     EXPECT_FALSE(laterRan);
-}
-
-TEST(ControlThread, CanBeDestroyedFromItsOwnTask) {
-    auto thread = std::make_unique<ControlThread>("test.control");
-    std::promise<void> done;
-    ControlThread* raw = thread.get();
-    raw->post([&thread, &done] {
-        thread.reset();
-        done.set_value();
-    });
-    ASSERT_EQ(done.get_future().wait_for(std::chrono::seconds(20)), std::future_status::ready);
-    EXPECT_EQ(thread, nullptr);
 }
 
 TEST(CallbackGate, RunsOnlyWhileOpenAndMayBeClosedFromInside) {

@@ -8,60 +8,55 @@ namespace {
 constexpr std::int64_t kAllowance = 12000; // 250 ms at 48 kHz
 constexpr std::int64_t kLag = 960;         // 20 ms
 
-TEST(SilencePacer, NoSilenceWithinTheAllowanceAfterStart) {
-    SilencePacer pacer(kAllowance, kLag);
-    EXPECT_EQ(pacer.silenceDue(0), 0);
-    EXPECT_EQ(pacer.silenceDue(kAllowance - 1), 0);
-    EXPECT_EQ(pacer.silenceDue(kAllowance), 0) << "exactly the allowance behind is not yet late";
-    EXPECT_EQ(pacer.silenceDue(kAllowance + 1), kAllowance + 1 - kLag);
-}
-
-TEST(SilencePacer, SilenceFillsUpToTheLagAndKeepsFollowingTheClock) {
-    SilencePacer pacer(kAllowance, kLag);
-    std::int64_t now = 20000;
-    std::int64_t due = pacer.silenceDue(now);
-    ASSERT_EQ(due, now - kLag);
-    EXPECT_EQ(pacer.takeSilence(due), 0);
-    EXPECT_EQ(pacer.emittedFrames(), now - kLag);
-    // Once filling, every tick tops up to the lag, in small steps.
-    now += 480;
-    EXPECT_EQ(pacer.silenceDue(now), 480);
-    EXPECT_EQ(pacer.takeSilence(480), 20000 - kLag);
-    EXPECT_EQ(pacer.silenceDue(now), 0);
-}
-
-TEST(SilencePacer, RealAudioIsNeverHeldBackAndStopsTheFilling) {
-    SilencePacer pacer(kAllowance, kLag);
-    const std::int64_t silence = pacer.silenceDue(30000);
-    (void)pacer.takeSilence(silence);
-    ASSERT_TRUE(pacer.isFilling());
-    // Real audio arrives while ahead of nothing: it is taken whole, right after the silence.
-    EXPECT_EQ(pacer.takeReal(960, 30000), silence);
-    EXPECT_FALSE(pacer.isFilling());
-    EXPECT_EQ(pacer.emittedFrames(), silence + 960);
-    // Even far ahead of the clock, real audio keeps being taken.
-    EXPECT_EQ(pacer.takeReal(100000, 30010), silence + 960);
-    EXPECT_EQ(pacer.emittedFrames(), silence + 960 + 100000);
-    EXPECT_EQ(pacer.silenceDue(40000), 0);
-}
-
-TEST(SilencePacer, SteadyRealAudioNeverGetsSilence) {
-    SilencePacer pacer(kAllowance, kLag);
+TEST(SilencePacer, SilenceIsDueOnlyOnceQuietAndBehindByMoreThanTheAllowance) {
+    struct Case {
+        const char* name;
+        std::int64_t realFrames; // taken at realAt before asking
+        std::int64_t realAt;
+        std::int64_t now;
+        std::int64_t due;
+    };
+    const Case cases[] = {
+        {"at start", 0, 0, 0, 0},
+        {"exactly the allowance after start", 0, 0, kAllowance, 0},
+        {"past the allowance after start", 0, 0, kAllowance + 1, kAllowance + 1 - kLag},
+        {"neither quiet nor behind", 48000, 48000, 48000 + kAllowance - 1, 0},
+        {"quiet but exactly the allowance behind", 48000, 48000, 48000 + kAllowance, 0},
+        {"quiet and behind", 48000, 48000, 48000 + kAllowance + 100, kAllowance + 100 - kLag},
+        {"behind but not quiet", 960, 30000, 30100, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SilencePacer pacer(kAllowance, kLag);
+        if (c.realFrames > 0) {
+            (void)pacer.takeReal(c.realFrames, c.realAt);
+        }
+        EXPECT_EQ(pacer.silenceDue(c.now), c.due);
+    }
     // 20 ms fragments arriving 40 ms late, for ten seconds.
+    SilencePacer steady(kAllowance, kLag);
     for (std::int64_t now = 1920; now < 480000; now += 960) {
-        (void)pacer.takeReal(960, now);
-        EXPECT_EQ(pacer.silenceDue(now), 0) << "at " << now;
+        (void)steady.takeReal(960, now);
+        EXPECT_EQ(steady.silenceDue(now), 0) << "at " << now;
     }
 }
 
-TEST(SilencePacer, SilenceStartsOnlyAfterTheAllowanceOfQuiet) {
+TEST(SilencePacer, FillingTopsUpToTheLagUntilRealAudioComesWhichIsNeverHeldBack) {
     SilencePacer pacer(kAllowance, kLag);
-    (void)pacer.takeReal(48000, 48000); // one second of audio, on time
-    EXPECT_EQ(pacer.silenceDue(48000 + kAllowance - 1), 0);
-    // Quiet for the allowance but not behind by more than it: nothing yet.
-    EXPECT_EQ(pacer.silenceDue(48000 + kAllowance), 0);
-    const std::int64_t now = 48000 + kAllowance + 100;
-    EXPECT_EQ(pacer.silenceDue(now), now - kLag - 48000);
+    const std::int64_t silence = pacer.silenceDue(20000);
+    ASSERT_EQ(silence, 20000 - kLag);
+    EXPECT_EQ(pacer.takeSilence(silence), 0);
+    // Once filling, every tick tops up to the lag, in small steps.
+    EXPECT_EQ(pacer.silenceDue(20480), 480);
+    EXPECT_EQ(pacer.takeSilence(480), silence);
+    EXPECT_EQ(pacer.silenceDue(20480), 0);
+    ASSERT_TRUE(pacer.isFilling());
+    // Real audio is taken whole right after the silence, even far ahead of the clock.
+    EXPECT_EQ(pacer.takeReal(960, 20480), silence + 480);
+    EXPECT_FALSE(pacer.isFilling());
+    EXPECT_EQ(pacer.takeReal(100000, 20490), silence + 480 + 960);
+    EXPECT_EQ(pacer.emittedFrames(), silence + 480 + 960 + 100000);
+    EXPECT_EQ(pacer.silenceDue(40000), 0);
 }
 
 TEST(SilencePacer, PresentationTimesAreContinuousAcrossRealAndSilence) {
@@ -95,16 +90,14 @@ std::vector<float> constant(std::int64_t frames, float value) {
     return std::vector<float>(static_cast<std::size_t>(frames) * 2, value);
 }
 
-TEST(SourceMixer, OneSourcePassesThroughAtOnce) {
-    SourceMixer mixer(2, kIdle, kMaxBuffered);
-    mixer.addSource(7, 0);
+TEST(SourceMixer, SourcesAreSummedWhereAllHaveAudioAndDrainGivesTheRest) {
+    SourceMixer single(2, kIdle, kMaxBuffered);
+    single.addSource(7, 0);
     const auto in = constant(960, 0.25f);
-    mixer.push(7, in.data(), 960, 10);
-    EXPECT_EQ(mixer.pull(10), in);
-    EXPECT_TRUE(mixer.pull(20).empty());
-}
+    single.push(7, in.data(), 960, 10);
+    EXPECT_EQ(single.pull(10), in) << "one source passes through at once";
+    EXPECT_TRUE(single.pull(20).empty());
 
-TEST(SourceMixer, TwoSourcesAreSummedWhereBothHaveAudio) {
     SourceMixer mixer(2, kIdle, kMaxBuffered);
     mixer.addSource(1, 0);
     mixer.addSource(2, 0);
@@ -116,15 +109,16 @@ TEST(SourceMixer, TwoSourcesAreSummedWhereBothHaveAudio) {
     ASSERT_EQ(first.size(), 480u * 2);
     EXPECT_FLOAT_EQ(first.front(), 0.75f);
     EXPECT_FLOAT_EQ(first.back(), 0.75f);
-    // The rest of the first source waits for the second.
-    EXPECT_TRUE(mixer.pull(11).empty());
-    mixer.push(2, b.data(), 480, 12);
-    const auto second = mixer.pull(12);
-    ASSERT_EQ(second.size(), 480u * 2);
-    EXPECT_FLOAT_EQ(second.front(), 0.75f);
+    EXPECT_TRUE(mixer.pull(11).empty()) << "the rest of the first source waits for the second";
+    mixer.push(2, b.data(), 100, 12);
+    const auto out = mixer.drain();
+    ASSERT_EQ(out.size(), 480u * 2);
+    EXPECT_FLOAT_EQ(out[0], 0.75f);
+    EXPECT_FLOAT_EQ(out[100 * 2], 0.25f);
+    EXPECT_TRUE(mixer.drain().empty());
 }
 
-TEST(SourceMixer, AQuietSourceDoesNotHoldTheOthersBack) {
+TEST(SourceMixer, QuietAndStalledSourcesDoNotHoldTheOthersBack) {
     SourceMixer mixer(2, kIdle, kMaxBuffered);
     mixer.addSource(1, 0);
     mixer.addSource(2, 0); // paused: never sends
@@ -134,17 +128,13 @@ TEST(SourceMixer, AQuietSourceDoesNotHoldTheOthersBack) {
     const auto out = mixer.pull(kIdle);
     ASSERT_EQ(out.size(), 960u * 2);
     EXPECT_FLOAT_EQ(out.front(), 0.25f);
-}
 
-TEST(SourceMixer, AStalledSourceIsPaddedOnceTooMuchIsBuffered) {
-    SourceMixer mixer(2, kIdle * 100, kMaxBuffered);
-    mixer.addSource(1, 0);
-    mixer.addSource(2, 0);
-    const auto a = constant(kMaxBuffered + 1, 0.25f);
-    mixer.push(1, a.data(), kMaxBuffered + 1, 1);
-    mixer.push(2, a.data(), 0, 1);
-    const auto out = mixer.pull(2);
-    EXPECT_EQ(out.size(), a.size()) << "nothing is dropped";
+    SourceMixer stalled(2, kIdle * 100, kMaxBuffered);
+    stalled.addSource(1, 0);
+    stalled.addSource(2, 0);
+    const auto many = constant(kMaxBuffered + 1, 0.25f);
+    stalled.push(1, many.data(), kMaxBuffered + 1, 1);
+    EXPECT_EQ(stalled.pull(2).size(), many.size()) << "padded once too much is buffered, nothing dropped";
 }
 
 TEST(SourceMixer, ARemovedSourceIsDrainedThenForgotten) {
@@ -157,21 +147,6 @@ TEST(SourceMixer, ARemovedSourceIsDrainedThenForgotten) {
     EXPECT_EQ(mixer.sourceCount(), 0u);
     EXPECT_EQ(mixer.pull(2), a);
     EXPECT_TRUE(mixer.pull(3).empty());
-}
-
-TEST(SourceMixer, DrainGivesEverythingBuffered) {
-    SourceMixer mixer(2, kIdle, kMaxBuffered);
-    mixer.addSource(1, 0);
-    mixer.addSource(2, 0);
-    const auto a = constant(100, 0.25f);
-    const auto b = constant(300, 0.5f);
-    mixer.push(1, a.data(), 100, 1);
-    mixer.push(2, b.data(), 300, 1);
-    const auto out = mixer.drain();
-    ASSERT_EQ(out.size(), 300u * 2);
-    EXPECT_FLOAT_EQ(out[0], 0.75f);
-    EXPECT_FLOAT_EQ(out[299 * 2], 0.5f);
-    EXPECT_TRUE(mixer.drain().empty());
 }
 
 } // namespace

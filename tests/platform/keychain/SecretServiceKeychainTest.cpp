@@ -1,21 +1,41 @@
+// The Secret Service backend against a private D-Bus session with a throw-away keyring
+// (scripts/with-secret-service.sh): a real round trip, a locked keyring, and a bus without a
+// provider or with one that never answers. Each suite runs in a process of its own (CMakeLists.txt).
 #include "platform/keychain/impl/SecretServiceKeychain.h"
 
-#include "platform/keychain/PrivateSecretService.h"
-
-// libsecret clashes with Qt's `signals` keyword: this file must include no Qt header.
+// libsecret and GLib clash with Qt's `signals` keyword: this file must include no Qt header.
 #include <gtest/gtest.h>
 #include <libsecret/secret.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace veltrane {
 namespace {
 
-const std::string kService = test::kTestService;
+const std::string kService = "co.brimfold.VeltraneRecorder.tests";
 
-// The labels and object paths of every item in the keyring (whatever its schema) with these
-// service and account attributes, as another Secret Service client sees them.
+// Tests that write to the Secret Service must never reach the user's.
+void requirePrivateSecretService() {
+    const char* marker = std::getenv("VELTRANE_PRIVATE_SECRET_SERVICE");
+    ASSERT_TRUE(marker != nullptr && std::string_view(marker) == "1")
+        << "run this test through scripts/with-secret-service.sh, never against the user's session";
+}
+
+// Lookup, store and delete all report the Secret Service as unavailable, so that callers fall back.
+void expectEveryCallUnavailable(SecretServiceKeychain& keychain, const char* account = "accessToken") {
+    const auto found = keychain.copyMatching(kService, account);
+    EXPECT_EQ(found.status, kKeychainMissingEntitlement);
+    EXPECT_FALSE(found.data.has_value());
+    EXPECT_EQ(keychain.add(kService, account, "secret", true), kKeychainMissingEntitlement);
+    EXPECT_EQ(keychain.deleteItem(kService, account), kKeychainMissingEntitlement);
+}
+
+// The labels and object paths of every item (whatever its schema) with these service and account
+// attributes, as another Secret Service client sees them.
 std::vector<std::pair<std::string, std::string>> itemsWithAttributes(const std::string& account) {
     GHashTable* attributes = g_hash_table_new(g_str_hash, g_str_equal);
     g_hash_table_insert(attributes, const_cast<char*>("service"), const_cast<char*>(kService.c_str()));
@@ -33,25 +53,20 @@ std::vector<std::pair<std::string, std::string>> itemsWithAttributes(const std::
     return found;
 }
 
-class SecretServiceKeychainTest : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_TRUE(test::runsWithPrivateSecretService()) << test::kRunThroughScript; }
-
-    SecretServiceKeychain keychain_;
-};
-
-TEST_F(SecretServiceKeychainTest, StoreReplaceLookupDeleteRoundTrip) {
-    EXPECT_EQ(keychain_.copyMatching(kService, "accessToken").status, kKeychainItemNotFound);
-    EXPECT_EQ(keychain_.deleteItem(kService, "accessToken"), kKeychainItemNotFound);
+TEST(SecretServiceKeychainTest, StoreReplaceLookupDeleteRoundTrip) {
+    requirePrivateSecretService();
+    SecretServiceKeychain keychain;
+    EXPECT_EQ(keychain.copyMatching(kService, "accessToken").status, kKeychainItemNotFound);
+    EXPECT_EQ(keychain.deleteItem(kService, "accessToken"), kKeychainItemNotFound);
     const std::string bytes("\xff\xfe\x00\x80 tail\xc3", 11);
-    ASSERT_EQ(keychain_.add(kService, "accessToken", "old", true), kKeychainSuccess);
-    ASSERT_EQ(keychain_.add(kService, "accessToken", bytes, true), kKeychainSuccess);
-    ASSERT_EQ(keychain_.add(kService, "other", "2", true), kKeychainSuccess);
-    ASSERT_EQ(keychain_.add(kService + ".other", "accessToken", "3", true), kKeychainSuccess);
-    const auto found = keychain_.copyMatching(kService, "accessToken");
+    ASSERT_EQ(keychain.add(kService, "accessToken", "old", true), kKeychainSuccess);
+    ASSERT_EQ(keychain.add(kService, "accessToken", bytes, true), kKeychainSuccess);
+    ASSERT_EQ(keychain.add(kService, "other", "2", true), kKeychainSuccess);
+    ASSERT_EQ(keychain.add(kService + ".other", "accessToken", "3", true), kKeychainSuccess);
+    const auto found = keychain.copyMatching(kService, "accessToken");
     EXPECT_EQ(found.status, kKeychainSuccess);
     EXPECT_EQ(found.data, bytes);
-    EXPECT_EQ(keychain_.copyMatching(kService + ".other", "accessToken").data, "3");
+    EXPECT_EQ(keychain.copyMatching(kService + ".other", "accessToken").data, "3");
 
     // One item, labelled, in the default collection.
     const auto items = itemsWithAttributes("accessToken");
@@ -60,11 +75,82 @@ TEST_F(SecretServiceKeychainTest, StoreReplaceLookupDeleteRoundTrip) {
     EXPECT_EQ(items.front().second.rfind("/org/freedesktop/secrets/collection/login/", 0), 0U)
         << items.front().second;
 
-    EXPECT_EQ(keychain_.deleteItem(kService, "accessToken"), kKeychainSuccess);
-    EXPECT_EQ(keychain_.copyMatching(kService, "accessToken").status, kKeychainItemNotFound);
-    EXPECT_EQ(keychain_.copyMatching(kService, "other").data, "2");
-    EXPECT_EQ(keychain_.deleteItem(kService, "other"), kKeychainSuccess);
-    EXPECT_EQ(keychain_.deleteItem(kService + ".other", "accessToken"), kKeychainSuccess);
+    EXPECT_EQ(keychain.deleteItem(kService, "accessToken"), kKeychainSuccess);
+    EXPECT_EQ(keychain.copyMatching(kService, "accessToken").status, kKeychainItemNotFound);
+    EXPECT_EQ(keychain.copyMatching(kService, "other").data, "2");
+}
+
+// A locked keyring answers searches with "nothing" and no error; reporting "not found" would let
+// the caller believe there is no token, so it counts as unavailable, and an item stored before is
+// kept. Nothing here can unlock it again (that takes a password prompt).
+TEST(LockedSecretServiceTest, EveryCallReportsUnavailableAndTheItemIsKept) {
+    requirePrivateSecretService();
+    SecretServiceKeychain keychain;
+    ASSERT_EQ(keychain.add(kService, "storedBeforeLocking", "secret", true), kKeychainSuccess);
+    GError* error = nullptr;
+    SecretService* service = secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, &error);
+    ASSERT_NE(service, nullptr) << (error ? error->message : "");
+    SecretCollection* collection = secret_collection_for_alias_sync(service, SECRET_COLLECTION_DEFAULT,
+                                                                    SECRET_COLLECTION_NONE, nullptr, &error);
+    ASSERT_NE(collection, nullptr) << (error ? error->message : "no default collection");
+    GList* objects = g_list_append(nullptr, collection);
+    const gint locked = secret_service_lock_sync(service, objects, nullptr, nullptr, &error);
+    g_list_free(objects);
+    g_object_unref(collection);
+    g_object_unref(service);
+    ASSERT_EQ(error, nullptr) << error->message;
+    ASSERT_EQ(locked, 1);
+    expectEveryCallUnavailable(keychain, "storedBeforeLocking");
+    expectEveryCallUnavailable(keychain, "neverStored");
+}
+
+GDBusMessage* dropIncomingMethodCalls(GDBusConnection*, GDBusMessage* message, gboolean incoming, gpointer) {
+    if (incoming && g_dbus_message_get_message_type(message) == G_DBUS_MESSAGE_TYPE_METHOD_CALL) {
+        g_object_unref(message);
+        return nullptr;
+    }
+    return message;
+}
+
+// libsecret reads the Secret Service's bus name from SECRET_SERVICE_BUS_NAME once per process; ctest
+// sets it to a name without a provider, or to one the test takes and never answers on (like a hung
+// keyring daemon). Without a time limit each call would wait for D-Bus's own 25 s timeout; the
+// test's run-time limit in CMake catches that.
+TEST(UnreachableSecretServiceTest, BusWithoutProviderIsUnavailable) {
+    requirePrivateSecretService();
+    SecretServiceKeychain keychain;
+    expectEveryCallUnavailable(keychain);
+}
+
+TEST(UnreachableSecretServiceTest, ProviderThatNeverAnswersIsUnavailable) {
+    requirePrivateSecretService();
+    const char* busName = std::getenv("SECRET_SERVICE_BUS_NAME");
+    ASSERT_TRUE(busName != nullptr && std::string_view(busName) != "org.freedesktop.secrets");
+    GError* error = nullptr;
+    gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, &error);
+    ASSERT_NE(address, nullptr) << error->message;
+    GDBusConnection* connection = g_dbus_connection_new_for_address_sync(
+        address,
+        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, nullptr, &error);
+    g_free(address);
+    ASSERT_NE(connection, nullptr) << error->message;
+    g_dbus_connection_add_filter(connection, dropIncomingMethodCalls, nullptr, nullptr);
+    constexpr guint32 kDoNotQueue = 4;
+    GVariant* reply = g_dbus_connection_call_sync(
+        connection, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "RequestName",
+        g_variant_new("(su)", busName, kDoNotQueue), G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, -1,
+        nullptr, &error);
+    ASSERT_NE(reply, nullptr) << error->message;
+    guint32 result = 0;
+    g_variant_get(reply, "(u)", &result);
+    g_variant_unref(reply);
+    ASSERT_EQ(result, 1u); // DBUS_REQUEST_NAME_REPLY_PRIMARY_OWNER
+    SecretServiceKeychain keychain({.timeLimitMs = std::chrono::milliseconds(200)});
+    expectEveryCallUnavailable(keychain);
+    g_dbus_connection_close_sync(connection, nullptr, nullptr);
+    g_object_unref(connection);
 }
 
 } // namespace
