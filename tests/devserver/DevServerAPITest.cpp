@@ -1,5 +1,9 @@
-// The stand-in server's HTTP interface, as a client sees it: the login flow, the JSON API, the
-// upload endpoint and the faults it can be asked to show.
+// The stand-in server: its HTTP interface as a client sees it (the login flow, the JSON API, the
+// upload endpoint and the faults it can be asked to show), its seed data and its command line.
+// Delivery of uploads byte for byte is covered end to end by tests/integration/upload.
+#include "devserver/DevServer.h"
+#include "devserver/Options.h"
+#include "devserver/Stores.h"
 #include "support/StandInServer.h"
 
 #include <QTemporaryDir>
@@ -9,8 +13,9 @@
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
-#include <algorithm>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 
 namespace veltrane::devserver {
 namespace {
@@ -25,22 +30,6 @@ constexpr const char* kUpload = "/api/v1/ingestion/upload";
 const std::string kInvalidCredentials =
     "The provided credentials are invalid, check for spelling mistakes in "
     "your password or username, email address, or phone number.";
-
-// Bytes that differ at every position and include CR, LF and dashes, like real audio can.
-std::string audioBytes(std::size_t size) {
-    std::string bytes(size, '\0');
-    std::uint32_t state = 12345;
-    for (auto& byte : bytes) {
-        state = state * 1664525u + 1013904223u;
-        byte = static_cast<char>(state >> 24);
-    }
-    return bytes;
-}
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 const Json& fieldNode(const Json& flow, const std::string& name) {
     for (const auto& node : flow.at("ui").at("nodes")) {
@@ -118,7 +107,7 @@ TEST_F(LoginFlowTest, RightCredentialsGiveAFreshTokenOnceAndTheIdentity) {
     EXPECT_EQ(submit(flowID, credentials(kEmail, kPassword))->status, 410); // a completed flow is gone
 }
 
-TEST_F(LoginFlowTest, RejectedSubmissionsKeepTheFlowOpen) {
+TEST_F(LoginFlowTest, RejectedSubmissionsKeepTheFlowOpenUntilItIsUsedOrExpires) {
     const std::string flowID = startFlow();
     for (const auto& [identifier, password] :
          std::vector<std::pair<Json, Json>>{{kEmail, "wrong"}, {"nobody@veltrane.test", kPassword}}) {
@@ -153,6 +142,20 @@ TEST_F(LoginFlowTest, RejectedSubmissionsKeepTheFlowOpen) {
     const auto unknown = submit("00000000-0000-4000-8000-000000000000", credentials(kEmail, kPassword));
     ASSERT_EQ(unknown->status, 410);
     EXPECT_EQ(Json::parse(unknown->body).at("error").at("id"), "self_service_flow_expired");
+    // A flow past its lifetime is gone too.
+    Options options;
+    options.dataDir = fs::path(dir.path().toStdString()) / "short";
+    options.logRequests = false;
+    options.loginFlowLifetimeSeconds = 0;
+    DevServer shortLived(options);
+    ASSERT_TRUE(shortLived.start());
+    httplib::Client other("127.0.0.1", shortLived.port());
+    const std::string lateFlow = Json::parse(other.Get("/self-service/login/api")->body).at("id");
+    const auto late = other.Post("/self-service/login?flow=" + lateFlow,
+                                 credentials(kEmail, kPassword).dump(), "application/json");
+    ASSERT_EQ(late->status, 410);
+    EXPECT_EQ(Json::parse(late->body).at("error").at("id"), "self_service_flow_expired");
+    shortLived.stop();
 }
 
 TEST_F(ProjectAPITest, CallsWithoutAValidTokenAreUnauthorized) {
@@ -210,21 +213,6 @@ TEST_F(ProjectAPITest, MeetingsAreValidatedAndProjectsFiltered) {
         404);
 }
 
-TEST_F(UploadTest, UploadsAreStoredByteForByteUnderProjectAndMeeting) {
-    const std::string bytes = audioBytes(60u * 1024 * 1024); // as large as a long chunk
-    const auto answer = Json::parse(upload("chunk_001.wav", bytes, "prj-alpha", "mtg-alpha-kickoff")->body);
-    EXPECT_EQ(answer.at("filename"), "chunk_001.wav");
-    EXPECT_EQ(answer.at("meeting_id"), "mtg-alpha-kickoff");
-    EXPECT_EQ(answer.at("size_bytes"), bytes.size());
-    EXPECT_EQ(answer.at("status"), "received");
-    EXPECT_TRUE(readFile(server.dataDir() / "prj-alpha" / "mtg-alpha-kickoff" / "chunk_001.wav") == bytes);
-    // Without a meeting it goes to "no-meeting"; a repeat replaces it.
-    ASSERT_EQ(upload("a.m4a", "old", "prj-beta")->status, 201);
-    EXPECT_TRUE(Json::parse(upload("a.m4a", "new", "prj-beta")->body).at("meeting_id").is_null());
-    EXPECT_EQ(readFile(server.dataDir() / "prj-beta" / "no-meeting" / "a.m4a"), "new");
-    EXPECT_EQ(storedFileCount(), 2u);
-}
-
 TEST_F(UploadTest, BadUploadsAreRejectedAndNothingIsStored) {
     for (const std::string name :
          {"../escape.wav", "..", "a/b.wav", "a\\b.wav", "x..wav", "/etc/passwd", ""}) {
@@ -262,21 +250,6 @@ TEST_F(FaultInjectionTest, InjectedUploadFailuresStoreNothingAndLeaveOtherCallsA
     EXPECT_EQ(storedFileCount(), 1u);
 }
 
-TEST_F(FaultInjectionTest, SameSeedFailsTheSameUploads) {
-    const auto outcomes = [this] {
-        setFaults({.uploadFailurePercent = 50});
-        std::vector<int> statuses;
-        for (int i = 0; i < 16; ++i) {
-            statuses.push_back(upload("seeded.wav")->status);
-        }
-        return statuses;
-    };
-    const auto first = outcomes();
-    EXPECT_EQ(outcomes(), first);
-    EXPECT_NE(std::ranges::count(first, 500), 0);
-    EXPECT_EQ(std::ranges::count(first, 500) + std::ranges::count(first, 201), 16);
-}
-
 TEST_F(FaultInjectionTest, TokenStopsWorkingAfterTheAllowedRequestsAndANewSignInHelps) {
     setFaults({.tokenExpiresAfterRequests = 2});
     auth = bearer(server.signInDemoUser());
@@ -287,6 +260,73 @@ TEST_F(FaultInjectionTest, TokenStopsWorkingAfterTheAllowedRequestsAndANewSignIn
     EXPECT_EQ(call("/api/v1/projects").first, 200);
     EXPECT_EQ(upload("b.wav")->status, 201);
     EXPECT_EQ(call("/api/v1/auth/me").first, 401);
+}
+
+TEST(DevServerSetup, SeedDataIsReadAndUnsafeRepeatedOrBrokenOnesAreRejected) {
+    for (
+        const char* text : {
+            R"({"projects": [{"id": "../up", "name": "x", "status": "active"}]})",
+            R"({"projects": [{"id": ".incoming", "name": "x", "status": "active"}]})",
+            R"({"projects": [{"id": 7, "name": "x", "status": "active"}]})",
+            R"({"projects": [{"id": "p", "name": "x"}]})",
+            R"({"projects": [{"id": "p", "name": "x", "status": "active"}, {"id": "p", "name": "y", "status": "active"}]})",
+            R"({"projects": [{"id": "p", "name": "x", "status": "active",
+                               "meetings": [{"id": "m", "name": "y", "scheduled_date": "2026-02-30"}]}]})",
+            R"({"users": [{"id": "u", "email": "a@b", "password": "p"}, {"id": "v", "email": "a@b", "password": "q"}]})",
+            R"([])",
+        }) {
+        EXPECT_FALSE(SeedData::fromJson(Json::parse(text))) << text;
+    }
+    QTemporaryDir dir;
+    const fs::path folder = dir.path().toStdString();
+    std::ofstream(folder / "seed.json") << R"({
+      "users": [{"id": "usr-ann", "email": "ann@example.test", "password": "pw", "first_name": "Ann",
+                 "last_name": "Lee", "is_superuser": true}],
+      "projects": [{"id": "p1", "name": "One", "status": "active",
+                    "meetings": [{"id": "m1", "name": "First", "scheduled_date": "2027-01-04", "end_date": "2027-01-05"}]},
+                   {"id": "p2", "name": "Two", "status": "archived"}]})";
+    const auto seed = SeedData::load(folder / "seed.json");
+    ASSERT_TRUE(seed) << seed.error();
+    EXPECT_EQ(seed->users.at(0).lastName, "Lee");
+    EXPECT_TRUE(seed->users.at(0).isSuperuser);
+    EXPECT_EQ(seed->projects.at(1).status, "archived");
+    EXPECT_EQ(seed->meetings.at(0).projectId, "p1");
+    EXPECT_EQ(seed->meetings.at(0).endDate, "2027-01-05");
+    std::ofstream(folder / "broken.json") << "{\"projects\": [";
+    Options broken;
+    broken.dataDir = folder / "data";
+    broken.seedFile = folder / "broken.json";
+    EXPECT_FALSE(DevServer(broken).start());
+}
+
+TEST(DevServerSetup, CommandLineFillsTheOptionsAndRefusesMistakes) {
+    const auto words = [](const std::string& line) {
+        std::istringstream in(line);
+        return std::vector<std::string>(std::istream_iterator<std::string>(in), {});
+    };
+    const auto options =
+        CommandLine::parse(words("--port 8123 --data /tmp/d --seed s.json --tls-cert c.pem "
+                                 "--tls-key k.pem --fail-uploads 30 --fail-status 401 --fail-close "
+                                 "--delay-ms 250 --expire-tokens-after 3 --seed-random 99 --quiet"));
+    ASSERT_TRUE(options) << options.error();
+    EXPECT_EQ(options->port, 8123);
+    EXPECT_EQ(options->dataDir, "/tmp/d");
+    EXPECT_EQ(options->seedFile, fs::path("s.json"));
+    EXPECT_EQ(options->tlsCertFile, fs::path("c.pem"));
+    EXPECT_EQ(options->tlsKeyFile, fs::path("k.pem"));
+    EXPECT_EQ(options->faults.uploadFailurePercent, 30);
+    EXPECT_EQ(options->faults.uploadFailureStatus, 401);
+    EXPECT_TRUE(options->faults.uploadFailureClosesConnection);
+    EXPECT_EQ(options->faults.responseDelayMs, 250);
+    EXPECT_EQ(options->faults.tokenExpiresAfterRequests, 3);
+    EXPECT_EQ(options->faults.randomSeed, 99u);
+    EXPECT_FALSE(options->logRequests);
+    EXPECT_EQ(options->host, "127.0.0.1");
+    EXPECT_EQ(CommandLine::parse({})->dataDir, "devserver-data");
+    for (const char* wrong : {"--port", "--port 70000", "--fail-uploads 101", "--delay-ms x", "--bogus",
+                              "--tls-cert c.pem", "--port 12a"}) {
+        EXPECT_FALSE(CommandLine::parse(words(wrong))) << wrong;
+    }
 }
 
 } // namespace
