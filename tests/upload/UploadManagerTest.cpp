@@ -113,23 +113,18 @@ protected:
     std::unique_ptr<UploadManager> manager;
 };
 
-TEST_F(UploadManagerTest, SameFileNameTwiceMakesOneJobAndTheSecondCallSavesNothing) {
-    baseURL.reset();
-    make();
-    enqueue("a.wav");
-    fs::remove(manager->queueFilePath());
-    manager->enqueue("a.wav", "other-project", {}, {}, {}, {});
-    EXPECT_EQ(manager->jobs().size(), 1u);
-    EXPECT_EQ(manager->jobs().front().projectId, "prj-alpha");
-    EXPECT_FALSE(fs::exists(manager->queueFilePath()));
-}
-
-TEST_F(UploadManagerTest, JobsWaitUntouchedWithoutBaseURLChunkFileOrChunkFolder) {
+TEST_F(UploadManagerTest, JobsWaitUntouchedWithoutBaseURLChunkFileOrChunkFolderAndANameIsQueuedOnce) {
     baseURL.reset();
     make();
     writeAndEnqueue("a.wav");
     enqueue("missing.wav");
     EXPECT_EQ(UploadQueueFile(appData).load(), manager->jobs());
+    fs::remove(manager->queueFilePath());
+    manager->enqueue("a.wav", "other-project", {}, {}, {},
+                     {}); // the same name again changes and saves nothing
+    EXPECT_EQ(manager->jobs().size(), 2u);
+    EXPECT_EQ(job("a.wav").projectId, "prj-alpha");
+    EXPECT_FALSE(fs::exists(manager->queueFilePath()));
     baseURL = QUrl(server.baseURL() + "/api/v1");
     manager->retryAll();
     ASSERT_TRUE(waitForState("a.wav", UploadState::completed));
@@ -143,7 +138,7 @@ TEST_F(UploadManagerTest, JobsWaitUntouchedWithoutBaseURLChunkFileOrChunkFolder)
     EXPECT_EQ(server.count(), 1u);
 }
 
-TEST_F(UploadManagerTest, AtMostTwoRunAndTheThirdStartsAfterTheFirstCompletion) {
+TEST_F(UploadManagerTest, AtMostTwoRunTheThirdStartsAfterTheFirstCompletionAndReconcilingLeavesThemAlone) {
     server.holdRequests();
     make();
     for (const char* name : {"a.wav", "b.wav", "c.wav"}) {
@@ -152,7 +147,12 @@ TEST_F(UploadManagerTest, AtMostTwoRunAndTheThirdStartsAfterTheFirstCompletion) 
     EXPECT_EQ(job("a.wav").state, UploadState::uploading);
     EXPECT_EQ(job("b.wav").state, UploadState::uploading);
     EXPECT_EQ(job("c.wav").state, UploadState::pending);
-    EXPECT_NE(job("a.wav").taskIdentifier, job("b.wav").taskIdentifier);
+    const auto task = job("a.wav").taskIdentifier;
+    EXPECT_NE(task, job("b.wav").taskIdentifier);
+    manager->reconcileTasks({}); // a task list taken before the uploads started
+    ASSERT_TRUE(drainPosts());
+    EXPECT_EQ(job("a.wav").taskIdentifier, task);
+    EXPECT_TRUE(fs::exists(bodyFile("a.wav")));
     ASSERT_TRUE(waitFor([&] { return server.count() == 2; }));
     server.releaseOne();
     ASSERT_TRUE(waitFor([&] { return job("c.wav").state == UploadState::uploading; }));
@@ -162,6 +162,7 @@ TEST_F(UploadManagerTest, AtMostTwoRunAndTheThirdStartsAfterTheFirstCompletion) 
     for (const char* name : {"a.wav", "b.wav", "c.wav"}) {
         EXPECT_EQ(job(name).state, UploadState::completed) << name;
     }
+    EXPECT_EQ(server.count(), 3u);
 }
 
 TEST_F(UploadManagerTest, FailuresBackOffTwoToThirtyTwoSecondsThenFailUntilRetryAll) {
@@ -316,7 +317,7 @@ TEST_F(UploadManagerTest, ProgressIgnoresUnknownTotalsResponsePiecesAreJoinedAnd
     EXPECT_FALSE(job("a.wav").lastError || job("a.wav").nextEarliestAttempt);
 }
 
-TEST_F(UploadManagerTest, ReconcileKeepsLiveTaskResetsOthersAndRemovesOrphanBodiesOnly) {
+TEST_F(UploadManagerTest, ReconcileKeepsLiveTaskResetsOthersAndRemovesOrphanBodiesAndTemporariesOnly) {
     const UploadJob live = interruptedJob("live.wav", 3, 1);
     UploadJob gone = interruptedJob("gone.wav", 4, 2);
     gone.progress = 0.7;
@@ -324,9 +325,23 @@ TEST_F(UploadManagerTest, ReconcileKeepsLiveTaskResetsOthersAndRemovesOrphanBodi
     fs::create_directories(bodies);
     ASSERT_TRUE(UploadQueueFile(appData).save({live, gone}));
     for (const std::string& name :
-         {live.id + ".multipart", gone.id + ".multipart", std::string("ORPHAN.multipart"),
-          std::string("notes.txt"), std::string("x.multipart.bak")}) {
+         {live.id + ".multipart", gone.id + ".multipart", std::string("ORPHAN.multipart")}) {
         std::ofstream(bodies / name) << "old";
+    }
+    // Temporaries of interrupted writes go; everything else that merely looks alike stays.
+    const std::string tmp = ".tmp-3F2504E0-4F89-41D3-9A0C-0305E82C3301";
+    const std::vector<std::pair<fs::path, bool>> files = {
+        // path, removed
+        {bodies / ("A.multipart" + tmp), true},
+        {appData / ("upload_queue.json" + tmp), true},
+        {bodies / "A.multipart.tmp-draft", false},
+        {bodies / ("notes.txt" + tmp), false},
+        {appData / ("other.json" + tmp), false},
+        {appData / ("upload_queue.json" + tmp + "1"), false},
+        {bodies / "notes.txt", false},
+        {bodies / "x.multipart.bak", false}};
+    for (const auto& [path, removed] : files) {
+        std::ofstream(path) << "partial";
     }
     server.holdRequests();
     make();
@@ -341,38 +356,6 @@ TEST_F(UploadManagerTest, ReconcileKeepsLiveTaskResetsOthersAndRemovesOrphanBodi
     EXPECT_EQ(readFile(bodies / (live.id + ".multipart")), "old");
     EXPECT_NE(readFile(bodies / (gone.id + ".multipart")), "old") << "old body deleted, a new one written";
     EXPECT_FALSE(fs::exists(bodies / "ORPHAN.multipart"));
-    EXPECT_TRUE(fs::exists(bodies / "notes.txt"));
-    EXPECT_TRUE(fs::exists(bodies / "x.multipart.bak"));
-}
-
-TEST_F(UploadManagerTest, ReconcilingNeverResetsATransferThisProcessStarted) {
-    server.holdRequests();
-    make();
-    writeAndEnqueue("a.wav");
-    const auto task = job("a.wav").taskIdentifier;
-    manager->reconcileTasks({}); // a task list taken before the upload started
-    ASSERT_TRUE(drainPosts());
-    EXPECT_EQ(job("a.wav").taskIdentifier, task);
-    EXPECT_TRUE(fs::exists(bodyFile("a.wav")));
-    server.releaseOne();
-    ASSERT_TRUE(waitForState("a.wav", UploadState::completed));
-    EXPECT_EQ(server.count(), 1u);
-}
-
-TEST_F(UploadManagerTest, LaunchCleanUpRemovesOnlyTemporariesOfInterruptedWrites) {
-    const std::string tmp = ".tmp-3F2504E0-4F89-41D3-9A0C-0305E82C3301";
-    const fs::path bodies = appData / "upload_bodies";
-    const std::vector<std::pair<fs::path, bool>> files = {
-        // path, removed
-        {bodies / ("A.multipart" + tmp), true},    {appData / ("upload_queue.json" + tmp), true},
-        {bodies / "A.multipart.tmp-draft", false}, {bodies / ("notes.txt" + tmp), false},
-        {appData / ("other.json" + tmp), false},   {appData / ("upload_queue.json" + tmp + "1"), false}};
-    fs::create_directories(bodies);
-    for (const auto& [path, removed] : files) {
-        std::ofstream(path) << "partial";
-    }
-    make();
-    manager->reconcileTasks({});
     ASSERT_TRUE(drainPosts());
     for (const auto& [path, removed] : files) {
         EXPECT_EQ(fs::exists(path), !removed) << path;
