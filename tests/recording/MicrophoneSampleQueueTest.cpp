@@ -14,38 +14,33 @@ std::vector<float> ramp(std::size_t count, float start) {
     return values;
 }
 
+// Appends below the bound go in untrimmed (one buffer over at most); above it the oldest go
+// first, so exactly the bound remains; one huge buffer keeps only its newest samples.
 TEST(MicrophoneSampleQueue, OverfullQueueIsCutSoExactlyTheBoundRemainsAfterTheAppend) {
-    MicrophoneSampleQueue queue;
-    queue.append(ramp(20000, 0), kBound);
-    queue.append(ramp(10000, 20000), kBound); // 30000: appended untrimmed, was below the bound
-    EXPECT_EQ(queue.size(), 30000u);
-    queue.append(ramp(1000, 30000), kBound); // cut to 23000, then 24000
-    EXPECT_EQ(queue.size(), 24000u);
-    std::vector<float> taken;
-    (void)queue.take(1, taken);
-    EXPECT_EQ(taken, std::vector<float>{7000}); // the oldest 7000 were dropped
-}
-
-TEST(MicrophoneSampleQueue, StalledMixerLetsTheQueueExceedTheBoundByOneBufferAtMost) {
-    MicrophoneSampleQueue queue;
-    std::size_t largest = 0;
-    for (int i = 0; i < 100; ++i) {
-        queue.append(ramp(441, 0), kBound);
-        largest = std::max(largest, queue.size());
+    struct Case {
+        std::vector<std::size_t> appends;
+        std::size_t size;
+        float oldest;
+    };
+    const Case cases[] = {{{20000, 10000}, 30000, 0},
+                          {{20000, 10000, 1000}, kBound, 7000},
+                          {{5000, 100000}, kBound, 105000 - static_cast<float>(kBound)},
+                          {std::vector<std::size_t>(100, 441), kBound, 44100 - static_cast<float>(kBound)}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.appends.size());
+        MicrophoneSampleQueue queue;
+        std::size_t appended = 0;
+        for (const std::size_t count : c.appends) {
+            queue.append(ramp(count, static_cast<float>(appended)), kBound);
+            appended += count;
+            EXPECT_LE(queue.size(), kBound + count);
+        }
+        EXPECT_EQ(queue.size(), c.size);
+        std::vector<float> taken;
+        EXPECT_EQ(queue.take(c.size, taken), 0u);
+        EXPECT_EQ(taken.front(), c.oldest);
+        EXPECT_EQ(taken.back(), static_cast<float>(appended - 1));
     }
-    EXPECT_LE(largest, kBound + 441);
-    EXPECT_EQ(queue.size(), kBound); // steady state: exactly the bound after each append
-}
-
-TEST(MicrophoneSampleQueue, OneHugeBufferKeepsOnlyItsNewestSamples) {
-    MicrophoneSampleQueue queue;
-    queue.append(ramp(5000, 0), kBound);
-    queue.append(ramp(100000, 1000000), kBound);
-    EXPECT_EQ(queue.size(), kBound);
-    std::vector<float> taken;
-    EXPECT_EQ(queue.take(kBound, taken), 0u);
-    EXPECT_EQ(taken.front(), 1000000 + 100000 - static_cast<float>(kBound));
-    EXPECT_EQ(taken.back(), 1000000 + 99999);
 }
 
 TEST(MicrophoneSampleQueue, TakeMovesTheOldestAndReportsWhatRemains) {

@@ -125,7 +125,7 @@ TEST_F(ChunkRecoveryTest, RecordsAreReadBackAndUnsafeOnesRefused) {
 TEST_F(ChunkRecoveryTest, TheOpenChunkKeepsARecordThatFollowsItsFilingAndGoesWithIt) {
     auto writer = makeWriter();
     feed(*writer, seconds(0));
-    const fs::path partial = factory_->writer(0)->path();
+    const fs::path partial = factory_->writer(0)->path;
     const auto recordOnDisk = [&] {
         std::ifstream file(PartialChunkRecord::pathBeside(partial));
         return PartialChunkRecord::fromJson(QByteArray::fromStdString(
@@ -166,7 +166,7 @@ TEST_F(ChunkRecoveryTest, AudioDroppedWhileTheEncoderLagsIsPaidBackInSilence) {
     StdoutCapture capture;
     ASSERT_TRUE(writer->append(bufferAt(seconds(0.03))));
     std::int64_t frames = 0;
-    for (const auto& buffer : media->appendedBuffers()) {
+    for (const auto& buffer : media->state().appended) {
         frames += buffer->numSamples();
     }
     EXPECT_EQ(frames, 4 * 480); // two buffers and two buffers' worth of silence

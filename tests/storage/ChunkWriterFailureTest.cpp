@@ -67,7 +67,7 @@ TEST_F(ChunkWriterFailureTest, ABufferTheWriterIsNotReadyForIsDroppedSilently) {
     StdoutCapture capture;
     EXPECT_FALSE(writer->append(bufferAt(seconds(5.01))));
     EXPECT_TRUE(capture.text().empty());
-    EXPECT_EQ(factory_->writer(0)->appendedBuffers().size(), 1u);
+    EXPECT_EQ(factory_->writer(0)->state().appended.size(), 1u);
     EXPECT_TRUE(events_->errors().empty());
 }
 
@@ -75,7 +75,7 @@ TEST_F(ChunkWriterFailureTest, OnlyTheFirstRefusedAppendInTheWritersLifeIsReport
     auto writer = makeWriter();
     feed(*writer, ticks(5 * kTimescale));
     // Refused without an error: the media writer itself keeps writing.
-    factory_->writer(0)->change([](FakeWriterBehaviour& b) { b.acceptsAppends = false; });
+    factory_->writer(0)->behave([](FakeWriterBehaviour& b) { b.acceptsAppends = false; });
     StdoutCapture capture;
     EXPECT_FALSE(writer->append(bufferAt(ticks(5 * kTimescale + 480))));
     FakeWriterBehaviour refusing;
@@ -110,12 +110,12 @@ TEST_F(ChunkWriterFailureTest, AFailedFinishIsReportedAndThePartialFileDeleted) 
         auto writer = makeWriter();
         feed(*writer, seconds(5.0));
         const auto fake = factory_->writers().back();
-        fake->change([&](FakeWriterBehaviour& b) {
+        fake->behave([&](FakeWriterBehaviour& b) {
             b.finishSucceeds = false;
             b.finishError = finishError;
         });
         if (!finishError) {
-            std::filesystem::remove(fake->path());
+            std::filesystem::remove(fake->path);
         }
         StdoutCapture capture;
         const std::size_t errorsBefore = events_->errors().size();
@@ -147,8 +147,7 @@ TEST_F(ChunkWriterFailureTest, AFailedMoveReportsTheFileSystemErrorAndKeepsThePa
     ASSERT_NE(errors[0].platformError(), nullptr);
     EXPECT_EQ(errors[0].platformError()->domain, "FileSystem");
     EXPECT_EQ(errors[0].platformError()->code, ENAMETOOLONG);
-    EXPECT_TRUE(std::filesystem::exists(factory_->writer(0)->path()))
-        << "the audio stays in the partial file";
+    EXPECT_TRUE(std::filesystem::exists(factory_->writer(0)->path)) << "the audio stays in the partial file";
     EXPECT_EQ(capture.count("✅"), 0u);
     EXPECT_EQ(writer->finishedChunkCount(), 0);
 }

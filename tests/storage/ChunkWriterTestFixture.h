@@ -30,25 +30,20 @@ public:
         return events_;
     }
     [[nodiscard]] std::vector<std::filesystem::path> finishedPaths() const {
-        std::vector<std::filesystem::path> paths;
-        for (const auto& event : events()) {
-            if (event.finishedPath) {
-                paths.push_back(*event.finishedPath);
-            }
-        }
-        return paths;
+        return pick(&Event::finishedPath);
     }
-    [[nodiscard]] std::vector<ChunkWriterError> errors() const {
-        std::vector<ChunkWriterError> errors;
-        for (const auto& event : events()) {
-            if (event.error) {
-                errors.push_back(*event.error);
-            }
-        }
-        return errors;
-    }
+    [[nodiscard]] std::vector<ChunkWriterError> errors() const { return pick(&Event::error); }
 
 private:
+    template <typename T> [[nodiscard]] std::vector<T> pick(std::optional<T> Event::*field) const {
+        std::vector<T> picked;
+        for (const auto& event : events()) {
+            if (event.*field) {
+                picked.push_back(*(event.*field));
+            }
+        }
+        return picked;
+    }
     void add(Event event) {
         std::lock_guard lock(mutex_);
         events_.push_back(std::move(event));

@@ -56,12 +56,12 @@ TEST_F(RotationTest, RotatesAtExactlyTheChunkDurationAndTheRotatingBufferStartsT
     ASSERT_EQ(factory_->writerCount(), 2u);
     const auto first = factory_->writer(0);
     const auto second = factory_->writer(1);
-    EXPECT_EQ(first->sessionStartTime(), ticks(start));
-    ASSERT_EQ(first->appendedBuffers().size(), 6000u);
-    EXPECT_TRUE(first->finishRequested());
-    EXPECT_TRUE(first->addedInput()->isMarkedFinished());
-    EXPECT_EQ(second->sessionStartTime(), ticks(65 * kTimescale));
-    EXPECT_EQ(second->appendedBuffers().size(), 1u);
+    EXPECT_EQ(first->state().sessionStart, ticks(start));
+    ASSERT_EQ(first->state().appended.size(), 6000u);
+    EXPECT_TRUE(first->state().finishRequested);
+    EXPECT_TRUE(first->state().input->markedFinished);
+    EXPECT_EQ(second->state().sessionStart, ticks(65 * kTimescale));
+    EXPECT_EQ(second->state().appended.size(), 1u);
 
     finish(*writer);
     const auto lines = capture.lines();
@@ -94,7 +94,7 @@ TEST_F(RotationTest, OnlyTimeAtLeastTheChunkDurationAfterItsStartRotates) {
         feed(*writer, pts);
     }
     EXPECT_EQ(factory_->writerCount(), 1u);
-    EXPECT_EQ(factory_->writer(0)->appendedBuffers().size(), 7u);
+    EXPECT_EQ(factory_->writer(0)->state().appended.size(), 7u);
     feed(*writer, MediaTime::make(160 * 44100, 44100));
     EXPECT_EQ(factory_->writerCount(), 2u);
     finish(*writer);
@@ -142,12 +142,12 @@ TEST_F(NamingTest, EachChunkIsNamedWithItsOwnOpeningTimeAndItsPartialFileIsHidde
     const std::regex partial(R"(\.[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\.partial)");
     std::set<std::string> partialNames;
     for (const auto& fake : factory_->writers()) {
-        EXPECT_EQ(fake->path().parent_path(), directory_);
-        EXPECT_TRUE(std::regex_match(fake->path().filename().string(), partial)) << fake->path();
-        partialNames.insert(fake->path().filename().string());
-        EXPECT_EQ(fake->fileType(), MediaFileType::appleM4A);
-        EXPECT_EQ(fake->addedInput()->outputSettings(), AudioOutputSettings::aacStereo48k());
-        EXPECT_TRUE(fake->addedInput()->expectsMediaDataInRealTime());
+        EXPECT_EQ(fake->path.parent_path(), directory_);
+        EXPECT_TRUE(std::regex_match(fake->path.filename().string(), partial)) << fake->path;
+        partialNames.insert(fake->path.filename().string());
+        EXPECT_EQ(fake->fileType, MediaFileType::appleM4A);
+        EXPECT_EQ(fake->state().input->outputSettings(), AudioOutputSettings::aacStereo48k());
+        EXPECT_TRUE(fake->state().input->expectsRealTime);
     }
     EXPECT_EQ(partialNames.size(), 3u);
     finish(*writer);
@@ -168,9 +168,9 @@ TEST_F(NamingTest, ChunksWithoutSamplesAreDiscardedAndTheirNumberReused) {
     const auto empty = factory_->writer(0);
     factory_->setBehaviour({});
     feed(*writer, seconds(65.0));
-    EXPECT_TRUE(empty->wasCancelled());
-    EXPECT_FALSE(empty->finishRequested());
-    EXPECT_FALSE(std::filesystem::exists(empty->path()));
+    EXPECT_TRUE(empty->state().cancelled);
+    EXPECT_FALSE(empty->state().finishRequested);
+    EXPECT_FALSE(std::filesystem::exists(empty->path));
     feed(*writer, seconds(125.0));
     // The last chunk gets nothing: the one before it is not renamed to a stop.
     factory_->setBehaviour(notReady);

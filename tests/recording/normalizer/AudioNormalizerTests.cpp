@@ -1,14 +1,11 @@
 #include "recording/AudioNormalizer.h"
 
-#include "support/AudioFileProbe.h"
 #include "support/StdoutCapture.h"
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cmath>
 #include <cstring>
-#include <numbers>
 #include <vector>
 
 namespace veltrane {
@@ -172,56 +169,6 @@ TEST(AudioNormalizer, SampleBuffersAreCopiedInTheirOwnFormatOrRefused) {
     auto stereo = constant({PcmCommonFormat::int16, 48000, 2, true}, 4, {0.0f, 0.0f});
     AudioNormalizer::copyAudioData(*from, *stereo, kInt16Mono48k);
     EXPECT_EQ(stereo->int16ChannelData(0)[0], 0) << "nothing is copied into another format";
-}
-
-// One second of a 1000 Hz stereo int16 tone at 44.1 kHz, cut into buffers of uneven sizes the way
-// a microphone delivers it, through makePCMBuffer, convert and monoSamples: as long as it was, with
-// no step larger than the tone's own, at its frequency and level.
-TEST(AudioNormalizer, AResampledToneStaysWholeAcrossUnevenBuffers) {
-    constexpr double kInputRateHz = 44100, kToneHz = 1000, kAmplitude = 0.5;
-    constexpr std::size_t kInputFrames = 44100;
-    const PcmBuffer::Format format{PcmCommonFormat::int16, kInputRateHz, 2, true};
-    AudioNormalizer normalizer;
-    std::vector<float> output;
-    const std::array<std::size_t, 5> sizes{441, 512, 1000, 37, 960};
-    for (std::size_t index = 0, done = 0; done < kInputFrames; ++index) {
-        const std::size_t frames = std::min(sizes[index % sizes.size()], kInputFrames - done);
-        std::vector<std::int16_t> samples(frames * 2);
-        for (std::size_t i = 0; i < frames; ++i) {
-            const double t = static_cast<double>(done + i) / kInputRateHz;
-            samples[2 * i] = samples[2 * i + 1] = static_cast<std::int16_t>(
-                std::lround(kAmplitude * 32767.0 * std::sin(2 * std::numbers::pi * kToneHz * t)));
-        }
-        const PcmBufferPtr converted = normalizer.convert(
-            AudioNormalizer::makePCMBuffer(sampleBuffer(format, samples, static_cast<std::int64_t>(frames))));
-        ASSERT_TRUE(converted) << "buffer " << index;
-        const std::vector<float> mono = AudioNormalizer::monoSamples(*converted);
-        output.insert(output.end(), mono.begin(), mono.end());
-        done += frames;
-    }
-    EXPECT_EQ(normalizer.converterCount(), 1u);
-    const double expectedFrames = kInputFrames * 48000 / kInputRateHz;
-    EXPECT_LE(static_cast<double>(output.size()), expectedFrames + 1);
-    EXPECT_GE(static_cast<double>(output.size()), expectedFrames - 64)
-        << "only the converter's delay is missing";
-
-    // The resampler smooths the tone's abrupt start over its first few dozen samples.
-    const double largestToneStep = kAmplitude * 2 * std::numbers::pi * kToneHz / 48000;
-    double largestStep = 0;
-    for (std::size_t i = 64; i < output.size(); ++i) {
-        largestStep = std::max(largestStep, std::abs(static_cast<double>(output[i]) - output[i - 1]));
-    }
-    EXPECT_LT(largestStep, largestToneStep * 1.02);
-    EXPECT_GT(largestStep, largestToneStep * 0.9);
-
-    const std::vector<float> steady(output.begin() + 480, output.begin() + 480 + 48 * 900); // 900 periods
-    int rising = 0;
-    for (std::size_t i = 1; i < steady.size(); ++i) {
-        rising += steady[i - 1] < 0 && steady[i] >= 0 ? 1 : 0;
-    }
-    EXPECT_NEAR(rising, 900, 1);
-    EXPECT_NEAR(test::rms(steady, 0, steady.size()), kAmplitude / std::numbers::sqrt2, 0.01);
-    EXPECT_GT(test::tonePower(steady, 48000, kToneHz), 1e4 * test::tonePower(steady, 48000, kToneHz * 1.06));
 }
 
 } // namespace
