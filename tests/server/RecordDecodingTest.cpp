@@ -1,6 +1,5 @@
 #include "server/APIClient.h"
 #include "server/Records.h"
-#include "server/ServerConfiguration.h"
 
 #include <gtest/gtest.h>
 
@@ -85,18 +84,6 @@ TEST(MeetingPayload, LocalCalendarDaysAndNoEndDateKey) {
     EXPECT_EQ(payload.toJson(), (nlohmann::json{{"name", "Review"}, {"scheduled_date", "2024-12-31"}}));
     const QDateTime earlier(QDate(2024, 12, 30), QTime(0, 15), Qt::LocalTime);
     EXPECT_EQ(MeetingCreatePayload::make("R", lateEvening, earlier).toJson().at("end_date"), "2024-12-30");
-}
-
-TEST(ServerConfigurationTest, DefaultIsHttpsAndTheVariableOverridesIt) {
-    EXPECT_EQ(ServerConfiguration::defaultBaseURL().scheme(), "https");
-    qunsetenv(ServerConfiguration::kBaseURLEnvironmentVariable);
-    EXPECT_EQ(ServerConfiguration::fromEnvironment().baseURL(), ServerConfiguration::defaultBaseURL());
-    qputenv(ServerConfiguration::kBaseURLEnvironmentVariable, "http://127.0.0.1:8123");
-    EXPECT_EQ(ServerConfiguration::fromEnvironment().apiBaseURL()->toString(),
-              "http://127.0.0.1:8123/api/v1");
-    qputenv(ServerConfiguration::kBaseURLEnvironmentVariable, "not a url");
-    EXPECT_THROW((void)ServerConfiguration::fromEnvironment(), std::invalid_argument);
-    qunsetenv(ServerConfiguration::kBaseURLEnvironmentVariable);
 }
 
 } // namespace

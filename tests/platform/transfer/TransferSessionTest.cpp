@@ -22,40 +22,40 @@ using test::CannedHttpServer;
 // Records every callback with the thread it arrived on.
 class RecordingDelegate : public TransferSessionDelegate {
 public:
+    enum class Kind { data, sent, complete };
     struct Event {
-        std::string kind; // "data", "sent", "complete"
-        TransferTaskInfo task{};
+        Kind kind = Kind::data;
+        std::int64_t task = 0;
         QByteArray bytes{};
         std::int64_t sent = 0;
         std::int64_t expected = 0;
         std::optional<PlatformError> error{};
         std::optional<TransferResponse> response{};
-        QThread* thread = nullptr;
+        QThread* thread = QThread::currentThread();
     };
 
     void didReceiveData(const TransferTaskInfo& task, const QByteArray& bytes) override {
-        add(Event{"data", task, bytes});
+        add({Kind::data, task.identifier, bytes});
     }
     void didSendBodyData(const TransferTaskInfo& task, std::int64_t sent, std::int64_t expected) override {
-        add(Event{"sent", task, {}, sent, expected});
+        add({Kind::sent, task.identifier, {}, sent, expected});
     }
     void didComplete(const TransferTaskInfo& task, const std::optional<PlatformError>& error,
                      const std::optional<TransferResponse>& response) override {
-        add(Event{"complete", task, {}, 0, 0, error, response});
+        add({Kind::complete, task.identifier, {}, 0, 0, error, response});
     }
-
     std::vector<Event> events() const {
         const std::lock_guard lock(mutex_);
         return events_;
     }
-    // The completion of the task, once it has come; its answer's bytes joined.
+    // The completion of the task, once it has come, with its answer's bytes joined.
     std::optional<Event> completion(std::int64_t identifier) const {
         std::optional<Event> found;
         QByteArray joined;
         for (const auto& event : events()) {
-            if (event.task.identifier == identifier && event.kind != "sent") {
+            if (event.task == identifier && event.kind != Kind::sent) {
                 joined += event.bytes;
-                found = event.kind == "complete" ? std::optional<Event>(event) : found;
+                found = event.kind == Kind::complete ? std::optional<Event>(event) : found;
             }
         }
         if (found) {
@@ -66,7 +66,6 @@ public:
 
 private:
     void add(Event event) {
-        event.thread = QThread::currentThread();
         const std::lock_guard lock(mutex_);
         events_.push_back(std::move(event));
     }
@@ -123,12 +122,12 @@ TEST_F(TransferSessionTest, CallbacksComeInOrderFromTheSessionsOwnThread) {
     EXPECT_EQ(done.bytes, "boom");
     EXPECT_EQ(server.requests().at(0).header("X-Probe"), "yes");
     const auto events = delegate->events();
-    EXPECT_EQ(events.back().kind, "complete") << "completion is the last callback";
+    EXPECT_EQ(events.back().kind, RecordingDelegate::Kind::complete) << "completion is the last callback";
     std::int64_t lastSent = -1;
     for (const auto& event : events) {
         EXPECT_NE(event.thread, QThread::currentThread()) << "callbacks come from the session's thread";
         EXPECT_EQ(event.thread, events.front().thread) << "one serial delegate queue";
-        if (event.kind == "sent" && event.expected > 0) {
+        if (event.kind == RecordingDelegate::Kind::sent && event.expected > 0) {
             EXPECT_GE(event.sent, lastSent);
             lastSent = event.sent;
         }
