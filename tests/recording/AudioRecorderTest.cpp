@@ -1,5 +1,6 @@
 #include "recording/AudioRecorder.h"
 
+#include "platform/settings/UserDefaults.h"
 #include "recording/FakeCaptureService.h"
 #include "storage/FakeMediaFileWriter.h"
 #include "support/EventLoopWait.h"
@@ -57,7 +58,8 @@ protected:
     std::shared_ptr<test::FakeCaptureService> capture = std::make_shared<test::FakeCaptureService>();
     std::shared_ptr<test::FakeMediaFileWriterFactory> writers =
         std::make_shared<test::FakeMediaFileWriterFactory>();
-    AudioRecorder recorder{capture, writers};
+    std::shared_ptr<InMemoryUserDefaults> defaults = std::make_shared<InMemoryUserDefaults>();
+    AudioRecorder recorder{capture, writers, defaults};
     std::vector<std::filesystem::path> chunks;
 };
 
@@ -241,6 +243,221 @@ TEST_F(RecorderFixture, LatePostsOfAStoppedRecordingLeaveTheNextOneAlone) {
     ASSERT_TRUE(stopAndSettle());
     ASSERT_TRUE(waitUntil([&] { return chunks.size() == 1; }));
     EXPECT_TRUE(recorder.errorMessage().isNull()) << recorder.errorMessage().toStdString();
+}
+
+// Recordings that mix in a microphone.
+class MicrophoneFixture : public RecorderFixture {
+protected:
+    void SetUp() override {
+        RecorderFixture::SetUp();
+        recorder.setSelectedMicrophone(CaptureDevice{"virt_mic", "VirtualMic"});
+    }
+    void startMixing() {
+        startRunning();
+        ASSERT_NE(capture->lastMicrophone, nullptr);
+        ASSERT_TRUE(waitUntil([&] { return capture->lastMicrophone->isRunning(); }));
+    }
+    void drain() { recorder.processingQueue().waitUntilDrained(); }
+};
+
+// A quarter of full scale, 44.1 kHz int16: resampled to 48 kHz, queued, and mixed once the lead is in.
+TEST_F(MicrophoneFixture, MicrophoneJoinsWithALeadAndRunningDryIsLogged) {
+    test::StdoutCapture log;
+    startMixing();
+    EXPECT_FALSE(capture->lastMicrophone->startedOnMainThread.load());
+    for (int i = 0; i < 10; ++i) {
+        capture->lastMicrophone->deliver(test::makeInt16MonoBuffer(441, 8192, 44100));
+    }
+    drain();
+    for (int i = 0; i < 9; ++i) {
+        capture->lastStream->deliver(i * 480, 480, 0.0f);
+    }
+    drain();
+    ASSERT_TRUE(stopAndSettle());
+    EXPECT_EQ(log.count("⚠️ Mic queue ran dry (1 so far)"), 1u);
+    EXPECT_EQ(log.count("🎤 Mic input: "), 1u);
+    EXPECT_TRUE(log.contains("✅ Recording started (with microphone mixing)"));
+    // About 100 ms were queued; mixing starts with the 80 ms lead, which fills eight buffers.
+    const auto appended = writers->writer(0)->state().appended;
+    ASSERT_EQ(appended.size(), 9u);
+    const auto* mixed = reinterpret_cast<const float*>(appended[7]->data().data());
+    EXPECT_NEAR(mixed[958], 0.25f, 0.01f);
+    EXPECT_EQ(mixed[958], mixed[959]) << "both channels carry the microphone";
+    EXPECT_EQ(reinterpret_cast<const float*>(appended[8]->data().data())[0], 0.0f);
+}
+
+// Big-endian buffers cannot be read: each is counted, a few are logged, and after the stop a
+// buffer still on its way from the platform is not even looked at.
+TEST_F(MicrophoneFixture, UnreadableBuffersAreCountedLoggedSparinglyAndIgnoredAfterTheStop) {
+    test::StdoutCapture log;
+    startMixing();
+    StreamDescription bigEndian =
+        PcmBuffer::Format{PcmCommonFormat::int16, 48000, 1, true}.streamDescription();
+    bigEndian.formatFlags |= kAudioFormatFlagIsBigEndian;
+    const auto unreadable = std::make_shared<const SampleBuffer>(bigEndian, std::vector<std::byte>(960), 480,
+                                                                 MediaTime::make(0, 48000));
+    test::FakeMicrophoneCapture* microphone = capture->lastMicrophone;
+    for (int i = 0; i < 400; ++i) {
+        microphone->deliver(unreadable);
+    }
+    drain();
+    for (const char* count : {"(1 so far)", "(200 so far)", "(400 so far)"}) {
+        EXPECT_TRUE(log.contains(std::string("⚠️ Mic buffer conversion failed ") + count)) << count;
+    }
+    EXPECT_EQ(log.count("⚠️ Mic buffer conversion failed"), 3u);
+    EXPECT_EQ(log.count("🎤 Mic input: "), 1u);
+    capture->lastStream->deliver(0, 480, 0.1f);
+    drain();
+    recorder.stopRecording();
+    drain();
+    EXPECT_EQ(microphone->stopCalls.load(), 1);
+    for (int i = 0; i < 200; ++i) {
+        microphone->deliver(unreadable); // taken in, the 600th would be logged
+    }
+    drain();
+    EXPECT_EQ(log.count("⚠️ Mic buffer conversion failed"), 3u);
+}
+
+TEST_F(MicrophoneFixture, UnpluggedMicrophoneLeavesTheRecordingRunning) {
+    test::StdoutCapture log;
+    startMixing();
+    capture->lastStream->deliver(0, 480, 0.1f);
+    capture->lastMicrophone->disconnect(
+        PlatformError{"PulseAudio", 5, "The microphone VirtualMic was removed", nullptr});
+    capture->lastStream->deliver(480, 480, 0.1f);
+    drain();
+    test::spinFor(std::chrono::milliseconds(50));
+    EXPECT_TRUE(recorder.isRecording());
+    EXPECT_TRUE(recorder.errorMessage().isNull());
+    EXPECT_TRUE(log.contains("⚠️ Microphone VirtualMic stopped delivering audio"));
+    ASSERT_TRUE(stopAndSettle());
+    EXPECT_TRUE(recorder.errorMessage().isNull());
+    EXPECT_EQ(writers->writer(0)->state().appended.size(), 2u);
+}
+
+TEST_F(MicrophoneFixture, MissingMicrophoneDeviceMeansSystemAudioOnly) {
+    capture->microphoneAvailable = false;
+    test::StdoutCapture log;
+    startRunning();
+    capture->lastStream->deliver(0, 480, 0.1f);
+    drain();
+    ASSERT_TRUE(stopAndSettle());
+    EXPECT_TRUE(log.contains("✅ Microphone configured: VirtualMic"));
+    EXPECT_TRUE(log.contains("✅ Recording started (system audio only)"));
+}
+
+// The sources and microphones on offer, and which of them are picked and remembered.
+class SelectionFixture : public RecorderFixture {
+protected:
+    void SetUp() override {
+        capture->content = snapshotOf({{7, "virt_out", "Speakers"}, {8, "hdmi", "HDMI"}},
+                                      {{8, "Player", "player"}, {1001, "Browser", "browser"}});
+        capture->microphoneList = {{"mic_a", "Headset"}, {"mic_b", "Webcam"}};
+    }
+    static ShareableContentPtr snapshotOf(std::vector<OutputDevice> displays,
+                                          std::vector<RunningApplication> apps) {
+        auto content = std::make_shared<ShareableContent>();
+        content->displays = std::move(displays);
+        content->applications = std::move(apps);
+        return content;
+    }
+    void refresh() {
+        bool done = false;
+        const auto connection =
+            QObject::connect(&recorder, &AudioRecorder::sourcesRefreshed, [&] { done = true; });
+        recorder.refreshSources();
+        ASSERT_TRUE(test::waitUntil([&] { return done; }));
+        QObject::disconnect(connection);
+    }
+};
+
+TEST_F(SelectionFixture, FirstRunPicksTheFirstDeviceAndRemembersIt) {
+    refresh();
+    ASSERT_EQ(recorder.systemSources().size(), 4u);
+    EXPECT_EQ(recorder.systemSources()[0].name, QStringLiteral("Desktop Audio (Speakers)"));
+    EXPECT_EQ(recorder.systemSources()[2].name, QStringLiteral("App: Player"));
+    ASSERT_TRUE(recorder.selectedSystemSource());
+    EXPECT_EQ(recorder.selectedSystemSource()->id, 7);
+    EXPECT_EQ(defaults->integer(QStringLiteral("kSysSourceID")), 7);
+    EXPECT_FALSE(recorder.selectedMicrophone());
+    EXPECT_FALSE(defaults->string(QStringLiteral("kMicID")));
+    EXPECT_EQ(recorder.microphones().size(), 2u);
+    // The pick always belongs to the latest listing, another snapshot.
+    const SystemSource earlier = *recorder.selectedSystemSource();
+    refresh();
+    EXPECT_NE(earlier, *recorder.selectedSystemSource());
+    EXPECT_EQ(*recorder.selectedSystemSource(), recorder.systemSources().front());
+}
+
+TEST_F(SelectionFixture, RememberedPicksAreRestoredAndVanishedOnesReplaced) {
+    defaults->setInteger(QStringLiteral("kSysSourceID"), 1001);
+    defaults->setString(QStringLiteral("kMicID"), QStringLiteral("mic_b"));
+    refresh();
+    EXPECT_EQ(recorder.selectedSystemSource()->name, QStringLiteral("App: Browser"));
+    ASSERT_TRUE(recorder.selectedMicrophone());
+    EXPECT_EQ(recorder.selectedMicrophone()->uniqueID, "mic_b");
+
+    // The browser restarted with a new process id and the webcam was unplugged.
+    capture->content = snapshotOf({{7, "virt_out", "Speakers"}}, {{2002, "Browser", "browser"}});
+    capture->microphoneList = {{"mic_a", "Headset"}};
+    refresh();
+    EXPECT_EQ(recorder.selectedSystemSource()->id, 7);
+    EXPECT_EQ(defaults->integer(QStringLiteral("kSysSourceID")), 7);
+    EXPECT_FALSE(recorder.selectedMicrophone());
+    EXPECT_FALSE(defaults->string(QStringLiteral("kMicID")));
+}
+
+TEST_F(SelectionFixture, DeviceWinsWhenItsIDEqualsAProcessID) {
+    defaults->setInteger(QStringLiteral("kSysSourceID"), 8);
+    refresh();
+    EXPECT_TRUE(recorder.selectedSystemSource()->display);
+    EXPECT_EQ(recorder.selectedSystemSource()->name, QStringLiteral("Desktop Audio (HDMI)"));
+}
+
+TEST_F(SelectionFixture, ListingFailuresKeepTheListsAndSayWhy) {
+    refresh();
+    capture->content =
+        std::unexpected(PlatformError{"PulseAudio", 1, "Access to the sound server was declined", nullptr});
+    refresh();
+    EXPECT_TRUE(recorder.permissionError());
+    EXPECT_TRUE(recorder.errorMessage().isNull());
+    EXPECT_EQ(recorder.systemSources().size(), 4u);
+
+    capture->content = std::unexpected(PlatformError{"PulseAudio", 6, "Connection refused", nullptr});
+    refresh();
+    EXPECT_EQ(recorder.errorMessage(), QStringLiteral("Source Error: Connection refused"));
+    EXPECT_TRUE(recorder.permissionError()); // only a successful listing clears it
+
+    capture->content = snapshotOf({{7, "virt_out", "Speakers"}}, {});
+    refresh();
+    EXPECT_FALSE(recorder.permissionError());
+}
+
+TEST_F(SelectionFixture, FailedMicrophoneListingStillOffersEverySystemSource) {
+    capture->microphoneListError = PlatformError{"PulseAudio", 6, "Connection terminated", nullptr};
+    test::StdoutCapture log;
+    refresh();
+    EXPECT_EQ(recorder.systemSources().size(), 4u);
+    ASSERT_TRUE(recorder.selectedSystemSource());
+    EXPECT_TRUE(recorder.microphones().empty());
+    EXPECT_TRUE(recorder.errorMessage().isNull());
+    EXPECT_FALSE(recorder.permissionError());
+    EXPECT_TRUE(log.contains("⚠️ Could not list microphones: ")) << log.text();
+    EXPECT_TRUE(log.contains("Connection terminated"));
+}
+
+TEST_F(SelectionFixture, SavingFollowsThePicks) {
+    refresh();
+    recorder.setSelectedMicrophone(recorder.microphones()[0]);
+    recorder.setSelectedSystemSource(recorder.systemSources()[3]);
+    recorder.saveSelections();
+    EXPECT_EQ(defaults->integer(QStringLiteral("kSysSourceID")), 1001);
+    EXPECT_EQ(defaults->string(QStringLiteral("kMicID")), QStringLiteral("mic_a"));
+    recorder.setSelectedMicrophone(std::nullopt);
+    recorder.setSelectedSystemSource(std::nullopt);
+    recorder.saveSelections();
+    EXPECT_EQ(defaults->integer(QStringLiteral("kSysSourceID")), 1001); // never removed
+    EXPECT_FALSE(defaults->string(QStringLiteral("kMicID")));
 }
 
 TEST(RecordingTime, MinutesAreNotWrapped) {

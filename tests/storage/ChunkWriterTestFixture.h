@@ -74,6 +74,12 @@ public:
 
 protected:
     void SetUp() override { std::filesystem::create_directories(directory_); }
+    // Empties the folder between the cases of one test.
+    void emptyDirectory() {
+        factory_->waitForCompletions();
+        std::filesystem::remove_all(directory_);
+        std::filesystem::create_directories(directory_);
+    }
     void TearDown() override {
         factory_->waitForCompletions();
         std::filesystem::remove_all(directory_);
