@@ -115,19 +115,27 @@ protected:
 
 TEST_F(UploadManagerTest, JobsWaitUntouchedWithoutBaseURLChunkFileOrChunkFolderAndANameIsQueuedOnce) {
     baseURL.reset();
+    token.reset();
     make();
-    writeAndEnqueue("a.wav");
+    writeChunk("a.m4a");
+    enqueue("a.m4a", std::nullopt);
     enqueue("missing.wav");
     EXPECT_EQ(UploadQueueFile(appData).load(), manager->jobs());
     fs::remove(manager->queueFilePath());
-    manager->enqueue("a.wav", "other-project", {}, {}, {},
+    manager->enqueue("a.m4a", "other-project", {}, {}, {},
                      {}); // the same name again changes and saves nothing
     EXPECT_EQ(manager->jobs().size(), 2u);
-    EXPECT_EQ(job("a.wav").projectId, "prj-alpha");
+    EXPECT_EQ(job("a.m4a").projectId, "prj-alpha");
     EXPECT_FALSE(fs::exists(manager->queueFilePath()));
     baseURL = QUrl(server.baseURL() + "/api/v1");
     manager->retryAll();
-    ASSERT_TRUE(waitForState("a.wav", UploadState::completed));
+    ASSERT_TRUE(waitForState("a.m4a", UploadState::completed));
+    // Without a meeting or a token: two parts and no authorization.
+    const auto request = server.requests().at(0);
+    EXPECT_FALSE(request.hasHeader("Authorization"));
+    EXPECT_EQ(request.parts.size(), 2u);
+    EXPECT_EQ(request.parts.count("meeting_id"), 0u);
+    EXPECT_EQ(request.parts.find("file")->second.content_type, "audio/mp4");
     manager->setChunkDirectoryProvider([] { return std::optional<fs::path>(); });
     writeChunk("missing.wav");
     manager->retryAll();
@@ -258,19 +266,6 @@ TEST_F(UploadManagerTest, SuccessCompletesKeepsChunkRemovesBodyAndServerGetsIden
     EXPECT_EQ(last.parts.find("project_id")->second.content, "prj-alpha");
     EXPECT_EQ(last.parts.find("meeting_id")->second.content, "mtg-alpha-kickoff");
     EXPECT_EQ(last.parts.size(), 3u);
-}
-
-TEST_F(UploadManagerTest, JobWithoutMeetingOrTokenSendsTwoPartsAndNoAuthorization) {
-    token.reset();
-    make();
-    writeChunk("chunk.m4a");
-    enqueue("chunk.m4a", std::nullopt);
-    ASSERT_TRUE(waitForState("chunk.m4a", UploadState::completed));
-    const auto request = server.requests().at(0);
-    EXPECT_FALSE(request.hasHeader("Authorization"));
-    EXPECT_EQ(request.parts.size(), 2u);
-    EXPECT_EQ(request.parts.count("meeting_id"), 0u);
-    EXPECT_EQ(request.parts.find("file")->second.content_type, "audio/mp4");
 }
 
 TEST_F(UploadManagerTest, ProgressIgnoresUnknownTotalsResponsePiecesAreJoinedAndRetryResets) {

@@ -230,7 +230,7 @@ TEST_F(FfmpegWriterTest, OnlyAddsOneInputWithSettingsItCanHonour) {
     EXPECT_FALSE(wav->canAddInput(*wav->makeAudioInput(AudioOutputSettings::wav16Stereo48k())));
 }
 
-TEST_F(FfmpegWriterTest, StartFailuresCarryFfmpegErrorsAndAFinishStillReportsBack) {
+TEST_F(FfmpegWriterTest, FailuresCarryFfmpegErrorsNothingIsOverwrittenAndNamesAreNoProtocols) {
     // Without an input, and in a folder that does not exist.
     for (const auto& [path, withInput] :
          {std::pair{directory_ / "no-input.wav", false}, std::pair{directory_ / "missing" / "x.wav", true}}) {
@@ -252,9 +252,17 @@ TEST_F(FfmpegWriterTest, StartFailuresCarryFfmpegErrorsAndAFinishStillReportsBac
             EXPECT_EQ(finish(*writer, *input), MediaWriterStatus::failed);
         }
     }
-}
-
-TEST_F(FfmpegWriterTest, NeverOverwritesAnExistingFileNorReadsNamesAsFfmpegProtocols) {
+    // /dev/full takes the file open but fails every write with "no space left on device".
+    auto full = start("/dev/full");
+    for (const auto& buffer : buffers(testSignal(48000), 480)) {
+        if (!full.input->append(buffer)) {
+            break;
+        }
+    }
+    EXPECT_EQ(finish(*full.writer, *full.input), MediaWriterStatus::failed);
+    ASSERT_TRUE(full.writer->error().has_value());
+    EXPECT_EQ(full.writer->error()->code, AVERROR(ENOSPC));
+    // An existing file is never overwritten, and a name is never read as an FFmpeg protocol.
     const fs::path taken = directory_ / "taken.wav";
     std::ofstream(taken) << "keep me";
     const auto created = factory_.create(taken, MediaFileType::wave);
@@ -264,25 +272,11 @@ TEST_F(FfmpegWriterTest, NeverOverwritesAnExistingFileNorReadsNamesAsFfmpegProto
 
     const fs::path previous = fs::current_path();
     fs::current_path(directory_);
-    auto [writer, input] = start("pipe:1");
-    appendAll(*input, buffers(testSignal(480), 480));
-    EXPECT_EQ(finish(*writer, *input), MediaWriterStatus::completed);
+    auto pipe = start("pipe:1");
+    appendAll(*pipe.input, buffers(testSignal(480), 480));
+    EXPECT_EQ(finish(*pipe.writer, *pipe.input), MediaWriterStatus::completed);
     fs::current_path(previous);
     EXPECT_GT(fs::file_size(directory_ / "pipe:1"), 480u * 4);
-}
-
-TEST_F(FfmpegWriterTest, AWriteErrorFailsTheWriterAndIsReportedAtFinish) {
-    // /dev/full takes the file open but fails every write with "no space left on device".
-    auto [writer, input] = start("/dev/full");
-    const auto all = buffers(testSignal(48000), 480);
-    for (const auto& buffer : all) {
-        if (!input->append(buffer)) {
-            break;
-        }
-    }
-    EXPECT_EQ(finish(*writer, *input), MediaWriterStatus::failed);
-    ASSERT_TRUE(writer->error().has_value());
-    EXPECT_EQ(writer->error()->code, AVERROR(ENOSPC));
 }
 
 // What a crash leaves on the disk is the files as they stand after the last flush: copies of them
