@@ -53,10 +53,8 @@ TEST_F(ChunkRecoveryTest, PartialsOfDeadProcessesGetTheirLastChunkNameOrAreKeptA
         std::string expectedFile; // "" when nothing but the partial's own files may remain
         bool recovered;
     };
-    FakeWriterBehaviour noAudio;
-    noAudio.repairFindsAudio = false;
-    FakeWriterBehaviour broken;
-    broken.repairError = PlatformError{"FFmpeg", -1, "broken", nullptr};
+    const FakeWriterBehaviour noAudio{.repairFindsAudio = false};
+    const FakeWriterBehaviour broken{.repairError = PlatformError{"FFmpeg", -1, "broken", nullptr}};
     const std::string base = "studio7-2025-03-14-092653-chunk-00";
     using enum FiledChunks;
     const Case cases[] = {
@@ -69,8 +67,7 @@ TEST_F(ChunkRecoveryTest, PartialsOfDeadProcessesGetTheirLastChunkNameOrAreKeptA
         {"filed, no queue here", 2, false, filing, leave, {}, false, ".", false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        fs::remove_all(directory_);
-        fs::create_directories(directory_);
+        emptyDirectory();
         factory_->setBehaviour(c.repair);
         if (c.finalNameTaken) {
             std::ofstream(directory_ / (base + "3-STOP.wav")) << "earlier";
@@ -160,11 +157,12 @@ TEST_F(ChunkRecoveryTest, AudioDroppedWhileTheEncoderLagsIsPaidBackInSilence) {
     feed(*writer, seconds(0));
     const auto media = factory_->writer(0);
     media->setReadyForMoreMediaData(false);
-    EXPECT_FALSE(writer->append(bufferAt(seconds(0.01))));
+    StdoutCapture capture;
+    EXPECT_FALSE(writer->append(bufferAt(seconds(0.01)))); // dropped silently
     writer->noteDroppedAudio(0.01); // dropped by the owner before it reached the writer
     media->setReadyForMoreMediaData(true);
-    StdoutCapture capture;
     ASSERT_TRUE(writer->append(bufferAt(seconds(0.03))));
+    EXPECT_TRUE(events_->errors().empty());
     std::int64_t frames = 0;
     for (const auto& buffer : media->state().appended) {
         frames += buffer->numSamples();

@@ -15,18 +15,18 @@ namespace veltrane::test {
 
 // How fake media writers behave; each writer starts with the factory's copy, which it may change.
 struct FakeWriterBehaviour {
-    std::optional<PlatformError> createError; // create() fails with it
+    std::optional<PlatformError> createError = std::nullopt; // create() fails with it
     bool canAddInput = true;
     bool startWritingSucceeds = true;
-    std::optional<PlatformError> startError; // error() after a failed start
+    std::optional<PlatformError> startError = std::nullopt; // error() after a failed start
     bool readyForMoreMediaData = true;
     bool acceptsAppends = true;
-    std::optional<PlatformError> appendError; // a refused append sets it and the failed status
+    std::optional<PlatformError> appendError = std::nullopt; // a refused append sets it and the failed status
     bool finishSucceeds = true;
-    std::optional<PlatformError> finishError; // error() after a failed finish
-    bool holdsFinish = false;                 // the completion waits for releaseFinish()
-    std::optional<PlatformError> repairError; // repairInterrupted() fails with it
-    bool repairFindsAudio = true;             // otherwise it removes the file: holdsNoAudio
+    std::optional<PlatformError> finishError = std::nullopt; // error() after a failed finish
+    bool holdsFinish = false;                                // the completion waits for releaseFinish()
+    std::optional<PlatformError> repairError = std::nullopt; // repairInterrupted() fails with it
+    bool repairFindsAudio = true;                            // otherwise it removes the file: holdsNoAudio
 };
 
 class FakeMediaFileWriter;

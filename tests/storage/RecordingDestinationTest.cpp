@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace veltrane {
 namespace {
 
@@ -19,9 +21,7 @@ public:
     std::optional<std::filesystem::path>
     chooseFolder(const QString& title, const QString& acceptLabel,
                  const std::optional<std::filesystem::path>& startFolder) override {
-        askedTitle = title;
-        askedAcceptLabel = acceptLabel;
-        askedStart = startFolder;
+        std::tie(askedTitle, askedAcceptLabel, askedStart) = std::tie(title, acceptLabel, startFolder);
         return answer;
     }
 
@@ -73,15 +73,12 @@ TEST_F(RecordingDestinationTest, ChosenFolderIsAcceptedRememberedAndReopened) {
     EXPECT_EQ(defaults->writeCount(), writes);
     second->chooseFolder();
     EXPECT_EQ(chooser->askedStart, chooser->answer);
-}
 
-TEST_F(RecordingDestinationTest, RememberedFolderThatIsGoneIsForgottenSilently) {
-    const auto gone = folder("Gone");
-    defaults->setString(RecordingDestination::kDestinationBookmark, QString::fromStdString(gone.string()));
-    std::filesystem::remove(gone);
-    const auto destination = make();
-    EXPECT_FALSE(destination->url());
-    EXPECT_FALSE(destination->errorMessage());
+    // Once the folder is gone, the next start forgets it silently.
+    std::filesystem::remove(*chooser->answer);
+    const auto third = make();
+    EXPECT_FALSE(third->url());
+    EXPECT_FALSE(third->errorMessage());
     EXPECT_FALSE(stored());
 }
 
