@@ -120,37 +120,47 @@ struct Collector {
     }
 };
 
-struct RunningStream {
-    std::unique_ptr<SystemAudioStream> stream;
-    std::promise<PlatformError> stopped;
-    std::future<PlatformError> stoppedFuture = stopped.get_future();
-    std::atomic<int> stopCalls = 0;
+// Keeps the first error a stream or a microphone reports, and counts the reports.
+struct FirstError {
+    std::promise<PlatformError> promise;
+    std::future<PlatformError> future = promise.get_future();
+    std::atomic<int> calls = 0;
+
+    void operator()(const PlatformError& error) {
+        if (calls++ == 0) {
+            promise.set_value(error);
+        }
+    }
 };
 
-std::optional<PlatformError> startAndWait(SystemAudioStream& stream) {
-    std::promise<std::optional<PlatformError>> done;
-    auto future = done.get_future();
-    stream.startCapture([&done](const std::optional<PlatformError>& error) { done.set_value(error); });
+struct RunningStream {
+    std::unique_ptr<SystemAudioStream> stream;
+    FirstError stopped;
+};
+
+struct RunningMicrophone {
+    std::shared_ptr<MicrophoneCapture> capture;
+    FirstError disconnected;
+};
+
+// Starts or stops the stream and waits for its completion; an error when it does not complete.
+std::optional<PlatformError> complete(SystemAudioStream& stream,
+                                      void (SystemAudioStream::*call)(SystemAudioStream::Completion)) {
+    auto done = std::make_shared<std::promise<std::optional<PlatformError>>>();
+    auto future = done->get_future();
+    (stream.*call)([done](const std::optional<PlatformError>& error) { done->set_value(error); });
     const auto result = await(future);
-    return result ? *result : PlatformError{"test", -1, "start did not complete", nullptr};
+    return result ? *result : PlatformError{"test", -1, "did not complete", nullptr};
+}
+
+std::optional<PlatformError> startAndWait(SystemAudioStream& stream) {
+    return complete(stream, &SystemAudioStream::startCapture);
 }
 
 void stopAndWait(SystemAudioStream& stream) {
-    std::promise<std::optional<PlatformError>> done;
-    auto future = done.get_future();
-    stream.stopCapture([&done](const std::optional<PlatformError>& error) { done.set_value(error); });
-    const auto result = await(future);
-    ASSERT_TRUE(result.has_value()) << "stop did not complete";
-    EXPECT_FALSE(result->has_value()) << (*result)->fullDescription();
+    const auto error = complete(stream, &SystemAudioStream::stopCapture);
+    EXPECT_FALSE(error.has_value()) << error->fullDescription();
 }
-
-// A microphone capture with a disconnect handler that keeps the first error.
-struct RunningMicrophone {
-    std::shared_ptr<MicrophoneCapture> capture;
-    std::promise<PlatformError> disconnected;
-    std::future<PlatformError> disconnectedFuture = disconnected.get_future();
-    std::atomic<int> disconnects = 0;
-};
 
 class PulseCaptureIntegration : public ::testing::Test {
 protected:
@@ -163,13 +173,9 @@ protected:
 
     std::unique_ptr<RunningStream> makeStream(const ContentFilter& filter, Collector& collector) {
         auto running = std::make_unique<RunningStream>();
-        RunningStream* raw = running.get();
         running->stream =
-            service_.makeStream(filter, StreamConfiguration{}, [raw](const PlatformError& error) {
-                if (raw->stopCalls++ == 0) {
-                    raw->stopped.set_value(error);
-                }
-            });
+            service_.makeStream(filter, StreamConfiguration{},
+                                [raw = running.get()](const PlatformError& error) { raw->stopped(error); });
         EXPECT_FALSE(running->stream->addStreamOutput(StreamOutputType::screen, queue_,
                                                       [](const SampleBufferPtr&, StreamOutputType) {}));
         EXPECT_FALSE(running->stream->addStreamOutput(
@@ -186,14 +192,29 @@ protected:
         }
         auto running = std::make_unique<RunningMicrophone>();
         running->capture = std::move(*capture);
-        running->capture->setDisconnectHandler([raw = running.get()](const PlatformError& error) {
-            if (raw->disconnects++ == 0) {
-                raw->disconnected.set_value(error);
-            }
-        });
+        running->capture->setDisconnectHandler(
+            [raw = running.get()](const PlatformError& error) { raw->disconnected(error); });
         running->capture->startRunning();
         EXPECT_TRUE(running->capture->isRunning());
         return running;
+    }
+
+    // The device's stream and microphone both report their end once, with these texts.
+    static void expectStopped(RunningStream& running, RunningMicrophone& microphone,
+                              const std::string& streamText, const std::string& microphoneText) {
+        const auto stopped = await(running.stopped.future);
+        ASSERT_TRUE(stopped.has_value()) << "no didStopWithError";
+        EXPECT_EQ(stopped->domain, "PulseAudio");
+        EXPECT_EQ(stopped->localizedDescription, streamText);
+        const auto micError = await(microphone.disconnected.future);
+        ASSERT_TRUE(micError.has_value()) << "no microphone disconnect";
+        EXPECT_EQ(micError->domain, "PulseAudio");
+        EXPECT_NE(micError->localizedDescription.find(microphoneText), std::string::npos)
+            << micError->localizedDescription;
+        std::this_thread::sleep_for(300ms);
+        EXPECT_EQ(running.stopped.calls, 1);
+        EXPECT_EQ(microphone.disconnected.calls, 1);
+        stopAndWait(*running.stream);
     }
 
     PulseCaptureService service_;
@@ -283,7 +304,7 @@ TEST_F(PulseCaptureIntegration, OutputDeviceCaptureFollowsTheWallClockThroughTon
     ASSERT_GT(collector.left.size(), 48000u * 5);
     EXPECT_LT(collector.power(collector.left.size() - 48000, 48000, 440), 5e-7)
         << "the last second is silence";
-    EXPECT_EQ(running->stopCalls, 0);
+    EXPECT_EQ(running->stopped.calls, 0);
 }
 
 TEST_F(PulseCaptureIntegration, ApplicationCaptureHearsOnlyThatProgramUntilItEnds) {
@@ -301,7 +322,7 @@ TEST_F(PulseCaptureIntegration, ApplicationCaptureHearsOnlyThatProgramUntilItEnd
     const auto error = startAndWait(*running->stream);
     ASSERT_FALSE(error.has_value()) << error->fullDescription();
     ASSERT_TRUE(toneA.waitForEnd());
-    const auto stopped = await(running->stoppedFuture);
+    const auto stopped = await(running->stopped.future);
     ASSERT_TRUE(stopped.has_value()) << "the program's end did not stop the capture";
     EXPECT_EQ(stopped->localizedDescription, "The application ended");
     stopAndWait(*running->stream);
@@ -311,7 +332,7 @@ TEST_F(PulseCaptureIntegration, ApplicationCaptureHearsOnlyThatProgramUntilItEnd
     EXPECT_EQ(collector.discontinuities, 0);
     EXPECT_GT(collector.power(12000, 48000, 440), 0.005);
     EXPECT_LT(collector.power(12000, 48000, 1000), 5e-7) << "the other program leaked into the capture";
-    EXPECT_EQ(running->stopCalls, 1);
+    EXPECT_EQ(running->stopped.calls, 1);
 }
 
 TEST_F(PulseCaptureIntegration, RemovingADeviceStopsItsCaptureWithAnError) {
@@ -332,19 +353,7 @@ TEST_F(PulseCaptureIntegration, RemovingADeviceStopsItsCaptureWithAnError) {
 
     pactl({"unload-module", QString::fromStdString(source)});
     pactl({"unload-module", QString::fromStdString(sink)});
-    const auto stopped = await(running->stoppedFuture);
-    ASSERT_TRUE(stopped.has_value()) << "no didStopWithError";
-    EXPECT_EQ(stopped->domain, "PulseAudio");
-    EXPECT_EQ(stopped->localizedDescription, "The output device DoomedOutput was removed");
-    const auto micError = await(microphone->disconnectedFuture);
-    ASSERT_TRUE(micError.has_value()) << "no microphone disconnect";
-    EXPECT_EQ(micError->domain, "PulseAudio");
-    EXPECT_NE(micError->localizedDescription.find("DoomedMic"), std::string::npos)
-        << micError->localizedDescription;
-    std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(running->stopCalls, 1);
-    EXPECT_EQ(microphone->disconnects, 1);
-    stopAndWait(*running->stream);
+    expectStopped(*running, *microphone, "The output device DoomedOutput was removed", "DoomedMic");
 
     Collector unused;
     auto missing =
@@ -479,14 +488,7 @@ TEST_F(PulseCaptureIntegration, ServerExitStopsStreamAndMicrophone) {
     const char* serverPid = std::getenv("VELTRANE_SOUND_SERVER_PID");
     ASSERT_NE(serverPid, nullptr);
     ASSERT_EQ(::kill(static_cast<pid_t>(std::stol(serverPid)), SIGTERM), 0);
-    const auto stopped = await(running->stoppedFuture);
-    ASSERT_TRUE(stopped.has_value()) << "no didStopWithError";
-    EXPECT_EQ(stopped->domain, "PulseAudio");
-    EXPECT_EQ(stopped->localizedDescription, "Connection terminated");
-    const auto micError = await(microphone->disconnectedFuture);
-    ASSERT_TRUE(micError.has_value()) << "no microphone disconnect";
-    EXPECT_EQ(micError->localizedDescription, "Connection terminated");
-    stopAndWait(*running->stream);
+    expectStopped(*running, *microphone, "Connection terminated", "Connection terminated");
     microphone->capture->stopRunning();
     // Nothing hangs once the server is gone.
     EXPECT_FALSE(service_.shareableContent().has_value());
