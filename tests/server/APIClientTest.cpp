@@ -88,7 +88,7 @@ TEST(APIClientSend, RequestWithoutAnswerTimesOut) {
     EXPECT_EQ(error.description(), "Network error: The request timed out.");
 }
 
-TEST(APIClient401, FailedRevalidationIsUnauthorizedAndTheCallIsSentOnce) {
+TEST(APIClient401, FailedOrRepeatedUnauthorizedIsUnauthorizedAndTheCallIsSentAtMostTwice) {
     CannedHttpServer server(CannedHttpServer::answering(401, ""));
     ServerTestRig rig(server.baseURL());
     EXPECT_EQ(sendExpectingError(rig, "/projects").kind(), APIError::Kind::unauthorized);
@@ -99,6 +99,17 @@ TEST(APIClient401, FailedRevalidationIsUnauthorizedAndTheCallIsSentOnce) {
     EXPECT_EQ(server.count("/api/v1/projects"), 2u);
     EXPECT_EQ(server.count("/api/v1/auth/me"), 1u);
     EXPECT_EQ(rig.auth.state(), AuthState::unknown()); // the sign-in state is not touched
+
+    // A second 401 after a successful re-validation is not re-validated again.
+    CannedHttpServer profileOnly([](const RecordedRequest& request, httplib::Response& response) {
+        response.status = request.path == "/api/v1/auth/me" ? 200 : 401;
+        response.body = kProfile;
+    });
+    ServerTestRig other(profileOnly.baseURL());
+    other.storeToken("t");
+    EXPECT_EQ(sendExpectingError(other, "/projects").kind(), APIError::Kind::unauthorized);
+    EXPECT_EQ(profileOnly.count("/api/v1/projects"), 2u);
+    EXPECT_EQ(profileOnly.count("/api/v1/auth/me"), 1u);
 }
 
 TEST(APIClient401, SuccessfulRevalidationRepeatsExactlyOnceWithTheRereadToken) {
@@ -118,18 +129,6 @@ TEST(APIClient401, SuccessfulRevalidationRepeatsExactlyOnceWithTheRereadToken) {
     EXPECT_EQ(requests[0].header("Authorization"), "Bearer old");
     EXPECT_EQ(requests[1].path, "/api/v1/auth/me");
     EXPECT_EQ(requests[2].header("Authorization"), "Bearer new");
-}
-
-TEST(APIClient401, SecondUnauthorizedIsNotRevalidatedAgain) {
-    CannedHttpServer server([](const RecordedRequest& request, httplib::Response& response) {
-        response.status = request.path == "/api/v1/auth/me" ? 200 : 401;
-        response.body = kProfile;
-    });
-    ServerTestRig rig(server.baseURL());
-    rig.storeToken("t");
-    EXPECT_EQ(sendExpectingError(rig, "/projects").kind(), APIError::Kind::unauthorized);
-    EXPECT_EQ(server.count("/api/v1/projects"), 2u);
-    EXPECT_EQ(server.count("/api/v1/auth/me"), 1u);
 }
 
 TEST(APIDateDecoderTest, TwoFormatsAndAClearFailure) {

@@ -128,33 +128,30 @@ TEST(AuthManagerSignIn, FailuresBeforeAnyAnswer) {
     EXPECT_EQ(login(unreachable), AuthState::error("Connection refused"));
 }
 
-TEST(AuthManagerRestore, StoredTokenIsCheckedWithTheServer) {
+TEST(AuthManagerRestore, StoredTokenIsCheckedWithTheServerAndAFailedCheckRemovesBothItemsSilently) {
     CannedHttpServer server(signInServer(200, "{}"));
     ServerTestRig rig(server.baseURL());
     test::runTask(rig.auth.restoreSession());
     EXPECT_EQ(rig.auth.state(), AuthState::unauthenticated());
     EXPECT_TRUE(server.requests().empty()); // no token, no request
-
     rig.storeToken("stored");
     test::runTask(rig.auth.restoreSession());
     ASSERT_EQ(rig.auth.state().kind(), AuthState::Kind::authenticated);
     EXPECT_EQ(rig.auth.state().profile()->id, "u-1");
     EXPECT_EQ(rig.storedToken(), "stored");
-}
 
-TEST(AuthManagerRestore, FailedCheckRemovesBothItemsSilently) {
     CannedHttpServer undecodable(
         CannedHttpServer::answering(200, R"({"id":"u","email":"e","is_active":false})"));
     for (const QString& url :
          {undecodable.baseURL(), QStringLiteral("http://127.0.0.1:%1").arg(closedPort())}) {
-        ServerTestRig rig(url);
-        rig.storeToken("stored");
-        rig.secretService->put("refreshToken", "r");
+        ServerTestRig failing(url);
+        failing.storeToken("stored");
+        failing.secretService->put("refreshToken", "r");
         StdoutCapture capture;
-        test::runTask(rig.auth.restoreSession());
-        EXPECT_EQ(rig.auth.state(), AuthState::unauthenticated());
-        EXPECT_FALSE(rig.storedToken());
-        EXPECT_FALSE(rig.secretService->contains("refreshToken"));
+        test::runTask(failing.auth.restoreSession());
+        EXPECT_EQ(failing.auth.state(), AuthState::unauthenticated());
+        EXPECT_FALSE(failing.storedToken());
+        EXPECT_FALSE(failing.secretService->contains("refreshToken"));
         EXPECT_EQ(capture.text(), "");
     }
 }
