@@ -1,32 +1,31 @@
 #include "recording/FakeCaptureService.h"
 
+#include "platform/media/PcmBuffer.h"
+
 #include <QCoreApplication>
 #include <QThread>
 
 #include <cstring>
+#include <thread>
 #include <vector>
 
 namespace veltrane::test {
 
 std::optional<PlatformError> FakeSystemAudioStream::addStreamOutput(StreamOutputType type, SerialQueue& queue,
                                                                     OutputHandler handler) {
-    if (addOutputError) {
-        return addOutputError;
-    }
-    if (type == StreamOutputType::audio) {
+    if (!addOutputError && type == StreamOutputType::audio) {
         queue_ = &queue;
         audioHandler_ = std::move(handler);
     }
-    return std::nullopt;
+    return addOutputError;
 }
 
+// Completions come from a platform thread, never the caller's.
 void FakeSystemAudioStream::startCapture(Completion completion) {
-    // Completions come from a platform thread, never the caller's.
     std::thread([completion = std::move(completion), error = startError] { completion(error); }).detach();
 }
 
 void FakeSystemAudioStream::stopCapture(Completion completion) {
-    ++stopCalls;
     std::thread([completion = std::move(completion)] { completion(std::nullopt); }).detach();
 }
 
@@ -35,6 +34,11 @@ void FakeSystemAudioStream::deliver(std::int64_t ptsFrames, int frames, float va
     auto buffer = SampleBuffer::fromInterleavedFloats(samples.data(), samples.size(), 2, 48000.0,
                                                       MediaTime::make(ptsFrames, 48000));
     queue_->post([handler = audioHandler_, buffer] { handler(buffer, StreamOutputType::audio); });
+}
+
+void FakeMicrophoneCapture::startRunning() {
+    startedOnMainThread = QThread::currentThread() == QCoreApplication::instance()->thread();
+    running_ = true;
 }
 
 void FakeCaptureService::requestShareableContent(ContentCompletion completion) {
@@ -68,35 +72,14 @@ FakeCaptureService::makeMicrophoneCapture(const CaptureDevice&) {
     return microphone;
 }
 
-void FakeMicrophoneCapture::setSampleBufferHandler(SerialQueue& queue, BufferHandler handler) {
-    queue_ = &queue;
-    handler_ = std::move(handler);
-}
-
-void FakeMicrophoneCapture::startRunning() {
-    startedOnMainThread = QThread::currentThread() == QCoreApplication::instance()->thread();
-    running_ = true;
-}
-
-void FakeMicrophoneCapture::deliver(const SampleBufferPtr& buffer) {
-    queue_->post([handler = handler_, buffer] { handler(buffer); });
-}
-
 SampleBufferPtr makeInt16MonoBuffer(int frames, std::int16_t value, double sampleRateHz) {
     std::vector<std::byte> bytes(static_cast<std::size_t>(frames) * 2);
     for (int i = 0; i < frames; ++i) {
         std::memcpy(bytes.data() + 2 * i, &value, 2);
     }
-    StreamDescription format;
-    format.sampleRate = sampleRateHz;
-    format.formatID = kAudioFormatLinearPCM;
-    format.formatFlags = kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked;
-    format.bytesPerPacket = 2;
-    format.framesPerPacket = 1;
-    format.bytesPerFrame = 2;
-    format.channelsPerFrame = 1;
-    format.bitsPerChannel = 16;
-    return std::make_shared<const SampleBuffer>(format, std::move(bytes), frames, MediaTime::make(0, 48000));
+    return std::make_shared<const SampleBuffer>(
+        PcmBuffer::Format{PcmCommonFormat::int16, sampleRateHz, 1, true}.streamDescription(),
+        std::move(bytes), frames, MediaTime::make(0, 48000));
 }
 
 } // namespace veltrane::test

@@ -4,14 +4,12 @@
 #include "platform/dispatch/SerialQueue.h"
 
 #include <atomic>
-#include <mutex>
 #include <optional>
-#include <thread>
 
 namespace veltrane::test {
 
-// A system-audio stream the test drives by hand: it delivers buffers on the recorder's queue
-// when told to, and completes start/stop with scripted errors on a thread of its own.
+// A system-audio stream the test drives by hand: it delivers buffers on the recorder's queue when
+// told to, and completes start and stop with scripted errors on a thread of its own.
 class FakeSystemAudioStream : public SystemAudioStream {
 public:
     FakeSystemAudioStream(std::function<void(const PlatformError&)> didStop,
@@ -32,7 +30,6 @@ public:
 
     std::optional<PlatformError> addOutputError;
     std::optional<PlatformError> startError;
-    std::atomic<int> stopCalls{0};
     ContentFilter filter;
 
 private:
@@ -45,7 +42,10 @@ private:
 // A microphone the test feeds by hand: buffers go to the recorder's queue like the real one's.
 class FakeMicrophoneCapture : public MicrophoneCapture {
 public:
-    void setSampleBufferHandler(SerialQueue& queue, BufferHandler handler) override;
+    void setSampleBufferHandler(SerialQueue& queue, BufferHandler handler) override {
+        queue_ = &queue;
+        handler_ = std::move(handler);
+    }
     void setDisconnectHandler(DisconnectHandler handler) override { disconnect_ = std::move(handler); }
     void startRunning() override;
     void stopRunning() override {
@@ -54,8 +54,9 @@ public:
     }
     [[nodiscard]] bool isRunning() const override { return running_; }
 
-    // Posts one buffer of interleaved samples in the given format.
-    void deliver(const SampleBufferPtr& buffer);
+    void deliver(const SampleBufferPtr& buffer) {
+        queue_->post([handler = handler_, buffer] { handler(buffer); });
+    }
     void disconnect(const PlatformError& error) { disconnect_(error); }
 
     std::atomic<int> stopCalls{0};
@@ -88,23 +89,22 @@ public:
     std::expected<std::unique_ptr<MicrophoneCapture>, PlatformError>
     makeMicrophoneCapture(const CaptureDevice& device) override;
 
-    // Set before a start: what the next stream will answer.
+    // What the next stream will answer.
     std::optional<PlatformError> nextAddOutputError;
     std::optional<PlatformError> nextStartError;
 
     std::expected<ShareableContentPtr, PlatformError> content = std::make_shared<const ShareableContent>();
     std::vector<CaptureDevice> microphoneList;
+    std::optional<PlatformError> microphoneListError;
     std::string ownIdentifier = "veltrane-recorder";
     bool microphoneAvailable = true;
-    std::optional<PlatformError> microphoneListError;
 
     // How many streams made here still exist.
     std::shared_ptr<std::atomic<int>> liveStreams = std::make_shared<std::atomic<int>>(0);
-    // The stream made by the last makeStream (owned by the recorder).
+    // The last stream and microphone made (owned by the recorder), and the last configuration.
     FakeSystemAudioStream* lastStream = nullptr;
-    StreamConfiguration lastConfiguration;
-    // The microphone made by the last makeMicrophoneCapture (owned by the recorder).
     FakeMicrophoneCapture* lastMicrophone = nullptr;
+    StreamConfiguration lastConfiguration;
 };
 
 } // namespace veltrane::test
