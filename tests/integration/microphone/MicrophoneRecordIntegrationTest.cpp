@@ -24,19 +24,15 @@ class MicrophoneRecord : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(folder.isValid()); }
 
-    std::vector<DecodedAudio> record(const QStringList& extra, int seconds, int chunkSeconds = 10) {
-        QStringList arguments{QStringLiteral("record"),
-                              QStringLiteral("--dir"),
-                              folder.path(),
-                              QStringLiteral("--device-id"),
-                              QStringLiteral("mix1"),
-                              QStringLiteral("--format"),
-                              QStringLiteral("wav"),
-                              QStringLiteral("--chunk-seconds"),
-                              QString::number(chunkSeconds),
-                              QStringLiteral("--seconds"),
-                              QString::number(seconds)};
-        arguments += extra;
+    // `record` with the given options (separated by spaces) into the test's folder.
+    std::vector<DecodedAudio> record(const QString& options, int seconds, int chunkSeconds = 10) {
+        const QStringList arguments =
+            QStringLiteral("record --dir %1 --device-id mix1 --format wav --chunk-seconds %2 --seconds %3 %4")
+                .arg(folder.path())
+                .arg(chunkSeconds)
+                .arg(seconds)
+                .arg(options)
+                .split(u' ', Qt::SkipEmptyParts);
         const CliRun run = runCli(arguments);
         EXPECT_EQ(run.exitCode, 0) << run.err.toStdString() << run.out.toStdString();
         log = run.out;
@@ -63,7 +59,7 @@ TEST_F(MicrophoneRecord, MixedChunksHoldBothTonesAtTheirLevels) {
 
     Tone tone(440, 40, QStringLiteral("meeting"));
     sleepSeconds(1.0);
-    const auto chunks = record({QStringLiteral("--mic"), QStringLiteral("virt_mic")}, 15);
+    const auto chunks = record(QStringLiteral("--mic virt_mic"), 15);
     ASSERT_EQ(chunks.size(), 2u);
     EXPECT_TRUE(log.contains(QStringLiteral("🎤 Mic input: ")));
     EXPECT_TRUE(log.contains(QStringLiteral("✅ Microphone configured: VirtualMic")));
@@ -78,9 +74,7 @@ TEST_F(MicrophoneRecord, MixedChunksHoldBothTonesAtTheirLevels) {
 TEST_F(MicrophoneRecord, MicrophoneGainZeroLeavesOnlyTheSystemTone) {
     Tone tone(440, 40, QStringLiteral("meeting"));
     sleepSeconds(1.0);
-    const auto chunks = record({QStringLiteral("--mic"), QStringLiteral("virt_mic"),
-                                QStringLiteral("--mic-gain"), QStringLiteral("0")},
-                               6);
+    const auto chunks = record(QStringLiteral("--mic virt_mic --mic-gain 0"), 6);
     ASSERT_EQ(chunks.size(), 1u);
     const double system = windowedTonePower(chunks[0].mono, 48000, 440.0);
     EXPECT_NEAR(system, kTonePower, kTonePower * 0.3);
@@ -100,9 +94,7 @@ TEST_F(MicrophoneRecord, MicrophoneToneHasNoBreakFromItsStart) {
             tone.emplace(440, 40, QStringLiteral("meeting"));
             sleepSeconds(1.0);
         }
-        const auto chunks = record({QStringLiteral("--mic"), QStringLiteral("virt_mic"),
-                                    QStringLiteral("--system-gain"), QStringLiteral("0")},
-                                   20, 30);
+        const auto chunks = record(QStringLiteral("--mic virt_mic --system-gain 0"), 20, 30);
         ASSERT_EQ(chunks.size(), 1u);
         const std::vector<float>& mono = chunks[0].mono;
         EXPECT_NEAR(windowedTonePower(mono, 48000, 1000.0), kTonePower, kTonePower * 0.3);

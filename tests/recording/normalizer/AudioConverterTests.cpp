@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <vector>
 
 namespace veltrane {
@@ -65,24 +64,6 @@ TEST(AudioConverterInput, KeepsWhatDoesNotFitForTheNextCall) {
     for (std::size_t i = 0; i < all.size(); ++i) {
         ASSERT_FLOAT_EQ(all[i], static_cast<float>(i) / 32768.0f) << "frame " << i;
     }
-}
-
-TEST(AudioConverterInput, EndOfStreamPutsOutTheResamplersRemainingAudio) {
-    ScriptedProvider ranDry{{ramp(kInt16Mono44k, 1000)}};
-    ScriptedProvider ended{{ramp(kInt16Mono44k, 1000)}, AudioConverter::InputStatus::endOfStream};
-    auto first = AudioConverter::make(kInt16Mono44k, kFloatMono48k);
-    auto second = AudioConverter::make(kInt16Mono44k, kFloatMono48k);
-    auto output = PcmBuffer::make(kFloatMono48k, 4000);
-
-    ASSERT_EQ(first->convert(*output, ranDry.provider()).status, AudioConverter::OutputStatus::inputRanDry);
-    const std::uint32_t withheld = output->frameLength();
-    ASSERT_EQ(second->convert(*output, ended.provider()).status, AudioConverter::OutputStatus::endOfStream);
-    const std::uint32_t flushed = output->frameLength();
-
-    EXPECT_LT(withheld, flushed); // the look-ahead stays inside until the stream ends
-    EXPECT_NEAR(flushed, 1000.0 * 48000.0 / 44100.0, 2.0);
-    EXPECT_EQ(second->convert(*output, ended.provider()).status, AudioConverter::OutputStatus::endOfStream);
-    EXPECT_EQ(output->frameLength(), 0u);
 }
 
 TEST(AudioConverterErrors, ReportsProviderErrorsAndBuffersInAnotherFormat) {
