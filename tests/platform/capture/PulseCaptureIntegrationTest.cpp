@@ -37,12 +37,6 @@ std::string pactl(const QStringList& arguments) {
     return process.readAllStandardOutput().trimmed().toStdString();
 }
 
-// The wrappers say which sound server runs the test.
-bool onPipeWire() {
-    const char* server = std::getenv("VELTRANE_SOUND_SERVER");
-    return server != nullptr && std::string(server) == "pipewire";
-}
-
 template <typename T> std::optional<T> await(std::future<T>& future) {
     if (future.wait_for(kBound) != std::future_status::ready) {
         return std::nullopt;
@@ -89,26 +83,15 @@ struct Collector {
     std::vector<float> left;
     std::int64_t nextPts = 0;
     int discontinuities = 0;
-    int wrongFormat = 0;
-    int buffers = 0;
 
     void take(const SampleBufferPtr& buffer) {
         std::lock_guard lock(mutex);
-        if (buffer->format() != StreamDescription::interleavedFloat(48000, 2) ||
-            buffer->presentationTime().timescale != 48000) {
-            ++wrongFormat;
-        }
         discontinuities += buffer->presentationTime().value != nextPts ? 1 : 0;
         nextPts = buffer->presentationTime().value + buffer->numSamples();
         const auto* data = reinterpret_cast<const float*>(buffer->data().data());
         for (std::size_t i = 0; i + 1 < buffer->data().size() / sizeof(float); i += 2) {
             left.push_back(data[i]);
         }
-        ++buffers;
-    }
-    std::size_t frameCount() {
-        std::lock_guard lock(mutex);
-        return left.size();
     }
     // Power of a sine in `count` frames from `first` (about 0.05 for the test tones).
     double power(std::size_t first, std::size_t count, double frequencyHz) {
@@ -260,53 +243,6 @@ TEST_F(PulseCaptureIntegration, ListsOutputDevicesPlayingProgramsAndMicrophones)
     }
 }
 
-TEST_F(PulseCaptureIntegration, OutputDeviceCaptureFollowsTheWallClockThroughToneAndSilence) {
-    Collector collector;
-    auto running = makeStream(wholeDevice(outputDevice(service_)), collector);
-    Tone tone(440, 3, "display-tone");
-    ASSERT_TRUE(waitForApplication(service_, "display-tone").has_value());
-    const auto startedAt = std::chrono::steady_clock::now();
-    const auto error = startAndWait(*running->stream);
-    ASSERT_FALSE(error.has_value()) << error->fullDescription();
-    // The tone ends after about 3 s; silence must flow while capturing, not only at the end.
-    std::this_thread::sleep_until(startedAt + 4500ms);
-    EXPECT_GT(collector.frameCount(), 48000u * 4);
-    std::this_thread::sleep_until(startedAt + 6s);
-    stopAndWait(*running->stream);
-    const double wallSeconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - startedAt).count();
-    queue_.waitUntilDrained();
-
-    std::lock_guard lock(collector.mutex);
-    EXPECT_NEAR(static_cast<double>(collector.left.size()) / 48000.0, wallSeconds, 0.3);
-    EXPECT_EQ(collector.discontinuities, 0);
-    EXPECT_EQ(collector.wrongFormat, 0);
-    EXPECT_GT(collector.buffers, 80) << "buffers come often enough to keep meters moving";
-    // Half a second of the tone is a clean 440 Hz. The null device's monitor can drop a block
-    // right after a recorder connects on a busy machine (the capture fills such a gap with
-    // silence to keep the clock), so the cleanest half second of the tone's first two is taken.
-    std::size_t onset = 0;
-    while (onset < collector.left.size() && std::abs(collector.left[onset]) < 0.01f) {
-        ++onset;
-    }
-    constexpr std::size_t kWindowFrames = 24000;
-    std::size_t toneStart = onset;
-    double at440 = 0;
-    for (std::size_t start = onset; start <= onset + 96000; start += 2400) {
-        if (const double power = collector.power(start, kWindowFrames, 440); power > at440) {
-            at440 = power;
-            toneStart = start;
-        }
-    }
-    EXPECT_GT(at440, 0.005) << "tone from frame " << toneStart;
-    EXPECT_LT(collector.power(toneStart, kWindowFrames, 1000), at440 / 400);
-    EXPECT_LT(collector.power(toneStart, kWindowFrames, 300), at440 / 400);
-    ASSERT_GT(collector.left.size(), 48000u * 5);
-    EXPECT_LT(collector.power(collector.left.size() - 48000, 48000, 440), 5e-7)
-        << "the last second is silence";
-    EXPECT_EQ(running->stopped.calls, 0);
-}
-
 TEST_F(PulseCaptureIntegration, ApplicationCaptureHearsOnlyThatProgramUntilItEnds) {
     Tone toneA(440, 2.5, "tone-a");
     Tone toneB(1000, 8, "tone-b");
@@ -387,59 +323,6 @@ TEST_F(PulseCaptureIntegration, NoCallbackRunsAfterTheStreamIsDestroyed) {
     EXPECT_GT(atDestruction, 0);
     EXPECT_EQ(calls.load(), atDestruction);
     EXPECT_EQ(lateCompletion.load(), completedAtDestruction);
-}
-
-TEST_F(PulseCaptureIntegration, MicrophoneDeliversItsOwnFormat) {
-    // The virtual microphone is 16-bit at 44.1 kHz on PulseAudio; PipeWire runs virtual devices
-    // in 32-bit float at its graph's 48 kHz, whatever they were made with.
-    const bool floatDevice = onPipeWire();
-    const std::int32_t rate = floatDevice ? 48000 : 44100;
-    auto capture = service_.makeMicrophoneCapture(CaptureDevice{"virt_mic", "VirtualMic"});
-    ASSERT_TRUE(capture.has_value()) << capture.error().fullDescription();
-    std::mutex mutex;
-    std::vector<float> samples;
-    std::vector<StreamDescription> formats;
-    std::int64_t nextPts = 0;
-    int discontinuities = 0;
-    (*capture)->setSampleBufferHandler(queue_, [&](const SampleBufferPtr& buffer) {
-        std::lock_guard lock(mutex);
-        if (buffer->format()) {
-            formats.push_back(*buffer->format());
-        }
-        if (buffer->presentationTime().value != nextPts || buffer->presentationTime().timescale != rate) {
-            ++discontinuities;
-        }
-        nextPts = buffer->presentationTime().value + buffer->numSamples();
-        if (floatDevice) {
-            const auto* data = reinterpret_cast<const float*>(buffer->data().data());
-            samples.insert(samples.end(), data, data + buffer->data().size() / sizeof(float));
-        } else {
-            const auto* data = reinterpret_cast<const std::int16_t*>(buffer->data().data());
-            for (std::size_t i = 0; i < buffer->data().size() / 2; ++i) {
-                samples.push_back(static_cast<float>(data[i]) / 32768.0f);
-            }
-        }
-    });
-    (*capture)->startRunning();
-    ASSERT_TRUE((*capture)->isRunning());
-    std::this_thread::sleep_for(1500ms);
-    (*capture)->stopRunning();
-    EXPECT_FALSE((*capture)->isRunning());
-    queue_.waitUntilDrained();
-
-    std::lock_guard lock(mutex);
-    ASSERT_FALSE(formats.empty());
-    const StreamDescription& format = formats.front();
-    EXPECT_EQ(format.sampleRate, rate);
-    EXPECT_EQ(format.channelsPerFrame, 1u);
-    EXPECT_EQ(format.bitsPerChannel, floatDevice ? 32u : 16u);
-    EXPECT_EQ(format.bytesPerFrame, floatDevice ? 4u : 2u);
-    EXPECT_EQ(format.formatFlags, (floatDevice ? kAudioFormatFlagIsFloat : kAudioFormatFlagIsSignedInteger) |
-                                      kAudioFormatFlagIsPacked);
-    EXPECT_EQ(discontinuities, 0);
-    EXPECT_GT(samples.size(), static_cast<std::size_t>(rate / 2));
-    EXPECT_GT(*std::max_element(samples.begin(), samples.end()), 0.09f)
-        << "the virtual microphone's tone did not come through";
 }
 
 TEST_F(PulseCaptureIntegration, WithoutASoundServerEverythingFailsQuicklyWithAnError) {
