@@ -50,7 +50,7 @@ TEST_F(ChunkWriterFailureTest, OnlyTheFirstRefusedAppendInTheWritersLifeIsReport
     auto writer = makeWriter();
     feed(*writer, ticks(5 * kTimescale));
     // Refused without an error: the media writer itself keeps writing.
-    factory_->writer(0)->behave([](FakeWriterBehaviour& b) { b.acceptsAppends = false; });
+    factory_->writer(0)->change([](auto& s) { s.behaviour.acceptsAppends = false; });
     StdoutCapture capture;
     EXPECT_FALSE(writer->append(bufferAt(ticks(5 * kTimescale + 480))));
     factory_->setBehaviour(
@@ -83,9 +83,9 @@ TEST_F(ChunkWriterFailureTest, AFailedFinishIsReportedAndThePartialFileDeleted) 
         auto writer = makeWriter();
         feed(*writer, seconds(5.0));
         const auto fake = factory_->writers().back();
-        fake->behave([&](FakeWriterBehaviour& b) {
-            b.finishSucceeds = false;
-            b.finishError = finishError;
+        fake->change([&](auto& s) {
+            s.behaviour.finishSucceeds = false;
+            s.behaviour.finishError = finishError;
         });
         if (!finishError) {
             std::filesystem::remove(fake->path);

@@ -134,7 +134,7 @@ TEST_F(RotationTest, ARotationCloseKeepsTheWriterOpenAndNothingOpensAfterTheFina
     auto unused = makeWriter();
     unused->closeCurrentChunk(ChunkClose::final);
     EXPECT_TRUE(unused->rotateIfNeeded(seconds(1.0)).has_value());
-    EXPECT_EQ(factory_->createAttempts(), 2u);
+    EXPECT_EQ(factory_->writerCount(), 2u); // nothing opened after the final close
 }
 
 TEST_F(NamingTest, EachChunkIsNamedWithItsOwnOpeningTimeAndItsPartialFileIsHiddenAndFresh) {

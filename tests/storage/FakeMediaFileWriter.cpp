@@ -7,7 +7,9 @@ namespace veltrane::test {
 
 bool FakeMediaWriterInput::isReadyForMoreMediaData() const {
     const auto writer = writer_.lock();
-    return writer && writer->isReady();
+    return writer && writer->locked([](const FakeMediaFileWriter::State& s) {
+        return s.behaviour.readyForMoreMediaData && s.status == MediaWriterStatus::writing;
+    });
 }
 
 bool FakeMediaWriterInput::append(const SampleBufferPtr& buffer) {
@@ -91,7 +93,6 @@ bool FakeMediaFileWriter::releaseFinish() {
 std::expected<std::shared_ptr<MediaFileWriter>, PlatformError>
 FakeMediaFileWriterFactory::create(const std::filesystem::path& path, MediaFileType fileType) {
     std::lock_guard lock(mutex_);
-    ++createAttempts_;
     if (behaviour_.createError) {
         return std::unexpected(*behaviour_.createError);
     }

@@ -111,11 +111,6 @@ public:
     }
 
     // Called by the fake input.
-    [[nodiscard]] bool isReady() const {
-        return locked([](const State& s) {
-            return s.behaviour.readyForMoreMediaData && s.status == MediaWriterStatus::writing;
-        });
-    }
     [[nodiscard]] bool acceptAppend(const SampleBufferPtr& buffer);
 
     // Test controls and views.
@@ -123,11 +118,8 @@ public:
         std::lock_guard lock(mutex_);
         edit(state_);
     }
-    void behave(const std::function<void(FakeWriterBehaviour&)>& edit) {
-        change([&](State& s) { edit(s.behaviour); });
-    }
     void setReadyForMoreMediaData(bool ready) {
-        behave([ready](FakeWriterBehaviour& b) { b.readyForMoreMediaData = ready; });
+        change([ready](State& s) { s.behaviour.readyForMoreMediaData = ready; });
     }
     [[nodiscard]] State state() const {
         return locked([](const State& s) { return s; });
@@ -171,10 +163,6 @@ public:
         const auto all = writers();
         return index < all.size() ? all[index] : nullptr;
     }
-    [[nodiscard]] std::size_t createAttempts() const {
-        std::lock_guard lock(mutex_);
-        return createAttempts_;
-    }
     // Blocks until every completion posted so far has run (held ones are not posted yet).
     void waitForCompletions() { completionQueue_.waitUntilDrained(); }
     // Lets go of the writers, so tests can check who else keeps them alive.
@@ -188,7 +176,6 @@ private:
     mutable std::mutex mutex_;
     FakeWriterBehaviour behaviour_;
     std::vector<std::shared_ptr<FakeMediaFileWriter>> writers_;
-    std::size_t createAttempts_ = 0;
 };
 
 } // namespace veltrane::test
