@@ -11,6 +11,7 @@
 namespace veltrane {
 namespace {
 
+const PcmBuffer::Format kFloatMono16k{PcmCommonFormat::float32, 16000, 1, false};
 const PcmBuffer::Format kFloatMono48k{PcmCommonFormat::float32, 48000, 1, false};
 const PcmBuffer::Format kFloatStereo48k{PcmCommonFormat::float32, 48000, 2, false};
 const PcmBuffer::Format kInt16Mono48k{PcmCommonFormat::int16, 48000, 1, true};
@@ -62,14 +63,7 @@ TEST(AudioNormalizer, ConvertsAnyInputToPlanarFloatAtTheTargetRate) {
          constant({PcmCommonFormat::float32, 48000, 2, true}, 64, {0.5f, -0.25f}), kFloatStereo48k, 1088, 64,
          64, 0.5f},
         {"44.1 kHz up", 48000, constant(kInt16Mono44k, 1024, {0.03f}), kFloatMono48k, 2138, 1025, 1115, NAN},
-        {"48 kHz down",
-         16000,
-         constant(kInt16Mono48k, 4800, {0.03f}),
-         {PcmCommonFormat::float32, 16000, 1, false},
-         2624,
-         1568,
-         1632,
-         NAN},
+        {"48 kHz down", 16000, constant(kInt16Mono48k, 4800, {0.03f}), kFloatMono16k, 2624, 1568, 1632, NAN},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
