@@ -1,3 +1,5 @@
+// Sign-in and session restore against a canned server. The demo user's sign-in, the stored token
+// and the wrong-password message are covered end to end (CliServer); here: the other answers.
 #include "support/CannedHttpServer.h"
 #include "support/RunTask.h"
 #include "support/ServerTestRig.h"
@@ -12,13 +14,9 @@ namespace {
 using test::CannedHttpServer;
 using test::RecordedRequest;
 using test::ServerTestRig;
-using test::StdoutCapture;
 
-constexpr const char* kProfile =
-    R"({"id":"u-1","email":"demo@veltrane.test","name":null,"is_active":true,"is_superuser":false,"extra":1})";
-
-// A sign-in server: the flow starts with `flowStatus`, the submission answers `submitStatus` with
-// `submitBody`, "/auth/me" answers `meStatus` with the profile.
+// The flow starts with `flowStatus`, the submission answers `submitStatus` with `submitBody`,
+// "/auth/me" answers `meStatus` with the profile.
 CannedHttpServer::Handler signInServer(int submitStatus, std::string submitBody, int meStatus = 200,
                                        int flowStatus = 200) {
     return [=](const RecordedRequest& request, httplib::Response& response) {
@@ -30,7 +28,9 @@ CannedHttpServer::Handler signInServer(int submitStatus, std::string submitBody,
             response.set_content(submitBody, "application/json");
         } else {
             response.status = meStatus;
-            response.set_content(kProfile, "application/json");
+            response.set_content(R"({"id":"u-1","email":"demo@veltrane.test","name":null,"is_active":true,)"
+                                 R"("is_superuser":false,"extra":1})",
+                                 "application/json");
         }
     };
 }
@@ -40,71 +40,52 @@ AuthState login(ServerTestRig& rig, const QString& email = "a@b", const QString&
     return rig.auth.state();
 }
 
-int closedPort() {
+QString closedServerURL() {
     const CannedHttpServer closed;
-    return closed.port();
+    return closed.baseURL();
 }
 
-TEST(AuthManagerSignIn, SuccessStoresTokenConfirmsProfileAndLogs) {
+TEST(AuthManagerSignIn, TrimmedEmailVerbatimPasswordAndTheFlowIdAsOneQueryValue) {
     CannedHttpServer server(signInServer(200, R"({"session_token":"abcdefghijkl","session":{}})"));
     ServerTestRig rig(server.baseURL());
     int changes = 0;
     QObject::connect(&rig.auth, &AuthManager::stateChanged, [&changes] { ++changes; });
-    StdoutCapture capture;
     const AuthState state = login(rig, "  demo@veltrane.test\n", " ");
     ASSERT_EQ(state.kind(), AuthState::Kind::authenticated) << state.errorMessage();
     EXPECT_EQ(state.profile()->email, "demo@veltrane.test");
     EXPECT_EQ(changes, 2); // authenticating, authenticated
     EXPECT_EQ(rig.storedToken(), "abcdefghijkl");
-    EXPECT_EQ(capture.lines(),
-              (std::vector<std::string>{"🔐 login: starting Kratos flow at " + server.baseURL().toStdString(),
-                                        "🔐 login: got session token (abcdefgh…)",
-                                        "🔐 login: authenticated as demo@veltrane.test"}));
-
     const auto requests = server.requests();
     ASSERT_EQ(requests.size(), 3u);
-    EXPECT_EQ(requests[0].header("Accept"), "application/json");
-    EXPECT_FALSE(requests[0].hasHeader("Authorization"));
-    EXPECT_EQ(requests[1].method, "POST");
     EXPECT_EQ(requests[1].target, "/self-service/login?flow=flow%201%2Fx");
-    EXPECT_EQ(requests[1].header("Content-Type"), "application/json");
     EXPECT_EQ(
         nlohmann::json::parse(requests[1].body),
         (nlohmann::json{{"method", "password"}, {"identifier", "demo@veltrane.test"}, {"password", " "}}));
     EXPECT_EQ(requests[2].header("Authorization"), "Bearer abcdefghijkl");
 }
 
-TEST(AuthManagerSignIn, FailuresShowTheirMessageAndLogIt) {
+TEST(AuthManagerSignIn, FailuresShowTheirMessage) {
     const std::string errorAndInfo = R"({"id":"f","ui":{"messages":[{"text":"Please check","type":"info"}],
         "nodes":[{"messages":[]},{"messages":[{"id":4,"text":"The password is wrong","type":"error"}]}]}})";
     const std::string noToken = "Signed in, but the server did not return a session token.";
     struct Case {
         CannedHttpServer::Handler server;
         std::string message;
-        std::string logged;
         bool keepsToken = false; // a token the server handed out stays, even when its profile is refused
     };
     const std::vector<Case> cases = {
-        {signInServer(200, "{}", 200, 503), "Couldn't reach the sign-in service (HTTP 503).",
-         "🔐 login: flow init failed, HTTP 503\n"},
-        {signInServer(400, errorAndInfo), "The password is wrong",
-         "🔐 login: flow submit returned HTTP 400\n"},
-        {signInServer(400, R"({"id":"f","ui":{"messages":[{"text":"Please check"}]}})"), "Please check", ""},
-        {signInServer(400, R"({"id":"f","ui":{"nodes":[{"messages":null}]}})"), "Invalid email or password.",
-         ""},
-        {signInServer(502, "<html>Bad gateway</html>"), "Invalid email or password.", ""},
-        {signInServer(200, R"({"session":{"id":"s"}})"), noToken,
-         "🔐 login: 200 but no session_token — body: {\"session\":{\"id\":\"s\"}}\n"},
-        {signInServer(200, std::string("\xff\x00\xfe", 3)), noToken, "— body: <binary>\n"},
-        {signInServer(200, R"({"session_token":"tok-123456789"})", 401), "Authentication required",
-         "🔐 login failed: APIError.unauthorized\n", true},
+        {signInServer(200, "{}", 200, 503), "Couldn't reach the sign-in service (HTTP 503)."},
+        {signInServer(400, errorAndInfo), "The password is wrong"},
+        {signInServer(400, R"({"id":"f","ui":{"messages":[{"text":"Please check"}]}})"), "Please check"},
+        {signInServer(400, R"({"id":"f","ui":{"nodes":[{"messages":null}]}})"), "Invalid email or password."},
+        {signInServer(502, "<html>Bad gateway</html>"), "Invalid email or password."},
+        {signInServer(200, R"({"session":{"id":"s"}})"), noToken},
+        {signInServer(200, R"({"session_token":"tok-123456789"})", 401), "Authentication required", true},
     };
     for (const Case& c : cases) {
         CannedHttpServer server(c.server);
         ServerTestRig rig(server.baseURL());
-        StdoutCapture capture;
         EXPECT_EQ(login(rig), AuthState::error(c.message));
-        EXPECT_TRUE(capture.contains(c.logged)) << capture.text();
         EXPECT_EQ(rig.storedToken().has_value(), c.keepsToken) << c.message;
     }
 }
@@ -113,9 +94,7 @@ TEST(AuthManagerSignIn, FailuresBeforeAnyAnswer) {
     CannedHttpServer server(signInServer(200, R"({"session_token":"tok-123456789"})"));
     ServerTestRig rig(server.baseURL());
     EXPECT_EQ(login(rig, "   ", "pw"), AuthState::error("Enter your email and password."));
-    EXPECT_EQ(login(rig, "a@b", ""), AuthState::error("Enter your email and password."));
     EXPECT_TRUE(server.requests().empty());
-
     rig.secretService->failEverythingWith(kKeychainMissingEntitlement);
     rig.fileStore->failEverythingWith(kKeychainIOError);
     EXPECT_EQ(login(rig),
@@ -124,8 +103,11 @@ TEST(AuthManagerSignIn, FailuresBeforeAnyAnswer) {
 
     ServerTestRig unconfigured(std::nullopt);
     EXPECT_EQ(login(unconfigured), AuthState::error("Server not configured"));
-    ServerTestRig unreachable(QStringLiteral("http://127.0.0.1:%1").arg(closedPort()));
+    ServerTestRig unreachable(closedServerURL());
     EXPECT_EQ(login(unreachable), AuthState::error("Connection refused"));
+    ServerTestRig insecure(QStringLiteral("http://example.invalid")); // refused before any connection
+    EXPECT_NE(login(insecure).errorMessage().find("Refusing plain HTTP to example.invalid"),
+              std::string::npos);
 }
 
 TEST(AuthManagerRestore, StoredTokenIsCheckedWithTheServerAndAFailedCheckRemovesBothItemsSilently) {
@@ -138,16 +120,14 @@ TEST(AuthManagerRestore, StoredTokenIsCheckedWithTheServerAndAFailedCheckRemoves
     test::runTask(rig.auth.restoreSession());
     ASSERT_EQ(rig.auth.state().kind(), AuthState::Kind::authenticated);
     EXPECT_EQ(rig.auth.state().profile()->id, "u-1");
-    EXPECT_EQ(rig.storedToken(), "stored");
 
     CannedHttpServer undecodable(
         CannedHttpServer::answering(200, R"({"id":"u","email":"e","is_active":false})"));
-    for (const QString& url :
-         {undecodable.baseURL(), QStringLiteral("http://127.0.0.1:%1").arg(closedPort())}) {
+    for (const QString& url : {undecodable.baseURL(), closedServerURL()}) {
         ServerTestRig failing(url);
         failing.storeToken("stored");
         failing.secretService->put("refreshToken", "r");
-        StdoutCapture capture;
+        test::StdoutCapture capture;
         test::runTask(failing.auth.restoreSession());
         EXPECT_EQ(failing.auth.state(), AuthState::unauthenticated());
         EXPECT_FALSE(failing.storedToken());
