@@ -1,6 +1,6 @@
-// The Secret Service backend against a private D-Bus session with a throw-away keyring
-// (scripts/with-secret-service.sh): a real round trip, a locked keyring, and a bus without a
-// provider or with one that never answers. Each suite runs in a process of its own (CMakeLists.txt).
+// The Secret Service backend in a private D-Bus session (scripts/with-secret-service.sh): replacing and
+// deleting, a locked keyring, a bus without a provider or with one that never answers. Storing and
+// reading a signed-in token is covered end to end (CliServer.SecretService).
 #include "platform/keychain/impl/SecretServiceKeychain.h"
 
 // libsecret and GLib clash with Qt's `signals` keyword: this file must include no Qt header.
@@ -34,8 +34,7 @@ void expectEveryCallUnavailable(SecretServiceKeychain& keychain, const char* acc
     EXPECT_EQ(keychain.deleteItem(kService, account), kKeychainMissingEntitlement);
 }
 
-// The labels and object paths of every item (whatever its schema) with these service and account
-// attributes, as another Secret Service client sees them.
+// Label and object path of every item (any schema) with these attributes, as other clients see them.
 std::vector<std::pair<std::string, std::string>> itemsWithAttributes(const std::string& account) {
     GHashTable* attributes = g_hash_table_new(g_str_hash, g_str_equal);
     g_hash_table_insert(attributes, const_cast<char*>("service"), const_cast<char*>(kService.c_str()));
@@ -80,9 +79,8 @@ TEST(SecretServiceKeychainTest, StoreReplaceLookupDeleteRoundTrip) {
     EXPECT_EQ(keychain.copyMatching(kService, "other").data, "2");
 }
 
-// A locked keyring answers searches with "nothing" and no error; reporting "not found" would let
-// the caller believe there is no token, so it counts as unavailable, and an item stored before is
-// kept. Nothing here can unlock it again (that takes a password prompt).
+// A locked keyring answers searches with nothing and no error: "not found" would make the caller
+// believe there is no token, so it is unavailable, and the item stored before is kept.
 TEST(LockedSecretServiceTest, EveryCallReportsUnavailableAndTheItemIsKept) {
     requirePrivateSecretService();
     SecretServiceKeychain keychain;
@@ -112,10 +110,8 @@ GDBusMessage* dropIncomingMethodCalls(GDBusConnection*, GDBusMessage* message, g
     return message;
 }
 
-// libsecret reads the Secret Service's bus name from SECRET_SERVICE_BUS_NAME once per process; ctest
-// sets it to a name without a provider, or to one the test takes and never answers on (like a hung
-// keyring daemon). Without a time limit each call would wait for D-Bus's own 25 s timeout; the
-// test's run-time limit in CMake catches that.
+// ctest sets SECRET_SERVICE_BUS_NAME to a name without a provider, or to one the test takes and never
+// answers on (a hung keyring daemon); unbounded calls would wait D-Bus's 25 s (CMake's limit catches it).
 TEST(UnreachableSecretServiceTest, BusWithoutProviderIsUnavailable) {
     requirePrivateSecretService();
     SecretServiceKeychain keychain;
