@@ -114,19 +114,5 @@ TEST(APIClient401, SuccessfulRevalidationRepeatsExactlyOnceWithTheRereadToken) {
     EXPECT_EQ(requests[2].body, R"({"a":1})");
 }
 
-TEST(APIDateDecoderTest, TwoFormatsAndAClearFailure) {
-    for (const char* text : {"2024-05-01T10:00:00.123Z", "2024-05-01T12:00:00.123+02:00"}) {
-        EXPECT_EQ(APIDateDecoder::decode(text).toMSecsSinceEpoch(), 1714557600123) << text;
-    }
-    EXPECT_EQ(APIDateDecoder::decode("2024-05-01T10:00:00Z").toMSecsSinceEpoch(), 1714557600000);
-    try {
-        (void)APIDateDecoder::decode("2024-05-01");
-        FAIL() << "expected a decoding error";
-    } catch (const DecodingError& error) {
-        EXPECT_EQ(error.description(), "Unrecognized date format: 2024-05-01");
-    }
-    EXPECT_THROW((void)APIDateDecoder::decode("2024-05-01T10:00:00"), DecodingError);
-}
-
 } // namespace
 } // namespace veltrane

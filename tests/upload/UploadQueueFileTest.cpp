@@ -108,10 +108,9 @@ TEST(UploadJobDecoding, LenientWhereHarmlessStrictElsewhere) {
                                                        {"attempts", "1"},
                                                        {"attempts", 1.5},
                                                        {"progress", true},
-                                                       {"createdAt", "2024"},
-                                                       {"filename", 7},
+
                                                        {"meetingId", 7},
-                                                       {"taskIdentifier", "1"},
+
                                                        {"nextEarliestAttempt", Json::object()}};
     for (const char* key : {"id", "filename", "projectId", "createdAt", "state", "progress", "attempts"}) {
         wrong.emplace_back(key, Json(Json::value_t::discarded));
