@@ -112,19 +112,15 @@ TEST(AuthManagerRestore, StoredTokenIsCheckedWithTheServerAndAFailedCheckRemoves
     ASSERT_EQ(rig.auth.state().kind(), AuthState::Kind::authenticated);
     EXPECT_EQ(rig.auth.state().profile()->id, "u-1");
 
-    CannedHttpServer undecodable(
-        CannedHttpServer::answering(200, R"({"id":"u","email":"e","is_active":false})"));
-    for (const QString& url : {undecodable.baseURL(), closedServerURL()}) {
-        ServerTestRig failing(url);
-        failing.storeToken("stored");
-        failing.secretService->put("refreshToken", "r");
-        test::StdoutCapture capture;
-        test::runTask(failing.auth.restoreSession());
-        EXPECT_EQ(failing.auth.state(), AuthState::unauthenticated());
-        EXPECT_FALSE(failing.storedToken());
-        EXPECT_FALSE(failing.secretService->contains("refreshToken"));
-        EXPECT_EQ(capture.text(), "");
-    }
+    ServerTestRig failing(closedServerURL()); // any failed check, here no answer at all
+    failing.storeToken("stored");
+    failing.secretService->put("refreshToken", "r");
+    test::StdoutCapture capture;
+    test::runTask(failing.auth.restoreSession());
+    EXPECT_EQ(failing.auth.state(), AuthState::unauthenticated());
+    EXPECT_FALSE(failing.storedToken());
+    EXPECT_FALSE(failing.secretService->contains("refreshToken"));
+    EXPECT_EQ(capture.text(), "");
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <iterator>
@@ -28,9 +29,8 @@ std::string readFile(const fs::path& path) {
 
 class UploadManagerTest : public ::testing::Test {
 protected:
-    void SetUp() override { fs::create_directories(chunks); }
-
-    UploadManager& make() {
+    void make() {
+        fs::create_directories(chunks);
         auto retryTimer = std::make_unique<test::FakeRetryTimer>();
         timer = retryTimer.get();
         manager = std::make_unique<UploadManager>(appData, clock, std::move(retryTimer));
@@ -42,28 +42,19 @@ protected:
             token = "tok-2";
             co_return;
         });
-        return *manager;
     }
 
     void writeChunk(const std::string& name, const std::string& bytes = "chunk-bytes") {
         std::ofstream(chunks / name, std::ios::binary) << bytes;
     }
-    void enqueue(const std::string& name) {
-        manager->enqueue(name, "prj-alpha", "Alpha", "mtg-alpha-kickoff", "Kickoff", 300.0);
-    }
     void writeAndEnqueue(const std::string& name) {
         writeChunk(name);
-        enqueue(name);
+        manager->enqueue(name, "prj-alpha", "Alpha", "mtg-alpha-kickoff", "Kickoff", 300.0);
     }
     const UploadJob& job(const std::string& name) {
-        for (const UploadJob& candidate : manager->jobs()) {
-            if (candidate.filename == name) {
-                return candidate;
-            }
-        }
-        throw std::runtime_error("no job " + name);
+        const auto found = std::ranges::find(manager->jobs(), name, &UploadJob::filename);
+        return found != manager->jobs().end() ? *found : throw std::runtime_error("no job " + name);
     }
-    fs::path bodyFile(const std::string& name) { return bodies / (job(name).id + ".multipart"); }
     // Waits until everything posted to the main thread so far has run.
     static bool drainPosts() {
         bool reached = false;
@@ -99,7 +90,7 @@ TEST_F(UploadManagerTest, JobsWaitUntouchedWithoutBaseURLOrChunkFileAndANameIsQu
     baseURL.reset();
     make();
     writeAndEnqueue("a.wav");
-    enqueue("missing.wav");
+    manager->enqueue("missing.wav", "prj-alpha", {}, {}, {}, {});
     manager->enqueue("a.wav", "other-project", {}, {}, {}, {}); // ignored
     ASSERT_EQ(manager->jobs().size(), 2u);
     EXPECT_EQ(job("a.wav").projectId, "prj-alpha");
@@ -133,7 +124,7 @@ TEST_F(UploadManagerTest, AtMostTwoRunTheThirdStartsAfterTheFirstCompletionAndRe
     manager->reconcileTasks({}); // a task list taken before the uploads started
     ASSERT_TRUE(drainPosts());
     EXPECT_EQ(job("a.wav").taskIdentifier, task);
-    EXPECT_TRUE(fs::exists(bodyFile("a.wav")));
+    EXPECT_TRUE(fs::exists(bodies / (job("a.wav").id + ".multipart")));
     ASSERT_TRUE(waitUntil([&] { return server.count() == 2; }));
     ASSERT_TRUE(waitUntil([&] { return job("a.wav").progress == 1.0; })) << "the body is sent, no answer yet";
     server.releaseOne();
@@ -147,7 +138,7 @@ TEST_F(UploadManagerTest, AtMostTwoRunTheThirdStartsAfterTheFirstCompletionAndRe
     EXPECT_EQ(server.count(), 3u);
 }
 
-TEST_F(UploadManagerTest, FailuresBackOffTwoToThirtyTwoSecondsThenFailUntilRetryAll) {
+TEST_F(UploadManagerTest, FailuresBackOffTwoToThirtyTwoSecondsThenTheJobFails) {
     server.script({{500, "Storage backend unavailable \xE2\x80\xBA"},
                    {503, ""},
                    {500, "e3"},
@@ -176,9 +167,6 @@ TEST_F(UploadManagerTest, FailuresBackOffTwoToThirtyTwoSecondsThenFailUntilRetry
     EXPECT_EQ(job("a.wav").lastError, "e6");
     EXPECT_FALSE(timer->isArmed());
     ASSERT_TRUE(waitUntil([&] { return manager->isSettled(); }));
-    manager->retryAll(); // starts at once, without a timer
-    ASSERT_TRUE(waitForState("a.wav", UploadState::completed));
-    EXPECT_EQ(job("a.wav").attempts, 0);
 }
 
 TEST_F(UploadManagerTest, UnauthorizedRefreshesOnceAndTheNextAttemptAsksForTheTokenAgain) {

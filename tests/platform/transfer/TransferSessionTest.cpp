@@ -10,8 +10,8 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <fstream>
+#include <future>
 #include <map>
 #include <mutex>
 #include <set>
@@ -30,7 +30,7 @@ public:
         std::optional<TransferResponse> response;
     };
     struct Record {
-        std::map<std::int64_t, Completion> completions;
+        std::map<std::string, Completion> completions; // by task description
         std::set<QThread*> threads;
         std::int64_t sent = 0; // the last count reported with a known total
         bool sentInOrder = true;
@@ -49,7 +49,9 @@ public:
     }
     void didComplete(const TransferTaskInfo& task, const std::optional<PlatformError>& error,
                      const std::optional<TransferResponse>& response) override {
-        update([&](Record& record) { record.completions[task.identifier] = Completion{error, response}; });
+        update([&](Record& record) {
+            record.completions[task.description.value_or("")] = Completion{error, response};
+        });
     }
     [[nodiscard]] Record record() const {
         const std::lock_guard lock(mutex_);
@@ -69,31 +71,30 @@ private:
 
 class TransferSessionTest : public ::testing::Test {
 protected:
-    // Starts an upload of `bytes` (of a missing file when absent) to `url` through `through`.
+    // Starts an upload of `bytes` (of a missing file when absent) to `url`, described by its body's name.
     std::shared_ptr<TransferTask> upload(const QString& url, const std::optional<std::string>& bytes = "x",
-                                         TransferSession* through = nullptr,
                                          std::chrono::milliseconds idleTimeout = std::chrono::seconds(60)) {
-        const fs::path path = fs::path(temp.path().toStdString()) / ("body" + std::to_string(++bodies));
+        const std::string name = "body" + std::to_string(++bodies);
+        const fs::path path = fs::path(temp.path().toStdString()) / name;
         if (bytes) {
             std::ofstream(path, std::ios::binary) << *bytes;
         }
         auto task =
-            (through ? through : session.get())
-                ->createUploadTask(TransferRequest{QUrl(url + "/upload"), "POST", {}, idleTimeout}, path);
+            session->createUploadTask(TransferRequest{QUrl(url + "/upload"), "POST", {}, idleTimeout}, path);
+        task->setDescription(name);
         task->resume();
         return task;
     }
-    // Waits for the task's completion as `to` (the fixture's delegate by default) receives it.
-    RecordingDelegate::Completion completion(const std::shared_ptr<TransferTask>& task,
-                                             const RecordingDelegate* to = nullptr) {
-        const RecordingDelegate& events = to != nullptr ? *to : *delegate;
-        const auto done = [&] { return events.record().completions.contains(task->identifier()); };
+    // Waits for the task's completion.
+    RecordingDelegate::Completion completion(const std::shared_ptr<TransferTask>& task) {
+        const auto done = [&] { return delegate->record().completions.contains(*task->description()); };
         EXPECT_TRUE(test::waitUntil(done));
-        return done() ? events.record().completions.at(task->identifier()) : RecordingDelegate::Completion{};
+        return done() ? delegate->record().completions.at(*task->description())
+                      : RecordingDelegate::Completion{};
     }
-    // The start of the failure's text, or "no error".
-    std::string failure(const std::shared_ptr<TransferTask>& task, const RecordingDelegate* to = nullptr) {
-        const auto done = completion(task, to);
+    // The failure's text, or "no error".
+    std::string failure(const std::shared_ptr<TransferTask>& task) {
+        const auto done = completion(task);
         EXPECT_FALSE(done.response);
         return done.error ? done.error->localizedDescription : "no error";
     }
@@ -124,48 +125,41 @@ TEST_F(TransferSessionTest, AnswersAreResponsesAndEverythingElseATransportErrorA
     EXPECT_EQ(failure(upload(server.baseURL(), std::nullopt)).find("The upload body file could not be read"),
               0u);
     server.holdRequests(); // no answer from now on
-    EXPECT_NE(failure(upload(server.baseURL(), "x", nullptr, std::chrono::milliseconds(300))), "no error");
-    TransferSessionConfiguration limited{"test.limited"};
-    limited.resourceTimeout = std::chrono::seconds(1);
-    const auto limitedDelegate = std::make_shared<RecordingDelegate>();
-    TransferSession shortSession(limited, limitedDelegate);
-    EXPECT_EQ(failure(upload(server.baseURL(), "small", &shortSession), limitedDelegate.get()),
-              "The transfer did not finish within 1 seconds");
+    EXPECT_NE(failure(upload(server.baseURL(), "x", std::chrono::milliseconds(300))), "no error") << "idle";
     const auto threads = delegate->record().threads;
     EXPECT_EQ(threads.size(), 1u) << "one serial delegate queue";
     EXPECT_FALSE(threads.contains(QThread::currentThread()));
+    TransferSessionConfiguration limited{"test.limited"};
+    limited.resourceTimeout = std::chrono::seconds(1);
+    session = std::make_unique<TransferSession>(limited, delegate);
+    EXPECT_EQ(failure(upload(server.baseURL())), "The transfer did not finish within 1 seconds");
 }
 
-TEST_F(TransferSessionTest, AllTasksListsUnfinishedTasksAndANewSessionStartsWithNone) {
+TEST_F(TransferSessionTest, TaskListHasTheUnfinishedTasksAndEndsWithTheSession) {
+    const auto allTasks = [](TransferSession& of) {
+        auto answer = std::make_shared<std::promise<std::vector<TransferTaskInfo>>>();
+        of.getAllTasks(
+            [answer](std::vector<TransferTaskInfo> tasks) { answer->set_value(std::move(tasks)); });
+        auto tasks = answer->get_future(); // answered on the session's thread
+        return tasks.wait_for(std::chrono::seconds(20)) == std::future_status::ready
+                   ? tasks.get()
+                   : std::vector<TransferTaskInfo>{};
+    };
     CannedHttpServer server;
     server.holdRequests();
     const auto first = upload(server.baseURL());
-    first->setDescription("A");
     const auto second = upload(server.baseURL());
-    std::mutex mutex;
-    std::optional<std::vector<TransferTaskInfo>> answer;
-    session->getAllTasks([&](std::vector<TransferTaskInfo> tasks) {
-        const std::lock_guard lock(mutex);
-        answer = std::move(tasks);
-    });
-    ASSERT_TRUE(test::waitUntil([&] {
-        const std::lock_guard lock(mutex);
-        return answer.has_value();
-    }));
-    ASSERT_EQ(answer->size(), 2u);
-    EXPECT_EQ(answer->at(0).identifier, first->identifier());
-    EXPECT_EQ(answer->at(0).description, "A");
-    EXPECT_EQ(answer->at(1).identifier, second->identifier());
-    EXPECT_FALSE(answer->at(1).description);
+    const auto tasks = allTasks(*session);
+    ASSERT_EQ(tasks.size(), 2u);
+    EXPECT_EQ(tasks[0].identifier, first->identifier());
+    EXPECT_EQ(tasks[0].description, first->description());
+    EXPECT_EQ(tasks[1].identifier, second->identifier());
+    EXPECT_EQ(tasks[1].description, second->description());
 
     session.reset(); // the "process" ends while the transfers run
     first->resume(); // a stale handle does nothing
     TransferSession restarted(TransferSessionConfiguration{"test.transfer"}, delegate);
-    std::atomic<int> count{-1};
-    restarted.getAllTasks(
-        [&](std::vector<TransferTaskInfo> tasks) { count = static_cast<int>(tasks.size()); });
-    ASSERT_TRUE(test::waitUntil([&] { return count >= 0; }));
-    EXPECT_EQ(count, 0);
+    EXPECT_TRUE(allTasks(restarted).empty());
     EXPECT_TRUE(delegate->record().completions.empty()) << "no completion after the end";
 }
 
