@@ -1,5 +1,4 @@
-// Calls of the JSON API against a canned server: what the command line's end-to-end test against the
-// stand-in server cannot provoke (error statuses, time-outs, the 401 re-validation).
+// The JSON API's calls: what the stand-in server of the end-to-end tests does not answer (CliServer).
 #include "server/ProjectService.h"
 #include "server/Records.h"
 #include "server/ServerErrors.h"
@@ -62,8 +61,14 @@ TEST(APIClientSend, AnswersOtherThanSuccessAreTypedErrors) {
     EXPECT_EQ(timedOut.description(), "Network error: The request timed out.");
 }
 
-TEST(APIClient401, FailedOrRepeatedUnauthorizedIsUnauthorizedAndTheCallIsSentAtMostTwice) {
-    CannedHttpServer server(CannedHttpServer::answering(401, ""));
+TEST(APIClient401, ReValidatedOnlyWithATokenAndRepeatedOnceWithTheRereadToken) {
+    // Calls and "/auth/me" accept only the token "new"; "/locked" accepts none.
+    CannedHttpServer server([](const RecordedRequest& request, httplib::Response& response) {
+        const bool accepted =
+            request.header("Authorization") == "Bearer new" && request.path != "/api/v1/locked";
+        response.status = accepted ? 200 : 401;
+        response.body = request.path == "/api/v1/auth/me" ? kProfile : "[]";
+    });
     ServerTestRig rig(server.baseURL());
     EXPECT_EQ(sendExpectingError(rig, "/projects").kind(), APIError::Kind::unauthorized);
     EXPECT_EQ(server.count("/api/v1/auth/me"), 0u); // re-validation needs a token
@@ -73,38 +78,23 @@ TEST(APIClient401, FailedOrRepeatedUnauthorizedIsUnauthorizedAndTheCallIsSentAtM
     EXPECT_EQ(server.count("/api/v1/auth/me"), 1u);
     EXPECT_EQ(rig.auth.state(), AuthState::unknown()); // the sign-in state is not touched
 
-    // A second 401 after a successful re-validation is not re-validated again.
-    CannedHttpServer profileOnly([](const RecordedRequest& request, httplib::Response& response) {
-        response.status = request.path == "/api/v1/auth/me" ? 200 : 401;
-        response.body = kProfile;
-    });
-    ServerTestRig other(profileOnly.baseURL());
-    other.storeToken("t");
-    EXPECT_EQ(sendExpectingError(other, "/projects").kind(), APIError::Kind::unauthorized);
-    EXPECT_EQ(profileOnly.count("/api/v1/projects"), 2u);
-    EXPECT_EQ(profileOnly.count("/api/v1/auth/me"), 1u);
-}
-
-TEST(APIClient401, SuccessfulRevalidationRepeatsExactlyOnceWithTheRereadToken) {
-    CannedHttpServer server([](const RecordedRequest& request, httplib::Response& response) {
-        const bool profile = request.path == "/api/v1/auth/me";
-        response.status = profile || request.header("Authorization") == "Bearer new" ? 200 : 401;
-        response.body = profile ? kProfile : "[]";
-    });
-    ServerTestRig rig(server.baseURL());
-    rig.storeToken("old");
     // The call's first request is built with "old" right away; the token changes while it travels.
     auto sendTask = rig.client.send("/projects?status=active", "POST", nlohmann::json{{"a", 1}});
     rig.storeToken("new");
     EXPECT_EQ(runTask(std::move(sendTask)), QByteArray("[]"));
     const auto requests = server.requests();
-    ASSERT_EQ(requests.size(), 3u);
-    EXPECT_EQ(requests[0].header("Authorization"), "Bearer old");
-    EXPECT_EQ(requests[0].header("Content-Type"), "application/json");
-    EXPECT_EQ(requests[1].path, "/api/v1/auth/me");
-    EXPECT_EQ(requests[2].header("Authorization"), "Bearer new");
-    EXPECT_EQ(requests[2].target, "/api/v1/projects?status=active");
-    EXPECT_EQ(requests[2].body, R"({"a":1})");
+    ASSERT_EQ(requests.size(), 6u);
+    EXPECT_EQ(requests[3].header("Authorization"), "Bearer old");
+    EXPECT_EQ(requests[3].header("Content-Type"), "application/json");
+    EXPECT_EQ(requests[4].path, "/api/v1/auth/me");
+    EXPECT_EQ(requests[5].header("Authorization"), "Bearer new");
+    EXPECT_EQ(requests[5].target, "/api/v1/projects?status=active");
+    EXPECT_EQ(requests[5].body, R"({"a":1})");
+
+    // A second 401 after a successful re-validation is not re-validated again.
+    EXPECT_EQ(sendExpectingError(rig, "/locked").kind(), APIError::Kind::unauthorized);
+    EXPECT_EQ(server.count("/api/v1/locked"), 2u);
+    EXPECT_EQ(server.count("/api/v1/auth/me"), 3u);
 }
 
 } // namespace

@@ -1,5 +1,4 @@
-// The upload manager against a canned server, with a clock and retry timer moved by hand. Delivery
-// byte for byte, failures kept for a later run and retry-all are covered end to end (CliUpload).
+// The upload manager with a hand-moved clock and timer. Delivery, kept failures, retry-all: CliUpload.
 #include "upload/UploadManager.h"
 
 #include "platform/dispatch/MainThread.h"
@@ -86,7 +85,8 @@ protected:
     std::unique_ptr<UploadManager> manager;
 };
 
-TEST_F(UploadManagerTest, JobsWaitUntouchedWithoutBaseURLOrChunkFileAndANameIsQueuedOnce) {
+TEST_F(UploadManagerTest,
+       JobsWaitWithoutBaseURLOrChunkFileFailedAttemptsKeepTheirReasonAndANameIsQueuedOnce) {
     baseURL.reset();
     make();
     writeAndEnqueue("a.wav");
@@ -103,7 +103,14 @@ TEST_F(UploadManagerTest, JobsWaitUntouchedWithoutBaseURLOrChunkFileAndANameIsQu
     ASSERT_TRUE(waitForAttempts("a.wav", 1));
     EXPECT_EQ(job("a.wav").lastError, "Connection refused"); // a transport error's own text
     baseURL = QUrl(server.baseURL() + "/api/v1");
+    fs::remove(bodies);
+    std::ofstream(bodies) << "a file where the folder should be";
     retryAfter(2);
+    ASSERT_EQ(job("a.wav").attempts, 2) << "an unwritable body is a failed attempt";
+    EXPECT_EQ(job("a.wav").lastError, "Could not write the upload body: Not a directory");
+    fs::remove(bodies);
+    fs::create_directory(bodies);
+    retryAfter(4);
     ASSERT_TRUE(waitForState("a.wav", UploadState::completed));
     EXPECT_TRUE(fs::is_empty(bodies)) << "the body goes with the completion";
     EXPECT_EQ(job("missing.wav").state, UploadState::pending);
@@ -230,19 +237,6 @@ TEST_F(UploadManagerTest, ReconcileKeepsLiveTaskResetsOthersAndRemovesOrphanBodi
     for (const auto& [path, removed] : files) {
         EXPECT_EQ(fs::exists(path), !removed) << path;
     }
-}
-
-TEST_F(UploadManagerTest, UnwritableBodyIsAFailedAttemptRetriedAfterTheBackOff) {
-    make();
-    fs::remove(bodies);
-    std::ofstream(bodies) << "a file where the folder should be";
-    writeAndEnqueue("a.wav");
-    ASSERT_EQ(job("a.wav").attempts, 1);
-    EXPECT_EQ(job("a.wav").lastError, "Could not write the upload body: Not a directory");
-    fs::remove(bodies);
-    fs::create_directory(bodies);
-    retryAfter(2);
-    ASSERT_TRUE(waitForState("a.wav", UploadState::completed));
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "upload/UploadTiming.h"
 
 #include <functional>
+#include <utility>
 
 namespace veltrane::test {
 
@@ -27,9 +28,7 @@ public:
     [[nodiscard]] bool isArmed() const override { return static_cast<bool>(fire_); }
     [[nodiscard]] std::chrono::milliseconds delay() const { return delay_; }
     void fire() {
-        auto fire = std::move(fire_);
-        fire_ = nullptr;
-        if (fire) {
+        if (auto fire = std::exchange(fire_, nullptr)) {
             fire();
         }
     }

@@ -1,6 +1,4 @@
-// The owner-only file store. Where a signed-in token lands and its permissions under the usual umask
-// are covered end to end (CliServer.FileStore); here: replacing, deleting and names that are no file
-// names.
+// The owner-only file store; a signed-in token's file and its modes are also checked end to end.
 #include "platform/keychain/impl/FileKeychain.h"
 
 #include <QTemporaryDir>
