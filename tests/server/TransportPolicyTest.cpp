@@ -1,5 +1,4 @@
-// Plain HTTP only to this computer, and TLS verified against trusted certificates. The refusal as
-// requests see it: AuthManagerSignIn.FailuresBeforeAnyAnswer and the transfer session's tests.
+// Plain HTTP only to this computer, TLS only with a trusted certificate.
 #include "devserver/DevServer.h"
 #include "support/RunTask.h"
 #include "support/ServerTestRig.h"

@@ -51,7 +51,7 @@ TEST_F(FileKeychainTest, ItemsAreReplacedAndDeletedOneByOneInAnOwnerOnlyFolderWh
     EXPECT_EQ(keychain.copyMatching(kService, "refreshToken").status, kKeychainSuccess);
 }
 
-TEST_F(FileKeychainTest, ItemsAreKeyedByServiceAndAccountWhateverTheNames) {
+TEST_F(FileKeychainTest, ItemsAreKeyedByServiceAndAccountWhateverTheNamesUnlessTooLong) {
     // Pairs that would collide if the two parts were simply joined, and names that are no file names.
     std::vector<std::pair<std::string, std::string>> pairs = {
         {"s", "a"}, {"t", "a"}, {"x+y", "z"}, {"x", "y+z"}, {"/absolute", "%2F"}};
@@ -75,18 +75,16 @@ TEST_F(FileKeychainTest, ItemsAreKeyedByServiceAndAccountWhateverTheNames) {
     }
     EXPECT_EQ(entriesOf(root), std::vector<fs::path>{root / "data"});
     EXPECT_EQ(entriesOf(root / "data"), std::vector<fs::path>{folder});
-}
-
-TEST_F(FileKeychainTest, UnusableNamesAndFoldersAreErrors) {
+    // Too long a name, and a file where the folder should be, or a relative folder, are errors.
     const std::string longAccount(300, 'a');
     EXPECT_EQ(keychain.add(kService, longAccount, "x", false), kKeychainParam);
     EXPECT_EQ(keychain.copyMatching(kService, longAccount).status, kKeychainParam);
     EXPECT_EQ(keychain.deleteItem(kService, longAccount), kKeychainParam);
-    fs::create_directories(folder.parent_path());
-    std::ofstream(folder) << "not a folder";
-    EXPECT_EQ(keychain.add(kService, "accessToken", "x", false), kKeychainIOError);
-    EXPECT_EQ(keychain.copyMatching(kService, "accessToken").status, kKeychainIOError);
-    EXPECT_EQ(keychain.deleteItem(kService, "accessToken"), kKeychainIOError);
+    std::ofstream(root / "file") << "not a folder";
+    FileKeychain onFile(root / "file");
+    EXPECT_EQ(onFile.add(kService, "accessToken", "x", false), kKeychainIOError);
+    EXPECT_EQ(onFile.copyMatching(kService, "accessToken").status, kKeychainIOError);
+    EXPECT_EQ(onFile.deleteItem(kService, "accessToken"), kKeychainIOError);
     FileKeychain relative("relative-file-keychain-test");
     EXPECT_EQ(relative.add(kService, "accessToken", "x", false), kKeychainIOError);
     EXPECT_FALSE(fs::exists("relative-file-keychain-test"));

@@ -1,6 +1,5 @@
-// The Secret Service backend in a private D-Bus session (scripts/with-secret-service.sh): a locked
-// keyring, a bus without a provider or with one that never answers. Storing, reading and deleting
-// the signed-in token are covered end to end (CliServer.SecretService).
+// A locked keyring and an unreachable Secret Service, in a private D-Bus session; storing, reading and
+// deleting the token against a working one: CliServer.SecretService.
 #include "platform/keychain/impl/SecretServiceKeychain.h"
 
 // libsecret and GLib clash with Qt's `signals` keyword: this file must include no Qt header.
