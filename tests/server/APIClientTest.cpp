@@ -51,8 +51,9 @@ TEST(APIClientSend, AnswersOtherThanSuccessAreTypedErrors) {
     }
     ServerTestRig unconfigured(std::nullopt);
     EXPECT_EQ(sendExpectingError(unconfigured, "/x").kind(), APIError::Kind::notConfigured);
-    // Ids stay one path segment whatever their characters.
+    // Ids stay one path segment whatever their characters; a base URL may end with a slash.
     EXPECT_EQ(ProjectService::meetingsPath("a/b?c"), "/projects/a%2Fb%3Fc/meetings");
+    EXPECT_EQ(ServerConfiguration(QUrl("https://h.example/")).apiBaseURL(), QUrl("https://h.example/api/v1"));
     CannedHttpServer silent;
     silent.holdRequests(); // released when the server stops
     ServerTestRig slow(std::optional<QUrl>(QUrl(silent.baseURL())), std::chrono::milliseconds(200));
