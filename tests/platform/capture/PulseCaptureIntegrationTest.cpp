@@ -93,14 +93,6 @@ struct Collector {
             left.push_back(data[i]);
         }
     }
-    // Power of a sine in `count` frames from `first` (about 0.05 for the test tones).
-    double power(std::size_t first, std::size_t count, double frequencyHz) {
-        const std::size_t begin = std::min(first, left.size());
-        const std::size_t end = std::min(left.size(), begin + count);
-        return test::tonePower(std::vector<float>(left.begin() + static_cast<std::ptrdiff_t>(begin),
-                                                  left.begin() + static_cast<std::ptrdiff_t>(end)),
-                               48000, frequencyHz);
-    }
 };
 
 // Keeps the first error a stream or a microphone reports, and counts the reports.
@@ -204,51 +196,11 @@ protected:
     SerialQueue queue_{"test.capture.queue"};
 };
 
-TEST_F(PulseCaptureIntegration, ListsOutputDevicesPlayingProgramsAndMicrophones) {
-    Tone tone(440, 3, "listing-tone");
-    const auto app = waitForApplication(service_, "listing-tone");
-    std::promise<std::expected<ShareableContentPtr, PlatformError>> answer;
-    auto future = answer.get_future();
-    service_.requestShareableContent([&answer](const auto& result) { answer.set_value(result); });
-    const auto content = await(future);
-    ASSERT_TRUE(content.has_value());
-    ASSERT_TRUE(content->has_value()) << content->error().fullDescription();
-
-    const auto& displays = (**content)->displays;
-    const auto output =
-        std::find_if(displays.begin(), displays.end(), [](const auto& d) { return d.name == "virt_out"; });
-    ASSERT_NE(output, displays.end());
-    EXPECT_EQ(output->description, "VirtualOutput");
-    EXPECT_EQ(output->displayID, deviceIDForDeviceName("virt_out"));
-    PulseCaptureService other;
-    EXPECT_EQ(outputDevice(other), *output) << "identifiers are stable across services";
-
-    ASSERT_TRUE(app.has_value());
-    EXPECT_GT(app->processID, 0);
-    EXPECT_EQ(app->bundleIdentifier, "pacat");
-    const auto& apps = (**content)->applications;
-    EXPECT_EQ(
-        std::count_if(apps.begin(), apps.end(), [&](const auto& a) { return a.processID == app->processID; }),
-        1)
-        << "one entry per process";
-    EXPECT_EQ(service_.ownExecutableName(), "capture_pulse_integration_tests");
-
-    const auto microphones = service_.microphones();
-    ASSERT_TRUE(microphones.has_value()) << microphones.error().fullDescription();
-    EXPECT_TRUE(std::ranges::any_of(*microphones, [](const auto& m) {
-        return m.uniqueID == "virt_mic" && m.localizedName == "VirtualMic";
-    }));
-    for (const auto& microphone : *microphones) {
-        EXPECT_EQ(microphone.uniqueID.find(".monitor"), std::string::npos) << microphone.uniqueID;
-    }
-}
-
-TEST_F(PulseCaptureIntegration, ApplicationCaptureHearsOnlyThatProgramUntilItEnds) {
+// Hearing only that program is shown end to end (CliRecord); here its end stops the capture.
+TEST_F(PulseCaptureIntegration, ApplicationCaptureHearsThatProgramUntilItEnds) {
     Tone toneA(440, 2.5, "tone-a");
-    Tone toneB(1000, 8, "tone-b");
     const auto appA = waitForApplication(service_, "tone-a");
     ASSERT_TRUE(appA.has_value());
-    ASSERT_TRUE(waitForApplication(service_, "tone-b").has_value());
 
     Collector collector;
     ContentFilter filter = wholeDevice(outputDevice(service_));
@@ -266,8 +218,9 @@ TEST_F(PulseCaptureIntegration, ApplicationCaptureHearsOnlyThatProgramUntilItEnd
 
     std::lock_guard lock(collector.mutex);
     EXPECT_EQ(collector.discontinuities, 0);
-    EXPECT_GT(collector.power(12000, 48000, 440), 0.005);
-    EXPECT_LT(collector.power(12000, 48000, 1000), 5e-7) << "the other program leaked into the capture";
+    ASSERT_GT(collector.left.size(), 60000u);
+    EXPECT_GT(test::tonePower({collector.left.begin() + 12000, collector.left.begin() + 60000}, 48000, 440),
+              0.005);
     EXPECT_EQ(running->stopped.calls, 1);
 }
 
@@ -286,6 +239,12 @@ TEST_F(PulseCaptureIntegration, RemovingADeviceStopsItsCaptureWithAnError) {
     ASSERT_FALSE(startAndWait(*running->stream).has_value());
     auto microphone = startMicrophone(CaptureDevice{"doomed_mic", "DoomedMic"});
     ASSERT_NE(microphone, nullptr);
+    // Output monitors are not offered as microphones.
+    const auto microphones = service_.microphones();
+    ASSERT_TRUE(microphones.has_value());
+    EXPECT_TRUE(std::ranges::any_of(*microphones, [](const auto& m) { return m.uniqueID == "doomed_mic"; }));
+    EXPECT_TRUE(
+        std::ranges::none_of(*microphones, [](const auto& m) { return m.uniqueID.ends_with(".monitor"); }));
 
     pactl({"unload-module", QString::fromStdString(source)});
     pactl({"unload-module", QString::fromStdString(sink)});
@@ -312,7 +271,10 @@ TEST_F(PulseCaptureIntegration, NoCallbackRunsAfterTheStreamIsDestroyed) {
                                              ++calls;
                                          }));
     ASSERT_FALSE(startAndWait(*stream).has_value());
-    std::this_thread::sleep_for(600ms);
+    for (const auto deadline = std::chrono::steady_clock::now() + kBound;
+         calls == 0 && std::chrono::steady_clock::now() < deadline;) {
+        std::this_thread::sleep_for(10ms);
+    }
     std::atomic<bool> lateCompletion = false;
     stream->stopCapture([&lateCompletion](const auto&) { lateCompletion = true; });
     stream.reset();
@@ -323,40 +285,6 @@ TEST_F(PulseCaptureIntegration, NoCallbackRunsAfterTheStreamIsDestroyed) {
     EXPECT_GT(atDestruction, 0);
     EXPECT_EQ(calls.load(), atDestruction);
     EXPECT_EQ(lateCompletion.load(), completedAtDestruction);
-}
-
-TEST_F(PulseCaptureIntegration, WithoutASoundServerEverythingFailsQuicklyWithAnError) {
-    const std::string saved = std::getenv("PULSE_SERVER");
-    setenv("PULSE_SERVER", "unix:/nonexistent/veltrane/native", 1);
-    const auto begin = std::chrono::steady_clock::now();
-
-    std::promise<std::expected<ShareableContentPtr, PlatformError>> answer;
-    auto future = answer.get_future();
-    service_.requestShareableContent([&answer](const auto& result) { answer.set_value(result); });
-    const auto content = await(future);
-    const auto microphones = service_.microphones();
-    Collector collector;
-    auto running = makeStream(
-        wholeDevice(OutputDevice{deviceIDForDeviceName("virt_out"), "virt_out", "VirtualOutput"}), collector);
-    const auto error = startAndWait(*running->stream);
-    const bool microphoneMade =
-        service_.makeMicrophoneCapture(CaptureDevice{"virt_mic", "VirtualMic"}).has_value();
-    const auto elapsed = std::chrono::steady_clock::now() - begin;
-    setenv("PULSE_SERVER", saved.c_str(), 1);
-
-    ASSERT_TRUE(content.has_value()) << "listing hung";
-    ASSERT_FALSE(content->has_value());
-    EXPECT_EQ(content->error().domain, "PulseAudio");
-    ASSERT_FALSE(microphones.has_value());
-    ASSERT_TRUE(error.has_value());
-    EXPECT_NE(error->code, 0);
-    for (const auto* failure : {&content->error(), &microphones.error(), &*error}) {
-        EXPECT_TRUE(failure->localizedDescription.starts_with("Could not connect to the sound server: "))
-            << failure->localizedDescription;
-    }
-    EXPECT_FALSE(microphoneMade);
-    // A bound, not a measurement: an absent server must not cost the 5 s time limits.
-    EXPECT_LT(elapsed, 10s);
 }
 
 // Registered as its own test run (it ends the private server).
