@@ -136,8 +136,7 @@ TEST_F(FfmpegWriterTest, FilesStartAtZeroLastAsLongAsTheAudioAndWavHoldsExactlyT
     };
     const std::int64_t frames = 2 * 48000 + 317; // not a whole number of buffers
     const std::vector<float> signal = testSignal(frames);
-    const Case cases[] = {{MediaFileType::wave, SampleFormat::float32, 480, 0},
-                          {MediaFileType::wave, SampleFormat::int16, 70000, 0},
+    const Case cases[] = {{MediaFileType::wave, SampleFormat::int16, 70000, 0},
                           {MediaFileType::wave, SampleFormat::float32, 480, 5.0},
                           {MediaFileType::appleM4A, SampleFormat::float32, 480, 5.0}};
     for (const Case& c : cases) {
@@ -147,11 +146,8 @@ TEST_F(FfmpegWriterTest, FilesStartAtZeroLastAsLongAsTheAudioAndWavHoldsExactlyT
         auto [writer, input] = start(path, c.type, c.firstSeconds);
         appendAll(*input, buffers(signal, c.framesPerBuffer, c.format, c.firstSeconds));
         ASSERT_EQ(finish(*writer, *input), MediaWriterStatus::completed);
-        const auto decoded = decodeAudioFile(path);
+        const auto decoded = decodeAudioFile(path); // codecs and rates are shown end to end (CliRecord)
         ASSERT_TRUE(decoded);
-        EXPECT_EQ(decoded->codecName, wav ? "pcm_s16le" : "aac");
-        EXPECT_EQ(decoded->sampleRate, 48000);
-        EXPECT_EQ(decoded->channels, 2);
         EXPECT_NEAR(decoded->startTimeSeconds, 0.0, 1e-9);
         EXPECT_NEAR(decoded->durationSeconds, frames / 48000.0, 1e-9);
         if (wav) {
@@ -231,37 +227,18 @@ TEST_F(FfmpegWriterTest, OnlyAddsOneInputWithSettingsItCanHonour) {
 }
 
 TEST_F(FfmpegWriterTest, FailuresCarryFfmpegErrorsNothingIsOverwrittenAndNamesAreNoProtocols) {
-    // Without an input, and in a folder that does not exist.
-    for (const auto& [path, withInput] :
-         {std::pair{directory_ / "no-input.wav", false}, std::pair{directory_ / "missing" / "x.wav", true}}) {
-        auto writer = *factory_.create(path, MediaFileType::wave);
-        auto input = writer->makeAudioInput(AudioOutputSettings::wav16Stereo48k());
-        if (withInput) {
-            writer->addInput(input);
-        }
-        EXPECT_FALSE(writer->startWriting());
-        EXPECT_EQ(writer->status(), MediaWriterStatus::failed);
-        ASSERT_TRUE(writer->error().has_value());
-        EXPECT_EQ(writer->error()->domain, "FFmpeg");
-        EXPECT_FALSE(fs::exists(path));
-        if (withInput) {
-            EXPECT_EQ(writer->error()->code, AVERROR(ENOENT));
-            EXPECT_NE(writer->error()->localizedDescription.find("could not open output file"),
-                      std::string::npos);
-            EXPECT_FALSE(input->append(buffers(testSignal(480), 480).front()));
-            EXPECT_EQ(finish(*writer, *input), MediaWriterStatus::failed);
-        }
-    }
-    // /dev/full takes the file open but fails every write with "no space left on device".
-    auto full = start("/dev/full");
-    for (const auto& buffer : buffers(testSignal(48000), 480)) {
-        if (!full.input->append(buffer)) {
-            break;
-        }
-    }
-    EXPECT_EQ(finish(*full.writer, *full.input), MediaWriterStatus::failed);
-    ASSERT_TRUE(full.writer->error().has_value());
-    EXPECT_EQ(full.writer->error()->code, AVERROR(ENOSPC));
+    // A full disk and a removed folder are shown end to end (CliDiskFault); a writer without input
+    // fails to start, and its input then takes nothing.
+    const fs::path noInputPath = directory_ / "no-input.wav";
+    auto noInput = *factory_.create(noInputPath, MediaFileType::wave);
+    auto unused = noInput->makeAudioInput(AudioOutputSettings::wav16Stereo48k());
+    EXPECT_FALSE(noInput->startWriting());
+    EXPECT_EQ(noInput->status(), MediaWriterStatus::failed);
+    ASSERT_TRUE(noInput->error().has_value());
+    EXPECT_EQ(noInput->error()->domain, "FFmpeg");
+    EXPECT_FALSE(fs::exists(noInputPath));
+    EXPECT_FALSE(unused->append(buffers(testSignal(480), 480).front()));
+    EXPECT_EQ(finish(*noInput, *unused), MediaWriterStatus::failed);
     // An existing file is never overwritten, and a name is never read as an FFmpeg protocol.
     const fs::path taken = directory_ / "taken.wav";
     std::ofstream(taken) << "keep me";
@@ -280,19 +257,18 @@ TEST_F(FfmpegWriterTest, FailuresCarryFfmpegErrorsNothingIsOverwrittenAndNamesAr
 }
 
 // What a crash leaves on the disk is the files as they stand after the last flush: copies of them
-// taken while the writer still runs are repaired as recovery would repair them.
+// taken while the writer still runs, cut at awkward places, are repaired as recovery would repair
+// them. Whole flushed files are recovered end to end (CliCrashRecovery).
 TEST_F(FfmpegWriterTest, FilesOfADeadWriterAreRepairedFromWhatReachedTheDisk) {
     struct Case {
         const char* name;
         MediaFileType type;
-        std::int64_t keepBytes; // 0: all, > 0: only the first ones, < 0: all but the last ones
+        std::int64_t keepBytes; // > 0: only the first ones, < 0: all but the last ones
         double minimumSeconds;  // of audio repaired; < 0: none
     };
     const Case cases[] = {
-        {"wav as flushed", MediaFileType::wave, 0, 2.99},
         {"wav cut inside a frame", MediaFileType::wave, -1001, 2.98},
         {"wav cut inside its header", MediaFileType::wave, 30, -1},
-        {"m4a as flushed", MediaFileType::appleM4A, 0, 2.8},
         {"m4a cut inside its last fragment", MediaFileType::appleM4A, -1000, 1.5},
         {"m4a cut inside its header", MediaFileType::appleM4A, 100, -1},
     };
@@ -319,10 +295,8 @@ TEST_F(FfmpegWriterTest, FilesOfADeadWriterAreRepairedFromWhatReachedTheDisk) {
             fs::copy_file(recoveryCopyPath(flushed[c.type]), recoveryCopyPath(path));
         }
         const fs::path cut = m4a ? recoveryCopyPath(path) : path;
-        if (c.keepBytes != 0) {
-            const auto size = static_cast<std::int64_t>(fs::file_size(cut));
-            fs::resize_file(cut, c.keepBytes > 0 ? c.keepBytes : size + c.keepBytes);
-        }
+        const auto size = static_cast<std::int64_t>(fs::file_size(cut));
+        fs::resize_file(cut, c.keepBytes > 0 ? c.keepBytes : size + c.keepBytes);
         const auto repaired = factory_.repairInterrupted(path, c.type);
         ASSERT_TRUE(repaired.has_value()) << repaired.error().localizedDescription;
         EXPECT_FALSE(fs::exists(recoveryCopyPath(path)));
@@ -363,23 +337,11 @@ TEST_F(FfmpegWriterTest, CompletionRunsOnceOnAnotherThreadAndMayReleaseTheLastRe
     test::spinFor(std::chrono::milliseconds(50)); // a second call queued behind the first would show up
     EXPECT_EQ(calls.load(), 1);
     EXPECT_TRUE(onOtherThread.load());
-    EXPECT_NEAR(decodeAudioFile(directory_ / "a.m4a")->durationSeconds, 1.0, 1e-9);
 }
 
-TEST_F(FfmpegWriterTest, ReleasingAWriterFinishesWhatWasAskedAndCancelsTheRest) {
-    std::atomic<bool> done = false;
-    {
-        auto [writer, input] = start(directory_ / "released.m4a", MediaFileType::appleM4A);
-        appendAll(*input, buffers(testSignal(48000), 480));
-        input->markAsFinished();
-        writer->finishWriting([&done] { done = true; });
-    }
-    // Shutdown waits for the finish and its completion.
-    ASSERT_TRUE(factory_.waitForPendingWriters(std::chrono::seconds(20)));
-    EXPECT_TRUE(done.load());
-    EXPECT_NEAR(decodeAudioFile(directory_ / "released.m4a")->durationSeconds, 1.0, 1e-9);
-
-    // Released unfinished or cancelled: the input takes nothing more and the partial file stays.
+// Released unfinished or cancelled: the input takes nothing more and the partial file stays. (A
+// released writer's finish completing at shutdown is shown by the window's end-to-end run.)
+TEST_F(FfmpegWriterTest, AReleasedOrCancelledWriterTakesNothingMoreAndKeepsItsFile) {
     const auto one = buffers(testSignal(480), 480).front();
     auto [dropped, droppedInput] = start(directory_ / "dropped.wav");
     dropped.reset();
