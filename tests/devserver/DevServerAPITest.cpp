@@ -95,18 +95,7 @@ using ProjectAPITest = DevServerAPI;
 using UploadTest = DevServerAPI;
 using FaultInjectionTest = DevServerAPI;
 
-TEST_F(LoginFlowTest, RightCredentialsGiveAFreshTokenOnceAndTheIdentity) {
-    const std::string flowID = startFlow();
-    const auto result = submit(flowID, credentials("Demo@Veltrane.TEST", kPassword)); // any case
-    ASSERT_EQ(result->status, 200);
-    const auto body = Json::parse(result->body);
-    EXPECT_GE(body.at("session_token").get<std::string>().size(), 32u);
-    EXPECT_NE(bearer(body.at("session_token")), auth);
-    EXPECT_EQ(body.at("session").at("identity").at("traits").at("email"), kEmail);
-    EXPECT_EQ(body.at("session").at("identity").at("traits").at("name").at("first"), "Demo");
-    EXPECT_EQ(submit(flowID, credentials(kEmail, kPassword))->status, 410); // a completed flow is gone
-}
-
+// A sign-in's token and identity are shown end to end (CliServer); here the flow's checks.
 TEST_F(LoginFlowTest, RejectedSubmissionsKeepTheFlowOpenUntilItIsUsedOrExpires) {
     const std::string flowID = startFlow();
     for (const auto& [identifier, password] :
@@ -138,23 +127,23 @@ TEST_F(LoginFlowTest, RejectedSubmissionsKeepTheFlowOpenUntilItIsUsedOrExpires) 
         submit(flowID, {{"method", "totp"}, {"identifier", kEmail}, {"password", kPassword}});
     EXPECT_EQ(Json::parse(otherMethod->body).at("ui").at("messages")[0].at("type"), "error");
 
-    EXPECT_EQ(submit(flowID, credentials(kEmail, kPassword))->status, 200);
+    // The address in any case; a completed, an unknown and a timed-out flow are gone.
+    EXPECT_EQ(submit(flowID, credentials("Demo@Veltrane.TEST", kPassword))->status, 200);
+    EXPECT_EQ(submit(flowID, credentials(kEmail, kPassword))->status, 410);
     const auto unknown = submit("00000000-0000-4000-8000-000000000000", credentials(kEmail, kPassword));
     ASSERT_EQ(unknown->status, 410);
     EXPECT_EQ(Json::parse(unknown->body).at("error").at("id"), "self_service_flow_expired");
-    // A flow past its lifetime is gone too.
-    Options options;
-    options.dataDir = fs::path(dir.path().toStdString()) / "short";
-    options.logRequests = false;
-    options.loginFlowLifetimeSeconds = 0;
-    DevServer shortLived(options);
+    DevServer shortLived({.dataDir = fs::path(dir.path().toStdString()) / "short",
+                          .logRequests = false,
+                          .loginFlowLifetimeSeconds = 0});
     ASSERT_TRUE(shortLived.start());
     httplib::Client other("127.0.0.1", shortLived.port());
     const std::string lateFlow = Json::parse(other.Get("/self-service/login/api")->body).at("id");
-    const auto late = other.Post("/self-service/login?flow=" + lateFlow,
-                                 credentials(kEmail, kPassword).dump(), "application/json");
-    ASSERT_EQ(late->status, 410);
-    EXPECT_EQ(Json::parse(late->body).at("error").at("id"), "self_service_flow_expired");
+    EXPECT_EQ(other
+                  .Post("/self-service/login?flow=" + lateFlow, credentials(kEmail, kPassword).dump(),
+                        "application/json")
+                  ->status,
+              410);
     shortLived.stop();
 }
 
@@ -233,11 +222,7 @@ TEST_F(UploadTest, BadUploadsAreRejectedAndNothingIsStored) {
 }
 
 TEST_F(FaultInjectionTest, InjectedUploadFailuresStoreNothingAndLeaveOtherCallsAlone) {
-    setFaults({.uploadFailurePercent = 100, .uploadFailureStatus = 503});
-    const auto failed = upload("a.wav");
-    EXPECT_EQ(failed->status, 503);
-    EXPECT_EQ(failed->body, "Injected failure");
-    EXPECT_EQ(call("/api/v1/projects?status=active").first, 200);
+    // Failures with the default status are shown end to end (CliUpload, --fail-uploads).
     setFaults({.uploadFailurePercent = 100, .uploadFailureStatus = 401});
     EXPECT_EQ(Json::parse(upload("a.wav")->body).at("detail"), "Not authenticated");
     EXPECT_EQ(call("/api/v1/auth/me").first, 200);
@@ -245,9 +230,6 @@ TEST_F(FaultInjectionTest, InjectedUploadFailuresStoreNothingAndLeaveOtherCallsA
         {.uploadFailurePercent = 100, .uploadFailureStatus = 500, .uploadFailureClosesConnection = true});
     EXPECT_FALSE(upload("a.wav"));
     EXPECT_EQ(storedFileCount(), 0u);
-    setFaults({.responseDelayMs = 20});
-    EXPECT_EQ(upload("a.wav")->status, 201);
-    EXPECT_EQ(storedFileCount(), 1u);
 }
 
 TEST_F(FaultInjectionTest, TokenStopsWorkingAfterTheAllowedRequestsAndANewSignInHelps) {
@@ -291,22 +273,15 @@ TEST(DevServerSetup, CommandLineFillsTheOptionsAndRefusesMistakes) {
         std::istringstream in(line);
         return std::vector<std::string>(std::istream_iterator<std::string>(in), {});
     };
-    const auto options =
-        CommandLine::parse(words("--port 8123 --data /tmp/d --seed s.json --tls-cert c.pem "
-                                 "--tls-key k.pem --fail-uploads 30 --fail-status 401 --fail-close "
-                                 "--delay-ms 250 --expire-tokens-after 3 --seed-random 99 --quiet"));
+    // --port, --data and --fail-uploads are used end to end; the other fault options here.
+    const auto options = CommandLine::parse(words("--fail-uploads 30 --fail-status 401 --fail-close "
+                                                  "--delay-ms 250 --expire-tokens-after 3 --seed-random 99"));
     ASSERT_TRUE(options) << options.error();
     const FaultOptions& faults = options->faults;
-    EXPECT_EQ(std::tuple(options->port, options->dataDir, options->seedFile, options->tlsCertFile,
-                         options->tlsKeyFile, options->logRequests, options->host),
-              std::tuple(8123, fs::path("/tmp/d"), std::optional<fs::path>("s.json"),
-                         std::optional<fs::path>("c.pem"), std::optional<fs::path>("k.pem"), false,
-                         std::string("127.0.0.1")));
     EXPECT_EQ(std::tuple(faults.uploadFailurePercent, faults.uploadFailureStatus,
                          faults.uploadFailureClosesConnection, faults.responseDelayMs,
                          faults.tokenExpiresAfterRequests, faults.randomSeed),
               std::tuple(30, 401, true, 250, 3, 99u));
-    EXPECT_EQ(CommandLine::parse({})->dataDir, "devserver-data");
     for (const char* wrong : {"--port", "--port 70000", "--fail-uploads 101", "--delay-ms x", "--bogus",
                               "--tls-cert c.pem", "--port 12a"}) {
         EXPECT_FALSE(CommandLine::parse(words(wrong))) << wrong;

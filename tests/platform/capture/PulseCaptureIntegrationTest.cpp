@@ -1,11 +1,9 @@
-// Capture against a real private sound server. Run through scripts/with-pulse.sh or
-// scripts/with-pipewire.sh, which provide "virt_out" (VirtualOutput, 48 kHz stereo) and a 440 Hz
-// virtual microphone "virt_mic" (VirtualMic, mono; 44.1 kHz s16le on PulseAudio), and point
-// PULSE_SERVER at them.
+// How capture ends, against a real private sound server (scripts/with-pulse.sh or
+// scripts/with-pipewire.sh: "virt_out", VirtualOutput, and a virtual microphone "virt_mic",
+// VirtualMic). What a recording hears is shown by the command line's end-to-end tests.
 
 #include "platform/capture/pulse/PulseCaptureService.h"
 #include "platform/dispatch/SerialQueue.h"
-#include "support/AudioFileProbe.h"
 #include "support/TonePlayer.h"
 
 #include <QProcess>
@@ -16,7 +14,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <future>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -77,24 +74,6 @@ ContentFilter wholeDevice(OutputDevice device) {
     return filter;
 }
 
-// Collects the left channel of what a stream delivers, on the queue it was given.
-struct Collector {
-    std::mutex mutex;
-    std::vector<float> left;
-    std::int64_t nextPts = 0;
-    int discontinuities = 0;
-
-    void take(const SampleBufferPtr& buffer) {
-        std::lock_guard lock(mutex);
-        discontinuities += buffer->presentationTime().value != nextPts ? 1 : 0;
-        nextPts = buffer->presentationTime().value + buffer->numSamples();
-        const auto* data = reinterpret_cast<const float*>(buffer->data().data());
-        for (std::size_t i = 0; i + 1 < buffer->data().size() / sizeof(float); i += 2) {
-            left.push_back(data[i]);
-        }
-    }
-};
-
 // Keeps the first error a stream or a microphone reports, and counts the reports.
 struct FirstError {
     std::promise<PlatformError> promise;
@@ -146,16 +125,14 @@ protected:
         }
     }
 
-    std::unique_ptr<RunningStream> makeStream(const ContentFilter& filter, Collector& collector) {
+    // A stream whose audio goes nowhere.
+    std::unique_ptr<RunningStream> makeStream(const ContentFilter& filter) {
         auto running = std::make_unique<RunningStream>();
         running->stream =
             service_.makeStream(filter, StreamConfiguration{},
                                 [raw = running.get()](const PlatformError& error) { raw->stopped(error); });
-        EXPECT_FALSE(running->stream->addStreamOutput(StreamOutputType::screen, queue_,
+        EXPECT_FALSE(running->stream->addStreamOutput(StreamOutputType::audio, queue_,
                                                       [](const SampleBufferPtr&, StreamOutputType) {}));
-        EXPECT_FALSE(running->stream->addStreamOutput(
-            StreamOutputType::audio, queue_,
-            [&collector](const SampleBufferPtr& buffer, StreamOutputType) { collector.take(buffer); }));
         return running;
     }
 
@@ -196,17 +173,15 @@ protected:
     SerialQueue queue_{"test.capture.queue"};
 };
 
-// Hearing only that program is shown end to end (CliRecord); here its end stops the capture.
-TEST_F(PulseCaptureIntegration, ApplicationCaptureHearsThatProgramUntilItEnds) {
+TEST_F(PulseCaptureIntegration, AProgramsEndStopsItsCaptureOnce) {
     Tone toneA(440, 2.5, "tone-a");
     const auto appA = waitForApplication(service_, "tone-a");
     ASSERT_TRUE(appA.has_value());
 
-    Collector collector;
     ContentFilter filter = wholeDevice(outputDevice(service_));
     filter.mode = ContentFilter::Mode::displayIncludingApplications;
     filter.applications = {*appA};
-    auto running = makeStream(filter, collector);
+    auto running = makeStream(filter);
     const auto error = startAndWait(*running->stream);
     ASSERT_FALSE(error.has_value()) << error->fullDescription();
     ASSERT_TRUE(toneA.waitForEnd());
@@ -214,13 +189,6 @@ TEST_F(PulseCaptureIntegration, ApplicationCaptureHearsThatProgramUntilItEnds) {
     ASSERT_TRUE(stopped.has_value()) << "the program's end did not stop the capture";
     EXPECT_EQ(stopped->localizedDescription, "The application ended");
     stopAndWait(*running->stream);
-    queue_.waitUntilDrained();
-
-    std::lock_guard lock(collector.mutex);
-    EXPECT_EQ(collector.discontinuities, 0);
-    ASSERT_GT(collector.left.size(), 60000u);
-    EXPECT_GT(test::tonePower({collector.left.begin() + 12000, collector.left.begin() + 60000}, 48000, 440),
-              0.005);
     EXPECT_EQ(running->stopped.calls, 1);
 }
 
@@ -234,8 +202,7 @@ TEST_F(PulseCaptureIntegration, RemovingADeviceStopsItsCaptureWithAnError) {
     ASSERT_FALSE(source.empty());
     const OutputDevice device = outputDevice(service_, "doomed_out");
     ASSERT_EQ(device.description, "DoomedOutput");
-    Collector collector;
-    auto running = makeStream(wholeDevice(device), collector);
+    auto running = makeStream(wholeDevice(device));
     ASSERT_FALSE(startAndWait(*running->stream).has_value());
     auto microphone = startMicrophone(CaptureDevice{"doomed_mic", "DoomedMic"});
     ASSERT_NE(microphone, nullptr);
@@ -250,9 +217,8 @@ TEST_F(PulseCaptureIntegration, RemovingADeviceStopsItsCaptureWithAnError) {
     pactl({"unload-module", QString::fromStdString(sink)});
     expectStopped(*running, *microphone, "The output device DoomedOutput was removed", "DoomedMic");
 
-    Collector unused;
     auto missing =
-        makeStream(wholeDevice(OutputDevice{deviceIDForDeviceName("nowhere"), "nowhere", "Nowhere"}), unused);
+        makeStream(wholeDevice(OutputDevice{deviceIDForDeviceName("nowhere"), "nowhere", "Nowhere"}));
     const auto startError = startAndWait(*missing->stream);
     ASSERT_TRUE(startError.has_value());
     EXPECT_EQ(startError->localizedDescription, "The output device Nowhere is not available");
@@ -289,8 +255,7 @@ TEST_F(PulseCaptureIntegration, NoCallbackRunsAfterTheStreamIsDestroyed) {
 
 // Registered as its own test run (it ends the private server).
 TEST_F(PulseCaptureIntegration, ServerExitStopsStreamAndMicrophone) {
-    Collector collector;
-    auto running = makeStream(wholeDevice(outputDevice(service_)), collector);
+    auto running = makeStream(wholeDevice(outputDevice(service_)));
     ASSERT_FALSE(startAndWait(*running->stream).has_value());
     auto microphone = startMicrophone(CaptureDevice{"virt_mic", "VirtualMic"});
     ASSERT_NE(microphone, nullptr);
