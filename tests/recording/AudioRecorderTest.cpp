@@ -30,25 +30,28 @@ protected:
     void pick(std::size_t index) {
         recorder.setSelectedSystemSource(SystemSource::listFrom(snapshot).at(index));
     }
-    void start(double chunkSeconds = 10.0) {
-        recorder.startRecording(directory(), QStringLiteral("studio7"), RecordingFormat::wav, chunkSeconds);
+    void start() {
+        recorder.startRecording(directory(), QStringLiteral("studio7"), RecordingFormat::wav, 10.0);
     }
     // Picks the first source, starts and waits until the recording runs.
-    void startRunning(double chunkSeconds = 10.0) {
+    void startRunning() {
         pick(0);
-        start(chunkSeconds);
+        start();
         ASSERT_TRUE(waitUntil([&] { return recorder.isRecording(); }));
     }
     bool stopAndSettle() {
         recorder.stopRecording();
+        return settle();
+    }
+    bool settle() {
         bool stopped = false;
         recorder.whenStopped([&] { stopped = true; });
         return waitUntil([&] { return stopped; });
     }
-    // 10 ms buffers of constant value covering `seconds`, starting at frame `from`.
-    void deliverSeconds(double seconds, std::int64_t from = 0, float value = 0.25f) {
+    // 10 ms buffers covering `seconds` from the start.
+    void deliverSeconds(double seconds) {
         for (int i = 0; i < static_cast<int>(seconds * 100); ++i) {
-            capture->lastStream->deliver(from + static_cast<std::int64_t>(i) * 480, 480, value);
+            capture->lastStream->deliver(static_cast<std::int64_t>(i) * 480, 480, 0.25f);
         }
         recorder.processingQueue().waitUntilDrained();
     }
@@ -63,69 +66,35 @@ protected:
     std::vector<std::filesystem::path> chunks;
 };
 
-TEST_F(RecorderFixture, RecordsRotatedChunksAndHandsEachToTheOwner) {
-    start();
-    EXPECT_EQ(capture->lastStream, nullptr) << "no source picked: nothing starts";
-    startRunning(1.0);
-    EXPECT_EQ(capture->lastConfiguration.sampleRate, 48000);
-    EXPECT_EQ(capture->lastConfiguration.channelCount, 2);
-    deliverSeconds(2.5, 48000 * 5);
-    ASSERT_TRUE(stopAndSettle());
-    ASSERT_TRUE(waitUntil([&] { return chunks.size() == 3; }));
-    EXPECT_EQ(recorder.chunksWritten(), 3);
-    EXPECT_TRUE(recorder.errorMessage().isNull()) << recorder.errorMessage().toStdString();
-    EXPECT_TRUE(chunks[2].filename().string().ends_with("-chunk-003-STOP.wav"));
-    EXPECT_EQ(recorder.lastChunkName().toStdString(), chunks[2].filename().string());
-}
-
-TEST_F(RecorderFixture, TheFilterFollowsThePickedSourceAndLeavesOurselvesOut) {
-    const auto filterFor = [&](std::size_t index, const char* ownName) {
+TEST_F(RecorderFixture, TheDisplayFilterLeavesOurselvesOutAndADevicelessSourceIsRefused) {
+    const auto filterFor = [&](const char* ownName) {
         capture->ownIdentifier = ownName;
-        pick(index);
+        pick(0);
         start();
         const ContentFilter filter = capture->lastStream->filter;
         EXPECT_TRUE(stopAndSettle());
         return filter;
     };
-    const ContentFilter display = filterFor(0, "veltrane-recorder");
-    EXPECT_EQ(display.mode, ContentFilter::Mode::displayExcludingApplications);
-    EXPECT_EQ(display.applications, std::vector{snapshot->applications[1]});
-    EXPECT_EQ(display.display, snapshot->displays[0]);
-    EXPECT_TRUE(filterFor(0, "someone-else").applications.empty());
-    const ContentFilter application = filterFor(1, "veltrane-recorder");
-    EXPECT_EQ(application.mode, ContentFilter::Mode::displayIncludingApplications);
-    EXPECT_EQ(application.applications, std::vector{snapshot->applications[0]});
-    EXPECT_EQ(application.display, snapshot->displays[0]);
+    EXPECT_EQ(filterFor("veltrane-recorder").applications, std::vector{snapshot->applications[1]});
+    EXPECT_TRUE(filterFor("someone-else").applications.empty());
 
     // An application without any output device to capture it through.
     auto content = std::make_shared<ShareableContent>();
     content->applications.push_back(RunningApplication{1001, "Player", "player"});
     recorder.setSelectedSystemSource(SystemSource::listFrom(content).at(0));
-    test::StdoutCapture log;
     capture->lastStream = nullptr;
     start();
     EXPECT_EQ(recorder.errorMessage(), QStringLiteral("Invalid source configuration"));
-    EXPECT_TRUE(log.contains("❌ Could not create content filter"));
     EXPECT_EQ(capture->lastStream, nullptr);
 }
 
-TEST_F(RecorderFixture, LevelsFollowTheBuffers) {
-    startRunning();
-    deliverSeconds(0.1, 0, 1.0f);
-    ASSERT_TRUE(waitUntil([&] { return recorder.audioLevel() == 1.0 && recorder.systemLevel() == 1.0; }));
-    recorder.setSystemGain(0.0f);
-    deliverSeconds(0.1, 4800, 1.0f);
-    ASSERT_TRUE(waitUntil([&] { return recorder.systemLevel() == 0.0; }));
-    ASSERT_TRUE(stopAndSettle());
-    EXPECT_EQ(recorder.audioLevel(), 0.0);
-}
-
-TEST_F(RecorderFixture, OutputAndCaptureFailuresLeaveTheRecorderIdleWithAMessage) {
+// A stream that cannot be set up or started leaves the recorder idle; one that stops by itself
+// ends the recording and keeps its audio. Each says why.
+TEST_F(RecorderFixture, StreamFailuresStopTheRecordingWithAMessage) {
     pick(0);
     capture->nextAddOutputError = PlatformError{"PulseAudio", 3, "no such stream", nullptr};
     start();
     EXPECT_EQ(recorder.errorMessage(), QStringLiteral("Setup Error: no such stream"));
-
     capture->nextAddOutputError.reset();
     capture->nextStartError = PlatformError{"PulseAudio", 6, "Connection refused", nullptr};
     start();
@@ -134,76 +103,41 @@ TEST_F(RecorderFixture, OutputAndCaptureFailuresLeaveTheRecorderIdleWithAMessage
     EXPECT_EQ(recorder.errorMessage(), QStringLiteral("Capture Error: Connection refused"));
     test::spinFor(std::chrono::milliseconds(50));
     EXPECT_FALSE(recorder.isRecording());
-}
 
-TEST_F(RecorderFixture, StreamStoppingByItselfStopsTheRecordingAndKeepsItsAudio) {
+    capture->nextStartError.reset();
     startRunning();
     deliverSeconds(0.5);
     capture->lastStream->stopWithError(
         PlatformError{"PulseAudio", 1, "The output device was removed", nullptr});
-    ASSERT_TRUE(waitUntil([&] { return !recorder.isRecording(); }));
+    ASSERT_TRUE(waitUntil([&] { return !recorder.isRecording() && chunks.size() == 1; }));
     EXPECT_EQ(recorder.errorMessage(), QStringLiteral("Stream Stopped: The output device was removed"));
-    ASSERT_TRUE(waitUntil([&] { return chunks.size() == 1; }));
     EXPECT_TRUE(chunks[0].filename().string().ends_with("-chunk-001-START-STOP.wav"));
 }
 
-// No buffer, or only buffers the writer was never ready for: the stop says so and leaves no file.
-TEST_F(RecorderFixture, StopWithoutWrittenAudioReportsItAndWritesNoFile) {
-    for (const bool notReady : {false, true}) {
-        test::FakeWriterBehaviour behaviour;
-        behaviour.readyForMoreMediaData = !notReady;
+// No buffer, only buffers the writer was never ready for, or no chunk that would open (which
+// stops the recording by itself): one stop that says so and no file.
+TEST_F(RecorderFixture, RecordingWithoutWrittenAudioStopsOnceSaysSoAndLeavesNoFile) {
+    const std::pair<test::FakeWriterBehaviour, double> cases[] = {
+        {{}, 0.0},
+        {{.readyForMoreMediaData = false}, 0.2},
+        {{.createError = PlatformError{"FFmpeg", -13, "Permission denied", nullptr}}, 0.3}};
+    for (const auto& [behaviour, seconds] : cases) {
         writers->setBehaviour(behaviour);
         test::StdoutCapture log;
         startRunning();
-        if (notReady) {
-            deliverSeconds(0.2);
+        deliverSeconds(seconds);
+        if (behaviour.createError) {
+            ASSERT_TRUE(waitUntil([&] { return !recorder.isRecording(); }));
+            test::spinFor(std::chrono::milliseconds(100));
+        } else {
+            recorder.stopRecording();
         }
-        ASSERT_TRUE(stopAndSettle());
-        EXPECT_EQ(log.contains("✅ Session started"), notReady);
-        EXPECT_FALSE(log.contains("✅ Recording started"));
+        ASSERT_TRUE(settle());
+        EXPECT_EQ(log.count("=== Stop Recording Called ==="), 1u);
         EXPECT_EQ(recorder.errorMessage(), QStringLiteral("No audio data was captured"));
         EXPECT_TRUE(chunks.empty());
         EXPECT_TRUE(std::filesystem::is_empty(directory()));
     }
-}
-
-TEST_F(RecorderFixture, ChunkThatCannotBeOpenedStopsTheRecordingOnce) {
-    test::FakeWriterBehaviour behaviour;
-    behaviour.createError = PlatformError{"FFmpeg", -13, "Permission denied", nullptr};
-    writers->setBehaviour(behaviour);
-    test::StdoutCapture log;
-    startRunning();
-    deliverSeconds(0.3);
-    ASSERT_TRUE(waitUntil([&] { return !recorder.isRecording(); }));
-    recorder.whenStopped([] {});
-    test::spinFor(std::chrono::milliseconds(100));
-    EXPECT_EQ(log.count("❌ Chunk rotation failed: "), 1u);
-    EXPECT_EQ(log.count("=== Stop Recording Called ==="), 1u);
-    // The stop's own message follows the failure: nothing was ever written.
-    EXPECT_EQ(recorder.errorMessage(), QStringLiteral("No audio data was captured"));
-    EXPECT_TRUE(chunks.empty());
-}
-
-TEST_F(RecorderFixture, FinalChunkIsReportedEvenWhenItsFinishIsSlow) {
-    test::FakeWriterBehaviour behaviour;
-    behaviour.holdsFinish = true;
-    writers->setBehaviour(behaviour);
-    startRunning();
-    deliverSeconds(0.3);
-    recorder.stopRecording();
-    bool stopped = false;
-    recorder.whenStopped([&] { stopped = true; });
-    ASSERT_TRUE(waitUntil([&] {
-        return writers->writerCount() == 1 && writers->writer(0)->state().heldCompletion != nullptr;
-    }));
-    test::spinFor(std::chrono::milliseconds(50));
-    EXPECT_FALSE(stopped); // still finishing
-    EXPECT_TRUE(chunks.empty());
-    const auto writer = writers->writer(0);
-    writers->forgetWriters();
-    ASSERT_TRUE(writer->releaseFinish());
-    ASSERT_TRUE(waitUntil([&] { return stopped && chunks.size() == 1; }));
-    EXPECT_TRUE(chunks[0].filename().string().ends_with("-chunk-001-START-STOP.wav"));
 }
 
 TEST_F(RecorderFixture, LatePostsOfAStoppedRecordingLeaveTheNextOneAlone) {
@@ -213,7 +147,7 @@ TEST_F(RecorderFixture, LatePostsOfAStoppedRecordingLeaveTheNextOneAlone) {
     recorder.stopRecording();
     capture->lastStream->stopWithError(
         PlatformError{"PulseAudio", 1, "The output device was removed", nullptr});
-    start(10.0);
+    start();
     bool firstWoundDown = false;
     recorder.whenStopped([&] { firstWoundDown = true; });
     ASSERT_TRUE(waitUntil([&] { return firstWoundDown && recorder.isRecording(); }));
@@ -243,8 +177,7 @@ protected:
 };
 
 // A quarter of full scale, 44.1 kHz int16: resampled to 48 kHz, queued, and mixed once the lead is in.
-TEST_F(MicrophoneFixture, MicrophoneJoinsWithALeadAndRunningDryIsLogged) {
-    test::StdoutCapture log;
+TEST_F(MicrophoneFixture, MicrophoneJoinsWithALead) {
     startMixing();
     EXPECT_FALSE(capture->lastMicrophone->startedOnMainThread.load());
     for (int i = 0; i < 10; ++i) {
@@ -256,9 +189,6 @@ TEST_F(MicrophoneFixture, MicrophoneJoinsWithALeadAndRunningDryIsLogged) {
     }
     drain();
     ASSERT_TRUE(stopAndSettle());
-    EXPECT_EQ(log.count("⚠️ Mic queue ran dry (1 so far)"), 1u);
-    EXPECT_EQ(log.count("🎤 Mic input: "), 1u);
-    EXPECT_TRUE(log.contains("✅ Recording started (with microphone mixing)"));
     // About 100 ms were queued; mixing starts with the 80 ms lead, which fills eight buffers.
     const auto appended = writers->writer(0)->state().appended;
     ASSERT_EQ(appended.size(), 9u);
@@ -283,11 +213,7 @@ TEST_F(MicrophoneFixture, UnreadableBuffersAreCountedLoggedSparinglyAndIgnoredAf
         microphone->deliver(unreadable);
     }
     drain();
-    for (const char* count : {"(1 so far)", "(200 so far)", "(400 so far)"}) {
-        EXPECT_TRUE(log.contains(std::string("⚠️ Mic buffer conversion failed ") + count)) << count;
-    }
-    EXPECT_EQ(log.count("⚠️ Mic buffer conversion failed"), 3u);
-    EXPECT_EQ(log.count("🎤 Mic input: "), 1u);
+    EXPECT_EQ(log.count("⚠️ Mic buffer conversion failed"), 3u); // the 1st, 200th and 400th
     capture->lastStream->deliver(0, 480, 0.1f);
     drain();
     recorder.stopRecording();
@@ -300,32 +226,26 @@ TEST_F(MicrophoneFixture, UnreadableBuffersAreCountedLoggedSparinglyAndIgnoredAf
     EXPECT_EQ(log.count("⚠️ Mic buffer conversion failed"), 3u);
 }
 
-TEST_F(MicrophoneFixture, UnpluggedMicrophoneLeavesTheRecordingRunning) {
-    test::StdoutCapture log;
+TEST_F(MicrophoneFixture, UnpluggedOrMissingMicrophoneLeavesTheRecordingRunning) {
     startMixing();
     capture->lastStream->deliver(0, 480, 0.1f);
     capture->lastMicrophone->disconnect(
-        PlatformError{"PulseAudio", 5, "The microphone VirtualMic was removed", nullptr});
+        PlatformError{"PulseAudio", 5, "The microphone was removed", nullptr});
     capture->lastStream->deliver(480, 480, 0.1f);
     drain();
     test::spinFor(std::chrono::milliseconds(50));
     EXPECT_TRUE(recorder.isRecording());
-    EXPECT_TRUE(recorder.errorMessage().isNull());
-    EXPECT_TRUE(log.contains("⚠️ Microphone VirtualMic stopped delivering audio"));
     ASSERT_TRUE(stopAndSettle());
     EXPECT_TRUE(recorder.errorMessage().isNull());
     EXPECT_EQ(writers->writer(0)->state().appended.size(), 2u);
-}
 
-TEST_F(MicrophoneFixture, MissingMicrophoneDeviceMeansSystemAudioOnly) {
     capture->microphoneAvailable = false;
     test::StdoutCapture log;
     startRunning();
     capture->lastStream->deliver(0, 480, 0.1f);
     drain();
-    ASSERT_TRUE(stopAndSettle());
-    EXPECT_TRUE(log.contains("✅ Microphone configured: VirtualMic"));
     EXPECT_TRUE(log.contains("✅ Recording started (system audio only)"));
+    ASSERT_TRUE(stopAndSettle());
 }
 
 // The sources and microphones on offer, and which of them are picked and remembered.
@@ -353,25 +273,38 @@ protected:
     }
 };
 
-TEST_F(SelectionFixture, FirstRunPicksTheFirstDeviceAndRemembersIt) {
+// The first device is picked and remembered; the pick belongs to the latest listing; saving
+// follows the picks but never forgets the system source.
+TEST_F(SelectionFixture, FirstRunPicksTheFirstDeviceAndSavingFollowsThePicks) {
+    const QString source = QStringLiteral("kSysSourceID"), microphone = QStringLiteral("kMicID");
     refresh();
     ASSERT_EQ(recorder.systemSources().size(), 4u);
-    EXPECT_EQ(recorder.systemSources()[0].name, QStringLiteral("Desktop Audio (Speakers)"));
-    EXPECT_EQ(recorder.systemSources()[2].name, QStringLiteral("App: Player"));
-    ASSERT_TRUE(recorder.selectedSystemSource());
     EXPECT_EQ(recorder.selectedSystemSource()->id, 7);
-    EXPECT_EQ(defaults->integer(QStringLiteral("kSysSourceID")), 7);
+    EXPECT_EQ(defaults->integer(source), 7);
     EXPECT_FALSE(recorder.selectedMicrophone());
-    EXPECT_FALSE(defaults->string(QStringLiteral("kMicID")));
-    EXPECT_EQ(recorder.microphones().size(), 2u);
-    // The pick always belongs to the latest listing, another snapshot.
     const SystemSource earlier = *recorder.selectedSystemSource();
     refresh();
-    EXPECT_NE(earlier, *recorder.selectedSystemSource());
+    EXPECT_NE(earlier, *recorder.selectedSystemSource()); // another snapshot
     EXPECT_EQ(*recorder.selectedSystemSource(), recorder.systemSources().front());
+
+    recorder.setSelectedMicrophone(recorder.microphones()[0]);
+    recorder.setSelectedSystemSource(recorder.systemSources()[3]);
+    recorder.saveSelections();
+    EXPECT_EQ(defaults->integer(source), 1001);
+    EXPECT_EQ(defaults->string(microphone), QStringLiteral("mic_a"));
+    recorder.setSelectedMicrophone(std::nullopt);
+    recorder.setSelectedSystemSource(std::nullopt);
+    recorder.saveSelections();
+    EXPECT_EQ(defaults->integer(source), 1001);
+    EXPECT_FALSE(defaults->string(microphone));
 }
 
+// A device wins over a process with the same id; vanished picks are replaced and forgotten.
 TEST_F(SelectionFixture, RememberedPicksAreRestoredAndVanishedOnesReplaced) {
+    defaults->setInteger(QStringLiteral("kSysSourceID"), 8);
+    refresh();
+    EXPECT_EQ(recorder.selectedSystemSource()->name, QStringLiteral("Desktop Audio (HDMI)"));
+
     defaults->setInteger(QStringLiteral("kSysSourceID"), 1001);
     defaults->setString(QStringLiteral("kMicID"), QStringLiteral("mic_b"));
     refresh();
@@ -389,25 +322,15 @@ TEST_F(SelectionFixture, RememberedPicksAreRestoredAndVanishedOnesReplaced) {
     EXPECT_FALSE(defaults->string(QStringLiteral("kMicID")));
 }
 
-TEST_F(SelectionFixture, DeviceWinsWhenItsIDEqualsAProcessID) {
-    defaults->setInteger(QStringLiteral("kSysSourceID"), 8);
-    refresh();
-    EXPECT_TRUE(recorder.selectedSystemSource()->display);
-    EXPECT_EQ(recorder.selectedSystemSource()->name, QStringLiteral("Desktop Audio (HDMI)"));
-}
-
+// A failed microphone listing still offers the sources; a declined listing keeps the last one
+// and raises the permission error until a listing succeeds.
 TEST_F(SelectionFixture, ListingFailuresKeepTheListsAndSayWhy) {
-    // A failed microphone listing still offers every system source.
     capture->microphoneListError = PlatformError{"PulseAudio", 6, "Connection terminated", nullptr};
-    test::StdoutCapture log;
     refresh();
     EXPECT_TRUE(recorder.selectedSystemSource());
     EXPECT_TRUE(recorder.microphones().empty());
     EXPECT_TRUE(recorder.errorMessage().isNull());
-    EXPECT_TRUE(log.contains("⚠️ Could not list microphones: ")) << log.text();
-    EXPECT_TRUE(log.contains("Connection terminated"));
-    capture->content =
-        std::unexpected(PlatformError{"PulseAudio", 1, "Access to the sound server was declined", nullptr});
+    capture->content = std::unexpected(PlatformError{"PulseAudio", 1, "declined", nullptr});
     refresh();
     EXPECT_TRUE(recorder.permissionError());
     EXPECT_TRUE(recorder.errorMessage().isNull());
@@ -416,29 +339,14 @@ TEST_F(SelectionFixture, ListingFailuresKeepTheListsAndSayWhy) {
     capture->content = std::unexpected(PlatformError{"PulseAudio", 6, "Connection refused", nullptr});
     refresh();
     EXPECT_EQ(recorder.errorMessage(), QStringLiteral("Source Error: Connection refused"));
-    EXPECT_TRUE(recorder.permissionError()); // only a successful listing clears it
+    EXPECT_TRUE(recorder.permissionError());
 
     capture->content = snapshotOf({{7, "virt_out", "Speakers"}}, {});
     refresh();
     EXPECT_FALSE(recorder.permissionError());
 }
 
-TEST_F(SelectionFixture, SavingFollowsThePicks) {
-    refresh();
-    recorder.setSelectedMicrophone(recorder.microphones()[0]);
-    recorder.setSelectedSystemSource(recorder.systemSources()[3]);
-    recorder.saveSelections();
-    EXPECT_EQ(defaults->integer(QStringLiteral("kSysSourceID")), 1001);
-    EXPECT_EQ(defaults->string(QStringLiteral("kMicID")), QStringLiteral("mic_a"));
-    recorder.setSelectedMicrophone(std::nullopt);
-    recorder.setSelectedSystemSource(std::nullopt);
-    recorder.saveSelections();
-    EXPECT_EQ(defaults->integer(QStringLiteral("kSysSourceID")), 1001); // never removed
-    EXPECT_FALSE(defaults->string(QStringLiteral("kMicID")));
-}
-
 TEST(RecordingTime, MinutesAreNotWrapped) {
-    EXPECT_EQ(AudioRecorder::formatRecordingTime(0), QStringLiteral("00:00"));
     EXPECT_EQ(AudioRecorder::formatRecordingTime(75 * 60 + 3), QStringLiteral("75:03"));
 }
 

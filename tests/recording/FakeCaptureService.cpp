@@ -51,14 +51,13 @@ void FakeCaptureService::requestShareableContent(ContentCompletion completion) {
 }
 
 std::unique_ptr<SystemAudioStream>
-FakeCaptureService::makeStream(const ContentFilter& filter, const StreamConfiguration& configuration,
+FakeCaptureService::makeStream(const ContentFilter& filter, const StreamConfiguration&,
                                std::function<void(const PlatformError&)> didStop) {
     auto stream = std::make_unique<FakeSystemAudioStream>(std::move(didStop), liveStreams);
     stream->addOutputError = nextAddOutputError;
     stream->startError = nextStartError;
     stream->filter = filter;
     lastStream = stream.get();
-    lastConfiguration = configuration;
     return stream;
 }
 

@@ -8,8 +8,7 @@
 
 namespace veltrane::test {
 
-// A system-audio stream the test drives by hand: it delivers buffers on the recorder's queue when
-// told to, and completes start and stop with scripted errors on a thread of its own.
+// A system-audio stream driven by hand; start and stop complete on a thread of their own.
 class FakeSystemAudioStream : public SystemAudioStream {
 public:
     FakeSystemAudioStream(std::function<void(const PlatformError&)> didStop,
@@ -39,7 +38,7 @@ private:
     std::shared_ptr<std::atomic<int>> live_;
 };
 
-// A microphone the test feeds by hand: buffers go to the recorder's queue like the real one's.
+// A microphone fed by hand; buffers go to the recorder's queue like the real one's.
 class FakeMicrophoneCapture : public MicrophoneCapture {
 public:
     void setSampleBufferHandler(SerialQueue& queue, BufferHandler handler) override {
@@ -101,10 +100,9 @@ public:
 
     // How many streams made here still exist.
     std::shared_ptr<std::atomic<int>> liveStreams = std::make_shared<std::atomic<int>>(0);
-    // The last stream and microphone made (owned by the recorder), and the last configuration.
+    // The last stream and microphone made (owned by the recorder).
     FakeSystemAudioStream* lastStream = nullptr;
     FakeMicrophoneCapture* lastMicrophone = nullptr;
-    StreamConfiguration lastConfiguration;
 };
 
 } // namespace veltrane::test

@@ -10,10 +10,11 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <mutex>
 
 namespace veltrane::test {
 
-// What a chunk writer reported, in the order it was reported (from any thread).
+// What a chunk writer reported, in order (from any thread).
 class ChunkEventLog {
 public:
     struct Event {
@@ -63,18 +64,17 @@ public:
     static constexpr std::int32_t kTimescale = 48000;
 
     // "yyyy-MM-dd-HHmmss" in local time, computed independently of the code under test.
-    [[nodiscard]] static std::string localDate(std::int64_t epochSeconds = kBaseEpochSeconds) {
-        return QDateTime::fromSecsSinceEpoch(epochSeconds).toString("yyyy-MM-dd-HHmmss").toStdString();
+    [[nodiscard]] static std::string localDate() {
+        return QDateTime::fromSecsSinceEpoch(kBaseEpochSeconds).toString("yyyy-MM-dd-HHmmss").toStdString();
     }
     // The name of a chunk recorded by "studio7" at the base time.
-    [[nodiscard]] static std::string chunkName(const std::string& numberAndMark,
-                                               const char* extension = "wav") {
-        return "studio7-" + localDate() + "-chunk-" + numberAndMark + "." + extension;
+    [[nodiscard]] static std::string chunkName(const std::string& numberAndMark) {
+        return "studio7-" + localDate() + "-chunk-" + numberAndMark + ".wav";
     }
 
 protected:
     void SetUp() override { std::filesystem::create_directories(directory_); }
-    // Empties the folder between the cases of one test.
+    // Between the cases of one test.
     void emptyDirectory() {
         factory_->waitForCompletions();
         std::filesystem::remove_all(directory_);

@@ -5,18 +5,6 @@
 
 namespace veltrane::test {
 
-bool FakeMediaWriterInput::isReadyForMoreMediaData() const {
-    const auto writer = writer_.lock();
-    return writer && writer->locked([](const FakeMediaFileWriter::State& s) {
-        return s.behaviour.readyForMoreMediaData && s.status == MediaWriterStatus::writing;
-    });
-}
-
-bool FakeMediaWriterInput::append(const SampleBufferPtr& buffer) {
-    const auto writer = writer_.lock();
-    return writer && writer->acceptAppend(buffer);
-}
-
 bool FakeMediaFileWriter::startWriting() {
     std::lock_guard lock(mutex_);
     std::ofstream(path, std::ios::binary | std::ios::trunc) << "FAKE";
@@ -26,7 +14,7 @@ bool FakeMediaFileWriter::startWriting() {
     return started;
 }
 
-bool FakeMediaFileWriter::acceptAppend(const SampleBufferPtr& buffer) {
+bool FakeMediaFileWriter::append(const SampleBufferPtr& buffer) {
     std::lock_guard lock(mutex_);
     if (state_.status != MediaWriterStatus::writing) {
         return false;
@@ -45,7 +33,6 @@ bool FakeMediaFileWriter::acceptAppend(const SampleBufferPtr& buffer) {
 void FakeMediaFileWriter::finishWriting(std::function<void()> completion) {
     {
         std::lock_guard lock(mutex_);
-        state_.finishRequested = true;
         if (state_.behaviour.holdsFinish) {
             state_.heldCompletion = std::move(completion);
             return;
@@ -55,8 +42,7 @@ void FakeMediaFileWriter::finishWriting(std::function<void()> completion) {
 }
 
 void FakeMediaFileWriter::completeFinish(std::function<void()> completion) {
-    // Whoever captures the writer in the completion must let go of it, or the two keep each
-    // other alive.
+    // A completion that captures the writer must let go of it, or the two keep each other alive.
     change([&](State& s) { s.retainedCompletion = completion; });
     // Keeps itself alive until the completion has run, as a real writer's thread would.
     completionQueue_.post([self = shared_from_this(), completion = std::move(completion)]() mutable {
@@ -91,12 +77,12 @@ bool FakeMediaFileWriter::releaseFinish() {
 }
 
 std::expected<std::shared_ptr<MediaFileWriter>, PlatformError>
-FakeMediaFileWriterFactory::create(const std::filesystem::path& path, MediaFileType fileType) {
+FakeMediaFileWriterFactory::create(const std::filesystem::path& path, MediaFileType) {
     std::lock_guard lock(mutex_);
     if (behaviour_.createError) {
         return std::unexpected(*behaviour_.createError);
     }
-    auto writer = std::make_shared<FakeMediaFileWriter>(path, fileType, behaviour_, completionQueue_);
+    auto writer = std::make_shared<FakeMediaFileWriter>(path, behaviour_, completionQueue_);
     writers_.push_back(writer);
     return writer;
 }
