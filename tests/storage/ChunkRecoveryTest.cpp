@@ -94,7 +94,7 @@ TEST_F(ChunkRecoveryTest, RecordsAreReadBackAndUnsafeOnesRefused) {
 TEST_F(ChunkRecoveryTest, TheOpenChunkKeepsARecordThatFollowsItsFilingAndGoesWithIt) {
     auto writer = makeWriter();
     feed(*writer, seconds(0));
-    const fs::path beside = PartialChunkRecord::pathBeside(factory_->writer(0)->path);
+    const fs::path beside = PartialChunkRecord::pathBeside(factory_->writers()[0]->path);
     const auto recordOnDisk = [&] {
         return PartialChunkRecord::fromJson(QByteArray::fromStdString(readFile(beside)));
     };
@@ -112,7 +112,7 @@ TEST_F(ChunkRecoveryTest, TheOpenChunkKeepsARecordThatFollowsItsFilingAndGoesWit
 TEST_F(ChunkRecoveryTest, AudioDroppedWhileTheEncoderLagsIsPaidBackInSilence) {
     auto writer = makeWriter();
     feed(*writer, seconds(0));
-    const auto media = factory_->writer(0);
+    const auto media = factory_->writers()[0];
     media->change([](auto& s) { s.behaviour.readyForMoreMediaData = false; });
     EXPECT_FALSE(writer->append(bufferAt(seconds(0.01))));
     writer->noteDroppedAudio(0.01);

@@ -53,15 +53,11 @@ private:
     std::vector<Event> events_;
 };
 
-// Whether the test's wall clock moves on by itself: one second at every reading.
-enum class ClockSteps { none, oneSecondPerReading };
-
 // A chunk writer over fake media writers in a fresh folder, with a wall clock the test sets.
 class ChunkWriterTest : public ::testing::Test {
 public:
     // 2025-03-14 09:26:53 UTC.
     static constexpr std::int64_t kBaseEpochSeconds = 1741944413;
-    static constexpr std::int32_t kTimescale = 48000;
 
     // "yyyy-MM-dd-HHmmss" in local time, computed independently of the code under test.
     [[nodiscard]] static std::string localDate() {
@@ -95,11 +91,10 @@ protected:
                 .filing = std::nullopt};
     }
     [[nodiscard]] std::shared_ptr<ChunkedAudioWriter>
-    makeWriter(std::optional<ChunkedAudioWriter::Configuration> c = {}, ClockSteps steps = ClockSteps::none) {
+    makeWriter(std::optional<ChunkedAudioWriter::Configuration> c = {}) {
         auto writer =
-            std::make_shared<ChunkedAudioWriter>(c.value_or(configuration()), factory_, [now = now_, steps] {
-                return std::chrono::system_clock::time_point(std::chrono::seconds(
-                    steps == ClockSteps::oneSecondPerReading ? now->fetch_add(1) : now->load()));
+            std::make_shared<ChunkedAudioWriter>(c.value_or(configuration()), factory_, [now = now_] {
+                return std::chrono::system_clock::time_point(std::chrono::seconds(now->load()));
             });
         events_->attach(*writer);
         return writer;
@@ -110,8 +105,9 @@ protected:
         return std::make_shared<const SampleBuffer>(StreamDescription::interleavedFloat(48000.0, 2),
                                                     std::vector<std::byte>(8, std::byte{0x5A}), 480, pts);
     }
-    [[nodiscard]] static MediaTime ticks(std::int64_t value) { return MediaTime::make(value, kTimescale); }
-    [[nodiscard]] static MediaTime seconds(double value) { return ticks(std::llround(value * kTimescale)); }
+    [[nodiscard]] static MediaTime seconds(double value) {
+        return MediaTime::make(std::llround(value * 48000), 48000);
+    }
 
     // rotateIfNeeded() then append(), expecting both to succeed.
     static void feed(ChunkedAudioWriter& writer, const MediaTime& pts) {

@@ -131,10 +131,6 @@ public:
         return writers_;
     }
     [[nodiscard]] std::size_t writerCount() const { return writers().size(); }
-    [[nodiscard]] std::shared_ptr<FakeMediaFileWriter> writer(std::size_t index) const {
-        const auto all = writers();
-        return index < all.size() ? all[index] : nullptr;
-    }
     // Blocks until every completion posted so far has run (held ones are not posted yet).
     void waitForCompletions() { completionQueue_.waitUntilDrained(); }
     // So tests can check who else keeps the writers alive.
