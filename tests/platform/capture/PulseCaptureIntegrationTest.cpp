@@ -17,7 +17,6 @@
 #include <optional>
 #include <string>
 #include <thread>
-#include <vector>
 
 namespace veltrane {
 namespace {
