@@ -1,8 +1,5 @@
 #include "assignment/AssignmentFixture.h"
-#include "platform/settings/UserDefaults.h"
 #include "support/StdoutCapture.h"
-
-#include <QTemporaryDir>
 
 namespace veltrane {
 namespace {
@@ -150,19 +147,6 @@ TEST_F(AssignmentModelTest, AnEarlierMeetingAnswerIsIgnoredOnceAnotherProjectIsC
     ASSERT_EQ(model.meetings().size(), 1u);
     EXPECT_EQ(model.meetings().front().id, "m-b");
     EXPECT_EQ(model.selectedProject()->id, "prj-b");
-}
-
-TEST(UserDefaultsTest, QSettingsFileKeepsValuesAcrossInstances) {
-    QTemporaryDir dir;
-    {
-        QSettingsUserDefaults defaults(dir.filePath("defaults.ini"));
-        defaults.setString("kSelectedProjectId", "prj-a");
-        defaults.setString("kSelectedMeetingId", "m");
-        defaults.remove("kSelectedMeetingId");
-    }
-    QSettingsUserDefaults reopened(dir.filePath("defaults.ini"));
-    EXPECT_EQ(reopened.string("kSelectedProjectId"), QString("prj-a"));
-    EXPECT_FALSE(reopened.string("kSelectedMeetingId"));
 }
 
 } // namespace

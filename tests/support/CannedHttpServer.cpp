@@ -6,10 +6,6 @@
 
 namespace veltrane::test {
 
-bool RecordedRequest::hasHeader(const std::string& name) const {
-    return headers.find(name) != headers.end();
-}
-
 std::string RecordedRequest::header(const std::string& name) const {
     const auto found = headers.find(name);
     return found == headers.end() ? std::string() : found->second;
@@ -41,8 +37,7 @@ CannedHttpServer::CannedHttpServer(Handler handler) : handler_(std::move(handler
 }
 
 void CannedHttpServer::answer(const httplib::Request& request, httplib::Response& response) {
-    RecordedRequest recorded{request.method,  request.path, request.target,
-                             request.headers, request.body, request.files};
+    RecordedRequest recorded{request.method, request.path, request.target, request.headers, request.body};
     std::optional<CannedReply> reply;
     {
         std::unique_lock lock(mutex_);

@@ -21,9 +21,7 @@ struct RecordedRequest {
     std::string target;       // as sent: path and query, still encoded
     httplib::Headers headers; // names compared without case
     std::string body;
-    httplib::MultipartFormDataMap parts; // the form parts of a multipart body
 
-    [[nodiscard]] bool hasHeader(const std::string& name) const;
     [[nodiscard]] std::string header(const std::string& name) const;
 };
 

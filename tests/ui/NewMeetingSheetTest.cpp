@@ -17,22 +17,6 @@
 namespace veltrane {
 namespace {
 
-TEST(NewMeetingSheetRules, NameIsTrimmedAndCreateNeedsOneAndNoSaveRunning) {
-    const struct {
-        const char* name;
-        bool saving;
-        const char* trimmed;
-        bool canCreate;
-    } cases[] = {
-        {"Retro", false, "Retro", true}, {"  Retro \n", false, "Retro", true}, {" \t\n ", false, "", false},
-        {"", false, "", false},          {"Retro", true, "Retro", false},      {"a b", false, "a b", true},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(NewMeetingSheet::trimmedName(c.name), c.trimmed);
-        EXPECT_EQ(NewMeetingSheet::canCreate(c.name, c.saving), c.canCreate) << c.name;
-    }
-}
-
 class NewMeetingSheetTest : public test::AssignmentFixture {};
 
 TEST_F(NewMeetingSheetTest, FailedCreateKeepsTheEntriesAndASecondCreateClosesAndSelectsTheMeeting) {

@@ -99,6 +99,7 @@ done
 echo "first run: $count chunks recorded, queued and delivered byte for byte"
 xdotool key ctrl+q
 wait_for 20 bash -c "! kill -0 $window" || fail "the idle window did not quit on Ctrl+Q"
+grep -q '^kSysSourceID=' "$XDG_CONFIG_HOME/Veltrane/VeltraneRecorder.ini" || fail "the picked source was not saved"
 
 # Second run: the stored session leads straight to the main screen; quit while recording.
 before=$(ls "$chunks" | wc -l)
