@@ -22,8 +22,8 @@ packages=(
     xvfb xauth fonts-dejavu-core xdotool
     # the window's SVG icons and artwork
     libqt6svg6
-    # misc used by scripts
-    procps coreutils
+    # misc used by scripts; the tests' stand-in screen saver on a private session bus
+    procps coreutils python3-gi gir1.2-glib-2.0
     # desktop integration and packaging
     desktop-file-utils appstream dpkg-dev file
 )

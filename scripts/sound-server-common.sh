@@ -89,6 +89,12 @@ server_processes_alive() {
 teardown() {
     local pid
     local i
+    # What restart-server.sh started after the first server was stopped.
+    if [ -f "$runtime/restarted.pids" ]; then
+        while read -r pid; do
+            helper_pids+=("$pid")
+        done <"$runtime/restarted.pids"
+    fi
     for pid in "${helper_pids[@]}"; do
         kill -TERM -- "-$pid" 2>/dev/null
     done
@@ -149,6 +155,7 @@ wait_for_server_info() {
 # through pactl (load_virtual_devices).
 virtual_device_commands() {
     echo "load-module module-null-sink sink_name=virt_out rate=48000 channels=2 sink_properties=device.description=VirtualOutput"
+    echo "load-module module-null-sink sink_name=virt_out2 rate=48000 channels=2 sink_properties=device.description=VirtualOutput2"
     echo "set-default-sink virt_out"
     if [ -n "$mic_tone" ]; then
         echo "load-module module-null-sink sink_name=virt_mic_feed rate=$mic_rate channels=$mic_channels format=$mic_format sink_properties=device.description=VirtualMicFeed"
@@ -175,17 +182,50 @@ wait_for_virtual_devices() {
     wait_for_server_info "${wanted[@]}" || fail_to_come_up
 }
 
-# Starts the keep-alive recorders and the microphone's tone, runs the command and exits with its
-# status.
-run_command() {
+# Starts the keep-alive recorders and the microphone's tone.
+start_keep_alives() {
     # A null device's monitor drops audio until a low-latency recorder keeps it going.
     start_helper timeout 3600 parec --latency-msec=10 -d virt_out.monitor
+    start_helper timeout 3600 parec --latency-msec=10 -d virt_out2.monitor
     if [ -n "$mic_tone" ]; then
         start_helper timeout 3600 bash -c "sox -q -n -t raw -r $mic_rate -c $mic_channels ${sox_encoding[*]} - \
             synth 3600 sine $mic_tone gain -10 | pacat -d virt_mic_feed --format=$mic_format --rate=$mic_rate \
             --channels=$mic_channels --client-name=mic-feed"
         start_helper timeout 3600 parec --latency-msec=10 -d virt_mic
     fi
+}
+
+# Writes $runtime/restart-server.sh, which a test runs after it stopped the server (SIGKILL to
+# VELTRANE_SOUND_SERVER_PID): it starts the server process again (`name` and the command as for
+# start_server_process), makes the virtual devices again when `load` is "load", waits for them,
+# starts the keep-alives and prints the new server's process id. Everything it starts is stopped
+# by teardown.
+write_restart_script() {
+    local name=$1
+    local load=$2
+    shift 2
+    {
+        echo "#!/usr/bin/env bash"
+        declare -p tool runtime mic_tone mic_rate mic_format mic_channels sox_encoding
+        echo "server_pids=(); helper_pids=()"
+        declare -f start_server_process start_helper server_processes_alive fail_to_come_up \
+            wait_for_server_info virtual_device_commands load_virtual_devices wait_for_virtual_devices \
+            start_keep_alives
+        echo "start_server_process $name-restarted $(printf '%q ' "$@")"
+        echo "echo \${server_pids[0]} >>\"\$runtime/restarted.pids\""
+        [ "$load" = load ] && echo "load_virtual_devices"
+        echo "wait_for_virtual_devices"
+        echo "start_keep_alives"
+        echo "printf '%s\\n' \"\${helper_pids[@]}\" >>\"\$runtime/restarted.pids\""
+        echo "echo \${server_pids[0]}"
+    } >"$runtime/restart-server.sh"
+    export VELTRANE_SOUND_SERVER_RESTART=$runtime/restart-server.sh
+}
+
+# Starts the keep-alive recorders and the microphone's tone, runs the command and exits with its
+# status.
+run_command() {
+    start_keep_alives
     sleep 2.5
 
     # In the foreground: Ctrl-C reaches the command as well, and the server stays up until the

@@ -7,6 +7,7 @@
 #
 # Offers what scripts/with-pulse.sh offers, in a fresh runtime directory of its own:
 #   virt_out  a null output device "VirtualOutput", 48000 Hz stereo, the default output;
+#   virt_out2 a second one, "VirtualOutput2";
 #   virt_mic  with --mic-tone: a clock-paced virtual microphone "VirtualMic" that plays a sine
 #             tone of FREQ Hz. PipeWire runs its virtual devices in 32-bit float at the
 #             graph's rate, so the microphone reports float32le at 48000 Hz whatever --mic-format
@@ -14,7 +15,8 @@
 #             are as given.
 # No sound card is used: the graph runs on PipeWire's built-in dummy driver. The command sees
 # PULSE_SERVER pointing at pipewire-pulse and nothing of a user's own server, and
-# VELTRANE_SOUND_SERVER=pipewire and VELTRANE_SOUND_SERVER_PID (SIGTERM ends pipewire-pulse).
+# VELTRANE_SOUND_SERVER=pipewire and VELTRANE_SOUND_SERVER_PID (SIGTERM ends pipewire-pulse), and
+# VELTRANE_SOUND_SERVER_RESTART (starts a stopped pipewire-pulse again with its devices).
 # Exits with the command's status (or 90 when the stack could not be brought up).
 
 set -u
@@ -58,6 +60,7 @@ done
 [ -S "$runtime/bus" ] && [ -S "$runtime/pipewire-0" ] || fail_to_come_up
 start_server_process wireplumber wireplumber
 start_server_process pipewire-pulse pipewire-pulse
+write_restart_script pipewire-pulse load pipewire-pulse
 
 load_virtual_devices
 wait_for_virtual_devices

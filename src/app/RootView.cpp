@@ -78,6 +78,8 @@ void RootView::showState() {
             delete std::exchange(progress_, nullptr);
             auto recorder =
                 std::make_unique<AudioRecorder>(env_.capture(), env_.writerFactory(), env_.userDefaults());
+            recorder->setSleepInhibitor(
+                std::make_shared<SleepInhibitor>(QStringLiteral("Recording a meeting")));
             content_ = new ContentView(env_, std::move(recorder), defaultDeviceID(computerName()), this);
             layout_->addWidget(content_);
             emit contentChanged();

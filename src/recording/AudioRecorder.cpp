@@ -90,6 +90,43 @@ void AudioRecorder::setErrorMessage(const QString& value) {
     }
 }
 
+void AudioRecorder::setStatusNotice(const QString& value) {
+    if (statusNotice_ != value || statusNotice_.isNull() != value.isNull()) {
+        statusNotice_ = value;
+        emit statusNoticeChanged();
+    }
+}
+
+void AudioRecorder::streamNotice(const SystemAudioStream::Notice& notice) {
+    switch (notice.kind) {
+    case SystemAudioStream::Notice::Kind::reconnecting:
+        setStatusNotice(QStringLiteral("Sound server restarted — reconnecting…"));
+        return;
+    case SystemAudioStream::Notice::Kind::reconnected:
+        setStatusNotice(QString());
+        return;
+    case SystemAudioStream::Notice::Kind::deviceChanged:
+        break;
+    }
+    // The followed default output is another device now: the source row names it.
+    const QString name =
+        QStringLiteral("Default output (") + QString::fromStdString(notice.detail) + QChar(')');
+    const auto rename = [&name, &notice](SystemSource& source) {
+        if (source.display && source.display->name == kDefaultOutputDeviceName) {
+            source.name = name;
+            source.display->description = notice.detail;
+        }
+    };
+    std::vector<SystemSource> sources = systemSources_;
+    std::for_each(sources.begin(), sources.end(), rename);
+    setSystemSources(std::move(sources));
+    if (selectedSystemSource_) {
+        std::optional<SystemSource> selected = selectedSystemSource_;
+        rename(*selected);
+        setSelectedSystemSource(std::move(selected));
+    }
+}
+
 void AudioRecorder::setChunksWritten(qint64 value) {
     if (chunksWritten_ != value) {
         chunksWritten_ = value;
@@ -135,16 +172,82 @@ void AudioRecorder::setPermissionError(bool value) {
 
 void AudioRecorder::refreshSources() {
     const QPointer<AudioRecorder> guard = self_;
+    const bool watch = !std::exchange(sourceWatchRequested_, true);
     capture_->requestShareableContent(
-        [guard, capture = capture_](const std::expected<ShareableContentPtr, PlatformError>& content) {
+        [guard, watch, capture = capture_](const std::expected<ShareableContentPtr, PlatformError>& content) {
             // Still on the platform's thread: the microphone listing waits on the sound server
             // too, and must not do so on the main thread.
             auto microphones =
                 content ? capture->microphones() : std::expected<std::vector<CaptureDevice>, PlatformError>{};
-            postGuarded(guard, [content, microphones = std::move(microphones)](AudioRecorder* self) {
+            std::shared_ptr<CaptureService::SourceWatch> sourceWatch;
+            if (watch) {
+                sourceWatch = capture->watchSources([guard] {
+                    postGuarded(guard, [](AudioRecorder* self) { self->sourcesChangedOnServer(); });
+                });
+            }
+            postGuarded(guard, [content, microphones = std::move(microphones),
+                                sourceWatch = std::move(sourceWatch)](AudioRecorder* self) mutable {
+                if (sourceWatch) {
+                    self->sourceWatch_ = std::move(sourceWatch);
+                }
                 self->sourcesListed(content, microphones);
             });
         });
+}
+
+void AudioRecorder::sourcesChangedOnServer() {
+    if (!relistTimer_) {
+        relistTimer_ = new QTimer(this);
+        relistTimer_->setSingleShot(true);
+        relistTimer_->setInterval(300);
+        connect(relistTimer_, &QTimer::timeout, this, [this] {
+            const QPointer<AudioRecorder> guard = self_;
+            capture_->requestShareableContent(
+                [guard,
+                 capture = capture_](const std::expected<ShareableContentPtr, PlatformError>& content) {
+                    auto microphones = content ? capture->microphones()
+                                               : std::expected<std::vector<CaptureDevice>, PlatformError>{};
+                    postGuarded(guard, [content, microphones = std::move(microphones)](AudioRecorder* self) {
+                        self->sourcesUpdated(content, microphones);
+                    });
+                });
+        });
+    }
+    if (!relistTimer_->isActive()) {
+        relistTimer_->start();
+    }
+}
+
+void AudioRecorder::sourcesUpdated(
+    const std::expected<ShareableContentPtr, PlatformError>& content,
+    const std::expected<std::vector<CaptureDevice>, PlatformError>& microphones) {
+    if (!content || !microphones) {
+        return; // the lists stay as they are; the next announcement tries again
+    }
+    std::vector<SystemSource> sources = SystemSource::listFrom(*content);
+    const QString unavailable = QStringLiteral(" (unavailable)");
+    if (selectedSystemSource_) {
+        const auto match = std::find_if(sources.begin(), sources.end(), [this](const SystemSource& source) {
+            return source.id == selectedSystemSource_->id;
+        });
+        if (match == sources.end()) {
+            SystemSource gone = *selectedSystemSource_;
+            gone.name += unavailable;
+            sources.push_back(std::move(gone));
+        } else if (!isRecording_) {
+            setSelectedSystemSource(*match); // the newer snapshot
+        }
+    }
+    std::vector<CaptureDevice> devices = *microphones;
+    if (selectedMicrophone_ && std::none_of(devices.begin(), devices.end(), [this](const CaptureDevice& d) {
+            return d.uniqueID == selectedMicrophone_->uniqueID;
+        })) {
+        CaptureDevice gone = *selectedMicrophone_;
+        gone.localizedName += unavailable.toStdString();
+        devices.push_back(std::move(gone));
+    }
+    setSystemSources(std::move(sources));
+    setMicrophones(std::move(devices));
 }
 
 void AudioRecorder::sourcesListed(
@@ -283,6 +386,14 @@ void AudioRecorder::startRecording(const std::filesystem::path& directory, const
         });
     });
 
+    stream_->setNoticeHandler([guard, generation](const SystemAudioStream::Notice& notice) {
+        postGuarded(guard, [notice, generation](AudioRecorder* self) {
+            if (self->generation_ == generation && self->stream_) {
+                self->streamNotice(notice);
+            }
+        });
+    });
+
     const auto handler = [this](const SampleBufferPtr& buffer, StreamOutputType type) {
         pipeline_.handleSystemAudio(buffer, type);
     };
@@ -414,6 +525,9 @@ std::optional<ContentFilter> AudioRecorder::makeContentFilter() {
 void AudioRecorder::captureStarted() {
     startTime_ = std::chrono::steady_clock::now();
     setIsRecording(true);
+    if (sleepInhibitor_) {
+        sleepInhibitor_->hold();
+    }
     if (!timer_) {
         timer_ = new QTimer(this);
         timer_->setTimerType(Qt::PreciseTimer);
@@ -488,6 +602,10 @@ void AudioRecorder::stopRecording() {
     }
     startTime_.reset();
     ++captureEpoch_;
+    if (sleepInhibitor_) {
+        sleepInhibitor_->release();
+    }
+    setStatusNotice(QString());
 
     postGuarded(self_, [](AudioRecorder* self) {
         self->setIsRecording(false);

@@ -3,6 +3,7 @@
 #include "platform/capture/CaptureService.h"
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/encoding/MediaFileWriter.h"
+#include "platform/session/SleepInhibitor.h"
 #include "platform/settings/UserDefaults.h"
 #include "recording/RecordingPipeline.h"
 #include "recording/SystemSource.h"
@@ -42,6 +43,7 @@ class AudioRecorder : public QObject {
     Q_PROPERTY(float microphoneGain READ microphoneGain WRITE setMicrophoneGain NOTIFY microphoneGainChanged)
     Q_PROPERTY(bool permissionError READ permissionError NOTIFY permissionErrorChanged)
     Q_PROPERTY(QString errorMessage READ errorMessage NOTIFY errorMessageChanged)
+    Q_PROPERTY(QString statusNotice READ statusNotice NOTIFY statusNoticeChanged)
     Q_PROPERTY(qint64 chunksWritten READ chunksWritten NOTIFY chunksWrittenChanged)
     Q_PROPERTY(QString lastChunkName READ lastChunkName NOTIFY lastChunkNameChanged)
 
@@ -69,6 +71,9 @@ public:
     [[nodiscard]] bool permissionError() const { return permissionError_; }
     // Null when there is no error to show.
     [[nodiscard]] const QString& errorMessage() const { return errorMessage_; }
+    // A passing state of the running recording worth a line on screen (the sound server is
+    // being waited for); null when there is none.
+    [[nodiscard]] const QString& statusNotice() const { return statusNotice_; }
     [[nodiscard]] const std::vector<SystemSource>& systemSources() const { return systemSources_; }
     [[nodiscard]] const std::optional<SystemSource>& selectedSystemSource() const {
         return selectedSystemSource_;
@@ -89,7 +94,9 @@ public:
     void setSelectedMicrophone(std::optional<CaptureDevice> device);
 
     // Lists the sources and microphones and restores the remembered picks; emits
-    // sourcesRefreshed() when done (whether the listing succeeded or not).
+    // sourcesRefreshed() when done (whether the listing succeeded or not). From then on the lists
+    // follow the sound server: programs that start playing are added, ended ones removed (the
+    // current pick stays, shown as unavailable).
     void refreshSources();
     // Remembers the current picks.
     void saveSelections();
@@ -101,6 +108,12 @@ public:
     // record of the chunk being written so that a chunk recovered after a crash is filed the
     // same way. Main thread.
     void setChunkFiling(std::optional<ChunkFiling> filing);
+
+    // Held from the capture's start until the recording stops (whatever stops it) and given
+    // back when the recorder goes. Without one nothing is held. Main thread.
+    void setSleepInhibitor(std::shared_ptr<SleepInhibitor> inhibitor) {
+        sleepInhibitor_ = std::move(inhibitor);
+    }
 
     // Called on the main thread once per finished chunk with the chunk file's final path.
     std::function<void(const std::filesystem::path&)> onChunkReady;
@@ -132,6 +145,7 @@ signals:
     void microphoneGainChanged();
     void permissionErrorChanged();
     void errorMessageChanged();
+    void statusNoticeChanged();
     void systemSourcesChanged();
     void selectedSystemSourceChanged();
     void microphonesChanged();
@@ -152,6 +166,10 @@ private:
     void sourcesListed(const std::expected<ShareableContentPtr, PlatformError>& content,
                        const std::expected<std::vector<CaptureDevice>, PlatformError>& microphones);
     void setPermissionError(bool value);
+    // The server announced a change: lists again, soon, once per burst of announcements.
+    void sourcesChangedOnServer();
+    void sourcesUpdated(const std::expected<ShareableContentPtr, PlatformError>& content,
+                        const std::expected<std::vector<CaptureDevice>, PlatformError>& microphones);
     void captureStarted();
     void updateRecordingTime();
     void setIsRecording(bool value);
@@ -160,6 +178,8 @@ private:
     void setSystemLevel(double value);
     void setMicLevel(double value);
     void setErrorMessage(const QString& value);
+    void setStatusNotice(const QString& value);
+    void streamNotice(const SystemAudioStream::Notice& notice);
     void setChunksWritten(qint64 value);
     void setLastChunkName(const QString& value);
     void chunkFinished(const std::filesystem::path& path, std::uint64_t generation);
@@ -178,6 +198,7 @@ private:
     double micLevel_ = 0;
     bool permissionError_ = false;
     QString errorMessage_;
+    QString statusNotice_;
     std::vector<SystemSource> systemSources_;
     std::optional<SystemSource> selectedSystemSource_;
     std::vector<CaptureDevice> microphones_;
@@ -192,6 +213,10 @@ private:
     std::shared_ptr<MicrophoneCapture> micSession_;
     std::shared_ptr<ChunkedAudioWriter> chunkWriter_;
     std::optional<ChunkFiling> chunkFiling_;
+    std::shared_ptr<SleepInhibitor> sleepInhibitor_;
+    std::shared_ptr<CaptureService::SourceWatch> sourceWatch_;
+    bool sourceWatchRequested_ = false;
+    QTimer* relistTimer_ = nullptr; // gathers a burst of the server's announcements
     std::optional<std::chrono::steady_clock::time_point> startTime_;
     QTimer* timer_ = nullptr;
     int windingDown_ = 0; // stops whose clean-up or chunk finalisation is still running

@@ -7,8 +7,9 @@ SystemSource SystemSource::fromDisplay(const OutputDevice& display, const Sharea
     source.id = static_cast<std::int64_t>(display.displayID);
     // There are no displays on this platform: the output device's description tells the user
     // which sound is captured.
-    source.name =
-        QStringLiteral("Desktop Audio (") + QString::fromStdString(display.description) + QChar(')');
+    source.name = (display.name == kDefaultOutputDeviceName ? QStringLiteral("Default output (")
+                                                            : QStringLiteral("Desktop Audio (")) +
+                  QString::fromStdString(display.description) + QChar(')');
     source.display = display;
     source.scContent = content;
     return source;

@@ -200,6 +200,10 @@ ContentView::ContentView(AppEnvironment& env, std::unique_ptr<AudioRecorder> rec
         }
         refreshErrors();
     });
+    connect(rec, &AudioRecorder::statusNoticeChanged, this, [this] {
+        serverNotice_->setText(recorder_->statusNotice());
+        serverNotice_->setVisible(!recorder_->statusNotice().isNull());
+    });
     connect(rec, &AudioRecorder::systemSourcesChanged, this, &ContentView::refreshSources);
     connect(rec, &AudioRecorder::selectedSystemSourceChanged, this, &ContentView::refreshSources);
     connect(rec, &AudioRecorder::microphonesChanged, this, &ContentView::refreshSources);
@@ -366,6 +370,10 @@ void ContentView::buildLayout() {
     style::setTextColor(*silenceWarning_, style::orangeColor(palette()));
     silenceWarning_->hide();
     sources->addWidget(silenceWarning_);
+    serverNotice_ = style::makeLabel(QString(), style::smallCaptionFont(), this);
+    style::setTextColor(*serverNotice_, style::orangeColor(palette()));
+    serverNotice_->hide();
+    sources->addWidget(serverNotice_);
     work->addLayout(sources);
     work->addWidget(makeDivider(this));
 

@@ -134,6 +134,7 @@ private:
     LevelMeter* systemMeter_ = nullptr;
     LevelMeter* microphoneMeter_ = nullptr;
     QLabel* silenceWarning_ = nullptr;
+    QLabel* serverNotice_ = nullptr; // the sound server is being waited for
     AssignmentView* assignmentView_ = nullptr;
     QLineEdit* deviceField_ = nullptr;
     QLabel* deviceWarningIcon_ = nullptr;

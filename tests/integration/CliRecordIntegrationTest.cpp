@@ -7,6 +7,8 @@
 #include <QRegularExpression>
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 namespace veltrane::test {
 namespace {
 
@@ -53,6 +55,40 @@ protected:
             EXPECT_GT(at440, 100 * windowedTonePower(audio->mono, 48000, 1000.0)) << fileName;
         }
         EXPECT_NEAR(total, 25.0, 0.3);
+    }
+
+    // A command line for the private sound server (pactl and the like).
+    static void shell(const QString& command) {
+        ASSERT_EQ(QProcess::execute(QStringLiteral("bash"), {QStringLiteral("-c"), command}), 0)
+            << command.toStdString();
+    }
+
+    // Kills the sound server outright (its whole process group), as a crash would.
+    static void killSoundServer() {
+        const qint64 pid = qEnvironmentVariableIntValue("VELTRANE_SOUND_SERVER_PID");
+        ASSERT_GT(pid, 0);
+        ::kill(-static_cast<pid_t>(pid), SIGKILL);
+    }
+
+    // The longest stretch, in seconds, in which 100 ms windows hold no sound.
+    static double longestSilenceSeconds(const std::vector<float>& mono) {
+        constexpr std::size_t kWindow = 4800;
+        std::size_t run = 0;
+        std::size_t longest = 0;
+        for (std::size_t at = 0; at + kWindow <= mono.size(); at += kWindow) {
+            run = rms(mono, at, at + kWindow) < 1e-3 ? run + 1 : 0;
+            longest = std::max(longest, run);
+        }
+        return static_cast<double>(longest) * 0.1;
+    }
+
+    // The tone's power in the first and the last `seconds` of a recording.
+    static std::pair<double, double> toneAtEnds(const DecodedAudio& audio, double frequencyHz,
+                                                double seconds) {
+        const auto span = static_cast<std::ptrdiff_t>(seconds * 48000);
+        const std::vector<float> head(audio.mono.begin(), audio.mono.begin() + span);
+        const std::vector<float> tail(audio.mono.end() - span, audio.mono.end());
+        return {windowedTonePower(head, 48000, frequencyHz), windowedTonePower(tail, 48000, frequencyHz)};
     }
 
     QTemporaryDir folder;
@@ -117,6 +153,190 @@ TEST_F(CliRecord, SilenceBeforeTheToneStillFillsWallClockTime) {
     const std::vector<float> tail(second->mono.begin() + static_cast<std::ptrdiff_t>(second->mono.size() / 2),
                                   second->mono.end());
     EXPECT_GT(windowedTonePower(tail, 48000, 440.0), 0.001);
+}
+
+// A headset takes over at 6 s: it becomes the default output and the program's stream moves to
+// it. "Default output" follows with at most a second of silence; a pinned device does not.
+TEST_F(CliRecord, DefaultOutputFollowsANewDefaultDevice) {
+    QTemporaryDir pinnedFolder;
+    Tone tone(440, 60, QStringLiteral("meeting"));
+    sleepSeconds(1.0);
+    const CliRun sources = runCli({QStringLiteral("sources")});
+    const auto device = QRegularExpression(QStringLiteral("^(\\d+)\\tDesktop Audio \\(VirtualOutput\\)$"),
+                                           QRegularExpression::MultilineOption)
+                            .match(sources.out);
+    ASSERT_TRUE(device.hasMatch()) << sources.out.toStdString();
+    // "Default output" comes first.
+    const qsizetype followedAt = sources.out.indexOf(QStringLiteral("\tDefault output (VirtualOutput)\n"));
+    EXPECT_TRUE(followedAt >= 0 && followedAt < sources.out.indexOf(QStringLiteral("\tDesktop Audio ")))
+        << sources.out.toStdString();
+    QProcess followed;
+    followed.start(cliPath(),
+                   record(QStringLiteral("--device-id dflt1 --format wav --seconds 14 --source default")));
+    QProcess pinned;
+    pinned.start(cliPath(), {QStringLiteral("record"), QStringLiteral("--dir"), pinnedFolder.path(),
+                             QStringLiteral("--device-id"), QStringLiteral("pin1"),
+                             QStringLiteral("--format"), QStringLiteral("wav"), QStringLiteral("--seconds"),
+                             QStringLiteral("14"), QStringLiteral("--source"), device.captured(1)});
+    ASSERT_TRUE(followed.waitForStarted() && pinned.waitForStarted());
+    sleepSeconds(6.0);
+    shell(QStringLiteral("pactl set-default-sink virt_out2 && pactl list short sink-inputs | "
+                         "cut -f1 | xargs -r -I{} pactl move-sink-input {} virt_out2"));
+    ASSERT_TRUE(followed.waitForFinished(60000) && pinned.waitForFinished(60000));
+    const QString log = QString::fromUtf8(followed.readAllStandardOutput());
+    ASSERT_EQ(followed.exitCode(), 0) << log.toStdString();
+    ASSERT_EQ(pinned.exitCode(), 0) << pinned.readAllStandardError().toStdString();
+    EXPECT_TRUE(log.contains(QStringLiteral("Source: Default output (VirtualOutput)")));
+    EXPECT_TRUE(log.contains(QStringLiteral("🔀 Default output changed: VirtualOutput → VirtualOutput2")));
+
+    const auto followedFiles = filesIn(folder);
+    const auto pinnedFiles = filesIn(pinnedFolder);
+    ASSERT_EQ(followedFiles.size(), 1u);
+    ASSERT_EQ(pinnedFiles.size(), 1u);
+    const auto audio = decodeAudioFile(followedFiles[0]);
+    const auto pinnedAudio = decodeAudioFile(pinnedFiles[0]);
+    ASSERT_TRUE(audio && pinnedAudio);
+    const auto [before, after] = toneAtEnds(*audio, 440.0, 4.0);
+    EXPECT_GT(before, 0.01);
+    EXPECT_GT(after, 0.01);
+    EXPECT_LE(longestSilenceSeconds(audio->mono), 1.0);
+    // The pinned device heard the tone until it moved away, and nothing afterwards.
+    const auto [pinnedBefore, pinnedAfter] = toneAtEnds(*pinnedAudio, 440.0, 4.0);
+    EXPECT_GT(pinnedBefore, 0.01);
+    EXPECT_LT(pinnedAfter, 1e-5);
+}
+
+// The sound server crashes at 5 s and is back a second later: the recording goes on in the same
+// chunk, as long as the wall clock, with the gap as silence.
+TEST_F(CliRecord, SoundServerRestartKeepsOneContinuousChunk) {
+    std::optional<Tone> tone(std::in_place, 440, 60, QStringLiteral("meeting"));
+    sleepSeconds(1.0);
+    QProcess cli;
+    cli.start(cliPath(), record(QStringLiteral("--device-id rst1 --format wav --seconds 16")));
+    ASSERT_TRUE(cli.waitForStarted());
+    sleepSeconds(5.0);
+    killSoundServer();
+    tone.reset();
+    sleepSeconds(1.0);
+    shell(QStringLiteral("timeout 30 bash \"$VELTRANE_SOUND_SERVER_RESTART\" >/dev/null"));
+    tone.emplace(440, 60, QStringLiteral("meeting"));
+    ASSERT_TRUE(cli.waitForFinished(60000));
+    const QString log = QString::fromUtf8(cli.readAllStandardOutput());
+    ASSERT_EQ(cli.exitCode(), 0) << log.toStdString() << cli.readAllStandardError().toStdString();
+    EXPECT_TRUE(log.contains(QStringLiteral("⚠️ Sound server connection lost"))) << log.toStdString();
+    EXPECT_TRUE(log.contains(QStringLiteral("✅ Sound server back: recording resumed")));
+    const auto files = filesIn(folder);
+    ASSERT_EQ(files.size(), 1u);
+    const auto audio = decodeAudioFile(files[0]);
+    ASSERT_TRUE(audio);
+    EXPECT_NEAR(audio->durationSeconds, 16.0, 0.5);
+    const auto [before, after] = toneAtEnds(*audio, 440.0, 4.0);
+    EXPECT_GT(before, 0.01);
+    EXPECT_GT(after, 0.01);
+    EXPECT_LE(longestSilenceSeconds(audio->mono), 3.0);
+}
+
+// The sound server crashes for good: after waiting for it the recording stops with an error,
+// and its chunk is finished and named like after a Stop, with no hidden file left.
+TEST_F(CliRecord, SoundServerGoneForGoodFinishesTheLastChunk) {
+    Tone tone(440, 60, QStringLiteral("meeting"));
+    sleepSeconds(1.0);
+    QProcess cli;
+    cli.start(cliPath(), record(QStringLiteral("--device-id gone1 --format wav")));
+    ASSERT_TRUE(cli.waitForStarted());
+    sleepSeconds(4.0);
+    killSoundServer();
+    ASSERT_TRUE(cli.waitForFinished(90000));
+    const QString log = QString::fromUtf8(cli.readAllStandardOutput());
+    EXPECT_EQ(cli.exitCode(), 1) << log.toStdString();
+    EXPECT_TRUE(log.contains(QStringLiteral("❌ Sound server did not come back within 30 s")))
+        << log.toStdString();
+    const auto files = filesIn(folder);
+    ASSERT_EQ(files.size(), 1u) << log.toStdString();
+    EXPECT_TRUE(files[0].filename().string().ends_with("-chunk-001-START-STOP.wav")) << files[0];
+    const auto audio = decodeAudioFile(files[0]);
+    ASSERT_TRUE(audio);
+    EXPECT_GT(audio->durationSeconds, 3.0);
+    EXPECT_GT(windowedTonePower(std::vector<float>(audio->mono.begin(), audio->mono.begin() + 3 * 48000),
+                                48000, 440.0),
+              0.01);
+}
+
+// The recorded program ends and a new process of the same binary plays 3 s later: the
+// recording follows it, in one chunk.
+TEST_F(CliRecord, ApplicationThatPlaysAgainIsFollowed) {
+    std::optional<Tone> tone(std::in_place, 1000, 5, QStringLiteral("caller"));
+    sleepSeconds(1.5);
+    const CliRun sources = runCli({QStringLiteral("sources")});
+    const auto match =
+        QRegularExpression(QStringLiteral("^(\\d+)\\tApp: caller$"), QRegularExpression::MultilineOption)
+            .match(sources.out);
+    ASSERT_TRUE(match.hasMatch()) << sources.out.toStdString();
+    QProcess cli;
+    cli.start(cliPath(), record(QStringLiteral("--device-id app2 --format wav --seconds 14 --source ") +
+                                match.captured(1)));
+    ASSERT_TRUE(cli.waitForStarted());
+    ASSERT_TRUE(tone->waitForEnd());
+    sleepSeconds(3.0);
+    tone.emplace(1000, 30, QStringLiteral("caller"));
+    ASSERT_TRUE(cli.waitForFinished(60000));
+    const QString log = QString::fromUtf8(cli.readAllStandardOutput());
+    ASSERT_EQ(cli.exitCode(), 0) << log.toStdString() << cli.readAllStandardError().toStdString();
+    EXPECT_TRUE(log.contains(QStringLiteral(" plays again (process "))) << log.toStdString();
+    const auto files = filesIn(folder);
+    ASSERT_EQ(files.size(), 1u);
+    const auto audio = decodeAudioFile(files[0]);
+    ASSERT_TRUE(audio);
+    const auto [before, after] = toneAtEnds(*audio, 1000.0, 2.0);
+    EXPECT_GT(before, 0.01);
+    EXPECT_GT(after, 0.01);
+}
+
+// A stand-in screen saver on a private session bus sees the recording hold off sleep and give
+// the inhibitor back, after a normal stop and after a stop by error (its device removed).
+TEST_F(CliRecord, SleepIsHeldOffWhileRecording) {
+    QProcess bus;
+    bus.start(QStringLiteral("dbus-daemon"),
+              {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address")});
+    ASSERT_TRUE(bus.waitForReadyRead(10000));
+    const QString address = QString::fromUtf8(bus.readLine()).trimmed();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address);
+    QProcess screenSaver;
+    screenSaver.setProcessEnvironment(environment);
+    // The system's Python, which has the Debian package's GObject bindings.
+    screenSaver.start(QStringLiteral("/usr/bin/python3"),
+                      {QStringLiteral(VELTRANE_TESTS_DIR "/integration/screensaver-stand-in.py")});
+    QString seen;
+    ASSERT_TRUE(waitForOutput(screenSaver, QStringLiteral("ready"), seen, 20000));
+
+    const CliRun run =
+        runCli(record(QStringLiteral("--device-id nap1 --format wav --seconds 3")), 60000, environment);
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    ASSERT_TRUE(waitForOutput(screenSaver, QStringLiteral("UnInhibit 1\n"), seen, 20000))
+        << seen.toStdString();
+    EXPECT_TRUE(seen.contains(QStringLiteral("Inhibit VeltraneRecorder Recording a meeting -> 1\n")));
+
+    const CliRun sources = runCli({QStringLiteral("sources")});
+    const auto device = QRegularExpression(QStringLiteral("^(\\d+)\\tDesktop Audio \\(VirtualOutput2\\)$"),
+                                           QRegularExpression::MultilineOption)
+                            .match(sources.out);
+    ASSERT_TRUE(device.hasMatch()) << sources.out.toStdString();
+    QProcess cli;
+    cli.setProcessEnvironment(environment);
+    cli.start(cliPath(),
+              record(QStringLiteral("--device-id nap2 --format wav --source ") + device.captured(1)));
+    ASSERT_TRUE(waitForOutput(screenSaver, QStringLiteral("-> 2\n"), seen, 30000)) << seen.toStdString();
+    shell(QStringLiteral(
+        "pactl list short modules | grep sink_name=virt_out2 | cut -f1 | xargs pactl unload-module"));
+    ASSERT_TRUE(cli.waitForFinished(60000));
+    EXPECT_EQ(cli.exitCode(), 1);
+    EXPECT_TRUE(waitForOutput(screenSaver, QStringLiteral("UnInhibit 2\n"), seen, 20000))
+        << seen.toStdString();
+    screenSaver.kill();
+    bus.kill();
+    screenSaver.waitForFinished();
+    bus.waitForFinished();
 }
 
 TEST_F(CliRecord, BadArgumentsAreRejectedWithUsageErrors) {

@@ -320,6 +320,24 @@ TEST_F(SelectionFixture, RememberedPicksAreRestoredAndVanishedOnesReplaced) {
     EXPECT_FALSE(defaults->string(QStringLiteral("kMicID")));
 }
 
+// The lists follow the server's announcements: a program that starts playing appears, while the
+// picked program and microphone that went away stay on offer as unavailable.
+TEST_F(SelectionFixture, ListsFollowTheServerAndKeepAVanishedPick) {
+    defaults->setInteger(QStringLiteral("kSysSourceID"), 1001);
+    defaults->setString(QStringLiteral("kMicID"), QStringLiteral("mic_b"));
+    refresh();
+    ASSERT_TRUE(capture->sourcesChanged);
+    capture->content = snapshotOf({{7, "virt_out", "Speakers"}}, {{3003, "Meeting", "meet"}});
+    capture->microphoneList = {{"mic_a", "Headset"}};
+    capture->sourcesChanged();
+    ASSERT_TRUE(test::waitUntil([&] { return recorder.systemSources().size() == 3; }));
+    EXPECT_EQ(recorder.systemSources()[1].name, QStringLiteral("App: Meeting"));
+    EXPECT_EQ(recorder.systemSources()[2].name, QStringLiteral("App: Browser (unavailable)"));
+    EXPECT_EQ(recorder.selectedSystemSource()->id, 1001);
+    ASSERT_EQ(recorder.microphones().size(), 2u);
+    EXPECT_EQ(recorder.microphones()[1].localizedName, "Webcam (unavailable)");
+}
+
 // A failed microphone listing still offers the sources; a declined listing keeps the last one
 // and raises the permission error until a listing succeeds.
 TEST_F(SelectionFixture, ListingFailuresKeepTheListsAndSayWhy) {

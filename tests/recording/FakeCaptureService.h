@@ -82,6 +82,10 @@ public:
         return microphoneList;
     }
     std::string ownExecutableName() const override { return ownIdentifier; }
+    std::unique_ptr<SourceWatch> watchSources(std::function<void()> changed) override {
+        sourcesChanged = std::move(changed);
+        return std::make_unique<SourceWatch>();
+    }
     std::unique_ptr<SystemAudioStream> makeStream(const ContentFilter& filter,
                                                   const StreamConfiguration& configuration,
                                                   std::function<void(const PlatformError&)> didStop) override;
@@ -97,6 +101,8 @@ public:
     std::optional<PlatformError> microphoneListError;
     std::string ownIdentifier = "veltrane-recorder";
     bool microphoneAvailable = true;
+    // What the watch calls when the server announces a change.
+    std::function<void()> sourcesChanged;
 
     // How many streams made here still exist.
     std::shared_ptr<std::atomic<int>> liveStreams = std::make_shared<std::atomic<int>>(0);

@@ -24,8 +24,8 @@ std::optional<double> parseNumber(const QString& text) {
 
 QString RecordOptions::usage() {
     return QStringLiteral(
-        "usage: veltrane-cli record --dir DIR --device-id ID [--format wav|m4a] [--source ID] "
-        "[--seconds N] [--chunk-seconds S] [--system-gain G] [--mic UNIQUEID] [--mic-gain G] "
+        "usage: veltrane-cli record --dir DIR --device-id ID [--format wav|m4a] [--source ID|default] "
+        "[--seconds N] [--chunk-seconds S] [--system-gain G] [--mic UNIQUEID|default] [--mic-gain G] "
         "[--project ID [--meeting ID]]");
 }
 
@@ -55,6 +55,10 @@ std::expected<RecordOptions, QString> RecordOptions::parse(const QStringList& ar
                 return std::unexpected(QStringLiteral("--format must be wav or m4a, not ") + value);
             }
         } else if (name == QStringLiteral("--source")) {
+            if (value == QStringLiteral("default")) {
+                options.sourceID.reset(); // the default output, listed first
+                continue;
+            }
             bool ok = false;
             const qlonglong id = value.toLongLong(&ok);
             if (!ok) {
@@ -124,6 +128,7 @@ RecordCommand::RecordCommand(RecordOptions options, std::shared_ptr<CaptureServi
                              std::shared_ptr<MediaFileWriterFactory> writerFactory, QObject* parent)
     : QObject(parent), options_(std::move(options)), capture_(capture),
       recorder_(capture, std::move(writerFactory)) {
+    recorder_.setSleepInhibitor(std::make_shared<SleepInhibitor>(QStringLiteral("Recording a meeting")));
     recorder_.onChunkReady = [this](const std::filesystem::path& path) {
         if (onChunkReady) {
             onChunkReady(path);
@@ -178,7 +183,10 @@ void RecordCommand::sourcesListed(const std::expected<ShareableContentPtr, Platf
         }
         const auto device =
             std::find_if(microphones->begin(), microphones->end(), [this](const CaptureDevice& d) {
-                return QString::fromStdString(d.uniqueID) == *options_.microphoneID;
+                // "default": the default input, followed.
+                return QString::fromStdString(d.uniqueID) == *options_.microphoneID ||
+                       (*options_.microphoneID == QStringLiteral("default") &&
+                        d.uniqueID == kDefaultInputDeviceName);
             });
         if (device == microphones->end()) {
             fail(QStringLiteral("unknown microphone: ") + *options_.microphoneID, 2);

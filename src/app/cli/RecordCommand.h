@@ -22,7 +22,7 @@ struct RecordOptions {
     std::filesystem::path directory;
     QString deviceID;
     RecordingFormat format = RecordingFormat::m4a;
-    std::optional<std::int64_t> sourceID;
+    std::optional<std::int64_t> sourceID;  // absent: the first listed, the default output
     std::optional<double> durationSeconds; // absent: until interrupted
     double chunkDurationSeconds = 300.0;
     float systemGain = 1.0f;

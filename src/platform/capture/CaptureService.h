@@ -20,6 +20,12 @@ class CaptureService {
 public:
     using ContentCompletion = std::function<void(const std::expected<ShareableContentPtr, PlatformError>&)>;
 
+    // Keeps a watch on the sources going for as long as it lives.
+    class SourceWatch {
+    public:
+        virtual ~SourceWatch() = default;
+    };
+
     virtual ~CaptureService() = default;
 
     // A snapshot of the output devices and the programs playing audio. The completion runs
@@ -28,6 +34,15 @@ public:
 
     // The microphones (input devices that are not monitors), in the server's order.
     [[nodiscard]] virtual std::expected<std::vector<CaptureDevice>, PlatformError> microphones() = 0;
+
+    // Calls `changed` on a platform thread soon after an output device or a microphone comes or
+    // goes, a program starts or stops playing, or a default device changes, for as long as the
+    // returned watch lives. Null when the server cannot be followed. May wait on the server:
+    // call off the main thread.
+    [[nodiscard]] virtual std::unique_ptr<SourceWatch> watchSources(std::function<void()> changed) {
+        (void)changed;
+        return nullptr;
+    }
 
     // The identifier by which this process itself shows up among running applications
     // (its binary name); empty when unknown.

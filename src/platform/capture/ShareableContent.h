@@ -7,6 +7,11 @@
 
 namespace veltrane {
 
+// The device names that stand for the sound server's default output and default input, followed
+// when the user (or the server, as a headset connects) makes another device the default.
+inline constexpr const char* kDefaultOutputDeviceName = "@DEFAULT_SINK@";
+inline constexpr const char* kDefaultInputDeviceName = "@DEFAULT_SOURCE@";
+
 // An output device whose sound can be captured as a whole (everything it plays). It takes
 // the place a display has on platforms that capture per screen.
 struct OutputDevice {
@@ -27,7 +32,9 @@ struct RunningApplication {
     friend bool operator==(const RunningApplication&, const RunningApplication&) = default;
 };
 
-// A snapshot of what can be captured at one moment.
+// A snapshot of what can be captured at one moment. The first display is the default output
+// (named kDefaultOutputDeviceName, described as the device that is the default now) when
+// the server has one.
 struct ShareableContent {
     std::vector<OutputDevice> displays;
     std::vector<RunningApplication> applications;
@@ -37,7 +44,8 @@ struct ShareableContent {
 
 using ShareableContentPtr = std::shared_ptr<const ShareableContent>;
 
-// A microphone: an input device of the sound server that is not the monitor of an output.
+// A microphone: an input device of the sound server that is not the monitor of an output, or the
+// default input (uniqueID kDefaultInputDeviceName), listed first.
 struct CaptureDevice {
     std::string uniqueID;      // the source's stable name
     std::string localizedName; // its description

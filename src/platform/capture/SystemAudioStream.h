@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <optional>
+#include <string>
 
 namespace veltrane {
 
@@ -22,12 +23,23 @@ public:
     using OutputHandler = std::function<void(const SampleBufferPtr& buffer, StreamOutputType type)>;
     using Completion = std::function<void(const std::optional<PlatformError>& error)>;
 
+    // What a running stream tells about itself: the sound server went away and is waited for,
+    // it came back, or the followed output device changed (`detail` names the new device).
+    struct Notice {
+        enum class Kind { reconnecting, reconnected, deviceChanged };
+        Kind kind = Kind::reconnecting;
+        std::string detail;
+    };
+    using NoticeHandler = std::function<void(const Notice& notice)>;
+
     virtual ~SystemAudioStream() = default;
 
     // Buffers of `type` are delivered by posting `handler` calls to `queue`, in order.
     // An error means the output could not be added.
     [[nodiscard]] virtual std::optional<PlatformError>
     addStreamOutput(StreamOutputType type, SerialQueue& queue, OutputHandler handler) = 0;
+    // Notices are delivered on a platform thread. Set before startCapture.
+    virtual void setNoticeHandler(NoticeHandler handler) { (void)handler; }
     // Completions run once, on a platform thread.
     virtual void startCapture(Completion completion) = 0;
     virtual void stopCapture(Completion completion) = 0;

@@ -110,5 +110,44 @@ TEST_F(MicrophoneRecord, MicrophoneToneHasNoBreakFromItsStart) {
     }
 }
 
+// The microphone is unplugged at 4 s and plugged back at 7 s: its tone is in the recording before
+// and after, and the log says it came back.
+TEST_F(MicrophoneRecord, MicrophoneThatComesBackRejoinsTheMix) {
+    QProcess cli;
+    cli.start(cliPath(),
+              QStringLiteral("record --dir %1 --device-id mic9 --format wav --seconds 14 --mic virt_mic "
+                             "--system-gain 0")
+                  .arg(folder.path())
+                  .split(u' '));
+    ASSERT_TRUE(cli.waitForStarted());
+    const auto shell = [](const QString& command) {
+        EXPECT_EQ(QProcess::execute(QStringLiteral("bash"), {QStringLiteral("-c"), command}), 0)
+            << command.toStdString();
+    };
+    sleepSeconds(4.0);
+    // The module's arguments, to load it again as it was.
+    shell(QStringLiteral(
+              "pactl list short modules | grep source_name=virt_mic | cut -f3 >%1/.mic && "
+              "pactl list short modules | grep source_name=virt_mic | cut -f1 | xargs pactl unload-module")
+              .arg(folder.path()));
+    sleepSeconds(3.0);
+    shell(QStringLiteral("pactl load-module module-remap-source $(cat %1/.mic) >/dev/null && rm %1/.mic")
+              .arg(folder.path()));
+    ASSERT_TRUE(cli.waitForFinished(60000));
+    const QString out = QString::fromUtf8(cli.readAllStandardOutput());
+    ASSERT_EQ(cli.exitCode(), 0) << out.toStdString();
+    EXPECT_TRUE(out.contains(QStringLiteral("🎤 Microphone VirtualMic is back: it rejoins the mix")))
+        << out.toStdString();
+    const auto files = filesIn(folder);
+    ASSERT_EQ(files.size(), 1u);
+    const auto audio = decodeAudioFile(files[0]);
+    ASSERT_TRUE(audio);
+    const auto span = static_cast<std::ptrdiff_t>(3 * 48000);
+    const std::vector<float> before(audio->mono.begin() + span / 3, audio->mono.begin() + span);
+    const std::vector<float> after(audio->mono.end() - span, audio->mono.end());
+    EXPECT_NEAR(windowedTonePower(before, 48000, 1000.0), kTonePower, kTonePower * 0.3);
+    EXPECT_NEAR(windowedTonePower(after, 48000, 1000.0), kTonePower, kTonePower * 0.3);
+}
+
 } // namespace
 } // namespace veltrane::test

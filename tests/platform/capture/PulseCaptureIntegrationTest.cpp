@@ -3,6 +3,7 @@
 // VirtualMic). What a recording hears is shown by the command line's end-to-end tests.
 
 #include "platform/capture/pulse/PulseCaptureService.h"
+#include "platform/capture/pulse/PulseSystemAudioStream.h"
 #include "platform/dispatch/SerialQueue.h"
 #include "support/TonePlayer.h"
 
@@ -33,8 +34,8 @@ std::string pactl(const QStringList& arguments) {
     return process.readAllStandardOutput().trimmed().toStdString();
 }
 
-template <typename T> std::optional<T> await(std::future<T>& future) {
-    if (future.wait_for(kBound) != std::future_status::ready) {
+template <typename T> std::optional<T> await(std::future<T>& future, std::chrono::seconds bound = kBound) {
+    if (future.wait_for(bound) != std::future_status::ready) {
         return std::nullopt;
     }
     return future.get();
@@ -152,8 +153,9 @@ protected:
 
     // The device's stream and microphone both report their end once, with these texts.
     static void expectStopped(RunningStream& running, RunningMicrophone& microphone,
-                              const std::string& streamText, const std::string& microphoneText) {
-        const auto stopped = await(running.stopped.future);
+                              const std::string& streamText, const std::string& microphoneText,
+                              std::chrono::seconds bound = kBound) {
+        const auto stopped = await(running.stopped.future, bound);
         ASSERT_TRUE(stopped.has_value()) << "no didStopWithError";
         EXPECT_EQ(stopped->domain, "PulseAudio");
         EXPECT_EQ(stopped->localizedDescription, streamText);
@@ -180,6 +182,8 @@ TEST_F(PulseCaptureIntegration, AProgramsEndStopsItsCaptureOnce) {
     ContentFilter filter = wholeDevice(outputDevice(service_));
     filter.mode = ContentFilter::Mode::displayIncludingApplications;
     filter.applications = {*appA};
+    // A program of unknown binary is not waited for (another process of it could not be told).
+    filter.applications.front().bundleIdentifier.clear();
     auto running = makeStream(filter);
     const auto error = startAndWait(*running->stream);
     ASSERT_FALSE(error.has_value()) << error->fullDescription();
@@ -263,7 +267,10 @@ TEST_F(PulseCaptureIntegration, ServerExitStopsStreamAndMicrophone) {
     const char* serverPid = std::getenv("VELTRANE_SOUND_SERVER_PID");
     ASSERT_NE(serverPid, nullptr);
     ASSERT_EQ(::kill(static_cast<pid_t>(std::stol(serverPid)), SIGTERM), 0);
-    expectStopped(*running, *microphone, "Connection terminated", "Connection terminated");
+    // The stream waits for the server to come back before it gives up.
+    expectStopped(*running, *microphone, "Connection terminated", "Connection terminated",
+                  std::chrono::duration_cast<std::chrono::seconds>(PulseSystemAudioStream::kReconnectLimit) +
+                      kBound);
     microphone->capture->stopRunning();
     // Nothing hangs once the server is gone.
     EXPECT_FALSE(service_.shareableContent().has_value());

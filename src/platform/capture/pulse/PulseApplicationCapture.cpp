@@ -1,6 +1,7 @@
 #include "platform/capture/pulse/PulseApplicationCapture.h"
 
 #include "platform/capture/pulse/PulseConnection.h"
+#include "platform/core/Log.h"
 
 #include <pulse/pulseaudio.h>
 
@@ -48,7 +49,10 @@ bool processIsRunning(std::int32_t pid) {
 PulseApplicationCapture::PulseApplicationCapture(ContentFilter filter, StreamConfiguration configuration,
                                                  std::function<void(const PlatformError&)> didStopWithError,
                                                  std::chrono::milliseconds timeout)
-    : PulseSystemAudioStream(std::move(filter), configuration, std::move(didStopWithError), timeout) {
+    : PulseSystemAudioStream(std::move(filter), configuration, std::move(didStopWithError), timeout),
+      binaryName_(this->filter().applications.empty()
+                      ? std::string()
+                      : this->filter().applications.front().bundleIdentifier) {
     for (const RunningApplication& application : this->filter().applications) {
         processIds_.insert(application.processID);
     }
@@ -80,8 +84,23 @@ void PulseApplicationCapture::requestSinkInputs() {
 }
 
 void PulseApplicationCapture::onSinkInputInfo(const pa_sink_input_info& info) {
-    if (!isFollowing() || !processIds_.contains(processIDOf(info.proplist))) {
+    if (!isFollowing()) {
         return;
+    }
+    const std::int32_t pid = processIDOf(info.proplist);
+    if (!processIds_.contains(pid)) {
+        const char* binary =
+            info.proplist ? pa_proplist_gets(info.proplist, PA_PROP_APPLICATION_PROCESS_BINARY) : nullptr;
+        if (!endedAt_ || pid <= 0 || !binary || binaryName_ != binary) {
+            return;
+        }
+        // The program came back as a new process (a meeting application rejoining a call).
+        processIds_.insert(pid);
+        endedAt_.reset();
+        postToControl([binary = binaryName_, pid] {
+            logLine("🔁 " + binary + " plays again (process " + std::to_string(pid) +
+                    "): recording follows it");
+        });
     }
     const auto monitor = sinkMonitors().find(info.sink);
     if (monitor == sinkMonitors().end()) {
@@ -121,6 +140,12 @@ void PulseApplicationCapture::onEvent(unsigned facility, unsigned type, std::uin
 }
 
 void PulseApplicationCapture::onTick() {
+    if (endedAt_) {
+        if (std::chrono::steady_clock::now() - *endedAt_ >= kReturnLimit) {
+            end(pulseError(PA_ERR_NOENTITY, "The application ended"));
+        }
+        return;
+    }
     if (--ticksUntilLivenessCheck_ <= 0) {
         ticksUntilLivenessCheck_ = kTicksPerLivenessCheck;
         checkApplicationsAlive();
@@ -128,7 +153,7 @@ void PulseApplicationCapture::onTick() {
 }
 
 void PulseApplicationCapture::checkApplicationsAlive() {
-    if (livenessQueryRunning_ || !isRunning()) {
+    if (livenessQueryRunning_ || !isRunning() || endedAt_) {
         return;
     }
     if (std::any_of(processIds_.begin(), processIds_.end(), &processIsRunning)) {
@@ -157,8 +182,18 @@ void PulseApplicationCapture::onClientInfo(const pa_client_info* info, int eol) 
         return;
     }
     livenessQueryRunning_ = false;
-    if (eol > 0 && !applicationClientSeen_ && isRunning()) {
-        end(pulseError(PA_ERR_NOENTITY, "The application ended"));
+    if (eol > 0 && !applicationClientSeen_ && isRunning() && !endedAt_) {
+        if (binaryName_.empty()) {
+            end(pulseError(PA_ERR_NOENTITY, "The application ended"));
+            return;
+        }
+        endedAt_ = std::chrono::steady_clock::now();
+        postToControl([binary = binaryName_] {
+            logLine("⏳ The application ended; waiting up to " +
+                    std::to_string(std::chrono::duration_cast<std::chrono::seconds>(kReturnLimit).count()) +
+                    " s for " + binary + " to play again");
+        });
+        requestSinkInputs(); // it may be playing already
     }
 }
 

@@ -33,12 +33,16 @@ struct Query {
     ShareableContent content;
     std::vector<CaptureDevice> devices;
     std::string defaultSinkName;
+    std::string defaultSourceName;
 };
 
 void onServerInfo(pa_context*, const pa_server_info* info, void* userdata) {
     auto* query = static_cast<Query*>(userdata);
     if (info && info->default_sink_name) {
         query->defaultSinkName = info->default_sink_name;
+    }
+    if (info && info->default_source_name) {
+        query->defaultSourceName = info->default_source_name;
     }
     query->connection->signal();
 }
@@ -94,6 +98,49 @@ void onSource(pa_context*, const pa_source_info* info, int eol, void* userdata) 
     query->connection->signal();
 }
 
+// A connection of its own that hears the server's announcements of devices, programs' playback
+// streams and defaults.
+class PulseSourceWatch final : public CaptureService::SourceWatch {
+public:
+    PulseSourceWatch(std::unique_ptr<PulseConnection> connection, std::function<void()> changed)
+        : connection_(std::move(connection)), changed_(std::move(changed)) {}
+
+    ~PulseSourceWatch() override {
+        {
+            PulseConnection::Lock lock(*connection_);
+            pa_context_set_subscribe_callback(connection_->context(), nullptr, nullptr);
+        }
+        connection_.reset();
+    }
+    PulseSourceWatch(const PulseSourceWatch&) = delete;
+    PulseSourceWatch& operator=(const PulseSourceWatch&) = delete;
+
+    [[nodiscard]] bool subscribe(std::chrono::milliseconds timeout) {
+        PulseConnection::Lock lock(*connection_);
+        pa_context* context = connection_->context();
+        pa_context_set_subscribe_callback(
+            context,
+            [](pa_context*, pa_subscription_event_type_t type, std::uint32_t, void* userdata) {
+                const unsigned facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
+                const unsigned kind = type & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
+                // Programs' streams change all the time (volume, pauses); only their coming and
+                // going counts.
+                if (facility == PA_SUBSCRIPTION_EVENT_SERVER || kind != PA_SUBSCRIPTION_EVENT_CHANGE) {
+                    static_cast<PulseSourceWatch*>(userdata)->changed_();
+                }
+            },
+            this);
+        const auto mask = static_cast<pa_subscription_mask_t>(
+            PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_SINK_INPUT |
+            PA_SUBSCRIPTION_MASK_SERVER);
+        return connection_->waitFor(pa_context_subscribe(context, mask, nullptr, nullptr), timeout);
+    }
+
+private:
+    std::unique_ptr<PulseConnection> connection_;
+    const std::function<void()> changed_;
+};
+
 PlatformError queryFailed(PulseConnection& connection, const char* what) {
     const int code = connection.lastErrorCode();
     return pulseErrorWithText(code != 0 ? code : PA_ERR_TIMEOUT,
@@ -135,9 +182,18 @@ PulseCaptureService::listContent(std::chrono::milliseconds timeout) {
     }
     // The output device the user hears by default comes first, so "the first source" records
     // what is playing through the speakers; the others keep the server's order.
-    std::stable_partition(
-        query.content.displays.begin(), query.content.displays.end(),
-        [&query](const OutputDevice& device) { return device.name == query.defaultSinkName; });
+    auto& displays = query.content.displays;
+    std::stable_partition(displays.begin(), displays.end(), [&query](const OutputDevice& device) {
+        return device.name == query.defaultSinkName;
+    });
+    // Before them all, the default output as such: recording it follows the default wherever it moves.
+    if (!displays.empty() && displays.front().name == query.defaultSinkName) {
+        OutputDevice followed;
+        followed.name = kDefaultOutputDeviceName;
+        followed.description = displays.front().description;
+        followed.displayID = deviceIDForDeviceName(followed.name);
+        displays.insert(displays.begin(), std::move(followed));
+    }
     return std::make_shared<const ShareableContent>(std::move(query.content));
 }
 
@@ -149,12 +205,35 @@ std::expected<std::vector<CaptureDevice>, PlatformError> PulseCaptureService::mi
     Query query;
     query.connection = connection->get();
     PulseConnection::Lock lock(**connection);
-    if (!(*connection)
-             ->waitFor(pa_context_get_source_info_list((*connection)->context(), &onSource, &query),
-                       timeout_)) {
+    pa_context* context = (*connection)->context();
+    if (!(*connection)->waitFor(pa_context_get_server_info(context, &onServerInfo, &query), timeout_) ||
+        !(*connection)->waitFor(pa_context_get_source_info_list(context, &onSource, &query), timeout_)) {
         return std::unexpected(queryFailed(**connection, "microphones"));
     }
+    // The default input first, followed when the default changes, as long as it is a microphone.
+    const auto current =
+        std::find_if(query.devices.begin(), query.devices.end(),
+                     [&query](const CaptureDevice& d) { return d.uniqueID == query.defaultSourceName; });
+    if (current != query.devices.end()) {
+        CaptureDevice followed;
+        followed.uniqueID = kDefaultInputDeviceName;
+        followed.localizedName = "Default microphone (" + current->localizedName + ")";
+        query.devices.insert(query.devices.begin(), std::move(followed));
+    }
     return std::move(query.devices);
+}
+
+std::unique_ptr<CaptureService::SourceWatch>
+PulseCaptureService::watchSources(std::function<void()> changed) {
+    auto connection = PulseConnection::open(kClientName, timeout_);
+    if (!connection) {
+        return nullptr;
+    }
+    auto watch = std::make_unique<PulseSourceWatch>(std::move(*connection), std::move(changed));
+    if (!watch->subscribe(timeout_)) {
+        return nullptr;
+    }
+    return watch;
 }
 
 std::string PulseCaptureService::ownExecutableName() const {

@@ -23,6 +23,7 @@ public:
 
     void requestShareableContent(ContentCompletion completion) override;
     [[nodiscard]] std::expected<std::vector<CaptureDevice>, PlatformError> microphones() override;
+    [[nodiscard]] std::unique_ptr<SourceWatch> watchSources(std::function<void()> changed) override;
     [[nodiscard]] std::string ownExecutableName() const override;
     [[nodiscard]] std::unique_ptr<SystemAudioStream>
     makeStream(const ContentFilter& filter, const StreamConfiguration& configuration,

@@ -2,6 +2,7 @@
 
 #include "platform/capture/pulse/PulseCaptureService.h"
 #include "platform/capture/pulse/PulseConnection.h"
+#include "platform/core/Log.h"
 
 #include <pulse/pulseaudio.h>
 
@@ -17,6 +18,7 @@ PulseDeviceCapture::PulseDeviceCapture(ContentFilter filter, StreamConfiguration
                                        std::function<void(const PlatformError&)> didStopWithError,
                                        std::chrono::milliseconds timeout)
     : PulseSystemAudioStream(std::move(filter), configuration, std::move(didStopWithError), timeout),
+      followsDefault_(this->filter().display.name == kDefaultOutputDeviceName),
       sinkDescription_(this->filter().display.description.empty() ? this->filter().display.name
                                                                   : this->filter().display.description) {}
 
@@ -28,11 +30,23 @@ PlatformError PulseDeviceCapture::removedError() const {
     return pulseError(PA_ERR_NOENTITY, "The output device " + sinkDescription_ + " was removed");
 }
 
+void PulseDeviceCapture::onReconnecting() {
+    sinkIndex_ = PA_INVALID_INDEX;
+    sinksByName_.clear();
+}
+
 void PulseDeviceCapture::onSinkListed(const pa_sink_info& info) {
+    const std::string name = info.name ? info.name : "";
+    if (followsDefault_) {
+        sinksByName_[name] = {info.index, info.description ? info.description : name};
+        if (name == defaultSinkName_ && sinkIndex_ != info.index && isRunning()) {
+            (void)followDefault(name); // the new default was announced after the server's change
+        }
+        return;
+    }
     if (sinkIndex_ != PA_INVALID_INDEX) {
         return;
     }
-    const std::string name = info.name ? info.name : "";
     const OutputDevice& device = filter().display;
     const bool matches =
         device.name.empty() ? deviceIDForDeviceName(name) == device.displayID : name == device.name;
@@ -45,6 +59,17 @@ void PulseDeviceCapture::onSinkListed(const pa_sink_info& info) {
 }
 
 std::optional<PlatformError> PulseDeviceCapture::openTaps() {
+    if (followsDefault_) {
+        if (!connection().waitFor(pa_context_get_server_info(context(), &serverInfoThunk, this), timeout())) {
+            return pulseErrorWithText(connection().lastErrorCode(), "Could not find the default output: ");
+        }
+        const auto sink = sinksByName_.find(defaultSinkName_);
+        if (sink == sinksByName_.end()) {
+            return pulseError(PA_ERR_NOENTITY, "The sound server has no default output");
+        }
+        sinkIndex_ = sink->second.first;
+        sinkDescription_ = sink->second.second;
+    }
     if (sinkIndex_ == PA_INVALID_INDEX) {
         return pulseError(PA_ERR_NOENTITY, "The output device " + sinkDescription_ + " is not available");
     }
@@ -58,7 +83,45 @@ std::optional<PlatformError> PulseDeviceCapture::openTaps() {
     return std::nullopt;
 }
 
+void PulseDeviceCapture::onServerInfo(const pa_server_info& info) {
+    const std::string name = info.default_sink_name ? info.default_sink_name : "";
+    const bool changed = name != defaultSinkName_;
+    defaultSinkName_ = name;
+    if (changed && isRunning() && !followDefault(name)) {
+        requestSinks(); // a device not announced yet: followed once it is listed
+    }
+}
+
+bool PulseDeviceCapture::followDefault(const std::string& name) {
+    const auto sink = sinksByName_.find(name);
+    if (sink == sinksByName_.end()) {
+        return false;
+    }
+    const std::string previous = sinkDescription_;
+    sinkIndex_ = sink->second.first;
+    sinkDescription_ = sink->second.second;
+    // The monitor is connected without waiting for it: its audio comes as soon as it runs, and
+    // the time until then is silence like any quiet time.
+    if (!openTap(kDeviceTapID, PA_INVALID_INDEX, sinkIndex_, sinkMonitors()[sinkIndex_])) {
+        end(pulseErrorWithText(connection().lastErrorCode(), "Could not record the output device: "));
+        return true;
+    }
+    postToControl([this, previous, current = sinkDescription_] {
+        logLine("🔀 Default output changed: " + previous + " → " + current);
+        notify(Notice{Notice::Kind::deviceChanged, current});
+    });
+    return true;
+}
+
 void PulseDeviceCapture::onEvent(unsigned facility, unsigned type, std::uint32_t index) {
+    if (followsDefault_) {
+        if (facility == PA_SUBSCRIPTION_EVENT_SERVER && type == PA_SUBSCRIPTION_EVENT_CHANGE) {
+            pa_operation_unref(pa_context_get_server_info(context(), &serverInfoThunk, this));
+        } else if (facility == PA_SUBSCRIPTION_EVENT_SINK && type == PA_SUBSCRIPTION_EVENT_NEW) {
+            requestSink(index);
+        }
+        return; // a removed default is replaced by the server, which announces the new one
+    }
     if (facility == PA_SUBSCRIPTION_EVENT_SINK && type == PA_SUBSCRIPTION_EVENT_REMOVE &&
         index == sinkIndex_) {
         end(removedError());
@@ -66,6 +129,9 @@ void PulseDeviceCapture::onEvent(unsigned facility, unsigned type, std::uint32_t
 }
 
 void PulseDeviceCapture::onTapFailed(Tap&) {
+    if (followsDefault_) {
+        return; // the default's device went away: the server names the next default
+    }
     // The monitor failed: the device went away, or recording it failed for another reason.
     pa_operation_unref(pa_context_get_sink_info_by_index(
         context(), sinkIndex_,
@@ -79,6 +145,12 @@ void PulseDeviceCapture::onTapFailed(Tap&) {
             }
         },
         this));
+}
+
+void PulseDeviceCapture::serverInfoThunk(pa_context*, const pa_server_info* info, void* userdata) {
+    if (info) {
+        static_cast<PulseDeviceCapture*>(userdata)->onServerInfo(*info);
+    }
 }
 
 } // namespace veltrane

@@ -88,6 +88,11 @@ PulseMicrophoneCapture::create(const CaptureDevice& device, std::chrono::millise
 }
 
 PulseMicrophoneCapture::~PulseMicrophoneCapture() {
+    {
+        std::lock_guard lock(watchMutex_);
+        running_ = false;
+    }
+    watchWake_.notify_all();
     gate_->close();
     events_.shutdown();
     std::lock_guard control(controlMutex_);
@@ -102,7 +107,25 @@ PulseMicrophoneCapture::~PulseMicrophoneCapture() {
     }
 }
 
+std::string PulseMicrophoneCapture::displayName() const {
+    return device_.localizedName.empty() ? device_.uniqueID : device_.localizedName;
+}
+
+void PulseMicrophoneCapture::dropConnection() {
+    if (!connection_) {
+        return;
+    }
+    {
+        PulseConnection::Lock lock(*connection_);
+        connection_->setLostHandler(nullptr);
+        pa_context_set_subscribe_callback(connection_->context(), nullptr, nullptr);
+        stream_.reset();
+    }
+    connection_.reset();
+}
+
 std::optional<PlatformError> PulseMicrophoneCapture::lookUp() {
+    sourceFound_ = false;
     auto opened = PulseConnection::open(kClientName, timeout_);
     if (!opened) {
         return opened.error();
@@ -126,8 +149,7 @@ std::optional<PlatformError> PulseMicrophoneCapture::lookUp() {
         return pulseErrorWithText(connection_->lastErrorCode(), "Could not look up the microphone: ");
     }
     if (!sourceFound_) {
-        const std::string name = device_.localizedName.empty() ? device_.uniqueID : device_.localizedName;
-        return pulseError(PA_ERR_NOENTITY, "The microphone " + name + " is not available");
+        return pulseError(PA_ERR_NOENTITY, "The microphone " + displayName() + " is not available");
     }
     format_ = MicrophoneFormat::forDevice(deviceFormatName_, deviceRate_, deviceChannels_);
 
@@ -138,8 +160,9 @@ std::optional<PlatformError> PulseMicrophoneCapture::lookUp() {
                 type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK, type & PA_SUBSCRIPTION_EVENT_TYPE_MASK, index);
         },
         this);
-    if (!connection_->waitFor(pa_context_subscribe(context, PA_SUBSCRIPTION_MASK_SOURCE, nullptr, nullptr),
-                              timeout_)) {
+    const auto mask =
+        static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_SERVER);
+    if (!connection_->waitFor(pa_context_subscribe(context, mask, nullptr, nullptr), timeout_)) {
         return pulseErrorWithText(connection_->lastErrorCode(), "Could not follow the microphone: ");
     }
     connection_->setLostHandler([this](const PlatformError& error) {
@@ -152,6 +175,9 @@ std::optional<PlatformError> PulseMicrophoneCapture::lookUp() {
 
 void PulseMicrophoneCapture::onSourceInfo(const pa_source_info* info) {
     sourceFound_ = true;
+    if (device_.uniqueID == kDefaultInputDeviceName) {
+        defaultSourceName_ = info->name ? info->name : "";
+    }
     sourceIndex_ = info->index;
     sourceDescription_ = info->description ? info->description : device_.uniqueID;
     const char* formatName = pa_sample_format_to_string(info->sample_spec.format);
@@ -192,13 +218,74 @@ void PulseMicrophoneCapture::startRunning() {
 }
 
 void PulseMicrophoneCapture::stopRunning() {
+    {
+        std::lock_guard lock(watchMutex_);
+        running_ = false;
+    }
+    watchWake_.notify_all();
     std::lock_guard control(controlMutex_);
     if (!connection_) {
         return;
     }
     PulseConnection::Lock lock(*connection_);
-    running_ = false;
     stream_.reset();
+}
+
+void PulseMicrophoneCapture::watchForReturn() {
+    for (;;) {
+        {
+            std::unique_lock lock(watchMutex_);
+            if (watchWake_.wait_for(lock, kReturnPoll, [this] { return !running_.load(); })) {
+                return;
+            }
+        }
+        std::lock_guard control(controlMutex_);
+        if (!running_.load()) {
+            return;
+        }
+        // A fresh connection each time: it finds the device whether it was unplugged or the
+        // whole sound server restarted.
+        dropConnection();
+        if (lookUp()) {
+            continue;
+        }
+        PulseConnection::Lock lock(*connection_);
+        if (connectStream()) {
+            stream_.reset();
+            continue;
+        }
+        logLine("🎤 Microphone " + displayName() + " is back: it rejoins the mix");
+        return;
+    }
+}
+
+void PulseMicrophoneCapture::followDefault() {
+    std::lock_guard control(controlMutex_);
+    if (!running_.load() || !connection_ || disconnectReported_) {
+        return;
+    }
+    PulseConnection::Lock lock(*connection_);
+    const std::string previous = sourceDescription_;
+    stream_.reset();
+    if (!connection_->waitFor(pa_context_get_source_info_by_name(
+                                  connection_->context(), kDefaultInputDeviceName,
+                                  [](pa_context*, const pa_source_info* info, int eol, void* userdata) {
+                                      auto* self = static_cast<PulseMicrophoneCapture*>(userdata);
+                                      if (eol == 0 && info) {
+                                          self->onSourceInfo(info);
+                                      }
+                                  },
+                                  this),
+                              timeout_)) {
+        return;
+    }
+    format_ = MicrophoneFormat::forDevice(deviceFormatName_, deviceRate_, deviceChannels_);
+    if (auto error = connectStream()) {
+        stream_.reset();
+        reportDisconnect(*error);
+        return;
+    }
+    logLine("🔀 Default microphone changed: " + previous + " → " + sourceDescription_);
 }
 
 std::optional<PlatformError> PulseMicrophoneCapture::connectStream() {
@@ -241,10 +328,25 @@ void PulseMicrophoneCapture::reportDisconnect(const PlatformError& error) {
         if (handler) {
             (*handler)(error);
         }
+        watchForReturn();
     });
 }
 
 void PulseMicrophoneCapture::onEvent(unsigned facility, unsigned type, std::uint32_t index) {
+    if (facility == PA_SUBSCRIPTION_EVENT_SERVER && !defaultSourceName_.empty() && running_.load()) {
+        pa_operation_unref(pa_context_get_server_info(
+            connection_->context(),
+            [](pa_context*, const pa_server_info* info, void* userdata) {
+                auto* self = static_cast<PulseMicrophoneCapture*>(userdata);
+                if (info && info->default_source_name &&
+                    self->defaultSourceName_ != info->default_source_name && !self->disconnectReported_) {
+                    self->defaultSourceName_ = info->default_source_name;
+                    self->events_.post([self] { self->followDefault(); });
+                }
+            },
+            this));
+        return;
+    }
     if (facility == PA_SUBSCRIPTION_EVENT_SOURCE && type == PA_SUBSCRIPTION_EVENT_REMOVE &&
         index == sourceIndex_ && running_.load()) {
         reportDisconnect(

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <expected>
 #include <memory>
@@ -39,7 +40,10 @@ struct MicrophoneFormat {
 };
 
 // One microphone (a PulseAudio source that is not a monitor), recorded in the device's own
-// rate, channel count and sample type as far as MicrophoneFormat can describe it.
+// rate, channel count and sample type as far as MicrophoneFormat can describe it. When the
+// device goes away while running (unplugged, or the sound server restarted), the disconnect is
+// reported and the capture watches for a device of the same name to come back, then records it
+// again. The default input (kDefaultInputDeviceName) follows the server's default.
 class PulseMicrophoneCapture final : public MicrophoneCapture {
 public:
     // Looks the device up; fails when the server or the device is not there.
@@ -61,7 +65,17 @@ public:
 private:
     PulseMicrophoneCapture(CaptureDevice device, std::chrono::milliseconds timeout);
 
+    static constexpr std::chrono::milliseconds kReturnPoll{500};
+
     [[nodiscard]] std::optional<PlatformError> lookUp();
+    // Closes the stream and the connection (control mutex held, connection lock not).
+    void dropConnection();
+    // On the events thread after a disconnect: until stopped, looks for the device every
+    // kReturnPoll and records it again once it is back.
+    void watchForReturn();
+    // On the events thread: records the server's new default input.
+    void followDefault();
+    [[nodiscard]] std::string displayName() const;
     [[nodiscard]] std::optional<PlatformError> connectStream();
     void reportDisconnect(const PlatformError& error);
     void onSourceInfo(const pa_source_info* info);
@@ -74,6 +88,8 @@ private:
     const std::shared_ptr<CallbackGate> gate_ = std::make_shared<CallbackGate>();
     std::atomic<bool> running_ = false;
     std::mutex controlMutex_; // one start or stop at a time (a start releases the server lock while it waits)
+    std::mutex watchMutex_;
+    std::condition_variable watchWake_; // a stop ends the watch for the device's return
 
     std::mutex handlerMutex_;
     SerialQueue* queue_ = nullptr;
@@ -92,6 +108,7 @@ private:
     std::unique_ptr<PulseRecordStream> stream_;
     std::int64_t framesDelivered_ = 0;
     bool disconnectReported_ = false;
+    std::string defaultSourceName_; // the default input's device name, when following it
 
     ControlThread events_{"pulse.microphone"};
 };

@@ -3,6 +3,7 @@
 #include "platform/capture/pulse/PulseApplicationCapture.h"
 #include "platform/capture/pulse/PulseConnection.h"
 #include "platform/capture/pulse/PulseDeviceCapture.h"
+#include "platform/core/Log.h"
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/media/SampleBuffer.h"
 
@@ -51,6 +52,7 @@ PulseSystemAudioStream::~PulseSystemAudioStream() {
 }
 
 void PulseSystemAudioStream::shutDown() {
+    requestStop();
     gate_->close();
     control_.shutdown();
     teardown();
@@ -71,6 +73,35 @@ PulseSystemAudioStream::addStreamOutput(StreamOutputType type, SerialQueue& queu
     return std::nullopt;
 }
 
+void PulseSystemAudioStream::setNoticeHandler(NoticeHandler handler) {
+    std::lock_guard lock(outputMutex_);
+    noticeHandler_ = handler ? std::make_shared<const NoticeHandler>(std::move(handler)) : nullptr;
+}
+
+void PulseSystemAudioStream::notify(Notice notice) {
+    std::shared_ptr<const NoticeHandler> handler;
+    {
+        std::lock_guard lock(outputMutex_);
+        handler = noticeHandler_;
+    }
+    if (handler) {
+        (*handler)(notice);
+    }
+}
+
+void PulseSystemAudioStream::requestStop() {
+    {
+        std::lock_guard lock(stopMutex_);
+        stopRequested_ = true;
+    }
+    stopWake_.notify_all();
+}
+
+bool PulseSystemAudioStream::stopRequestedWithin(std::chrono::milliseconds pause) {
+    std::unique_lock lock(stopMutex_);
+    return stopWake_.wait_for(lock, pause, [this] { return stopRequested_; });
+}
+
 void PulseSystemAudioStream::startCapture(Completion completion) {
     control_.post([this, completion = std::move(completion)] {
         auto error = start();
@@ -84,6 +115,7 @@ void PulseSystemAudioStream::startCapture(Completion completion) {
 }
 
 void PulseSystemAudioStream::stopCapture(Completion completion) {
+    requestStop(); // ends a wait for the server
     control_.post([this, completion = std::move(completion)] {
         teardown();
         if (completion) {
@@ -109,6 +141,18 @@ std::optional<PlatformError> PulseSystemAudioStream::start() {
     if (auto error = checkFilter()) {
         return error;
     }
+    pacer_.emplace(framesOf(kSilenceAllowance, rate_), framesOf(kSilenceLag, rate_));
+    mixer_.emplace(channels_, framesOf(kMixerIdle, rate_), framesOf(kMixerMaxBuffered, rate_));
+    silence_.assign(static_cast<std::size_t>(framesOf(kTick, rate_)) * channels_, 0.0f);
+    stopReported_ = false;
+    startedAt_ = std::chrono::steady_clock::now();
+    lastTickAt_ = startedAt_;
+    runningAtFrames_ = 0;
+    state_ = State::starting;
+    return connectAndTap();
+}
+
+std::optional<PlatformError> PulseSystemAudioStream::connectAndTap() {
     auto opened = PulseConnection::open(kClientName, timeout_);
     if (!opened) {
         return opened.error();
@@ -121,14 +165,7 @@ std::optional<PlatformError> PulseSystemAudioStream::start() {
     if (!connection_->waitFor(pa_context_get_sink_info_list(context, &sinkListedThunk, this), timeout_)) {
         return pulseErrorWithText(connection_->lastErrorCode(), "Could not list the output devices: ");
     }
-
-    pacer_.emplace(framesOf(kSilenceAllowance, rate_), framesOf(kSilenceLag, rate_));
-    mixer_.emplace(channels_, framesOf(kMixerIdle, rate_), framesOf(kMixerMaxBuffered, rate_));
-    silence_.assign(static_cast<std::size_t>(framesOf(kTick, rate_)) * channels_, 0.0f);
-    stopReported_ = false;
-    startedAt_ = std::chrono::steady_clock::now();
-    lastTickAt_ = startedAt_;
-    runningAtFrames_ = 0;
+    const bool resuming = state_ == State::reconnecting;
     state_ = State::starting;
 
     pa_context_set_subscribe_callback(
@@ -141,8 +178,9 @@ std::optional<PlatformError> PulseSystemAudioStream::start() {
             }
         },
         this);
-    const auto mask = static_cast<pa_subscription_mask_t>(
-        PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SINK_INPUT | PA_SUBSCRIPTION_MASK_CLIENT);
+    const auto mask =
+        static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SINK_INPUT |
+                                            PA_SUBSCRIPTION_MASK_CLIENT | PA_SUBSCRIPTION_MASK_SERVER);
     if (!connection_->waitFor(pa_context_subscribe(context, mask, nullptr, nullptr), timeout_)) {
         return pulseErrorWithText(connection_->lastErrorCode(), "Could not follow the sound server: ");
     }
@@ -150,17 +188,66 @@ std::optional<PlatformError> PulseSystemAudioStream::start() {
         return error;
     }
 
-    connection_->setLostHandler([this](const PlatformError& error) { end(error); });
-    // The recording's wall clock starts now, when the capture is reported started, not when
-    // connecting began: silence never makes it longer than the time it was running.
-    runningAtFrames_ = nowFrames();
-    lastArrivalFrames_ = runningAtFrames_;
+    connection_->setLostHandler([this](const PlatformError& error) { connectionLost(error); });
+    lastTickAt_ = std::chrono::steady_clock::now();
+    if (!resuming) {
+        // The recording's wall clock starts now, when the capture is reported started, not when
+        // connecting began: silence never makes it longer than the time it was running.
+        runningAtFrames_ = nowFrames();
+        lastArrivalFrames_ = runningAtFrames_;
+    }
     state_ = State::running;
     armTick();
     return std::nullopt;
 }
 
-void PulseSystemAudioStream::teardown() {
+void PulseSystemAudioStream::connectionLost(const PlatformError& error) {
+    if (stopReported_ || state_ != State::running) {
+        return;
+    }
+    // What came before the loss goes on now; the time until the server is back becomes silence.
+    flush();
+    state_ = State::reconnecting;
+    logLine("⚠️ Sound server connection lost (" + error.localizedDescription + "); reconnecting…");
+    control_.post([this, error] { reconnect(error); });
+}
+
+void PulseSystemAudioStream::reconnect(const PlatformError& lost) {
+    dropConnection();
+    notify(Notice{Notice::Kind::reconnecting, {}});
+    const auto deadline = std::chrono::steady_clock::now() + kReconnectLimit;
+    auto pause = kFirstReconnectPause;
+    int attempts = 0;
+    for (;;) {
+        if (stopRequestedWithin(pause)) {
+            return; // the stop's own task tears down
+        }
+        ++attempts;
+        state_ = State::reconnecting;
+        onReconnecting();
+        const std::optional<PlatformError> error = connectAndTap();
+        if (!error) {
+            logLine("✅ Sound server back: recording resumed after " + std::to_string(attempts) +
+                    (attempts == 1 ? " attempt" : " attempts"));
+            notify(Notice{Notice::Kind::reconnected, {}});
+            return;
+        }
+        dropConnection();
+        if (std::chrono::steady_clock::now() >= deadline) {
+            break;
+        }
+        pause = std::min(pause * 2, kLongestReconnectPause);
+    }
+    logLine("❌ Sound server did not come back within " +
+            std::to_string(std::chrono::duration_cast<std::chrono::seconds>(kReconnectLimit).count()) + " s");
+    state_ = State::ended;
+    stopReported_ = true;
+    if (didStopWithError_) {
+        didStopWithError_(lost);
+    }
+}
+
+void PulseSystemAudioStream::dropConnection() {
     if (!connection_) {
         return;
     }
@@ -169,20 +256,31 @@ void PulseSystemAudioStream::teardown() {
         connection_->setLostHandler(nullptr);
         pa_context_set_subscribe_callback(connection_->context(), nullptr, nullptr);
         if (tick_) {
-            pa_mainloop_api* api = pa_threaded_mainloop_get_api(connection_->mainloop());
-            api->time_free(tick_);
+            pa_threaded_mainloop_get_api(connection_->mainloop())->time_free(tick_);
             tick_ = nullptr;
         }
-        if (state_ == State::running) {
-            flush();
-        }
-        state_ = State::idle;
         for (auto& [id, tap] : taps_) {
             closeTap(*tap);
         }
         taps_.clear();
     }
     connection_.reset();
+}
+
+void PulseSystemAudioStream::teardown() {
+    if (!connection_) {
+        state_ = State::idle;
+        return;
+    }
+    {
+        PulseConnection::Lock lock(*connection_);
+        connection_->setLostHandler(nullptr);
+        if (state_ == State::running) {
+            flush();
+        }
+        state_ = State::idle;
+    }
+    dropConnection();
 }
 
 PulseSystemAudioStream::Tap* PulseSystemAudioStream::openTap(std::uint32_t id, std::uint32_t sinkInput,
@@ -355,6 +453,10 @@ void PulseSystemAudioStream::requestSink(std::uint32_t index) {
         pa_context_get_sink_info_by_index(connection_->context(), index, &sinkListedThunk, this));
 }
 
+void PulseSystemAudioStream::requestSinks() {
+    pa_operation_unref(pa_context_get_sink_info_list(connection_->context(), &sinkListedThunk, this));
+}
+
 void PulseSystemAudioStream::armTick() {
     pa_context* context = connection_->context();
     const pa_usec_t when = pa_rtclock_now() + static_cast<pa_usec_t>(kTick.count()) * PA_USEC_PER_MSEC;
@@ -366,6 +468,9 @@ void PulseSystemAudioStream::armTick() {
 }
 
 void PulseSystemAudioStream::onTickTimer() {
+    if (state_ != State::running && state_ != State::starting) {
+        return; // ended or waiting for the server: the next connection has its own tick
+    }
     const auto now = std::chrono::steady_clock::now();
     const bool stalled = now - lastTickAt_ > kStalledTick;
     lastTickAt_ = now;

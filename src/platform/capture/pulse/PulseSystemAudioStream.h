@@ -7,6 +7,7 @@
 #include "platform/media/SampleBuffer.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -46,6 +47,7 @@ public:
 
     [[nodiscard]] std::optional<PlatformError> addStreamOutput(StreamOutputType type, SerialQueue& queue,
                                                                OutputHandler handler) final;
+    void setNoticeHandler(NoticeHandler handler) final;
     void startCapture(Completion completion) final;
     void stopCapture(Completion completion) final;
 
@@ -63,6 +65,11 @@ public:
     static constexpr std::chrono::milliseconds kBuffer{10};
     // A tick this late means the loop itself did not run (the process was stopped or starved).
     static constexpr std::chrono::milliseconds kStalledTick{150};
+    // A lost sound server is waited for this long, tried again after short pauses that grow
+    // from the first to the longest; then the capture ends with the loss as its error.
+    static constexpr std::chrono::milliseconds kReconnectLimit{30000};
+    static constexpr std::chrono::milliseconds kFirstReconnectPause{100};
+    static constexpr std::chrono::milliseconds kLongestReconnectPause{1000};
 
 protected:
     struct Tap {
@@ -71,7 +78,7 @@ protected:
         std::unique_ptr<PulseRecordStream> stream;
         bool dead = false;
     };
-    enum class State { idle, starting, running, ended };
+    enum class State { idle, starting, running, reconnecting, ended };
 
     PulseSystemAudioStream(ContentFilter filter, StreamConfiguration configuration,
                            std::function<void(const PlatformError&)> didStopWithError,
@@ -90,6 +97,8 @@ protected:
     virtual void onEvent(unsigned facility, unsigned type, std::uint32_t index) = 0;
     // A tap's stream failed or ended while running.
     virtual void onTapFailed(Tap& tap) = 0;
+    // Before connecting again after the sound server was lost: forget the server's indexes.
+    virtual void onReconnecting() {}
     // Once per tick, after the audio was pumped.
     virtual void onTick() {}
 
@@ -97,6 +106,8 @@ protected:
     [[nodiscard]] Tap* openTap(std::uint32_t id, std::uint32_t sinkInput, std::uint32_t sinkIndex,
                                const std::string& source);
     void end(const PlatformError& error);
+    // Tells the notice handler (from the control thread).
+    void notify(Notice notice);
     [[nodiscard]] bool isFollowing() const { return state_ == State::starting || state_ == State::running; }
     [[nodiscard]] bool isRunning() const { return state_ == State::running; }
     [[nodiscard]] PulseConnection& connection() { return *connection_; }
@@ -108,6 +119,8 @@ protected:
     [[nodiscard]] std::map<std::uint32_t, std::string>& sinkMonitors() { return sinkMonitors_; }
     // Asks the server for one device; onSinkListed() gets the answer.
     void requestSink(std::uint32_t index);
+    // Asks for every device again.
+    void requestSinks();
     // Runs `fn` on the control thread.
     void postToControl(std::function<void()> fn) { control_.post(std::move(fn)); }
 
@@ -117,7 +130,16 @@ private:
 
     // Control thread.
     [[nodiscard]] std::optional<PlatformError> start();
+    // Connects, follows the server's events and opens the taps; the timeline is kept.
+    [[nodiscard]] std::optional<PlatformError> connectAndTap();
     void teardown();
+    // Closes the taps and the connection without handing anything on.
+    void dropConnection();
+    // Waits for the sound server to come back and resumes, or ends with `lost`.
+    void reconnect(const PlatformError& lost);
+    // Pauses for `pause` unless a stop comes first; returns whether one came.
+    [[nodiscard]] bool stopRequestedWithin(std::chrono::milliseconds pause);
+    void requestStop();
 
     // Event thread, or any thread holding the connection's lock.
     [[nodiscard]] std::int64_t nowFrames() const;
@@ -125,6 +147,7 @@ private:
     void closeDeadTaps();
     void onTapReadable(Tap& tap);
     void onTapState(Tap& tap, pa_stream_state_t state);
+    void connectionLost(const PlatformError& error);
     void pump(SilenceFill fill = SilenceFill::allowed);
     void flush();
     // Cuts audio into buffers for the next delivery.
@@ -147,6 +170,12 @@ private:
     std::mutex outputMutex_;
     SerialQueue* audioQueue_ = nullptr;
     std::shared_ptr<const OutputHandler> audioHandler_;
+    std::shared_ptr<const NoticeHandler> noticeHandler_;
+
+    // A stop asked for while the control thread waits for the server.
+    std::mutex stopMutex_;
+    std::condition_variable stopWake_;
+    bool stopRequested_ = false;
 
     // Owned by the control thread; the fields below it are guarded by its lock.
     std::unique_ptr<PulseConnection> connection_;
