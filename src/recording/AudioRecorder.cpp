@@ -380,9 +380,8 @@ void AudioRecorder::startRecording(const std::filesystem::path& directory, const
             if (self->generation_ != generation || !self->stream_) {
                 return; // that recording has been stopped already
             }
-            self->setErrorMessage(QStringLiteral("Stream Stopped: ") +
-                                  QString::fromStdString(error.localizedDescription));
-            self->stopRecording();
+            self->stopWithError(QStringLiteral("Stream Stopped: ") +
+                                QString::fromStdString(error.localizedDescription));
         });
     });
 
@@ -558,8 +557,7 @@ RecordingPipeline::SessionLink AudioRecorder::makeSessionLink() {
             if (self->generation_ != generation) {
                 return; // that recording has been stopped and another started
             }
-            self->setErrorMessage(QStringLiteral("Recording failed: ") + QString::fromStdString(description));
-            self->stopRecording();
+            self->stopWithError(QStringLiteral("Recording failed: ") + QString::fromStdString(description));
         });
     };
     return link;
@@ -658,6 +656,19 @@ void AudioRecorder::stopRecording() {
                             postGuarded(guard, [](AudioRecorder* r) { r->finishWindingDown(); });
                         });
                     });
+    });
+}
+
+void AudioRecorder::stopWithError(const QString& message) {
+    // The last chunk is finished and reported before the error is shown (and before a command
+    // line that waits for the error exits).
+    stopRecording();
+    const std::uint64_t generation = generation_;
+    whenStopped([guard = self_, generation, message] {
+        // Unless the stop itself found that nothing was recorded, which says more.
+        if (guard && guard->generation_ == generation && guard->errorMessage_.isNull()) {
+            guard->setErrorMessage(message);
+        }
     });
 }
 

@@ -184,6 +184,8 @@ private:
     void setLastChunkName(const QString& value);
     void chunkFinished(const std::filesystem::path& path, std::uint64_t generation);
     void finishWindingDown();
+    // A recording that stops by itself: stops it, then shows `message`.
+    void stopWithError(const QString& message);
 
     std::shared_ptr<CaptureService> capture_;
     std::shared_ptr<MediaFileWriterFactory> writerFactory_;

@@ -109,8 +109,11 @@ TEST_F(RecorderFixture, StreamFailuresStopTheRecordingWithAMessage) {
     deliverSeconds(0.5);
     capture->lastStream->stopWithError(
         PlatformError{"PulseAudio", 1, "The output device was removed", nullptr});
-    ASSERT_TRUE(waitUntil([&] { return !recorder.isRecording() && chunks.size() == 1; }));
+    // The error shows once the last chunk is finished and reported.
+    ASSERT_TRUE(waitUntil([&] { return !recorder.errorMessage().isNull(); }));
     EXPECT_EQ(recorder.errorMessage(), QStringLiteral("Stream Stopped: The output device was removed"));
+    ASSERT_EQ(chunks.size(), 1u);
+    EXPECT_FALSE(recorder.isRecording());
     EXPECT_TRUE(chunks[0].filename().string().ends_with("-chunk-001-START-STOP.wav"));
 }
 

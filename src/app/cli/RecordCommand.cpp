@@ -228,15 +228,15 @@ void RecordCommand::errorChanged() {
     if (stopping_) {
         return;
     }
-    if (!recorder_.isRecording()) {
-        // The capture never started (or stopped by itself): nothing more will be recorded.
-        fail(message, 1);
-    } else if (message.startsWith(QStringLiteral("Stream Stopped: ")) ||
-               message.startsWith(QStringLiteral("Recording failed: "))) {
-        // The recorder stops itself; wait for its final chunk.
+    if (message.startsWith(QStringLiteral("Stream Stopped: ")) ||
+        message.startsWith(QStringLiteral("Recording failed: "))) {
+        // The recorder stopped by itself and says so once its last chunk is finished.
         stopping_ = true;
         exitCode_ = 1;
         recorder_.whenStopped([this] { emit finished(exitCode_); });
+    } else if (!recorder_.isRecording()) {
+        // The capture never started: nothing more will be recorded.
+        fail(message, 1);
     }
 }
 

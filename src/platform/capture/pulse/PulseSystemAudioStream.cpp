@@ -222,6 +222,9 @@ void PulseSystemAudioStream::reconnect(const PlatformError& lost) {
         if (stopRequestedWithin(pause)) {
             return; // the stop's own task tears down
         }
+        // The time without a server is silence, handed on as it passes (nothing else runs now).
+        fillSilence(nowFrames());
+        deliver();
         ++attempts;
         state_ = State::reconnecting;
         onReconnecting();
@@ -371,14 +374,18 @@ void PulseSystemAudioStream::pump(SilenceFill fill) {
         emit(mixed.data(), frames, pacer_->takeReal(frames, lastArrivalFrames_ - runningAtFrames_));
     }
     if (fill == SilenceFill::allowed) {
-        const auto chunk = static_cast<std::int64_t>(silence_.size() / channels_);
-        for (std::int64_t due = pacer_->silenceDue(now - runningAtFrames_); due > 0;) {
-            const std::int64_t frames = std::min(due, chunk);
-            emit(silence_.data(), frames, pacer_->takeSilence(frames));
-            due -= frames;
-        }
+        fillSilence(now);
     }
     deliver();
+}
+
+void PulseSystemAudioStream::fillSilence(std::int64_t now) {
+    const auto chunk = static_cast<std::int64_t>(silence_.size() / channels_);
+    for (std::int64_t due = pacer_->silenceDue(now - runningAtFrames_); due > 0;) {
+        const std::int64_t frames = std::min(due, chunk);
+        emit(silence_.data(), frames, pacer_->takeSilence(frames));
+        due -= frames;
+    }
 }
 
 void PulseSystemAudioStream::flush() {

@@ -149,6 +149,8 @@ private:
     void onTapState(Tap& tap, pa_stream_state_t state);
     void connectionLost(const PlatformError& error);
     void pump(SilenceFill fill = SilenceFill::allowed);
+    // Hands on the silence due by `now` (frames since the start).
+    void fillSilence(std::int64_t now);
     void flush();
     // Cuts audio into buffers for the next delivery.
     void emit(const float* samples, std::int64_t frames, std::int64_t pts);
