@@ -643,7 +643,7 @@ void AudioRecorder::stopRecording() {
                             self->micSession_.reset();
                         }
                         if (!hadSamples && self->generation_ == generation) {
-                            self->setErrorMessage(QStringLiteral("No audio data was captured"));
+                            self->setErrorMessage(QString::fromLatin1(kNoAudioMessage));
                         }
                         if (!writer) {
                             self->finishWindingDown();
@@ -666,7 +666,8 @@ void AudioRecorder::stopWithError(const QString& message) {
     const std::uint64_t generation = generation_;
     whenStopped([guard = self_, generation, message] {
         // Unless the stop itself found that nothing was recorded, which says more.
-        if (guard && guard->generation_ == generation && guard->errorMessage_.isNull()) {
+        if (guard && guard->generation_ == generation &&
+            guard->errorMessage_ != QLatin1String(kNoAudioMessage)) {
             guard->setErrorMessage(message);
         }
     });

@@ -51,6 +51,8 @@ public:
     // User-defaults keys of the remembered source and microphone.
     static constexpr const char* kSysSourceID = "kSysSourceID";
     static constexpr const char* kMicID = "kMicID";
+    // What a stop says when no audio reached the file.
+    static constexpr const char* kNoAudioMessage = "No audio data was captured";
     // Microphone samples waiting to be mixed are bounded to half a second at the session rate.
     static constexpr std::size_t kMicQueueBoundSamples = RecordingPipeline::kMicQueueBoundSamples;
 

@@ -229,7 +229,8 @@ void RecordCommand::errorChanged() {
         return;
     }
     if (message.startsWith(QStringLiteral("Stream Stopped: ")) ||
-        message.startsWith(QStringLiteral("Recording failed: "))) {
+        message.startsWith(QStringLiteral("Recording failed: ")) ||
+        message == QLatin1String(AudioRecorder::kNoAudioMessage)) {
         // The recorder stopped by itself and says so once its last chunk is finished.
         stopping_ = true;
         exitCode_ = 1;
