@@ -67,8 +67,16 @@ std::optional<PlatformError> PulseDeviceCapture::openTaps() {
         if (sink == sinksByName_.end()) {
             return pulseError(PA_ERR_NOENTITY, "The sound server has no default output");
         }
+        const std::string previous = sinkDescription_;
         sinkIndex_ = sink->second.first;
         sinkDescription_ = sink->second.second;
+        if (previous != sinkDescription_) {
+            // Another device became the default while the capture was (re)connecting.
+            postToControl([this, previous, current = sinkDescription_] {
+                logLine("🔀 Default output changed: " + previous + " → " + current);
+                notify(Notice{Notice::Kind::deviceChanged, current});
+            });
+        }
     }
     if (sinkIndex_ == PA_INVALID_INDEX) {
         return pulseError(PA_ERR_NOENTITY, "The output device " + sinkDescription_ + " is not available");
