@@ -127,6 +127,20 @@ TEST_F(UploadManagerTest,
     EXPECT_EQ(server.count(), 1u);
 }
 
+TEST_F(UploadManagerTest, AQueueFileThatCannotBeWrittenIsReportedAndWrittenOnceItCanBe) {
+    baseURL.reset();
+    make();
+    fs::create_directory(appData / "upload_queue.json"); // no file can be renamed over it
+    writeAndEnqueue("a.wav");
+    ASSERT_TRUE(manager->queueSaveError());
+    EXPECT_TRUE(manager->problemText().contains("Is a directory")) << manager->problemText().toStdString();
+    EXPECT_EQ(manager->jobs().size(), 1u) << "the list in memory is what counts";
+    fs::remove(appData / "upload_queue.json");
+    ASSERT_TRUE(waitUntil([&] { return !manager->queueSaveError(); })) << "retried by itself";
+    EXPECT_EQ(UploadQueueFile(appData).load().decoded->jobs, manager->jobs());
+    EXPECT_TRUE(manager->problemText().isEmpty());
+}
+
 TEST_F(UploadManagerTest, AtMostTwoRunTheThirdStartsAfterTheFirstCompletionAndReconcilingLeavesThemAlone) {
     server.holdRequests();
     make();
