@@ -257,9 +257,16 @@ void UploadManager::loadQueue() {
     }
     jobs_ = orderLoadedJobs(std::move(loaded.decoded->jobs));
     for (UploadJob& job : jobs_) {
-        // This process tries again: a new run may have a working network or a new session.
+        // This process tries again at once: a new run may have a network or a new session. A
+        // server that was unreachable is probed first, and the wait keeps counting from its start.
         if (job.waitingFor == UploadWait::signIn) {
             job.waitingFor.reset();
+        } else if (job.waitingFor == UploadWait::server && job.state == UploadState::pending) {
+            job.nextEarliestAttempt.reset();
+            if (job.waitingSince && (!unreachableSince_ || *job.waitingSince < *unreachableSince_)) {
+                unreachableSince_ = job.waitingSince;
+                nextProbe_ = clock_->now();
+            }
         }
     }
     if (loadWarning_) {

@@ -249,7 +249,12 @@ int upload(const QStringList& arguments) {
     if (options->directory) {
         env->destination().adoptFolder(*options->directory, BookmarkSaving::keep, ScopedAccess::optional);
     }
-    if (!env->destination().url()) {
+    // Jobs made by earlier versions look for their chunk in the current folder; newer ones know theirs.
+    const auto& jobs = env->uploads()->jobs();
+    const bool needsFolder = jobs.empty() || std::ranges::any_of(jobs, [](const UploadJob& job) {
+                                 return job.state != UploadState::completed && !job.folder;
+                             });
+    if (!env->destination().url() && needsFolder) {
         return usageError("no chunk folder known: pass --dir DIR (or record with --dir first)");
     }
     (void)env->recoverInterruptedChunks();
