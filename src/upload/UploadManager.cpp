@@ -394,6 +394,10 @@ bool UploadManager::startUpload(std::size_t position) {
         // A full disk or an unusable body folder: counted as a failed attempt, so the job backs
         // off and the user sees why, instead of being retried silently at every pass.
         recordFailure(position, std::nullopt, "Could not write the upload body: " + body.reason);
+        if (jobs_[position].state == UploadState::failed) {
+            saveQueue();
+            emit jobFinished(jobs_[position]);
+        }
         return false;
     }
 
