@@ -108,6 +108,20 @@ void UploadCommand::run() {
             watcher_->watch(UploadSettleWatcher::Until::idle);
         }
     });
+    outage_.setSingleShot(true);
+    outage_.setInterval(std::chrono::minutes(kMaxOutageMinutes));
+    connect(&outage_, &QTimer::timeout, this, [this] {
+        std::cerr << "The server has not answered for " << kMaxOutageMinutes
+                  << " minutes; the uploads stay queued for the next run" << std::endl;
+        watcher_->watch(UploadSettleWatcher::Until::idle);
+    });
+    connect(env_->uploads(), &UploadManager::jobsChanged, this, [this] {
+        if (!env_->uploads()->isWaitingForServer()) {
+            outage_.stop();
+        } else if (!outage_.isActive()) {
+            outage_.start();
+        }
+    });
 }
 
 void UploadCommand::interrupt() {

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 #include <expected>
 #include <filesystem>
@@ -59,11 +60,15 @@ struct EnqueueOptions {
 // `veltrane-cli upload`: reconnects the persisted queue and runs queue passes until it has
 // settled, printing a line per delivered or failed job; exits 1 when a job failed in the run.
 // Without --wait it ends when only waiting (for the server or a sign-in) is left; with --wait
-// it waits through outages and reports whether every job completed.
+// it waits through outages of up to kMaxOutageMinutes and reports whether every job completed.
+// A longer outage ends the run with the jobs still queued, so that the queue is not held from
+// the window for hours by a process that can do nothing.
 // Main thread only.
 class UploadCommand : public QObject {
     Q_OBJECT
 public:
+    static constexpr int kMaxOutageMinutes = 10;
+
     // `env` must hold the upload queue.
     UploadCommand(UploadOptions options, std::unique_ptr<AppEnvironment> env, QObject* parent = nullptr);
     ~UploadCommand() override;
@@ -83,6 +88,7 @@ private:
     std::unique_ptr<AppEnvironment> env_;
     std::unique_ptr<UploadSettleWatcher> watcher_;
     std::unique_ptr<UploadRunReport> report_;
+    QTimer outage_;
     bool finished_ = false;
 };
 
