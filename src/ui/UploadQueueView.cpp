@@ -2,6 +2,7 @@
 
 #include "ui/Style.h"
 #include "upload/UploadManager.h"
+#include "upload/UploadQueueFile.h"
 
 #include <QEvent>
 #include <QFontMetrics>
@@ -347,6 +348,10 @@ void UploadQueueView::managerChanged() {
         return;
     }
     showJobs({});
+    // Without a manager the queue is another process's, unless its folder cannot be written at all.
+    const auto unwritable =
+        UploadQueueLock::unwritableReason(UploadManager::defaultApplicationDataDirectory());
+    otherProcessLabel_->setText(unwritable ? QString::fromStdString(*unwritable) : otherProcessText());
     body_->setCurrentIndex(static_cast<int>(BodyPage::otherProcess));
     body_->updateGeometry();
 }

@@ -147,28 +147,33 @@ std::optional<qint64> UploadQueueLock::holder(const fs::path& applicationDataDir
     return pid;
 }
 
-std::string UploadQueueLock::refusalReason(const fs::path& applicationDataDirectory) {
-    if (const auto pid = holder(applicationDataDirectory)) {
-        return "The upload queue is in use by another VeltraneRecorder process (process " +
-               std::to_string(*pid) + "); try again when it has finished";
-    }
-    std::string cause = "permission denied";
+std::optional<std::string> UploadQueueLock::unwritableReason(const fs::path& applicationDataDirectory) {
+    std::string cause;
     if (const std::error_code error = createPrivateDirectories(applicationDataDirectory)) {
         cause = error.message();
     } else {
-        // Asks the file system itself why nothing can be created here.
+        // Asks the file system itself whether, and why not, something can be created here.
         const fs::path probe = applicationDataDirectory / ".write-probe";
         const int descriptor = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
         if (descriptor >= 0) {
             ::close(descriptor);
             ::unlink(probe.c_str());
-            cause = "the lock file could not be created";
-        } else {
-            cause = std::strerror(errno);
+            return std::nullopt;
         }
+        cause = std::strerror(errno);
     }
     return "The upload queue's folder " + applicationDataDirectory.string() + " cannot be written (" + cause +
            "); nothing can be queued or uploaded until it can";
+}
+
+std::string UploadQueueLock::refusalReason(const fs::path& applicationDataDirectory) {
+    if (const auto pid = holder(applicationDataDirectory)) {
+        return "The upload queue is in use by another VeltraneRecorder process (process " +
+               std::to_string(*pid) + "); try again when it has finished";
+    }
+    return unwritableReason(applicationDataDirectory)
+        .value_or("The upload queue's lock file in " + applicationDataDirectory.string() +
+                  " could not be created; try again");
 }
 
 } // namespace veltrane

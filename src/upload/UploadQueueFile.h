@@ -72,6 +72,9 @@ public:
     // Why acquire() failed, in the user's words: another process (with its id) holds the queue,
     // or the folder cannot be written (with the system's reason).
     [[nodiscard]] static std::string refusalReason(const std::filesystem::path& applicationDataDirectory);
+    // Why nothing can be created in the queue's folder; absent when something can.
+    [[nodiscard]] static std::optional<std::string>
+    unwritableReason(const std::filesystem::path& applicationDataDirectory);
 
     explicit UploadQueueLock(const QString& lockFilePath) : file_(lockFilePath) {}
 
