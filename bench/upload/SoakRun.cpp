@@ -102,10 +102,13 @@ bool SoakRun::run(const Settings& settings, const fs::path& workDirectory) {
     int retryAllRounds = 0;
     std::size_t revived = 0;
     bool settled = driver.runUntilSettled(kRoundTimeLimit);
-    while (settled && countState(manager.jobs(), UploadState::failed) > 0 &&
+    while (settled && (countState(manager.jobs(), UploadState::failed) > 0 || manager.isPausedForSignIn()) &&
            retryAllRounds < kMaxRetryAllRounds) {
         revived += countState(manager.jobs(), UploadState::failed);
         ++retryAllRounds;
+        // Injected 401s for a valid token pause the queue as an expired session would: the user
+        // signs in again.
+        manager.resumeAfterSignIn();
         manager.retryAll();
         // retryAll runs as a posted step; the first settle check comes after it.
         settled = driver.runUntilSettled(kRoundTimeLimit);

@@ -217,6 +217,11 @@ void AppEnvironment::authStateChanged() {
     if (previous == AuthState::Kind::authenticating && lastAuthKind_ == AuthState::Kind::authenticated) {
         startLoad(&assignment_);
     }
+    // Uploads paused because the server no longer took the old session go with the new one.
+    if (previous != AuthState::Kind::authenticated && lastAuthKind_ == AuthState::Kind::authenticated &&
+        uploads_) {
+        uploads_->resumeAfterSignIn();
+    }
 }
 
 } // namespace veltrane

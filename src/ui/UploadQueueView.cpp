@@ -2,6 +2,7 @@
 
 #include "ui/Style.h"
 #include "upload/UploadManager.h"
+#include "upload/UploadQueueFile.h"
 
 #include <QEvent>
 #include <QFontMetrics>
@@ -106,7 +107,9 @@ void UploadRow::setJob(const UploadJob& job) {
 
 void UploadRow::render() {
     const bool uploading = job_.state == UploadState::uploading;
-    const bool failed = job_.state == UploadState::failed;
+    const std::optional<std::string> waiting = job_.waitingText();
+    // A waiting job shows why and when it goes next on the line a failure uses.
+    const bool failed = job_.state == UploadState::failed || waiting.has_value();
     const QString filename = QString::fromStdString(job_.filename);
     filename_->setProperty(kFullTextProperty, filename);
     filename_->setToolTip(filename);
@@ -115,7 +118,10 @@ void UploadRow::render() {
     statusLine_->setVisible(uploading || failed);
     statusLine_->setCurrentIndex(failed ? 1 : 0);
     progress_->setValue(static_cast<int>(std::lround(std::clamp(job_.progress, 0.0, 1.0) * kProgressSteps)));
-    error_->setProperty(kFullTextProperty, failed ? failureText(job_) : QString());
+    error_->setProperty(kFullTextProperty, waiting  ? QString::fromStdString(*waiting)
+                                           : failed ? failureText(job_)
+                                                    : QString());
+    style::setTextColor(*error_, waiting ? style::secondaryTextColor(palette()) : style::redColor(palette()));
     elide(*error_, Qt::ElideRight);
 
     const QString context = QString::fromStdString(job_.contextLabel());
@@ -123,7 +129,7 @@ void UploadRow::render() {
     context_->setVisible(!context.isEmpty());
     elide(*context_, Qt::ElideRight);
 
-    retryButton_->setVisible(failed);
+    retryButton_->setVisible(failed && !waiting);
     updateIcon();
 
     // The row is as high as the lines its state shows (or the button), never more, never less.
@@ -246,6 +252,14 @@ UploadQueueView::UploadQueueView(UploadManager* manager, QWidget* parent) : QWid
     header->setFixedHeight(retryAllButton_->sizeHint().height());
     layout->addWidget(header);
 
+    // The queue's own trouble (a save that fails, a damaged file salvaged), above the rows.
+    problemLabel_ = style::makeLabel(QString(), style::smallCaptionFont(), this);
+    problemLabel_->setObjectName(QStringLiteral("problem"));
+    problemLabel_->setWordWrap(true);
+    style::setTextColor(*problemLabel_, style::redColor(palette()));
+    problemLabel_->setVisible(false);
+    layout->addWidget(problemLabel_);
+
     body_ = new FittingStack(this);
     body_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
     scrollArea_ = new ListScrollArea(body_);
@@ -319,17 +333,25 @@ void UploadQueueView::setManager(UploadManager* manager) {
     manager_ = manager;
     if (manager_ != nullptr) {
         connect(manager_, &UploadManager::jobsChanged, this, &UploadQueueView::managerChanged);
+        connect(manager_, &UploadManager::problemChanged, this, &UploadQueueView::managerChanged);
         connect(manager_, &QObject::destroyed, this, [this] { setManager(nullptr); });
     }
     managerChanged();
 }
 
 void UploadQueueView::managerChanged() {
+    const QString problem = manager_ != nullptr ? manager_->problemText() : QString();
+    problemLabel_->setText(problem);
+    problemLabel_->setVisible(!problem.isEmpty());
     if (manager_ != nullptr) {
         showJobs(manager_->jobs());
         return;
     }
     showJobs({});
+    // Without a manager the queue is another process's, unless its folder cannot be written at all.
+    const auto unwritable =
+        UploadQueueLock::unwritableReason(UploadManager::defaultApplicationDataDirectory());
+    otherProcessLabel_->setText(unwritable ? QString::fromStdString(*unwritable) : otherProcessText());
     body_->setCurrentIndex(static_cast<int>(BodyPage::otherProcess));
     body_->updateGeometry();
 }

@@ -110,6 +110,7 @@ private:
     QVBoxLayout* listLayout_ = nullptr;
     QLabel* emptyLabel_ = nullptr;
     QLabel* otherProcessLabel_ = nullptr;
+    QLabel* problemLabel_ = nullptr;
     std::vector<UploadRow*> rows_;
 };
 

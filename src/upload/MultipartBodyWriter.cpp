@@ -73,6 +73,11 @@ MultipartBodyWriter::Result MultipartBodyWriter::write(const std::string& bounda
     if (!body.write(tail) || !body.commit()) {
         return bodyUnwritable();
     }
+    // A whole copy of meeting audio: the user's alone.
+    std::error_code ignored;
+    std::filesystem::permissions(bodyFile,
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::replace, ignored);
     return {};
 }
 

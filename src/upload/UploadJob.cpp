@@ -2,6 +2,8 @@
 
 #include "platform/core/UUID.h"
 
+#include <QDateTime>
+
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -74,6 +76,36 @@ std::vector<std::pair<std::string, std::string>> UploadJob::multipartFields() co
         fields.emplace_back("meeting_id", *meetingId);
     }
     return fields;
+}
+
+namespace {
+
+constexpr std::string_view kWaitServer = "server";
+constexpr std::string_view kWaitSignIn = "signIn";
+
+QDateTime localTime(ReferenceDate date) {
+    return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(std::llround(
+        (date.secondsSinceReferenceDate + ReferenceDate::kUnixSecondsAtReferenceDate) * 1000.0)));
+}
+
+} // namespace
+
+std::optional<std::string> UploadJob::waitingText() const {
+    if (!waitingFor || state != UploadState::pending) {
+        return std::nullopt;
+    }
+    if (*waitingFor == UploadWait::signIn) {
+        return "Waiting for sign-in";
+    }
+    std::string text = "Server unreachable";
+    if (waitingSince) {
+        text += " since " + localTime(*waitingSince).toString(QStringLiteral("HH:mm")).toStdString();
+    }
+    text += " \u2014 retrying";
+    if (nextEarliestAttempt) {
+        text += " at " + localTime(*nextEarliestAttempt).toString(QStringLiteral("HH:mm:ss")).toStdString();
+    }
+    return text;
 }
 
 namespace {
@@ -164,6 +196,15 @@ Json encodeJob(const UploadJob& job) {
     if (job.taskIdentifier) {
         object["taskIdentifier"] = *job.taskIdentifier;
     }
+    if (job.folder) {
+        object["folder"] = *job.folder;
+    }
+    if (job.waitingFor) {
+        object["waitingFor"] = std::string(*job.waitingFor == UploadWait::server ? kWaitServer : kWaitSignIn);
+    }
+    if (job.waitingSince) {
+        object["waitingSince"] = job.waitingSince->secondsSinceReferenceDate;
+    }
     return object;
 }
 
@@ -208,6 +249,18 @@ UploadJob decodeJob(const Json& object) {
     if (const Json* task = optionalValue(object, "taskIdentifier")) {
         job.taskIdentifier = asInt64(*task);
     }
+    job.folder = optionalString(object, "folder");
+    // Why a job waited is a hint for the display only: an unknown reason is dropped, not fatal.
+    if (const auto waiting = optionalString(object, "waitingFor")) {
+        if (*waiting == kWaitServer) {
+            job.waitingFor = UploadWait::server;
+        } else if (*waiting == kWaitSignIn) {
+            job.waitingFor = UploadWait::signIn;
+        }
+    }
+    if (const Json* since = optionalValue(object, "waitingSince")) {
+        job.waitingSince = ReferenceDate{asDouble(*since)};
+    }
     return job;
 }
 
@@ -234,21 +287,77 @@ std::string encodeUploadJobs(const std::vector<UploadJob>& jobs) {
     return array.dump();
 }
 
-std::optional<std::vector<UploadJob>> decodeUploadJobs(std::string_view text) {
-    try {
-        const Json document = Json::parse(text);
-        if (!document.is_array()) {
-            return std::nullopt;
+namespace {
+
+// The texts of the objects at the top level of a JSON array that may be cut off or mixed with
+// foreign bytes: every balanced {...} found at depth one, strings and escapes respected.
+std::vector<std::string_view> topLevelObjects(std::string_view text) {
+    std::vector<std::string_view> objects;
+    int depth = 0;
+    bool inString = false;
+    bool escaped = false;
+    std::size_t objectStart = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (escaped) {
+                escaped = false;
+            } else if (c == '\\') {
+                escaped = true;
+            } else if (c == '"') {
+                inString = false;
+            }
+            continue;
         }
-        std::vector<UploadJob> jobs;
-        jobs.reserve(document.size());
-        for (const Json& element : document) {
-            jobs.push_back(decodeJob(element));
+        if (c == '"') {
+            inString = depth > 0;
+        } else if (c == '{' || c == '[') {
+            if (depth == 1 && c == '{') {
+                objectStart = i;
+            }
+            ++depth;
+        } else if ((c == '}' || c == ']') && depth > 0) {
+            --depth;
+            if (depth == 1 && c == '}') {
+                objects.push_back(text.substr(objectStart, i - objectStart + 1));
+            }
         }
-        return jobs;
-    } catch (const std::exception&) {
-        return std::nullopt;
     }
+    return objects;
+}
+
+} // namespace
+
+DecodedUploadJobs decodeUploadJobs(std::string_view text) {
+    DecodedUploadJobs result;
+    const auto take = [&result](const Json& element) {
+        try {
+            result.jobs.push_back(decodeJob(element));
+        } catch (const std::exception&) {
+            ++result.undecodableEntries;
+        }
+    };
+    Json document;
+    try {
+        document = Json::parse(text);
+    } catch (const std::exception&) {
+        document = Json();
+    }
+    if (document.is_array()) {
+        for (const Json& element : document) {
+            take(element);
+        }
+        return result;
+    }
+    result.damaged = true;
+    for (const std::string_view object : topLevelObjects(text)) {
+        try {
+            take(Json::parse(object));
+        } catch (const std::exception&) {
+            ++result.undecodableEntries;
+        }
+    }
+    return result;
 }
 
 std::vector<UploadJob> orderLoadedJobs(std::vector<UploadJob> fileJobs) {

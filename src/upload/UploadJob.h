@@ -20,6 +20,9 @@ enum class UploadState { pending, uploading, completed, failed };
 // The state whose raw value is `text`, or absent for any other text.
 [[nodiscard]] std::optional<UploadState> uploadStateFromRawValue(std::string_view text);
 
+// Why a pending job is not being sent although it has attempts left. Stored under "waitingFor".
+enum class UploadWait { server, signIn };
+
 // One finished chunk file that has to reach the server, with its transfer state and retry
 // bookkeeping. Fields in the queue file's key names and order.
 struct UploadJob {
@@ -37,6 +40,13 @@ struct UploadJob {
     std::int64_t attempts = 0;
     std::optional<ReferenceDate> nextEarliestAttempt;
     std::optional<std::int64_t> taskIdentifier;
+    // The absolute folder the chunk file was in when the job was made. Absent in jobs written
+    // by earlier versions: those look for their file in the current recording folder.
+    std::optional<std::string> folder;
+    // Set while the job waits without using up attempts: for the server to answer again
+    // (since `waitingSince`) or for the user to sign in again.
+    std::optional<UploadWait> waitingFor;
+    std::optional<ReferenceDate> waitingSince;
 
     // A new pending job with a fresh id, created at `now`.
     [[nodiscard]] static UploadJob makeNew(std::string filename, std::string projectId,
@@ -51,6 +61,11 @@ struct UploadJob {
     // ("project_id", projectId), then ("meeting_id", meetingId) when present.
     [[nodiscard]] std::vector<std::pair<std::string, std::string>> multipartFields() const;
 
+    // Why the job waits and when it is tried next, in the user's words ("Server unreachable
+    // since 10:42 — retrying at 10:44:10", "Waiting for sign-in"), local time; absent when it
+    // does not wait.
+    [[nodiscard]] std::optional<std::string> waitingText() const;
+
     bool operator==(const UploadJob&) const = default;
 };
 
@@ -58,10 +73,20 @@ struct UploadJob {
 // fields have no key; dates are seconds since 2001-01-01 00:00:00 UTC.
 [[nodiscard]] std::string encodeUploadJobs(const std::vector<UploadJob>& jobs);
 
-// Decodes the whole array, or nothing: a missing required key, a value of the wrong type, an
-// unknown state or an id that is not a UUID makes the whole text undecodable. Unknown keys are
-// ignored; a null optional counts as absent.
-[[nodiscard]] std::optional<std::vector<UploadJob>> decodeUploadJobs(std::string_view text);
+// What could be read from a queue file's text. An entry with a missing required key, a value of
+// the wrong type, an unknown state or an id that is not a UUID is undecodable and skipped; the
+// others are kept. Text that is not a JSON array (cut off, overwritten) is searched for whole
+// job objects at the array's top level. Unknown keys are ignored; a null optional counts as
+// absent.
+struct DecodedUploadJobs {
+    std::vector<UploadJob> jobs;
+    std::size_t undecodableEntries = 0;
+    // True when the text was not a complete JSON array (truncated or foreign bytes).
+    bool damaged = false;
+
+    [[nodiscard]] bool isClean() const { return undecodableEntries == 0 && !damaged; }
+};
+[[nodiscard]] DecodedUploadJobs decodeUploadJobs(std::string_view text);
 
 // Whether `text` is a UUID in canonical 8-4-4-4-12 hexadecimal form (either letter case).
 [[nodiscard]] bool isUUIDText(std::string_view text);

@@ -7,11 +7,19 @@
 #include "upload/UploadJob.h"
 #include "upload/UploadTiming.h"
 
+#include "platform/core/Log.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkInformation>
 #include <QStandardPaths>
 #include <QUtf8StringView>
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <cmath>
+#include <iostream>
 #include <set>
 #include <system_error>
 
@@ -66,6 +74,87 @@ QUrl appendingPathComponent(QUrl url, const QString& component) {
     return url;
 }
 
+constexpr auto kSaveRetryInterval = std::chrono::seconds(3);
+constexpr std::size_t kMaxBodyLineLength = 200;
+constexpr qsizetype kMaxBodyBytesRead = 64 * 1024;
+
+// Cuts UTF-8 text to at most `limit` bytes without splitting a character.
+std::string truncatedUtf8(std::string text, std::size_t limit) {
+    if (text.size() <= limit) {
+        return text;
+    }
+    std::size_t cut = limit;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
+        --cut;
+    }
+    text.resize(cut);
+    return text + "\u2026";
+}
+
+// The first line of an error body a person can read: a JSON error's "detail", "message" or
+// "error" text, else the first non-empty line of plain text; nothing for markup or binary data.
+std::optional<std::string> firstReadableLine(const std::optional<QByteArray>& bytes) {
+    if (!bytes || bytes->isEmpty()) {
+        return std::nullopt;
+    }
+    const QByteArray head = bytes->left(kMaxBodyBytesRead);
+    const QJsonDocument json = QJsonDocument::fromJson(*bytes);
+    if (json.isObject()) {
+        for (const char* key : {"detail", "message", "error"}) {
+            if (const QJsonValue value = json.object().value(QLatin1String(key)); value.isString()) {
+                return truncatedUtf8(value.toString().simplified().toStdString(), kMaxBodyLineLength);
+            }
+        }
+    }
+    QByteArray text = head;
+    // The cut after the first bytes may fall inside a character: drop its pieces.
+    for (int piece = 0; piece < 3 && text.size() < bytes->size() && !QUtf8StringView(text).isValidUtf8();
+         ++piece) {
+        text.chop(1);
+    }
+    if (!QUtf8StringView(text).isValidUtf8()) {
+        return std::nullopt;
+    }
+    for (const QByteArray& rawLine : text.split('\n')) {
+        const QString line = QString::fromUtf8(rawLine).simplified();
+        if (line.isEmpty()) {
+            continue;
+        }
+        if (line.startsWith('<') || line.startsWith('{') || line.startsWith('[')) {
+            return std::nullopt; // markup or structured data: no sentence for a person
+        }
+        return truncatedUtf8(line.toStdString(), kMaxBodyLineLength);
+    }
+    return std::nullopt;
+}
+
+// What a server's error answer means, in one line: "Server answered 413 Payload Too Large",
+// with the body's first readable line, or where a redirect pointed.
+std::string describeAnswer(const TransferResponse& response, const std::optional<QByteArray>& bytes) {
+    std::string text = "Server answered " + std::to_string(response.statusCode);
+    if (!response.reasonPhrase.isEmpty()) {
+        text += " " + QString::fromUtf8(response.reasonPhrase).simplified().toStdString();
+    }
+    if (response.statusCode >= 300 && response.statusCode <= 399) {
+        for (const auto& [name, value] : response.headers) {
+            if (name.compare("location", Qt::CaseInsensitive) == 0) {
+                text += ", pointing to " + truncatedUtf8(value.toStdString(), kMaxBodyLineLength);
+            }
+        }
+        text += "; redirects are not followed";
+    } else if (const auto line = firstReadableLine(bytes)) {
+        text += ": " + *line;
+    }
+    return truncatedUtf8(std::move(text), UploadManager::kMaxErrorTextLength);
+}
+
+double maxProbeSecondsFromEnvironment() {
+    bool ok = false;
+    const double seconds = qEnvironmentVariable(UploadManager::kMaxProbeEnvironmentVariable).toDouble(&ok);
+    return ok && seconds >= 0.1 ? std::min(seconds, UploadManager::kMaxProbeSeconds)
+                                : UploadManager::kMaxProbeSeconds;
+}
+
 bool isEligible(const UploadJob& job, ReferenceDate now) {
     return job.state == UploadState::pending && job.attempts <= (UploadManager::kMaxAttempts - 1) &&
            (!job.nextEarliestAttempt || *job.nextEarliestAttempt <= now);
@@ -92,12 +181,21 @@ UploadManager::UploadManager(fs::path applicationDataDirectory, std::shared_ptr<
       retryTimer_(retryTimer ? std::move(retryTimer) : std::make_unique<QtRetryTimer>()),
       sessionFactory_(sessionFactory ? std::move(sessionFactory) : SessionFactory(&makeDefaultSession)),
       applicationDataDirectory_(std::move(applicationDataDirectory)), queueFile_(applicationDataDirectory_),
-      bodyDir_(applicationDataDirectory_ / kBodyDirectoryName), self_(this),
+      bodyDir_(applicationDataDirectory_ / kBodyDirectoryName),
+      maxProbeSeconds_(maxProbeSecondsFromEnvironment()), self_(this),
       delegate_(std::make_shared<UploadSessionDelegate>(this)) {
-    std::error_code ignored;
-    fs::create_directories(applicationDataDirectory_, ignored);
-    fs::create_directories(bodyDir_, ignored);
+    // Meeting names and whole recordings pass through here: the folders are the user's alone.
+    for (const fs::path& folder : {applicationDataDirectory_, bodyDir_}) {
+        if (!createPrivateDirectories(folder)) {
+            // Folders made by earlier versions were readable by everyone.
+            std::error_code ignored;
+            fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace, ignored);
+        }
+    }
+    saveRetry_.setInterval(kSaveRetryInterval);
+    connect(&saveRetry_, &QTimer::timeout, this, [this] { saveQueue(); });
     loadQueue();
+    watchNetwork();
 }
 
 UploadManager::~UploadManager() {
@@ -109,6 +207,19 @@ bool UploadManager::isSettled() const {
     const bool uploading = std::any_of(
         jobs_.begin(), jobs_.end(), [](const UploadJob& job) { return job.state == UploadState::uploading; });
     return !uploading && !retryTimer_->isArmed() && refreshesRunning_ == 0;
+}
+
+bool UploadManager::isIdle() const {
+    const bool uploading = std::any_of(
+        jobs_.begin(), jobs_.end(), [](const UploadJob& job) { return job.state == UploadState::uploading; });
+    return !uploading && refreshesRunning_ == 0 && (!retryTimer_->isArmed() || unreachableSince_);
+}
+
+QString UploadManager::problemText() const {
+    if (saveError_) {
+        return QString::fromStdString("Could not save the upload queue (" + *saveError_ + "); retrying");
+    }
+    return loadWarning_ ? QString::fromStdString(*loadWarning_) : QString();
 }
 
 TransferSession& UploadManager::session() {
@@ -126,28 +237,94 @@ void UploadManager::reconnectSession() {
 }
 
 void UploadManager::loadQueue() {
-    auto fileJobs = queueFile_.load();
-    if (!fileJobs) {
+    UploadQueueFile::LoadResult loaded = queueFile_.load();
+    if (loaded.readError) {
+        // Never overwritten while it cannot be read: the first save would destroy its jobs.
+        loadWarning_ = "⚠️ Upload queue file could not be read (" + *loaded.readError + ")";
+        setSaveError("the queue file could not be read: " + *loaded.readError);
+        std::cerr << *loadWarning_ << std::endl;
         return;
     }
-    jobs_ = orderLoadedJobs(std::move(*fileJobs));
+    if (!loaded.decoded) {
+        return;
+    }
+    if (const auto warning = loaded.damageText()) {
+        const auto aside = queueFile_.setAside();
+        loadWarning_ =
+            *warning + (aside ? "; the original is kept as " + aside->string()
+                              : "; the original could not be copied aside (" + aside.error() + ")");
+        std::cerr << *loadWarning_ << std::endl;
+    }
+    jobs_ = orderLoadedJobs(std::move(loaded.decoded->jobs));
+    for (UploadJob& job : jobs_) {
+        // This process tries again at once: a new run may have a network or a new session. A
+        // server that was unreachable is probed first, and the wait keeps counting from its start.
+        if (job.waitingFor == UploadWait::signIn) {
+            job.waitingFor.reset();
+        } else if (job.waitingFor == UploadWait::server && job.state == UploadState::pending) {
+            job.nextEarliestAttempt.reset();
+            if (job.waitingSince && (!unreachableSince_ || *job.waitingSince < *unreachableSince_)) {
+                unreachableSince_ = job.waitingSince;
+                nextProbe_ = clock_->now();
+            }
+        }
+    }
+    if (loadWarning_) {
+        saveQueue(); // only once the original is kept aside
+    }
     publishChanges();
 }
 
 void UploadManager::saveQueue() {
-    (void)queueFile_.save(jobs_);
+    if (saveError_ && saveError_->starts_with("the queue file could not be read")) {
+        return;
+    }
+    auto saved = queueFile_.save(jobs_);
+    setSaveError(saved ? std::nullopt : std::optional<std::string>(saved.error()));
+}
+
+void UploadManager::setSaveError(std::optional<std::string> error) {
+    if (error == saveError_) {
+        return;
+    }
+    if (error) {
+        std::cerr << "❌ Could not save the upload queue: " << *error
+                  << "; the jobs are kept in memory and saved as soon as writing works again" << std::endl;
+        saveRetry_.start();
+    } else {
+        std::cerr << "✅ Upload queue saved again" << std::endl;
+        saveRetry_.stop();
+    }
+    saveError_ = std::move(error);
+    emit problemChanged();
 }
 
 void UploadManager::enqueue(const std::string& filename, const std::string& projectId,
                             const std::optional<std::string>& projectName,
                             const std::optional<std::string>& meetingId,
-                            const std::optional<std::string>& meetingName, std::optional<double> duration) {
+                            const std::optional<std::string>& meetingName, std::optional<double> duration,
+                            std::optional<fs::path> folder) {
     if (std::any_of(jobs_.begin(), jobs_.end(),
                     [&](const UploadJob& job) { return job.filename == filename; })) {
         return;
     }
-    jobs_.push_back(UploadJob::makeNew(filename, projectId, projectName, meetingId, meetingName, duration,
-                                       clock_->now()));
+    UploadJob job =
+        UploadJob::makeNew(filename, projectId, projectName, meetingId, meetingName, duration, clock_->now());
+    if (!folder) {
+        folder = chunkDirectory_();
+    }
+    if (folder) {
+        std::error_code ignored;
+        job.folder = fs::absolute(*folder, ignored).lexically_normal().string();
+    }
+    if (unreachableSince_) {
+        job.waitingFor = UploadWait::server;
+        job.waitingSince = unreachableSince_;
+        job.nextEarliestAttempt = nextProbe_;
+    } else if (pausedForSignIn_) {
+        job.waitingFor = UploadWait::signIn;
+    }
+    jobs_.push_back(std::move(job));
     publishChanges();
     saveQueue();
     processQueue();
@@ -159,13 +336,18 @@ void UploadManager::processQueue() {
         return job.state == UploadState::uploading;
     }));
     bool started = false;
+    // While the server is unreachable one job at a time probes it; paused, nothing goes.
+    const int limit = pausedForSignIn_ ? 0 : unreachableSince_ ? 1 : kMaxActiveUploads;
     for (std::size_t position = 0; position < jobs_.size(); ++position) {
-        if (active >= kMaxActiveUploads) {
+        if (active >= limit) {
             break;
         }
         if (isEligible(jobs_[position], now) && startUpload(position)) {
             ++active;
             started = true;
+            if (unreachableSince_) {
+                probeJobID_ = jobs_[position].id;
+            }
         }
     }
     if (started) {
@@ -182,11 +364,11 @@ bool UploadManager::startUpload(std::size_t position) {
         return false;
     }
     const UploadJob job = jobs_[position];
-    const std::optional<fs::path> directory = chunkDirectory_();
-    if (!directory) {
+    const std::optional<fs::path> directory = job.folder ? std::optional<fs::path>() : chunkDirectory_();
+    if (!job.folder && !directory) {
         return false;
     }
-    const fs::path chunkFile = *directory / job.filename;
+    const fs::path chunkFile = (job.folder ? fs::path(*job.folder) : *directory) / job.filename;
     std::error_code error;
     if (!fs::exists(chunkFile, error) || fs::is_directory(chunkFile, error)) {
         return false;
@@ -199,7 +381,8 @@ bool UploadManager::startUpload(std::size_t position) {
     request.idleTimeout = kRequestIdleTimeout;
     request.headers.emplace_back("Content-Type",
                                  QByteArray::fromStdString("multipart/form-data; boundary=" + boundary));
-    if (const std::optional<std::string> token = tokenProvider_()) {
+    const std::optional<std::string> token = tokenProvider_();
+    if (token) {
         request.headers.emplace_back("Authorization", QByteArray::fromStdString("Bearer " + *token));
     }
     const fs::path bodyFile = bodyFilePath(job.id);
@@ -211,6 +394,10 @@ bool UploadManager::startUpload(std::size_t position) {
         // A full disk or an unusable body folder: counted as a failed attempt, so the job backs
         // off and the user sees why, instead of being retried silently at every pass.
         recordFailure(position, std::nullopt, "Could not write the upload body: " + body.reason);
+        if (jobs_[position].state == UploadState::failed) {
+            saveQueue();
+            emit jobFinished(jobs_[position]);
+        }
         return false;
     }
 
@@ -221,6 +408,7 @@ bool UploadManager::startUpload(std::size_t position) {
     stored.progress = 0.0;
     stored.taskIdentifier = task->identifier();
     tasksStartedHere_[job.id] = task->identifier();
+    sentTokens_[job.id] = token;
     task->resume();
     return true;
 }
@@ -292,18 +480,159 @@ void UploadManager::handleCompletion(const std::optional<std::string>& descripti
         tasksStartedHere_.erase(started);
     }
     job.taskIdentifier.reset();
+    const bool wasProbe = probeJobID_ == job.id;
+    if (wasProbe) {
+        probeJobID_.reset();
+    }
     const std::optional<int> status = response ? std::optional<int>(response->statusCode) : std::nullopt;
-    if (error) {
-        recordFailure(*position, status, error->localizedDescription);
+    const ReferenceDate now = clock_->now();
+    const bool noAnswer = error && !response && error->domain == TransferError::kDomain &&
+                          error->code == TransferError::kNoAnswer;
+    if (response) {
+        serverAnswered();
+    }
+    if (noAnswer &&
+        !(unreachableSince_ && now.secondsSince(*unreachableSince_) >= kUnreachableLimitSeconds)) {
+        if (wasProbe) {
+            probeIntervalSeconds_ = std::min(probeIntervalSeconds_ * 2.0, maxProbeSeconds_);
+        }
+        waitForServer(*position, error->localizedDescription);
+    } else if (error) {
+        std::string message = error->localizedDescription;
+        if (noAnswer) {
+            message = "No answer from the server for 24 hours (" + message + ")";
+        }
+        recordFailure(*position, status, truncatedUtf8(std::move(message), kMaxErrorTextLength));
     } else if (response && response->statusCode >= 200 && response->statusCode <= 299) {
         job.state = UploadState::completed;
         job.progress = 1.0;
+        job.waitingFor.reset();
+        job.waitingSince.reset();
+    } else if (response && response->statusCode == 401) {
+        jobs_[*position].lastError = describeAnswer(*response, bytes);
+        handleUnauthorized(*position);
     } else {
-        std::optional<std::string> message;
-        if (bytes && !bytes->isEmpty() && QUtf8StringView(*bytes).isValidUtf8()) {
-            message = bytes->toStdString();
+        recordFailure(*position, status,
+                      response ? std::optional<std::string>(describeAnswer(*response, bytes)) : std::nullopt);
+    }
+    sentTokens_.erase(jobs_[*position].id);
+    publishChanges();
+    saveQueue();
+    const UploadJob finished = jobs_[*position];
+    if (finished.state == UploadState::completed || finished.state == UploadState::failed) {
+        emit jobFinished(finished);
+    }
+    processQueue();
+}
+
+void UploadManager::waitForServer(std::size_t position, const std::string& reason) {
+    const ReferenceDate now = clock_->now();
+    if (!unreachableSince_) {
+        unreachableSince_ = now;
+        probeIntervalSeconds_ = std::min(kFirstProbeSeconds, maxProbeSeconds_);
+        std::cerr << "ℹ️ The server cannot be reached (" << reason
+                  << "); uploads wait and are sent as soon as it answers" << std::endl;
+    }
+    nextProbe_ = now.addingSeconds(probeIntervalSeconds_);
+    UploadJob& job = jobs_[position];
+    job.state = UploadState::pending;
+    job.progress = 0.0;
+    for (UploadJob& waiting : jobs_) {
+        if (waiting.state == UploadState::pending && waiting.attempts < kMaxAttempts) {
+            waiting.waitingFor = UploadWait::server;
+            waiting.waitingSince = unreachableSince_;
+            waiting.nextEarliestAttempt = nextProbe_;
         }
-        recordFailure(*position, status, message);
+    }
+}
+
+void UploadManager::serverAnswered() {
+    if (!unreachableSince_) {
+        return;
+    }
+    unreachableSince_.reset();
+    probeIntervalSeconds_ = kFirstProbeSeconds;
+    for (UploadJob& job : jobs_) {
+        if (job.waitingFor == UploadWait::server) {
+            job.waitingFor.reset();
+            job.waitingSince.reset();
+            job.nextEarliestAttempt.reset();
+        }
+    }
+    std::cerr << "✅ The server answers again; sending the waiting uploads" << std::endl;
+}
+
+void UploadManager::networkCameBack() {
+    if (!unreachableSince_ || probeJobID_) {
+        return;
+    }
+    nextProbe_ = clock_->now();
+    for (UploadJob& job : jobs_) {
+        if (job.waitingFor == UploadWait::server) {
+            job.nextEarliestAttempt = nextProbe_;
+        }
+    }
+    processQueue();
+}
+
+void UploadManager::watchNetwork() {
+    // Where the system reports its connectivity, a network that comes back is probed at once;
+    // elsewhere the probe schedule alone notices.
+    if (!QNetworkInformation::instance() &&
+        !QNetworkInformation::loadBackendByFeatures(QNetworkInformation::Feature::Reachability)) {
+        return;
+    }
+    connect(QNetworkInformation::instance(), &QNetworkInformation::reachabilityChanged, this,
+            [this](QNetworkInformation::Reachability reachability) {
+                if (reachability == QNetworkInformation::Reachability::Online ||
+                    reachability == QNetworkInformation::Reachability::Site ||
+                    reachability == QNetworkInformation::Reachability::Local) {
+                    networkCameBack();
+                }
+            });
+}
+
+void UploadManager::handleUnauthorized(std::size_t position) {
+    UploadJob& job = jobs_[position];
+    job.state = UploadState::pending;
+    job.progress = 0.0;
+    const auto sent = sentTokens_.find(job.id);
+    const std::optional<std::string> sentToken = sent != sentTokens_.end() ? sent->second : std::nullopt;
+    if (pausedForSignIn_ || !sentToken || (repairedToken_ && repairedToken_ == sentToken)) {
+        pauseForSignIn();
+        return;
+    }
+    job.nextEarliestAttempt = clock_->now().addingSeconds(kAuthRetryDelaySeconds);
+    if (refreshesRunning_ == 0) {
+        ++refreshesRunning_;
+        postGuarded(self_, [](UploadManager* manager) { manager->runTokenRefresh(); });
+    }
+}
+
+void UploadManager::pauseForSignIn() {
+    if (!pausedForSignIn_) {
+        std::cerr << "⚠️ The server no longer accepts the session: uploads wait until you sign in again"
+                  << std::endl;
+    }
+    pausedForSignIn_ = true;
+    for (UploadJob& job : jobs_) {
+        if (job.state == UploadState::pending) {
+            job.waitingFor = UploadWait::signIn;
+            job.nextEarliestAttempt.reset();
+        }
+    }
+}
+
+void UploadManager::resumeAfterSignIn() {
+    if (!pausedForSignIn_) {
+        return;
+    }
+    pausedForSignIn_ = false;
+    repairedToken_.reset();
+    for (UploadJob& job : jobs_) {
+        if (job.waitingFor == UploadWait::signIn) {
+            job.waitingFor.reset();
+        }
     }
     publishChanges();
     saveQueue();
@@ -321,15 +650,10 @@ void UploadManager::recordFailure(std::size_t position, std::optional<int> statu
     }
     job.state = UploadState::pending;
     const ReferenceDate now = clock_->now();
-    if (status && *status == 401) {
-        job.nextEarliestAttempt = now.addingSeconds(kAuthRetryDelaySeconds);
-        ++refreshesRunning_;
-        postGuarded(self_, [](UploadManager* manager) { manager->runTokenRefresh(); });
-    } else {
-        const double backoffSeconds =
-            std::min(std::pow(2.0, static_cast<double>(job.attempts)), kMaxBackoffSeconds);
-        job.nextEarliestAttempt = now.addingSeconds(backoffSeconds);
-    }
+    (void)status; // a 401 never gets here: it pauses or refreshes, without using up an attempt
+    const double backoffSeconds =
+        std::min(std::pow(2.0, static_cast<double>(job.attempts)), kMaxBackoffSeconds);
+    job.nextEarliestAttempt = now.addingSeconds(backoffSeconds);
 }
 
 void UploadManager::runTokenRefresh() {
@@ -342,6 +666,13 @@ void UploadManager::runTokenRefresh() {
         }
         if (self) {
             --self->refreshesRunning_;
+            // A refresh that leaves no token cannot be repaired without the user; one that
+            // leaves a token is tried once more.
+            self->repairedToken_ = self->tokenProvider_();
+            if (!self->repairedToken_) {
+                self->pauseForSignIn();
+                self->publishChanges();
+            }
             self->processQueue();
         }
     }(self_, tokenRefresher_);

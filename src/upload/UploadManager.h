@@ -11,6 +11,7 @@
 #include <QCoro/QCoroTask>
 #include <QObject>
 #include <QPointer>
+#include <QTimer>
 #include <QUrl>
 
 #include <cstdint>
@@ -50,8 +51,18 @@ class UploadSessionDelegate;
 
 // Delivers every finished chunk file to the server: keeps the persistent job list, sends each
 // job as one multipart POST through its transfer session (at most two at a time), tracks
-// progress, retries failures with back-off (2, 4, 8, 16, 32 s; failed after the sixth), asks for
-// a token refresh after a 401 and, at launch, reconciles jobs with the session's tasks.
+// progress, retries HTTP error answers with back-off (2, 4, 8, 16, 32 s; failed after the
+// sixth), asks for a token refresh after a 401 and, at launch, reconciles jobs with the
+// session's tasks.
+//
+// Waiting is not failing: a transfer that got no answer at all (no route, refused, host not
+// found, reset) uses up no attempt. The jobs wait while one of them probes the server at a
+// growing interval (2 s doubling up to 5 minutes, or at once when the network comes back), and
+// all go as soon as the server answers, for up to 24 hours. A 401 that a token refresh cannot
+// repair pauses the queue until resumeAfterSignIn().
+//
+// The in-memory list is what counts: a queue file that cannot be written is retried every few
+// seconds and reported through problem() until writing works again.
 //
 // Lives on the main thread (works in a QCoreApplication without widgets). retry(), retryAll()
 // and reconcileTasks() may be called from any thread; everything else from the main thread.
@@ -59,6 +70,7 @@ class UploadManager : public QObject {
     Q_OBJECT
     Q_PROPERTY(std::vector<veltrane::UploadJob> jobs READ jobs NOTIFY jobsChanged)
     Q_PROPERTY(bool settled READ isSettled NOTIFY settledChanged)
+    Q_PROPERTY(QString problem READ problemText NOTIFY problemChanged)
 
 public:
     using TokenProvider = std::function<std::optional<std::string>()>;
@@ -72,6 +84,12 @@ public:
     static constexpr const char* kBodyDirectoryName = "upload_bodies";
     static constexpr int kMaxActiveUploads = 2;
     static constexpr std::int64_t kMaxAttempts = 6;
+    static constexpr double kFirstProbeSeconds = 2.0;
+    static constexpr double kMaxProbeSeconds = 300.0;
+    // Development and tests: a shorter longest probe interval, in seconds.
+    static constexpr const char* kMaxProbeEnvironmentVariable = "VELTRANE_UPLOAD_PROBE_MAX_SECONDS";
+    static constexpr double kUnreachableLimitSeconds = 24.0 * 3600.0;
+    static constexpr std::size_t kMaxErrorTextLength = 300;
 
     // The per-user application data folder (QStandardPaths::AppDataLocation); needs the
     // application's name to be set first.
@@ -104,10 +122,12 @@ public:
     // URL is known or a chunk file is missing) or failed.
     [[nodiscard]] bool isSettled() const;
 
-    // Adds a job for a finished chunk file (ignored when a job has the same file name).
+    // Adds a job for a finished chunk file (ignored when a job has the same file name). The job
+    // remembers `folder`, or else the current chunk folder, as where its file is.
     void enqueue(const std::string& filename, const std::string& projectId,
                  const std::optional<std::string>& projectName, const std::optional<std::string>& meetingId,
-                 const std::optional<std::string>& meetingName, std::optional<double> duration);
+                 const std::optional<std::string>& meetingName, std::optional<double> duration,
+                 std::optional<std::filesystem::path> folder = std::nullopt);
     void retry(const std::string& jobID);
     void retryAll();
     // Launch reconciliation with the session's surviving tasks.
@@ -116,6 +136,23 @@ public:
     [[nodiscard]] TransferSession& session();
     // Start-up convenience: creates the session, asks it for all tasks and reconciles.
     void reconnectSession();
+    // The user signed in again: jobs paused by an unrepairable 401 go again.
+    void resumeAfterSignIn();
+
+    // Why the last queue-file save failed (the cause named); absent once a save worked.
+    [[nodiscard]] const std::optional<std::string>& queueSaveError() const { return saveError_; }
+    // The warning about a damaged queue file salvaged at load, if there was one.
+    [[nodiscard]] const std::optional<std::string>& loadWarning() const { return loadWarning_; }
+    // The line the upload panel shows about the queue itself: the save failure, else the
+    // salvage warning; empty when all is well.
+    [[nodiscard]] QString problemText() const;
+    [[nodiscard]] bool isWaitingForServer() const { return unreachableSince_.has_value(); }
+    [[nodiscard]] bool isPausedForSignIn() const { return pausedForSignIn_; }
+    // Nothing is being sent or refreshed, and what is still armed only waits for the server
+    // or for a sign-in: a run that does not wait for connectivity may end here.
+    [[nodiscard]] bool isIdle() const;
+    // Shortens the longest interval between probes of an unreachable server (tests).
+    void setMaxProbeInterval(double seconds) { maxProbeSeconds_ = seconds; }
 
     // Steps called from the session's delegate, on the main thread.
     void updateProgress(const std::optional<std::string>& description, std::int64_t identifier,
@@ -128,6 +165,10 @@ public:
 signals:
     void jobsChanged();
     void settledChanged();
+    void problemChanged();
+    // A job was delivered or used up its attempts; emitted after the queue file was written
+    // (queueSaveError() tells whether that worked).
+    void jobFinished(const veltrane::UploadJob& job);
 
 private:
     void loadQueue();
@@ -145,6 +186,13 @@ private:
     [[nodiscard]] bool isUploadingHere(const UploadJob& job) const;
     void applyReconciliation(const std::map<std::string, std::int64_t>& taskMap);
     void runTokenRefresh();
+    void waitForServer(std::size_t position, const std::string& reason);
+    void serverAnswered();
+    void pauseForSignIn();
+    void handleUnauthorized(std::size_t position);
+    void watchNetwork();
+    void networkCameBack();
+    void setSaveError(std::optional<std::string> error);
     [[nodiscard]] std::optional<std::size_t> findJob(const std::optional<std::string>& description,
                                                      std::int64_t identifier) const;
     [[nodiscard]] std::filesystem::path bodyFilePath(const std::string& jobID) const;
@@ -164,6 +212,20 @@ private:
     // Job id to the identifier of the task this manager started for it, until it completes.
     std::map<std::string, std::int64_t> tasksStartedHere_;
     int refreshesRunning_ = 0;
+    std::optional<std::string> saveError_;
+    std::optional<std::string> loadWarning_;
+    QTimer saveRetry_;
+    // Since when no transfer got an answer; the probe schedule while that lasts.
+    std::optional<ReferenceDate> unreachableSince_;
+    double probeIntervalSeconds_ = kFirstProbeSeconds;
+    double maxProbeSeconds_ = kMaxProbeSeconds;
+    ReferenceDate nextProbe_;
+    std::optional<std::string> probeJobID_;
+    bool pausedForSignIn_ = false;
+    // The token a refresh left in place; a 401 for it again cannot be repaired here.
+    std::optional<std::string> repairedToken_;
+    // The token each running upload was sent with.
+    std::map<std::string, std::optional<std::string>> sentTokens_;
     bool wasSettled_ = true;
     QPointer<UploadManager> self_;
     std::shared_ptr<UploadSessionDelegate> delegate_;

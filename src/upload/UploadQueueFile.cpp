@@ -1,49 +1,81 @@
 #include "upload/UploadQueueFile.h"
 
-#include "platform/core/Log.h"
 #include "storage/AtomicFileWriter.h"
 #include "upload/UploadJob.h"
 
 #include <QDateTime>
 #include <QDir>
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <iterator>
+#include <sys/stat.h>
 #include <system_error>
+#include <unistd.h>
 
 namespace veltrane {
 
-UploadQueueFile::UploadQueueFile(std::filesystem::path applicationDataDirectory)
+namespace fs = std::filesystem;
+
+UploadQueueFile::UploadQueueFile(fs::path applicationDataDirectory)
     : directory_(std::move(applicationDataDirectory)), path_(directory_ / kFileName) {}
 
-std::optional<std::vector<UploadJob>> UploadQueueFile::load() const {
+std::optional<std::string> UploadQueueFile::LoadResult::damageText() const {
+    if (!needsSalvage()) {
+        return std::nullopt;
+    }
+    std::string text =
+        "⚠️ Upload queue file was damaged: kept " + std::to_string(decoded->jobs.size()) + " job(s)";
+    if (decoded->undecodableEntries > 0) {
+        text += ", set aside " + std::to_string(decoded->undecodableEntries) + " undecodable entr" +
+                (decoded->undecodableEntries == 1 ? "y" : "ies");
+    }
+    if (decoded->damaged) {
+        text += " (the file was cut off or overwritten)";
+    }
+    return text;
+}
+
+UploadQueueFile::LoadResult UploadQueueFile::load() const {
+    LoadResult result;
+    std::error_code error;
+    if (!fs::exists(path_, error)) {
+        return result;
+    }
     std::ifstream in(path_, std::ios::binary);
     if (!in) {
-        return std::nullopt;
+        result.readError = path_.string() + ": " + std::strerror(errno);
+        return result;
     }
     const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     if (in.bad()) {
-        return std::nullopt;
+        result.readError = path_.string() + ": read error";
+        return result;
     }
-    in.close();
-    auto jobs = decodeUploadJobs(text);
-    if (!jobs) {
-        setAsideUnreadable();
-    }
-    return jobs;
+    result.decoded = decodeUploadJobs(text);
+    return result;
 }
 
-bool UploadQueueFile::save(const std::vector<UploadJob>& jobs) const {
+std::expected<void, std::string> UploadQueueFile::save(const std::vector<UploadJob>& jobs) const {
     std::string bytes;
     try {
         bytes = encodeUploadJobs(jobs);
-    } catch (const std::exception&) {
-        return false;
+    } catch (const std::exception& failure) {
+        return std::unexpected(std::string("could not encode the queue: ") + failure.what());
     }
-    return AtomicFileWriter::writeWhole(path_, bytes);
+    AtomicFileWriter writer(path_);
+    if (!writer.open() || !writer.write(bytes) || !writer.commit()) {
+        return std::unexpected(path_.string() + ": " + writer.error().message());
+    }
+    std::error_code ignored;
+    fs::permissions(path_, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace,
+                    ignored);
+    return {};
 }
 
-void UploadQueueFile::setAsideUnreadable() const {
+std::expected<fs::path, std::string> UploadQueueFile::setAside() const {
     const std::string stamp = QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss").toStdString();
     std::error_code error;
     for (int suffix = 1; suffix < 1000; ++suffix) {
@@ -52,34 +84,45 @@ void UploadQueueFile::setAsideUnreadable() const {
             name += "-" + std::to_string(suffix);
         }
         name += ".json";
-        const std::filesystem::path aside = directory_ / name;
-        if (std::filesystem::exists(aside, error)) {
+        const fs::path aside = directory_ / name;
+        if (fs::exists(aside, error)) {
             continue;
         }
-        std::filesystem::rename(path_, aside, error);
+        fs::copy_file(path_, aside, error);
         if (error) {
-            logLine("⚠️ Upload queue file " + path_.string() +
-                    " could not be decoded and could not be set aside (" + error.message() +
-                    "); starting with an empty queue");
-        } else {
-            logLine("⚠️ Upload queue file could not be decoded; kept it as " + aside.string() +
-                    " and starting with an empty queue");
+            return std::unexpected(aside.string() + ": " + error.message());
         }
-        return;
+        return aside;
     }
+    return std::unexpected(std::string("no free name for a copy"));
+}
+
+std::error_code createPrivateDirectories(const fs::path& directory) {
+    std::error_code error;
+    if (fs::is_directory(directory, error)) {
+        return {};
+    }
+    if (const fs::path parent = directory.parent_path(); !parent.empty() && parent != directory) {
+        if (const std::error_code parentError = createPrivateDirectories(parent)) {
+            return parentError;
+        }
+    }
+    if (::mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) {
+        return {errno, std::generic_category()};
+    }
+    return {};
 }
 
 namespace {
 
-QString lockFilePath(const std::filesystem::path& applicationDataDirectory) {
+QString lockFilePath(const fs::path& applicationDataDirectory) {
     return QString::fromStdString((applicationDataDirectory / UploadQueueLock::kFileName).string());
 }
 
 } // namespace
 
-std::unique_ptr<UploadQueueLock>
-UploadQueueLock::acquire(const std::filesystem::path& applicationDataDirectory) {
-    (void)QDir().mkpath(QString::fromStdString(applicationDataDirectory.string()));
+std::unique_ptr<UploadQueueLock> UploadQueueLock::acquire(const fs::path& applicationDataDirectory) {
+    (void)createPrivateDirectories(applicationDataDirectory);
     auto lock = std::make_unique<UploadQueueLock>(lockFilePath(applicationDataDirectory));
     if (!lock->file_.tryLock(0)) {
         return nullptr;
@@ -87,18 +130,50 @@ UploadQueueLock::acquire(const std::filesystem::path& applicationDataDirectory) 
     return lock;
 }
 
-std::optional<qint64> UploadQueueLock::holder(const std::filesystem::path& applicationDataDirectory) {
+std::optional<qint64> UploadQueueLock::holder(const fs::path& applicationDataDirectory) {
     QLockFile file(lockFilePath(applicationDataDirectory));
     if (file.tryLock(0)) {
         return std::nullopt; // free (taken and released again)
     }
+    if (file.error() != QLockFile::LockFailedError) {
+        return std::nullopt; // not held: the lock file cannot be made
+    }
     qint64 pid = 0;
     QString host;
     QString application;
-    if (!file.getLockInfo(&pid, &host, &application)) {
+    if (!file.getLockInfo(&pid, &host, &application) || pid == 0) {
         return std::nullopt;
     }
     return pid;
+}
+
+std::optional<std::string> UploadQueueLock::unwritableReason(const fs::path& applicationDataDirectory) {
+    std::string cause;
+    if (const std::error_code error = createPrivateDirectories(applicationDataDirectory)) {
+        cause = error.message();
+    } else {
+        // Asks the file system itself whether, and why not, something can be created here.
+        const fs::path probe = applicationDataDirectory / ".write-probe";
+        const int descriptor = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        if (descriptor >= 0) {
+            ::close(descriptor);
+            ::unlink(probe.c_str());
+            return std::nullopt;
+        }
+        cause = std::strerror(errno);
+    }
+    return "The upload queue's folder " + applicationDataDirectory.string() + " cannot be written (" + cause +
+           "); nothing can be queued or uploaded until it can";
+}
+
+std::string UploadQueueLock::refusalReason(const fs::path& applicationDataDirectory) {
+    if (const auto pid = holder(applicationDataDirectory)) {
+        return "The upload queue is in use by another VeltraneRecorder process (process " +
+               std::to_string(*pid) + "); try again when it has finished";
+    }
+    return unwritableReason(applicationDataDirectory)
+        .value_or("The upload queue's lock file in " + applicationDataDirectory.string() +
+                  " could not be created; try again");
 }
 
 } // namespace veltrane

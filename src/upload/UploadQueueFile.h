@@ -4,38 +4,57 @@
 
 #include <QLockFile>
 
+#include <expected>
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace veltrane {
 
 // The persisted job list, "upload_queue.json" in the application data folder.
 //
-// An undecodable file is not overwritten: load() renames it aside to
-// "upload_queue.unreadable-<yyyyMMdd-HHmmss>.json" in the same folder and logs a warning, so the
-// next save starts a new file without destroying the old content.
+// Reading never changes a file. A damaged file is salvaged by its owner: every decodable job
+// is kept, and setAside() keeps a copy of the original as
+// "upload_queue.unreadable-<yyyyMMdd-HHmmss>.json" beside it before the salvaged list replaces it.
+// The folder and the file are private to the user (0700, 0600): they name the user's meetings.
 class UploadQueueFile {
 public:
     static constexpr const char* kFileName = "upload_queue.json";
+
+    struct LoadResult {
+        // Absent when there is no file; present (perhaps empty) otherwise.
+        std::optional<DecodedUploadJobs> decoded;
+        // Why an existing file could not be read at all.
+        std::optional<std::string> readError;
+
+        [[nodiscard]] bool needsSalvage() const { return decoded && !decoded->isClean(); }
+        // The one-line warning about a damaged file, absent for a clean one.
+        [[nodiscard]] std::optional<std::string> damageText() const;
+    };
 
     explicit UploadQueueFile(std::filesystem::path applicationDataDirectory);
 
     [[nodiscard]] const std::filesystem::path& path() const { return path_; }
 
-    // The decoded jobs in file order; absent when the file is missing, unreadable or undecodable.
-    [[nodiscard]] std::optional<std::vector<UploadJob>> load() const;
+    [[nodiscard]] LoadResult load() const;
 
-    // Writes the whole list atomically. False on an encoding or writing error.
-    [[nodiscard]] bool save(const std::vector<UploadJob>& jobs) const;
+    // Writes the whole list atomically, owner-only. The error names the cause ("<path>: Read-only
+    // file system").
+    [[nodiscard]] std::expected<void, std::string> save(const std::vector<UploadJob>& jobs) const;
+
+    // Copies the current file aside under a time-stamped name; the copy's path, or why not.
+    [[nodiscard]] std::expected<std::filesystem::path, std::string> setAside() const;
 
 private:
-    void setAsideUnreadable() const;
-
     std::filesystem::path directory_;
     std::filesystem::path path_;
 };
+
+// Creates `directory` (and its parents) when missing, with owner-only access for the folders
+// made here. Returns the error when it cannot.
+std::error_code createPrivateDirectories(const std::filesystem::path& directory);
 
 // Keeps two processes from working on the same upload queue at once: each rewrites the whole
 // queue file, so two writers would drop each other's jobs. A lock file next to the queue file,
@@ -45,11 +64,17 @@ public:
     static constexpr const char* kFileName = "upload_queue.lock";
 
     // Takes the lock of the queue in `applicationDataDirectory`; null when another live process
-    // holds it.
+    // holds it or the lock file cannot be made (refusalReason() tells which).
     [[nodiscard]] static std::unique_ptr<UploadQueueLock>
     acquire(const std::filesystem::path& applicationDataDirectory);
     // The process id of the current holder, when another process holds the lock.
     [[nodiscard]] static std::optional<qint64> holder(const std::filesystem::path& applicationDataDirectory);
+    // Why acquire() failed, in the user's words: another process (with its id) holds the queue,
+    // or the folder cannot be written (with the system's reason).
+    [[nodiscard]] static std::string refusalReason(const std::filesystem::path& applicationDataDirectory);
+    // Why nothing can be created in the queue's folder; absent when something can.
+    [[nodiscard]] static std::optional<std::string>
+    unwritableReason(const std::filesystem::path& applicationDataDirectory);
 
     explicit UploadQueueLock(const QString& lockFilePath) : file_(lockFilePath) {}
 

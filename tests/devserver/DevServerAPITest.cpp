@@ -15,6 +15,7 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <thread>
 
 namespace veltrane::devserver {
 namespace {
@@ -214,6 +215,32 @@ TEST_F(UploadTest, BadUploadsAreRejectedAndNothingIsStored) {
     EXPECT_EQ(upload("a.wav", "b", "prj-nope")->status, 404);
     EXPECT_EQ(upload("a.wav", "b", "prj-beta", "mtg-alpha-kickoff")->status,
               404); // another project's meeting
+    EXPECT_EQ(storedFileCount(), 0u);
+}
+
+TEST_F(UploadTest, ACutUploadLeavesNoPartialFileNorDoesAnEarlierRunsLeftover) {
+    const std::string head = "--B\r\nContent-Disposition: form-data; name=\"project_id\"\r\n\r\nprj-alpha\r\n"
+                             "--B\r\nContent-Disposition: form-data; name=\"file\"; filename=\"a.wav\"\r\n"
+                             "Content-Type: audio/wav\r\n\r\n" +
+                             std::string(64 * 1024, 'x');
+    {
+        httplib::Client cut("127.0.0.1", server.port());
+        cut.set_read_timeout(1, 0);
+        // Claims a megabyte, sends part of it, and goes away.
+        (void)cut.Post(
+            kUpload, auth, head.size() + 1024 * 1024,
+            [&](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                return offset == 0 && sink.write(head.data(), head.size());
+            },
+            "multipart/form-data; boundary=B");
+    }
+    const fs::path incoming = server.dataDir() / ".incoming";
+    for (int i = 0; i < 200 && !fs::is_empty(incoming); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_TRUE(fs::is_empty(incoming));
+    std::ofstream(incoming / "left-by-a-killed-server.part") << "partial";
+    const StandInServer again(test::StandInMode::inProcess, server.dataDir());
     EXPECT_EQ(storedFileCount(), 0u);
 }
 

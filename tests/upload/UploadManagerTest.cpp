@@ -86,7 +86,7 @@ protected:
 };
 
 TEST_F(UploadManagerTest,
-       JobsWaitWithoutBaseURLOrChunkFileFailedAttemptsKeepTheirReasonAndANameIsQueuedOnce) {
+       JobsWaitWithoutBaseURLOrChunkFileAnUnreachableServerCostsNoAttemptAndANameIsQueuedOnce) {
     baseURL.reset();
     make();
     writeAndEnqueue("a.wav");
@@ -94,28 +94,51 @@ TEST_F(UploadManagerTest,
     manager->enqueue("a.wav", "other-project", {}, {}, {}, {}); // ignored
     ASSERT_EQ(manager->jobs().size(), 2u);
     EXPECT_EQ(job("a.wav").projectId, "prj-alpha");
-    EXPECT_EQ(UploadQueueFile(appData).load(), manager->jobs());
+    EXPECT_EQ(job("a.wav").folder, chunks.string());
+    EXPECT_EQ(UploadQueueFile(appData).load().decoded->jobs, manager->jobs());
+    EXPECT_EQ(fs::status(appData).permissions(), fs::perms::owner_all);
     {
         const test::CannedHttpServer gone;
         baseURL = QUrl(gone.baseURL());
     }
     manager->retryAll();
-    ASSERT_TRUE(waitForAttempts("a.wav", 1));
-    EXPECT_EQ(job("a.wav").lastError, "Connection refused"); // a transport error's own text
+    ASSERT_TRUE(waitUntil([&] { return job("a.wav").waitingFor == UploadWait::server; }));
+    EXPECT_EQ(job("a.wav").attempts, 0) << "a refused connection is no answer, and no attempt";
+    EXPECT_EQ(timer->delay(), std::chrono::milliseconds(2000));
+    retryAfter(2); // the probe gets no answer either: the next one comes later
+    ASSERT_TRUE(waitUntil([&] { return timer->delay() == std::chrono::milliseconds(4000); }));
+    EXPECT_EQ(job("a.wav").attempts, 0);
+    EXPECT_EQ(job("a.wav").state, UploadState::pending);
+    EXPECT_TRUE(job("missing.wav").waitingText()->starts_with("Server unreachable since "));
     baseURL = QUrl(server.baseURL() + "/api/v1");
     fs::remove(bodies);
     std::ofstream(bodies) << "a file where the folder should be";
-    retryAfter(2);
-    ASSERT_EQ(job("a.wav").attempts, 2) << "an unwritable body is a failed attempt";
+    retryAfter(4);
+    ASSERT_EQ(job("a.wav").attempts, 1) << "an unwritable body is a failed attempt";
     EXPECT_EQ(job("a.wav").lastError, "Could not write the upload body: Not a directory");
     fs::remove(bodies);
     fs::create_directory(bodies);
-    retryAfter(4);
+    retryAfter(2);
     ASSERT_TRUE(waitForState("a.wav", UploadState::completed));
     EXPECT_TRUE(fs::is_empty(bodies)) << "the body goes with the completion";
     EXPECT_EQ(job("missing.wav").state, UploadState::pending);
     EXPECT_EQ(job("missing.wav").attempts, 0);
+    EXPECT_FALSE(job("missing.wav").waitingFor) << "the server's answer ends the wait of every job";
     EXPECT_EQ(server.count(), 1u);
+}
+
+TEST_F(UploadManagerTest, AQueueFileThatCannotBeWrittenIsReportedAndWrittenOnceItCanBe) {
+    baseURL.reset();
+    make();
+    fs::create_directory(appData / "upload_queue.json"); // no file can be renamed over it
+    writeAndEnqueue("a.wav");
+    ASSERT_TRUE(manager->queueSaveError());
+    EXPECT_TRUE(manager->problemText().contains("Is a directory")) << manager->problemText().toStdString();
+    EXPECT_EQ(manager->jobs().size(), 1u) << "the list in memory is what counts";
+    fs::remove(appData / "upload_queue.json");
+    ASSERT_TRUE(waitUntil([&] { return !manager->queueSaveError(); })) << "retried by itself";
+    EXPECT_EQ(UploadQueueFile(appData).load().decoded->jobs, manager->jobs());
+    EXPECT_TRUE(manager->problemText().isEmpty());
 }
 
 TEST_F(UploadManagerTest, AtMostTwoRunTheThirdStartsAfterTheFirstCompletionAndReconcilingLeavesThemAlone) {
@@ -146,16 +169,19 @@ TEST_F(UploadManagerTest, AtMostTwoRunTheThirdStartsAfterTheFirstCompletionAndRe
 }
 
 TEST_F(UploadManagerTest, FailuresBackOffTwoToThirtyTwoSecondsThenTheJobFails) {
-    server.script({{500, "Storage backend unavailable \xE2\x80\xBA"},
+    server.script({{500, "Storage backend unavailable \xE2\x80\xBA\nsecond line"},
                    {503, ""},
-                   {500, "e3"},
-                   {500, "e4"},
-                   {500, "e5"},
-                   {500, "e6"}});
+                   {413, "<html><body>too large</body></html>"},
+                   {500, std::string(100'000, 'x')},
+                   {302, ""},
+                   {500, R"({"detail":"e6"})"}});
     make();
     writeAndEnqueue("a.wav");
-    const std::vector<std::string> errors = {"Storage backend unavailable \xE2\x80\xBA", "Upload failed",
-                                             "e3", "e4", "e5"};
+    const std::string serverError = "Server answered 500 Internal Server Error";
+    const std::vector<std::string> errors = {
+        serverError + ": Storage backend unavailable \xE2\x80\xBA", "Server answered 503 Service Unavailable",
+        "Server answered 413 Payload Too Large", serverError + ": " + std::string(200, 'x') + "\xE2\x80\xA6",
+        "Server answered 302 Found; redirects are not followed"};
     for (int attempt = 1; attempt <= 5; ++attempt) {
         ASSERT_TRUE(waitForAttempts("a.wav", attempt)) << attempt;
         const double waitSeconds = std::pow(2.0, attempt);
@@ -171,26 +197,29 @@ TEST_F(UploadManagerTest, FailuresBackOffTwoToThirtyTwoSecondsThenTheJobFails) {
     }
     ASSERT_TRUE(waitForState("a.wav", UploadState::failed));
     EXPECT_EQ(job("a.wav").attempts, 6);
-    EXPECT_EQ(job("a.wav").lastError, "e6");
+    EXPECT_EQ(job("a.wav").lastError, serverError + ": e6");
     EXPECT_FALSE(timer->isArmed());
     ASSERT_TRUE(waitUntil([&] { return manager->isSettled(); }));
 }
 
-TEST_F(UploadManagerTest, UnauthorizedRefreshesOnceAndTheNextAttemptAsksForTheTokenAgain) {
-    server.script({{401, "token expired"}});
+TEST_F(UploadManagerTest, UnauthorizedRefreshesOnceThenPausesWithoutUsingAttemptsUntilSignIn) {
+    server.script({{401, "token expired"}, {401, R"({"detail":"Not authenticated"})"}});
     make();
     writeAndEnqueue("a.wav");
-    ASSERT_TRUE(waitUntil([&] { return refresherCalls == 1 && job("a.wav").attempts == 1; }));
-    EXPECT_EQ(job("a.wav").lastError, "token expired");
-    ASSERT_TRUE(waitUntil([&] { return timer->isArmed(); }));
+    ASSERT_TRUE(waitUntil([&] { return refresherCalls == 1 && timer->isArmed(); }));
+    EXPECT_EQ(job("a.wav").lastError, "Server answered 401 Unauthorized: token expired");
     EXPECT_EQ(timer->delay(), std::chrono::milliseconds(2000));
-    retryAfter(2);
+    retryAfter(2); // the refreshed token is refused too: only the user can repair that
+    ASSERT_TRUE(waitUntil([&] { return manager->isPausedForSignIn() && manager->isSettled(); }));
+    EXPECT_EQ(job("a.wav").waitingText(), "Waiting for sign-in");
+    EXPECT_EQ(job("a.wav").attempts, 0);
+    manager->resumeAfterSignIn();
     ASSERT_TRUE(waitForState("a.wav", UploadState::completed));
     EXPECT_EQ(refresherCalls, 1);
     const auto received = server.requests();
-    ASSERT_EQ(received.size(), 2u);
+    ASSERT_EQ(received.size(), 3u);
     EXPECT_EQ(received[0].header("Authorization"), "Bearer tok-1");
-    EXPECT_EQ(received[1].header("Authorization"), "Bearer tok-2");
+    EXPECT_EQ(received[2].header("Authorization"), "Bearer tok-2");
     manager->retryAll();
     manager.reset();
     EXPECT_TRUE(drainPosts()); // posted work finds the manager gone

@@ -1,6 +1,5 @@
 #include "upload/UploadQueueFile.h"
 
-#include "support/StdoutCapture.h"
 #include "upload/UploadJob.h"
 
 #include <QTemporaryDir>
@@ -45,7 +44,7 @@ protected:
 };
 
 TEST_F(UploadQueueFileTest, EveryFieldRoundTripsExactlyAndOptionalsAreLeftOut) {
-    EXPECT_FALSE(file.load());
+    EXPECT_FALSE(file.load().decoded);
     UploadJob full = UploadJob::makeNew("chunk.m4a", "prj-alpha", "Alpha", "mtg", "Weekly", 299.987654321,
                                         ReferenceDate{786000000.123456789});
     full.state = UploadState::uploading;
@@ -54,6 +53,9 @@ TEST_F(UploadQueueFileTest, EveryFieldRoundTripsExactlyAndOptionalsAreLeftOut) {
     full.attempts = 5;
     full.nextEarliestAttempt = ReferenceDate{786000032.000000001};
     full.taskIdentifier = 9'007'199'254'740'993; // beyond double precision
+    full.folder = "/home/u/Meetings";
+    full.waitingFor = UploadWait::server;
+    full.waitingSince = ReferenceDate{786000001.5};
     ASSERT_TRUE(file.save({full}));
     // A save never rewrites the file in place: the old list stays whole under its old link.
     const std::string saved = readFile(file.path());
@@ -61,9 +63,10 @@ TEST_F(UploadQueueFileTest, EveryFieldRoundTripsExactlyAndOptionalsAreLeftOut) {
     ASSERT_TRUE(file.save({full, job("a.wav", UploadState::pending, 1)}));
     EXPECT_EQ(readFile(dir / "before-save"), saved);
     fs::remove(dir / "before-save");
-    const auto loaded = file.load();
-    ASSERT_TRUE(loaded && loaded->size() == 2);
-    EXPECT_EQ(loaded->front(), full);
+    const auto loaded = file.load().decoded->jobs;
+    ASSERT_EQ(loaded.size(), 2u);
+    EXPECT_EQ(loaded.front(), full);
+    EXPECT_EQ(fs::status(file.path()).permissions(), fs::perms::owner_read | fs::perms::owner_write);
     const std::string text = readFile(file.path());
     EXPECT_EQ(text.find('\n'), std::string::npos) << "written compactly";
     EXPECT_EQ(Json::parse(text).at(1).size(), 7u) << "only the seven required keys";
@@ -77,14 +80,17 @@ TEST(UploadJobDecoding, LenientWhereHarmlessStrictElsewhere) {
     lenient["meetingId"] = nullptr;                         // null counts as absent
     lenient["id"] = "3f2504e0-4f89-41d3-9a0c-0305e82c3301"; // read in lower case, written upper case
     lenient["attempts"] = 2.0;                              // an integral number is an integer
-    const auto loaded = decodeUploadJobs(Json::array({lenient}).dump());
-    ASSERT_TRUE(loaded);
-    EXPECT_EQ(loaded->at(0).id, kJobA);
-    EXPECT_FALSE(loaded->at(0).meetingId);
-    EXPECT_EQ(loaded->at(0).attempts, 2);
-    EXPECT_FALSE(Json::parse(encodeUploadJobs(*loaded)).at(0).contains("colour"));
+    lenient["waitingFor"] = "later";                        // an unknown reason is dropped
+    const auto decoded = decodeUploadJobs(Json::array({lenient}).dump());
+    ASSERT_TRUE(decoded.isClean());
+    const auto& loaded = decoded.jobs;
+    EXPECT_EQ(loaded.at(0).id, kJobA);
+    EXPECT_FALSE(loaded.at(0).meetingId);
+    EXPECT_FALSE(loaded.at(0).waitingFor);
+    EXPECT_EQ(loaded.at(0).attempts, 2);
+    EXPECT_FALSE(Json::parse(encodeUploadJobs(loaded)).at(0).contains("colour"));
 
-    // One bad entry makes the whole text undecodable (a null in a patch removes the key).
+    // One bad entry is set aside, the good one beside it kept (a null in a patch removes the key).
     for (const char* patch :
          {R"({"state":"paused"})", R"({"id":"not-a-uuid"})",
           R"({"id":"3F2504E0X4F89-41D3-9A0C-0305E82C3301"})", R"({"attempts":"1"})", R"({"attempts":1.5})",
@@ -93,29 +99,37 @@ TEST(UploadJobDecoding, LenientWhereHarmlessStrictElsewhere) {
           R"({"progress":null})", R"({"attempts":null})"}) {
         Json bad = minimalObject();
         bad.merge_patch(Json::parse(patch));
-        EXPECT_FALSE(decodeUploadJobs(Json::array({minimalObject(), bad}).dump())) << patch;
-    }
-    for (const char* text : {R"({"id":"x"})", "[1]", "[{"}) {
-        EXPECT_FALSE(decodeUploadJobs(text)) << text;
+        const auto salvaged = decodeUploadJobs(Json::array({minimalObject(), bad}).dump());
+        EXPECT_EQ(salvaged.jobs.size(), 1u) << patch;
+        EXPECT_EQ(salvaged.undecodableEntries, 1u) << patch;
     }
 }
 
-TEST_F(UploadQueueFileTest, UndecodableFileIsKeptAsideWithAWarning) {
-    const std::string original = "[{\"id\":\"x\"}]";
-    std::ofstream(file.path()) << original;
-    test::StdoutCapture capture;
-    EXPECT_FALSE(file.load());
-    EXPECT_EQ(capture.count("⚠️"), 1u);
-    ASSERT_EQ(entries().size(), 1u) << "the file is renamed";
-    const fs::path aside = entries().front();
-    EXPECT_TRUE(aside.filename().string().starts_with("upload_queue.unreadable-")) << aside;
-    EXPECT_TRUE(aside.string().ends_with(".json"));
-    ASSERT_TRUE(file.save({job("new.wav", UploadState::pending, 1)}));
-    EXPECT_EQ(file.load()->size(), 1u);
-    EXPECT_EQ(readFile(aside), original) << "a later save leaves the kept file alone";
-    std::ofstream(file.path()) << "garbage"; // a second one in the same second gets a name of its own
-    (void)file.load();
-    EXPECT_EQ(entries().size(), 2u);
+TEST_F(UploadQueueFileTest, DamagedFileIsSalvagedJobByJobAndReadingChangesNothing) {
+    Json second = minimalObject();
+    second["id"] = "0A1B2C3D-4E5F-4061-8293-A4B5C6D7E8F9";
+    second["lastError"] = "a } and a \" inside { text";
+    const std::string good = minimalObject().dump() + "," + second.dump();
+    // A cut-off file, foreign bytes around it, and an entry of the wrong kind.
+    for (const std::string& original : {"[" + good + R"(,{"id":"6F1A3C2E-0B7D-4E55-9A1F-2C3D4E5F60)",
+                                        "\x01\xff[" + good + ",17,{\"state\":1}]\x00"}) {
+        std::ofstream(file.path(), std::ios::binary | std::ios::trunc) << original;
+        const auto loaded = file.load();
+        ASSERT_TRUE(loaded.needsSalvage());
+        EXPECT_EQ(loaded.decoded->jobs.size(), 2u);
+        EXPECT_EQ(loaded.decoded->jobs[1], decodeUploadJobs("[" + second.dump() + "]").jobs.at(0));
+        EXPECT_EQ(entries().size(), 1u) << "reading sets nothing aside";
+        ASSERT_TRUE(loaded.damageText());
+        const auto aside = file.setAside();
+        ASSERT_TRUE(aside);
+        EXPECT_EQ(readFile(*aside), original);
+        EXPECT_EQ(readFile(file.path()), original) << "copied, the owner replaces the file";
+        fs::remove(*aside);
+    }
+    for (const char* text : {R"({"id":"x"})", "[{", ""}) {
+        EXPECT_TRUE(decodeUploadJobs(text).jobs.empty()) << text;
+        EXPECT_FALSE(decodeUploadJobs(text).isClean()) << text;
+    }
 }
 
 TEST(LoadedJobsOrderTest, KeepsTheLast500CompletedByFileOrderAndAllOthersSortedByCreation) {

@@ -194,8 +194,22 @@ UploadStore::UploadStore(std::filesystem::path dataDir, IDGenerator& ids)
 
 bool UploadStore::prepare() const {
     std::error_code error;
-    std::filesystem::create_directories(dataDir_ / kIncomingFolder, error);
-    return !error;
+    const std::filesystem::path incoming = dataDir_ / kIncomingFolder;
+    std::filesystem::create_directories(incoming, error);
+    if (error) {
+        return false;
+    }
+    // Part files of uploads cut off when an earlier run of the server ended mid-transfer.
+    std::vector<std::filesystem::path> leftovers;
+    for (std::filesystem::directory_iterator it(incoming, error), end; !error && it != end;
+         it.increment(error)) {
+        leftovers.push_back(it->path());
+    }
+    for (const std::filesystem::path& leftover : leftovers) {
+        std::error_code ignored;
+        std::filesystem::remove(leftover, ignored);
+    }
+    return true;
 }
 
 std::unique_ptr<IncomingFile> UploadStore::receive() const {

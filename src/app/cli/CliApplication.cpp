@@ -35,7 +35,8 @@ QString usage() {
                           "  create-meeting PROJECT --name N --date yyyy-MM-dd [--end-date yyyy-MM-dd]\n"
                           "  uploads                 list the upload queue\n"
                           "  upload [--wait] [--dir DIR]   send the queued chunks\n"
-                          "  retry-all               set failed uploads back to pending\n");
+                          "  retry-all               set failed uploads back to pending\n"
+                          "  enqueue --project P [--meeting M] FILE...   queue existing chunk files\n");
 }
 
 int usageError(const QString& message) {
@@ -86,7 +87,7 @@ QCoro::Task<CheckedAssignment> checkAssignment(AppEnvironment& env, std::string 
         }
     } catch (const std::exception& error) {
         result.check = AssignmentCheck::unreachable;
-        result.message = QStringLiteral("Could not check the project with the server (%1); recording anyway, "
+        result.message = QStringLiteral("Could not check the project with the server (%1); "
                                         "chunks are queued under the ids")
                              .arg(QString::fromStdString(userDescription(error)));
         result.names.projectName = projectId;
@@ -120,16 +121,27 @@ int record(const QStringList& arguments) {
     (void)env->recoverInterruptedChunks();
     std::unique_ptr<UploadRecording> uploads;
     if (options->projectID) {
-        const CheckedAssignment checked = QCoro::waitFor(checkAssignment(
-            *env, options->projectID->toStdString(),
-            options->meetingID ? std::optional(options->meetingID->toStdString()) : std::nullopt));
-        if (checked.check == AssignmentCheck::notActive) {
-            return usageError(checked.message);
-        }
-        if (checked.check == AssignmentCheck::unreachable) {
-            QTextStream(stderr) << checked.message << Qt::endl;
-        }
-        uploads = std::make_unique<UploadRecording>(*env, checked.names);
+        ChunkAssignment ids;
+        ids.projectId = options->projectID->toStdString();
+        ids.meetingId = options->meetingID ? std::optional(options->meetingID->toStdString()) : std::nullopt;
+        uploads = std::make_unique<UploadRecording>(*env, ids);
+        // The recording starts at once; the project is checked beside it.
+        [](QPointer<UploadRecording> target, AppEnvironment& environment,
+           ChunkAssignment assignment) -> QCoro::Task<> {
+            const CheckedAssignment checked =
+                co_await checkAssignment(environment, assignment.projectId, assignment.meetingId);
+            if (!target) {
+                co_return;
+            }
+            if (checked.check == AssignmentCheck::notActive) {
+                target->assignmentRefused(checked.message);
+                co_return;
+            }
+            if (checked.check == AssignmentCheck::unreachable) {
+                QTextStream(stderr) << checked.message << Qt::endl;
+            }
+            target->assignmentConfirmed(checked.names);
+        }(uploads.get(), *env, ids);
     }
     RecordCommand record(std::move(*options), env->capture(), env->writerFactory());
     SignalWatcher signalWatcher;
@@ -161,9 +173,7 @@ std::unique_ptr<AppEnvironment> makeCliEnvironment(UploadQueueClaim claim, int& 
     platform->uploadQueueClaim = claim;
     auto env = std::make_unique<AppEnvironment>(std::move(*platform));
     if (claim == UploadQueueClaim::take && !env->uploads()) {
-        const auto holder = UploadQueueLock::holder(env->applicationDataDirectory());
-        std::cerr << "The upload queue is in use by another VeltraneRecorder process (process "
-                  << holder.value_or(0) << "); try again when it has finished" << std::endl;
+        std::cerr << UploadQueueLock::refusalReason(env->applicationDataDirectory()) << std::endl;
         exitCode = 1;
         return nullptr;
     }

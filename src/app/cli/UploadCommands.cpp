@@ -7,11 +7,15 @@
 #include "upload/UploadJob.h"
 #include "upload/UploadManager.h"
 
+#include "upload/UploadQueueFile.h"
+
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTimer>
 
 #include <algorithm>
+#include <fstream>
 #include <iostream>
 
 namespace veltrane {
@@ -61,6 +65,9 @@ std::string UploadQueueReport::line(const UploadJob& job) {
     text.append("\t").append(oneField(job.filename));
     text.append("\t").append(oneField(job.contextLabel()));
     text.append("\t").append(oneField(job.lastError.value_or("")));
+    if (const auto waiting = job.waitingText()) {
+        text.append("\t").append(oneField(*waiting));
+    }
     return text;
 }
 
@@ -81,39 +88,63 @@ bool UploadQueueReport::allCompleted(const std::vector<UploadJob>& jobs) {
 
 UploadCommand::UploadCommand(UploadOptions options, std::unique_ptr<AppEnvironment> env, QObject* parent)
     : QObject(parent), options_(std::move(options)), env_(std::move(env)),
-      watcher_(std::make_unique<UploadSettleWatcher>(*env_->uploads())) {
+      watcher_(std::make_unique<UploadSettleWatcher>(*env_->uploads())),
+      report_(std::make_unique<UploadRunReport>(*env_->uploads())) {
     connect(watcher_.get(), &UploadSettleWatcher::settled, this, &UploadCommand::settled);
 }
 
 UploadCommand::~UploadCommand() {
-    watcher_.reset(); // refers to the environment's upload manager
+    // Both refer to the environment's upload manager.
+    watcher_.reset();
+    report_.reset();
 }
 
 void UploadCommand::run() {
     watcher_->reconnect();
-    watcher_->watch();
+    watcher_->watch(options_.wait ? UploadSettleWatcher::Until::settled : UploadSettleWatcher::Until::idle);
+    // A queue that cannot be saved ends the run as soon as nothing is being sent.
+    connect(env_->uploads(), &UploadManager::problemChanged, this, [this] {
+        if (env_->uploads()->queueSaveError()) {
+            watcher_->watch(UploadSettleWatcher::Until::idle);
+        }
+    });
+    outage_.setSingleShot(true);
+    outage_.setInterval(std::chrono::minutes(kMaxOutageMinutes));
+    connect(&outage_, &QTimer::timeout, this, [this] {
+        std::cerr << "The server has not answered for " << kMaxOutageMinutes
+                  << " minutes; the uploads stay queued for the next run" << std::endl;
+        watcher_->watch(UploadSettleWatcher::Until::idle);
+    });
+    connect(env_->uploads(), &UploadManager::jobsChanged, this, [this] {
+        if (!env_->uploads()->isWaitingForServer()) {
+            outage_.stop();
+        } else if (!outage_.isActive()) {
+            outage_.start();
+        }
+    });
 }
 
 void UploadCommand::interrupt() {
-    std::cerr << "Interrupted: the remaining uploads stay queued" << std::endl;
+    if (!env_->uploads()->queueSaveError()) {
+        std::cerr << "Interrupted: the remaining uploads stay queued" << std::endl;
+    }
     finish(options_.wait ? 1 : 0);
 }
 
 void UploadCommand::settled() {
     const std::vector<UploadJob>& jobs = env_->uploads()->jobs();
-    if (!options_.wait) {
-        finish(0);
-        return;
-    }
-    // Settled with pending jobs: nothing more happens without a new trigger (missing chunk file,
-    // no server URL, body not writable). Waiting longer would never end.
-    const auto stuck = std::count_if(jobs.begin(), jobs.end(),
-                                     [](const UploadJob& job) { return job.state == UploadState::pending; });
-    if (stuck > 0) {
+    const UploadManager& uploads = *env_->uploads();
+    // Settled with pending jobs that do not wait for the server or a sign-in: nothing more
+    // happens without a new trigger (missing chunk file, no server URL). Waiting would never end.
+    const auto stuck = std::count_if(jobs.begin(), jobs.end(), [](const UploadJob& job) {
+        return job.state == UploadState::pending && !job.waitingFor;
+    });
+    if (stuck > 0 && !uploads.isWaitingForServer() && !uploads.isPausedForSignIn()) {
         std::cerr << stuck << " upload(s) cannot be sent now (chunk file missing or no server URL)"
                   << std::endl;
     }
-    finish(UploadQueueReport::allCompleted(jobs) ? 0 : 1);
+    const bool incomplete = options_.wait && !UploadQueueReport::allCompleted(jobs);
+    finish(report_->failedInRun() > 0 || incomplete ? 1 : 0);
 }
 
 void UploadCommand::finish(int exitCode) {
@@ -121,7 +152,9 @@ void UploadCommand::finish(int exitCode) {
         return;
     }
     finished_ = true;
-    std::cerr << UploadQueueReport::summary(env_->uploads()->jobs()) << std::endl;
+    if (report_->printEnd()) {
+        exitCode = 1;
+    }
     emit finished(exitCode);
 }
 
@@ -136,10 +169,21 @@ int usageError(const std::string& message) {
     return kUsage;
 }
 
+// Reads the queue file as it is: a listing never changes a file, damaged or not.
 int listUploads() {
-    const UploadManager uploads(UploadManager::defaultApplicationDataDirectory());
-    for (const UploadJob& job : uploads.jobs()) {
-        std::cout << UploadQueueReport::line(job) << '\n';
+    const UploadQueueFile file(UploadManager::defaultApplicationDataDirectory());
+    UploadQueueFile::LoadResult loaded = file.load();
+    if (loaded.readError) {
+        std::cerr << "❌ The upload queue file could not be read: " << *loaded.readError << std::endl;
+        return kFailure;
+    }
+    if (const auto warning = loaded.damageText()) {
+        std::cerr << *warning << "; the next upload run keeps the readable jobs" << std::endl;
+    }
+    if (loaded.decoded) {
+        for (const UploadJob& job : orderLoadedJobs(std::move(loaded.decoded->jobs))) {
+            std::cout << UploadQueueReport::line(job) << '\n';
+        }
     }
     std::cout << std::flush;
     return kSuccess;
@@ -161,7 +205,48 @@ int retryAll() {
     // retryAll posts its work to the main thread; this quit is posted after it.
     QTimer::singleShot(0, qApp, &QCoreApplication::quit);
     (void)QCoreApplication::exec();
+    if (const auto& error = uploads.queueSaveError()) {
+        std::cerr << "❌ The upload queue could not be saved: " << *error << std::endl;
+        return kFailure;
+    }
     std::cerr << failed << " failed upload(s) set back to pending" << std::endl;
+    return kSuccess;
+}
+
+int enqueue(const QStringList& arguments) {
+    auto options = EnqueueOptions::parse(arguments);
+    if (!options) {
+        return usageError(options.error().toStdString() + "\n" + EnqueueOptions::usage().toStdString());
+    }
+    for (const std::filesystem::path& file : options->files) {
+        if (const auto refusal = EnqueueOptions::refusalFor(file)) {
+            return usageError(file.string() + ": " + *refusal);
+        }
+    }
+    int exitCode = kFailure;
+    const auto env = makeCliEnvironment(UploadQueueClaim::take, exitCode);
+    if (!env) {
+        return exitCode;
+    }
+    UploadManager& uploads = *env->uploads();
+    // Only queued here; the next `upload` (or the window) sends them.
+    uploads.setAPIBaseURLProvider([] { return std::optional<QUrl>(); });
+    int queued = 0;
+    for (const std::filesystem::path& file : options->files) {
+        const std::string name = file.filename().string();
+        if (std::ranges::any_of(uploads.jobs(), [&](const UploadJob& job) { return job.filename == name; })) {
+            std::cerr << "Already queued, skipped: " << name << std::endl;
+            continue;
+        }
+        uploads.enqueue(name, options->projectID, std::nullopt, options->meetingID, std::nullopt,
+                        std::nullopt, file.parent_path());
+        ++queued;
+    }
+    if (const auto& error = uploads.queueSaveError()) {
+        std::cerr << "❌ The upload queue could not be saved: " << *error << std::endl;
+        return kFailure;
+    }
+    std::cerr << queued << " chunk file(s) queued; send them with veltrane-cli upload" << std::endl;
     return kSuccess;
 }
 
@@ -178,7 +263,12 @@ int upload(const QStringList& arguments) {
     if (options->directory) {
         env->destination().adoptFolder(*options->directory, BookmarkSaving::keep, ScopedAccess::optional);
     }
-    if (!env->destination().url()) {
+    // Jobs made by earlier versions look for their chunk in the current folder; newer ones know theirs.
+    const auto& jobs = env->uploads()->jobs();
+    const bool needsFolder = jobs.empty() || std::ranges::any_of(jobs, [](const UploadJob& job) {
+                                 return job.state != UploadState::completed && !job.folder;
+                             });
+    if (!env->destination().url() && needsFolder) {
         return usageError("no chunk folder known: pass --dir DIR (or record with --dir first)");
     }
     (void)env->recoverInterruptedChunks();
@@ -193,9 +283,69 @@ int upload(const QStringList& arguments) {
 
 } // namespace
 
+QString EnqueueOptions::usage() {
+    return QStringLiteral("usage: veltrane-cli enqueue --project ID [--meeting ID] FILE...");
+}
+
+std::expected<EnqueueOptions, QString> EnqueueOptions::parse(const QStringList& arguments) {
+    EnqueueOptions options;
+    bool hasProject = false;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& name = arguments[i];
+        if (name == QStringLiteral("--project") || name == QStringLiteral("--meeting")) {
+            if (i + 1 >= arguments.size() || arguments[i + 1].isEmpty()) {
+                return std::unexpected(name + QStringLiteral(" needs a value"));
+            }
+            const std::string value = arguments[++i].toStdString();
+            if (name == QStringLiteral("--project")) {
+                options.projectID = value;
+                hasProject = true;
+            } else {
+                options.meetingID = value;
+            }
+        } else if (name.startsWith(QStringLiteral("--"))) {
+            return std::unexpected(QStringLiteral("unknown option: ") + name);
+        } else {
+            const QFileInfo file(name);
+            if (!file.isFile()) {
+                return std::unexpected(QStringLiteral("no such chunk file: ") + name);
+            }
+            options.files.emplace_back(file.absoluteFilePath().toStdString());
+        }
+    }
+    if (!hasProject) {
+        return std::unexpected(QStringLiteral("--project is required"));
+    }
+    if (options.files.empty()) {
+        return std::unexpected(QStringLiteral("name at least one chunk file"));
+    }
+    return options;
+}
+
+std::optional<std::string> EnqueueOptions::refusalFor(const std::filesystem::path& file) {
+    // deviceID-yyyy-MM-dd-HHmmss-chunk-NNN[-START][-STOP][-dup-XXXXXXXX].wav|m4a
+    static const QRegularExpression chunkName(
+        QStringLiteral("^[A-Za-z0-9]*[0-9]-\\d{4}-\\d{2}-\\d{2}-\\d{6}-chunk-\\d{3,}(-START)?(-STOP)?"
+                       "(-dup-[0-9A-Fa-f]{8})?\\.(wav|m4a)$"));
+    const QString name = QString::fromStdString(file.filename().string());
+    if (!chunkName.match(name).hasMatch()) {
+        return "not a chunk file of VeltraneRecorder (names look like rig1-2025-03-14-092653-chunk-001.wav)";
+    }
+    std::ifstream in(file, std::ios::binary);
+    char head[12] = {};
+    in.read(head, sizeof head);
+    const std::string_view bytes(head, static_cast<std::size_t>(in.gcount()));
+    const bool wav = bytes.size() == 12 && bytes.substr(0, 4) == "RIFF" && bytes.substr(8, 4) == "WAVE";
+    const bool m4a = bytes.size() >= 8 && bytes.substr(4, 4) == "ftyp";
+    if (name.endsWith(QStringLiteral(".wav")) ? !wav : !m4a) {
+        return "its content is not the recording its name says";
+    }
+    return std::nullopt;
+}
+
 bool isUploadCommand(const QString& name) {
     return name == QStringLiteral("uploads") || name == QStringLiteral("upload") ||
-           name == QStringLiteral("retry-all");
+           name == QStringLiteral("retry-all") || name == QStringLiteral("enqueue");
 }
 
 int runUploadCommand(const QStringList& arguments) {
@@ -207,6 +357,13 @@ int runUploadCommand(const QStringList& arguments) {
             return kSuccess;
         }
         return upload(rest);
+    }
+    if (command == QStringLiteral("enqueue")) {
+        if (rest.contains(QStringLiteral("--help"))) {
+            std::cout << EnqueueOptions::usage().toStdString() << std::endl;
+            return kSuccess;
+        }
+        return enqueue(rest);
     }
     if (!rest.isEmpty()) {
         return usageError(command.toStdString() + " takes no arguments");

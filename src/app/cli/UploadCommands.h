@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 #include <expected>
 #include <filesystem>
@@ -31,7 +32,8 @@ struct UploadOptions {
 // The command line's text views of the upload queue.
 class UploadQueueReport {
 public:
-    // state, attempts, file name, context label, last error; tab-separated, no line break.
+    // state, attempts, file name, context label, last error, and why it waits when it does;
+    // tab-separated, no line break.
     [[nodiscard]] static std::string line(const UploadJob& job);
     // "Uploads: C completed, P pending, F failed" (uploading jobs count as pending).
     [[nodiscard]] static std::string summary(const std::vector<UploadJob>& jobs);
@@ -39,14 +41,34 @@ public:
 };
 
 class AppEnvironment;
+class UploadRunReport;
 class UploadSettleWatcher;
 
+// The options of `veltrane-cli enqueue`, parsed and checked.
+struct EnqueueOptions {
+    std::string projectID;
+    std::optional<std::string> meetingID;
+    std::vector<std::filesystem::path> files; // absolute
+
+    [[nodiscard]] static std::expected<EnqueueOptions, QString> parse(const QStringList& arguments);
+    [[nodiscard]] static QString usage();
+    // Absent when `file` is a finished chunk file of this program (its name and its WAV or M4A
+    // header); otherwise why it is refused.
+    [[nodiscard]] static std::optional<std::string> refusalFor(const std::filesystem::path& file);
+};
+
 // `veltrane-cli upload`: reconnects the persisted queue and runs queue passes until it has
-// settled. With --wait it reports through the exit code whether every job completed.
+// settled, printing a line per delivered or failed job; exits 1 when a job failed in the run.
+// Without --wait it ends when only waiting (for the server or a sign-in) is left; with --wait
+// it waits through outages of up to kMaxOutageMinutes and reports whether every job completed.
+// A longer outage ends the run with the jobs still queued, so that the queue is not held from
+// the window for hours by a process that can do nothing.
 // Main thread only.
 class UploadCommand : public QObject {
     Q_OBJECT
 public:
+    static constexpr int kMaxOutageMinutes = 10;
+
     // `env` must hold the upload queue.
     UploadCommand(UploadOptions options, std::unique_ptr<AppEnvironment> env, QObject* parent = nullptr);
     ~UploadCommand() override;
@@ -65,10 +87,12 @@ private:
     UploadOptions options_;
     std::unique_ptr<AppEnvironment> env_;
     std::unique_ptr<UploadSettleWatcher> watcher_;
+    std::unique_ptr<UploadRunReport> report_;
+    QTimer outage_;
     bool finished_ = false;
 };
 
-// The upload queue commands of veltrane-cli: uploads, upload, retry-all.
+// The upload queue commands of veltrane-cli: uploads, upload, retry-all, enqueue.
 [[nodiscard]] bool isUploadCommand(const QString& name);
 
 // Runs one of them. `arguments` starts with the command name. Returns the exit code: 0 success,

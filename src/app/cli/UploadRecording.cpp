@@ -5,22 +5,30 @@
 #include "app/cli/UploadCommands.h"
 #include "app/cli/UploadSettleWatcher.h"
 
-#include <QPointer>
 #include <QTimer>
 
+#include <algorithm>
 #include <iostream>
 
 namespace veltrane {
 
 UploadRecording::UploadRecording(AppEnvironment& env, ChunkAssignment assignment, QObject* parent)
     : QObject(parent), env_(env), assignment_(std::move(assignment)),
-      watcher_(std::make_unique<UploadSettleWatcher>(*env.uploads())) {
+      watcher_(std::make_unique<UploadSettleWatcher>(*env.uploads())),
+      report_(std::make_unique<UploadRunReport>(*env.uploads())) {
     connect(watcher_.get(), &UploadSettleWatcher::settled, this, &UploadRecording::finish);
+    // A queue that cannot be saved ends the wait as soon as nothing is being sent.
+    connect(env.uploads(), &UploadManager::problemChanged, this, [this] {
+        if (env_.uploads()->queueSaveError() && watcher_->isWatching()) {
+            watcher_->watch(UploadSettleWatcher::Until::idle);
+        }
+    });
 }
 
 UploadRecording::~UploadRecording() = default;
 
 void UploadRecording::attach(RecordCommand& record, SignalWatcher& signalWatcher) {
+    record_ = &record;
     record.recorder().setChunkFiling(assignment_.filing());
     record.onChunkReady = [self = QPointer<UploadRecording>(this)](const std::filesystem::path& chunk) {
         if (self) {
@@ -40,15 +48,59 @@ void UploadRecording::attach(RecordCommand& record, SignalWatcher& signalWatcher
     watcher_->reconnect();
 }
 
+void UploadRecording::assignmentConfirmed(ChunkAssignment names) {
+    if (check_ != Check::running) {
+        return;
+    }
+    check_ = Check::confirmed;
+    assignment_ = std::move(names);
+    if (record_) {
+        record_->recorder().setChunkFiling(assignment_.filing());
+    }
+    for (const std::filesystem::path& chunk : std::exchange(held_, {})) {
+        take(chunk);
+    }
+    watchWhenIdle();
+}
+
+void UploadRecording::assignmentRefused(const QString& message) {
+    if (check_ != Check::running) {
+        return;
+    }
+    check_ = Check::refused;
+    std::cerr << "veltrane-cli: " << message.toStdString()
+              << "; the recording goes on, but its chunks are not queued for upload" << std::endl;
+    if (record_) {
+        record_->recorder().setChunkFiling(std::nullopt);
+    }
+    unqueued_ = std::exchange(held_, {});
+    watchWhenIdle();
+}
+
 void UploadRecording::chunkReady(const std::filesystem::path& chunkFile) {
     ++postsInFlight_;
-    QTimer::singleShot(0, this, [this, filename = chunkFile.filename().string()] {
+    QTimer::singleShot(0, this, [this, chunkFile] {
         --postsInFlight_;
-        ChunkAssignment chunk = assignment_;
-        chunk.filename = filename;
-        env_.enqueueChunk(std::move(chunk));
+        switch (check_) {
+        case Check::running:
+            held_.push_back(chunkFile);
+            break;
+        case Check::refused:
+            unqueued_.push_back(chunkFile);
+            break;
+        case Check::confirmed:
+            take(chunkFile);
+            break;
+        }
         watchWhenIdle();
     });
+}
+
+void UploadRecording::take(const std::filesystem::path& chunkFile) {
+    ChunkAssignment chunk = assignment_;
+    chunk.filename = chunkFile.filename().string();
+    env_.enqueueChunk(std::move(chunk));
+    queuedHere_.push_back(chunkFile);
 }
 
 void UploadRecording::recordingFinished(int exitCode) {
@@ -57,22 +109,44 @@ void UploadRecording::recordingFinished(int exitCode) {
     }
     recordingDone_ = true;
     exitCode_ = exitCode;
-    std::cerr << "Recording stopped; uploading the queued chunks" << std::endl;
+    if (check_ == Check::running) {
+        std::cerr << "Recording stopped; waiting for the server's answer about the project" << std::endl;
+    } else if (check_ == Check::confirmed) {
+        std::cerr << "Recording stopped; uploading the queued chunks" << std::endl;
+    }
     watchWhenIdle();
 }
 
 void UploadRecording::watchWhenIdle() {
-    if (recordingDone_ && postsInFlight_ == 0 && !watcher_->isWatching()) {
-        watcher_->watch();
+    if (!recordingDone_ || postsInFlight_ > 0 || check_ == Check::running || watcher_->isWatching()) {
+        return;
     }
+    if (check_ == Check::refused || env_.uploads()->queueSaveError()) {
+        finish();
+        return;
+    }
+    watcher_->watch(UploadSettleWatcher::Until::idle);
 }
 
 void UploadRecording::interrupt() {
     if (!recordingDone_) {
         return;
     }
-    std::cerr << "Interrupted: the remaining uploads stay queued" << std::endl;
+    if (!env_.uploads()->queueSaveError()) {
+        std::cerr << "Interrupted: the remaining uploads stay queued" << std::endl;
+    }
     finish();
+}
+
+std::string UploadRecording::enqueueCommand(const std::vector<std::filesystem::path>& files) const {
+    std::string command = "veltrane-cli enqueue --project " + assignment_.projectId;
+    if (assignment_.meetingId) {
+        command += " --meeting " + *assignment_.meetingId;
+    }
+    for (const std::filesystem::path& file : files) {
+        command += " '" + file.string() + "'";
+    }
+    return command;
 }
 
 void UploadRecording::finish() {
@@ -80,7 +154,32 @@ void UploadRecording::finish() {
         return;
     }
     finished_ = true;
-    std::cerr << UploadQueueReport::summary(env_.uploads()->jobs()) << std::endl;
+    if (check_ == Check::refused) {
+        std::cerr << unqueued_.size() << " chunk file(s) recorded but not queued." << std::endl;
+        if (!unqueued_.empty()) {
+            std::cerr << "Queue them once the project is right:\n   " << enqueueCommand(unqueued_)
+                      << std::endl;
+        }
+        emit finished(kProjectRefusedExitCode);
+        return;
+    }
+    if (report_->printEnd()) {
+        // The queue file may not hold these chunks: say how to queue them again.
+        std::vector<std::filesystem::path> open;
+        for (const std::filesystem::path& chunk : queuedHere_) {
+            const auto& jobs = env_.uploads()->jobs();
+            const auto job = std::ranges::find(jobs, chunk.filename().string(), &UploadJob::filename);
+            if (job == jobs.end() || job->state != UploadState::completed) {
+                open.push_back(chunk);
+            }
+        }
+        if (!open.empty()) {
+            std::cerr << "Once the folder can be written again, queue this recording's chunks with:\n   "
+                      << enqueueCommand(open) << std::endl;
+        }
+        emit finished(1);
+        return;
+    }
     emit finished(exitCode_);
 }
 

@@ -1,8 +1,14 @@
 #include "app/cli/UploadSettleWatcher.h"
 
+#include "app/cli/UploadCommands.h"
 #include "upload/UploadManager.h"
 
 #include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+#include <iostream>
+#include <unistd.h>
 
 namespace veltrane {
 
@@ -24,7 +30,8 @@ void UploadSettleWatcher::reconnect() {
     uploads_.reconnectSession();
 }
 
-void UploadSettleWatcher::watch() {
+void UploadSettleWatcher::watch(Until until) {
+    until_ = until;
     watching_ = true;
     scheduleCheck();
 }
@@ -39,11 +46,102 @@ void UploadSettleWatcher::scheduleCheck() {
 
 void UploadSettleWatcher::check() {
     checkScheduled_ = false;
-    if (reported_ || !watching_ || !reconciled_ || !uploads_.isSettled()) {
+    const bool done = until_ == Until::idle ? uploads_.isIdle() : uploads_.isSettled();
+    if (reported_ || !watching_ || !reconciled_ || !done) {
         return;
     }
     reported_ = true;
     emit settled();
+}
+
+namespace {
+
+constexpr int kBarWidth = 24;
+
+} // namespace
+
+UploadRunReport::UploadRunReport(UploadManager& uploads, QObject* parent)
+    : QObject(parent), uploads_(uploads), terminal_(::isatty(STDERR_FILENO) == 1) {
+    connect(&uploads_, &UploadManager::jobFinished, this, &UploadRunReport::jobFinished);
+    if (terminal_) {
+        connect(&uploads_, &UploadManager::jobsChanged, this, &UploadRunReport::drawProgress);
+    }
+}
+
+void UploadRunReport::jobFinished(const UploadJob& job) {
+    clearProgress();
+    const std::string context = job.contextLabel().empty() ? "" : " (" + job.contextLabel() + ")";
+    if (job.state == UploadState::completed) {
+        std::cerr << "✅ Delivered " << job.filename << context;
+        if (uploads_.queueSaveError()) {
+            std::cerr << ", but the queue file could not record it";
+        }
+        std::cerr << std::endl;
+    } else {
+        ++failed_;
+        std::cerr << "❌ " << job.filename << context << " failed after " << job.attempts
+                  << " attempts: " << job.lastError.value_or("Upload failed") << std::endl;
+    }
+}
+
+void UploadRunReport::drawProgress() {
+    const auto& jobs = uploads_.jobs();
+    std::size_t done = 0;
+    double sending = 0.0;
+    std::size_t running = 0;
+    std::size_t open = 0;
+    for (const UploadJob& job : jobs) {
+        if (job.state == UploadState::completed) {
+            ++done;
+        } else if (job.state == UploadState::uploading) {
+            sending += std::clamp(job.progress, 0.0, 1.0);
+            ++running;
+            ++open;
+        } else if (job.state == UploadState::pending) {
+            ++open;
+        }
+    }
+    if (open == 0) {
+        clearProgress();
+        return;
+    }
+    const double total = static_cast<double>(done + open);
+    const double fraction = (static_cast<double>(done) + sending) / total;
+    const int filled = static_cast<int>(std::lround(fraction * kBarWidth));
+    std::cerr << "\r[" << std::string(static_cast<std::size_t>(filled), '#')
+              << std::string(static_cast<std::size_t>(kBarWidth - filled), ' ') << "] " << done << "/"
+              << done + open << (running > 0 ? " sending" : " waiting") << "\x1b[K" << std::flush;
+    barShown_ = true;
+}
+
+void UploadRunReport::clearProgress() {
+    if (barShown_) {
+        std::cerr << "\r\x1b[K" << std::flush;
+        barShown_ = false;
+    }
+}
+
+bool UploadRunReport::printEnd() {
+    clearProgress();
+    const auto& jobs = uploads_.jobs();
+    std::cerr << UploadQueueReport::summary(jobs) << std::endl;
+    for (const UploadJob& job : jobs) {
+        if (const auto waiting = job.waitingText()) {
+            std::cerr << "   " << job.filename << ": " << *waiting << std::endl;
+        }
+    }
+    if (uploads_.isPausedForSignIn()) {
+        std::cerr << "Sign in again (veltrane-cli login), then run veltrane-cli upload" << std::endl;
+    } else if (uploads_.isWaitingForServer()) {
+        std::cerr << "The server cannot be reached; the uploads stay queued for the next "
+                     "veltrane-cli upload or the window"
+                  << std::endl;
+    }
+    if (const auto& error = uploads_.queueSaveError()) {
+        std::cerr << "❌ The upload queue could not be saved: " << *error << std::endl;
+        return true;
+    }
+    return false;
 }
 
 } // namespace veltrane

@@ -24,11 +24,28 @@ struct TransferRequest {
     std::vector<std::pair<QByteArray, QByteArray>> headers;
     // The transfer fails when no byte is sent or received for this long.
     std::chrono::milliseconds idleTimeout = std::chrono::seconds(60);
+    // The transfer fails as unanswered when no connection has taken a byte of the body by then
+    // (a network that drops packets instead of refusing them).
+    std::chrono::milliseconds connectTimeout = std::chrono::seconds(15);
 };
+
+// The errors a transfer session reports in its own domain. `noAnswer` keeps the network's own
+// text ("Connection refused", "Network unreachable", ...): no server was reached, so nothing was
+// decided about the upload. `stoppedAnswering`: the server took the connection, then went silent
+// for the request's idle time.
+namespace TransferError {
+inline constexpr const char* kDomain = "TransferSession";
+inline constexpr std::int64_t kRefusedURL = 1;
+inline constexpr std::int64_t kBodyUnreadable = 2;
+inline constexpr std::int64_t kResourceTimeout = 3;
+inline constexpr std::int64_t kNoAnswer = 4;
+inline constexpr std::int64_t kStoppedAnswering = 5;
+} // namespace TransferError
 
 // The status line and headers of a server's HTTP answer (the body arrives as received data).
 struct TransferResponse {
     int statusCode = 0;
+    QByteArray reasonPhrase; // "Payload Too Large"; empty when the server sent none
     std::vector<std::pair<QByteArray, QByteArray>> headers;
 };
 

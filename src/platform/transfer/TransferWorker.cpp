@@ -29,8 +29,29 @@ TransferWorker* TransferWorkerLink::detach() {
 
 namespace {
 
-constexpr const char* kSessionErrorDomain = "TransferSession";
+constexpr const char* kSessionErrorDomain = TransferError::kDomain;
 constexpr const char* kNetworkErrorDomain = "QNetworkReply";
+
+// Failures in which no server answered: nothing was decided about the upload.
+bool isNoAnswer(QNetworkReply::NetworkError code) {
+    switch (code) {
+    case QNetworkReply::ConnectionRefusedError:
+    case QNetworkReply::RemoteHostClosedError:
+    case QNetworkReply::HostNotFoundError:
+    case QNetworkReply::TimeoutError:
+    case QNetworkReply::OperationCanceledError: // the idle time-out before any byte went out
+    case QNetworkReply::TemporaryNetworkFailureError:
+    case QNetworkReply::NetworkSessionFailedError:
+    case QNetworkReply::UnknownNetworkError: // "Network unreachable" and the like
+    case QNetworkReply::ProxyConnectionRefusedError:
+    case QNetworkReply::ProxyConnectionClosedError:
+    case QNetworkReply::ProxyNotFoundError:
+    case QNetworkReply::ProxyTimeoutError:
+        return true;
+    default:
+        return false;
+    }
+}
 
 } // namespace
 
@@ -81,7 +102,9 @@ void TransferWorker::startTask(std::int64_t identifier) {
 void TransferWorker::send(Entry& entry) {
     const std::int64_t identifier = entry.task->identifier();
     if (const auto refusal = TransportPolicy::refusalFor(entry.request.url)) {
-        complete(identifier, PlatformError{kSessionErrorDomain, 1, refusal->localizedDescription, nullptr},
+        complete(identifier,
+                 PlatformError{kSessionErrorDomain, TransferError::kRefusedURL, refusal->localizedDescription,
+                               nullptr},
                  std::nullopt);
         return;
     }
@@ -90,7 +113,9 @@ void TransferWorker::send(Entry& entry) {
         const std::string reason =
             "The upload body file could not be read: " + body->errorString().toStdString();
         delete body;
-        complete(identifier, PlatformError{kSessionErrorDomain, 2, reason, nullptr}, std::nullopt);
+        complete(identifier,
+                 PlatformError{kSessionErrorDomain, TransferError::kBodyUnreadable, reason, nullptr},
+                 std::nullopt);
         return;
     }
 
@@ -107,16 +132,32 @@ void TransferWorker::send(Entry& entry) {
     body->setParent(reply); // the body file is read until the reply ends
     entry.reply = reply;
 
-    connect(reply, &QNetworkReply::readyRead, this, [this, identifier] { deliverData(identifier); });
-    connect(reply, &QNetworkReply::uploadProgress, this, [this, identifier](qint64 sent, qint64 total) {
+    auto* connectTimer = new QTimer(reply);
+    connectTimer->setSingleShot(true);
+    connect(connectTimer, &QTimer::timeout, this, [this, identifier] {
         const auto found = entries_.find(identifier);
-        if (found == entries_.end()) {
-            return;
-        }
-        if (auto target = delegate()) {
-            target->didSendBodyData(infoOf(found->second), sent, total);
+        if (found != entries_.end() && found->second.reply) {
+            found->second.connectTimedOut = true;
+            found->second.reply->abort();
         }
     });
+    connectTimer->start(entry.request.connectTimeout);
+    connect(reply, &QNetworkReply::metaDataChanged, connectTimer, &QTimer::stop);
+    connect(reply, &QNetworkReply::readyRead, this, [this, identifier] { deliverData(identifier); });
+    connect(reply, &QNetworkReply::uploadProgress, this,
+            [this, identifier, connectTimer](qint64 sent, qint64 total) {
+                const auto found = entries_.find(identifier);
+                if (found == entries_.end()) {
+                    return;
+                }
+                if (sent > 0) {
+                    found->second.bodyBytesSent = true;
+                    connectTimer->stop();
+                }
+                if (auto target = delegate()) {
+                    target->didSendBodyData(infoOf(found->second), sent, total);
+                }
+            });
     connect(reply, &QNetworkReply::finished, this, [this, identifier] { finishReply(identifier); });
 
     auto* resourceTimer = new QTimer(reply);
@@ -160,6 +201,7 @@ void TransferWorker::finishReply(std::int64_t identifier) {
     if (status.isValid()) {
         TransferResponse http;
         http.statusCode = status.toInt();
+        http.reasonPhrase = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray();
         for (const auto& pair : reply->rawHeaderPairs()) {
             http.headers.emplace_back(pair.first, pair.second);
         }
@@ -169,7 +211,7 @@ void TransferWorker::finishReply(std::int64_t identifier) {
     std::optional<PlatformError> error;
     const QNetworkReply::NetworkError code = reply->error();
     if (found->second.resourceTimedOut) {
-        error = PlatformError{kSessionErrorDomain, 3,
+        error = PlatformError{kSessionErrorDomain, TransferError::kResourceTimeout,
                               "The transfer did not finish within " +
                                   std::to_string(configuration_.resourceTimeout.count()) + " seconds",
                               nullptr};
@@ -177,8 +219,23 @@ void TransferWorker::finishReply(std::int64_t identifier) {
     } else if (code != QNetworkReply::NoError && (!response || code < QNetworkReply::ContentAccessDenied)) {
         // Connection, TLS, proxy and time-out failures. An HTTP answer with an error status
         // (Qt's content, protocol and server error classes) is a response, not an error.
-        error = PlatformError{kNetworkErrorDomain, static_cast<std::int64_t>(code),
-                              reply->errorString().toStdString(), nullptr};
+        if (found->second.connectTimedOut) {
+            error = PlatformError{kSessionErrorDomain, TransferError::kNoAnswer,
+                                  "No connection to the server within " +
+                                      std::to_string(found->second.request.connectTimeout.count() / 1000) +
+                                      " seconds",
+                                  nullptr};
+        } else if (code == QNetworkReply::OperationCanceledError && found->second.bodyBytesSent) {
+            // The idle time-out after the server had taken (part of) the body.
+            error = PlatformError{kSessionErrorDomain, TransferError::kStoppedAnswering,
+                                  "The server stopped answering", nullptr};
+        } else if (isNoAnswer(code)) {
+            error = PlatformError{kSessionErrorDomain, TransferError::kNoAnswer,
+                                  reply->errorString().toStdString(), nullptr};
+        } else {
+            error = PlatformError{kNetworkErrorDomain, static_cast<std::int64_t>(code),
+                                  reply->errorString().toStdString(), nullptr};
+        }
     }
     complete(identifier, std::move(error), std::move(response));
 }

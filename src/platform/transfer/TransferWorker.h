@@ -64,6 +64,8 @@ private:
         QPointer<QNetworkReply> reply{};
         bool started = false;
         bool resourceTimedOut = false;
+        bool bodyBytesSent = false;
+        bool connectTimedOut = false;
     };
 
     [[nodiscard]] static TransferTaskInfo infoOf(const Entry& entry);

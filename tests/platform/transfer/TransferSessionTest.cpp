@@ -104,6 +104,7 @@ TEST_F(TransferSessionTest, AnswersAreResponsesAndEverythingElseATransportErrorA
     const auto answered = completion(upload(server.baseURL(), bytes));
     EXPECT_FALSE(answered.error);
     EXPECT_EQ(answered.response.value_or(TransferResponse{}).statusCode, 401);
+    EXPECT_EQ(answered.response.value_or(TransferResponse{}).reasonPhrase, "Unauthorized");
     EXPECT_EQ(delegate->record().sent, static_cast<std::int64_t>(bytes.size()));
 
     QString closed;
@@ -111,12 +112,16 @@ TEST_F(TransferSessionTest, AnswersAreResponsesAndEverythingElseATransportErrorA
         const CannedHttpServer gone;
         closed = gone.baseURL();
     }
-    EXPECT_EQ(failure(upload(closed)), "Connection refused");
+    const auto refused = completion(upload(closed));
+    ASSERT_TRUE(refused.error);
+    EXPECT_EQ(refused.error->localizedDescription, "Connection refused");
+    EXPECT_EQ(refused.error->code, TransferError::kNoAnswer) << "no server answered";
     EXPECT_EQ(failure(upload("http://uploads.example.com")).find("Refusing plain HTTP"), 0u);
     EXPECT_EQ(failure(upload(server.baseURL(), std::nullopt)).find("The upload body file could not be read"),
               0u);
     server.holdRequests(); // no answer from now on
-    EXPECT_NE(failure(upload(server.baseURL(), "x", std::chrono::milliseconds(300))), "no error") << "idle";
+    EXPECT_EQ(failure(upload(server.baseURL(), "x", std::chrono::milliseconds(300))),
+              "The server stopped answering");
     const auto threads = delegate->record().threads;
     EXPECT_EQ(threads.size(), 1u) << "one serial delegate queue";
     EXPECT_FALSE(threads.contains(QThread::currentThread()));
