@@ -2,8 +2,10 @@
 
 #include "app/AppEnvironment.h"
 #include "app/SignalWatcher.h"
+#include "app/UploadFailureNotifier.h"
 #include "app/cli/CliApplication.h"
 #include "app/cli/UploadSettleWatcher.h"
+#include "platform/desktop/DesktopNotifications.h"
 #include "upload/UploadJob.h"
 #include "upload/UploadManager.h"
 
@@ -81,12 +83,17 @@ bool UploadQueueReport::allCompleted(const std::vector<UploadJob>& jobs) {
 
 UploadCommand::UploadCommand(UploadOptions options, std::unique_ptr<AppEnvironment> env, QObject* parent)
     : QObject(parent), options_(std::move(options)), env_(std::move(env)),
-      watcher_(std::make_unique<UploadSettleWatcher>(*env_->uploads())) {
+      watcher_(std::make_unique<UploadSettleWatcher>(*env_->uploads())),
+      notifications_(std::make_unique<DesktopNotifications>()),
+      failureNotifier_(std::make_unique<UploadFailureNotifier>(*notifications_)) {
     connect(watcher_.get(), &UploadSettleWatcher::settled, this, &UploadCommand::settled);
+    failureNotifier_->watch(env_->uploads());
 }
 
 UploadCommand::~UploadCommand() {
-    watcher_.reset(); // refers to the environment's upload manager
+    // Both refer to the environment's upload manager.
+    failureNotifier_.reset();
+    watcher_.reset();
 }
 
 void UploadCommand::run() {
@@ -121,6 +128,7 @@ void UploadCommand::finish(int exitCode) {
         return;
     }
     finished_ = true;
+    failureNotifier_->flush();
     std::cerr << UploadQueueReport::summary(env_->uploads()->jobs()) << std::endl;
     emit finished(exitCode);
 }

@@ -39,10 +39,13 @@ public:
 };
 
 class AppEnvironment;
+class DesktopNotifications;
+class UploadFailureNotifier;
 class UploadSettleWatcher;
 
 // `veltrane-cli upload`: reconnects the persisted queue and runs queue passes until it has
-// settled. With --wait it reports through the exit code whether every job completed.
+// settled. With --wait it reports through the exit code whether every job completed. Chunks that
+// failed for good during the run are reported through the desktop's notifications as well.
 // Main thread only.
 class UploadCommand : public QObject {
     Q_OBJECT
@@ -65,6 +68,8 @@ private:
     UploadOptions options_;
     std::unique_ptr<AppEnvironment> env_;
     std::unique_ptr<UploadSettleWatcher> watcher_;
+    std::unique_ptr<DesktopNotifications> notifications_;
+    std::unique_ptr<UploadFailureNotifier> failureNotifier_;
     bool finished_ = false;
 };
 
