@@ -138,12 +138,15 @@ QString MainWindow::titleText(bool recording, const QString& elapsed) {
 }
 
 void MainWindow::restoreWindowGeometry() {
+    // Remembered: the frame's top-left corner (where the window manager puts the window) and the
+    // size of the window's content.
     const auto& defaults = *env_.userDefaults();
     std::optional<QRect> remembered;
     if (const auto text = defaults.string(QString::fromLatin1(kGeometryKey))) {
         const QStringList parts = text->split(QLatin1Char(' '));
         if (parts.size() == 4) {
-            remembered = QRect(parts[0].toInt(), parts[1].toInt(), parts[2].toInt(), parts[3].toInt());
+            remembered = QRect(parts[0].toInt() + kAssumedFrame.left(),
+                               parts[1].toInt() + kAssumedFrame.top(), parts[2].toInt(), parts[3].toInt());
         }
     }
     QScreen* target = QGuiApplication::primaryScreen();
@@ -159,8 +162,14 @@ void MainWindow::restoreWindowGeometry() {
     if (remembered && !target->geometry().intersects(*remembered)) {
         remembered->moveTopLeft(target->availableGeometry().topLeft()); // the remembered place is gone
     }
-    setGeometry(
-        fittedGeometry(remembered, target->availableGeometry(), minimumSize(), kDefaultSize, kAssumedFrame));
+    place(fittedGeometry(remembered, target->availableGeometry(), minimumSize(), kDefaultSize, kAssumedFrame),
+          kAssumedFrame);
+}
+
+void MainWindow::place(const QRect& content, const QMargins& frame) {
+    // A top-level window is moved by its frame: the window manager keeps that corner.
+    resize(content.size());
+    move(content.topLeft() - QPoint(frame.left(), frame.top()));
 }
 
 void MainWindow::fitIntoScreen() {
@@ -169,17 +178,18 @@ void MainWindow::fitIntoScreen() {
     if (!current || isMaximized() || isFullScreen()) {
         return;
     }
-    const QRect client = geometry();
     const QRect frameRect = frameGeometry();
+    const QRect client = geometry();
     const QMargins frame(client.left() - frameRect.left(), client.top() - frameRect.top(),
                          frameRect.right() - client.right(), frameRect.bottom() - client.bottom());
     if (frame.isNull()) {
         return; // not framed (yet)
     }
+    const QRect content(pos() + QPoint(frame.left(), frame.top()), size());
     const QRect fitted =
-        fittedGeometry(client, current->availableGeometry(), minimumSize(), kDefaultSize, frame);
-    if (fitted != client) {
-        setGeometry(fitted);
+        fittedGeometry(content, current->availableGeometry(), minimumSize(), kDefaultSize, frame);
+    if (fitted != content) {
+        place(fitted, frame);
     }
 }
 
@@ -187,10 +197,9 @@ void MainWindow::saveWindowGeometry() {
     if (isMaximized() || isFullScreen() || !isVisible()) {
         return;
     }
-    const QRect rect = geometry();
     env_.userDefaults()->setString(
         QString::fromLatin1(kGeometryKey),
-        QStringLiteral("%1 %2 %3 %4").arg(rect.x()).arg(rect.y()).arg(rect.width()).arg(rect.height()));
+        QStringLiteral("%1 %2 %3 %4").arg(pos().x()).arg(pos().y()).arg(width()).arg(height()));
     if (screen()) {
         env_.userDefaults()->setString(QString::fromLatin1(kScreenKey), screen()->name());
     }

@@ -111,6 +111,7 @@ private:
     void refreshPresence();
     void restoreWindowGeometry();
     void fitIntoScreen();
+    void place(const QRect& content, const QMargins& frame);
     void saveWindowGeometry();
     void showHelp();
     void showAbout();

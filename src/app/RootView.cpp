@@ -106,7 +106,7 @@ void RootView::showState() {
         login_ = new LoginView(env_.auth(), QString(), this);
         login_->setServer(env_.serverConfig().displayText(), env_.serverConfig().isChangeable());
         connect(login_, &LoginView::changeServerRequested, this, &RootView::changeServer);
-        layout_->addWidget(login_, 0, Qt::AlignHCenter | Qt::AlignTop);
+        layout_->addWidget(login_, 0, Qt::AlignCenter);
         emit contentChanged();
     }
 }

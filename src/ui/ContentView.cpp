@@ -464,6 +464,8 @@ void ContentView::buildLayout() {
     uploads->addWidget(uploadQueue_);
     // The upload list takes whatever height the window has left.
     work->addLayout(uploads, 1);
+    // Takes the room the working area leaves when the permission notice stands in for it.
+    column->addStretch(0);
     scrollArea_->setWidget(scrolled);
     outer->addWidget(scrollArea_, 1);
     outer->addWidget(makeDivider(this));

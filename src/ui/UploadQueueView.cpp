@@ -272,10 +272,12 @@ UploadQueueView::UploadQueueView(UploadManager* manager, QWidget* parent) : QWid
 
     emptyLabel_ = style::makeLabel(QStringLiteral("Nothing queued."), style::smallCaptionFont(), body_);
     emptyLabel_->setObjectName(QStringLiteral("empty"));
+    emptyLabel_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     style::setTextColor(*emptyLabel_, style::secondaryTextColor(palette()));
     body_->addWidget(emptyLabel_);
     otherProcessLabel_ = style::makeLabel(otherProcessText(), style::smallCaptionFont(), body_);
     otherProcessLabel_->setObjectName(QStringLiteral("otherProcess"));
+    otherProcessLabel_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     otherProcessLabel_->setWordWrap(true);
     style::setTextColor(*otherProcessLabel_, style::secondaryTextColor(palette()));
     body_->addWidget(otherProcessLabel_);
