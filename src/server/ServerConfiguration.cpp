@@ -56,7 +56,7 @@ QUrl ServerConfiguration::parseBaseURL(const QString& text) {
     const QString scheme = url.scheme().toLower();
     if (!url.isValid() || url.isRelative() || url.host().isEmpty() ||
         (scheme != "https" && scheme != "http")) {
-        throw std::invalid_argument("Not a usable server address: " + text.toStdString());
+        throw std::invalid_argument("Not a usable server base URL: " + text.toStdString());
     }
     if (scheme == "http" && !TransportPolicy::isLoopbackHost(url.host())) {
         throw std::invalid_argument("Plain http:// is only allowed to this computer; use https:// for " +
