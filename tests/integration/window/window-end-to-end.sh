@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # The real window driven like a user under a virtual 1366×768 X display with a window manager
 # (openbox, with 32 px kept free for a panel), against the stand-in server, a private sound
-# server playing a tone and a private session bus with a stand-in notification service (run
-# inside scripts/with-pulse.sh and xvfb-run). First run: the window opens inside the free area;
-# sign in, click Record, record about 12 s in 5-second chunks into a folder set beforehand, check
-# that every chunk reaches the server byte for byte; resize the window. Second run: the session
-# and the size are restored; quit while recording ("Stop and Quit") and check that the last chunk
-# is saved and sent. Third run: uploads that fail for good make one grouped notification, from
-# the window and from the background uploader.
+# server playing a tone and a private session bus with stand-ins for the notification service and
+# the tray (run inside scripts/with-pulse.sh and xvfb-run). First run: the window opens inside the
+# free area; sign in, click Record, record about 12 s in 5-second chunks into a folder set
+# beforehand, check that every chunk reaches the server byte for byte; resize the window. Second
+# run: the session and the size are restored; closing while recording keeps it going in the
+# background, a second start brings the window back, "Stop and Quit" saves the last chunk, which
+# is sent. Third run: uploads that fail for good make one grouped notification, from the window
+# and from the background uploader.
 #   window-end-to-end.sh BIN_DIR DEVSERVER SCRIPTS_DIR
 set -u
 bin=$1
@@ -170,12 +171,24 @@ sleep 1
 xdotool key ctrl+r
 wait_for 10 log_has 2 "=== Start Recording ===" || fail "Ctrl+R did not start the second recording"
 sleep 3
+# With a tray (the stand-in watcher), closing offers to keep recording in the background.
+grep -q "^tray" "$notes" || fail "no status icon was registered with the tray"
 xdotool key ctrl+q
 sleep 1
-xdotool key alt+s # "Stop and Quit" (no tray here, so no "Keep Recording in Background")
+xdotool key alt+k # "Keep Recording in Background"
+wait_for 10 bash -c "! xdotool search --onlyvisible --pid $window" || fail "the window did not hide"
+sleep 2
+kill -0 "$window" && ! log_has 2 "=== Stop Recording Called ===" || fail "the recording ended when the window hid"
+"$bin/veltrane-recorder" >/dev/null 2>&1 # a second start brings the window back
+wid=$(timeout 20 xdotool search --sync --onlyvisible --pid "$window" | head -n 1)
+[ -n "$wid" ] || fail "the hidden window did not come back"
+xdotool windowfocus --sync "$wid"
+xdotool key ctrl+q
+sleep 1
+xdotool key alt+s # "Stop and Quit"
 wait_for 30 bash -c "! kill -0 $window" || fail "the window did not quit after the question"
 last=$(ls -t "$chunks" | head -n 1)
-[ "$(ls "$chunks" | wc -l)" -gt "$before" ] && [[ "$last" == *-START-STOP.m4a ]] || fail "no final chunk saved ($last)"
+[ "$(ls "$chunks" | wc -l)" -gt "$before" ] && [[ "$last" == *-STOP.m4a ]] || fail "no final chunk saved ($last)"
 wait_for 30 server_has "$last" || fail "the final chunk $last was not sent after the window closed"
 cmp -s "$chunks/$last" "$(find "$received" -name "$last")" || fail "$last differs on the server"
 echo "second run: $last saved on quit and delivered by the background uploader"
@@ -221,13 +234,13 @@ xdotool key Return
 wait_for 20 log_has 3 "authenticated as demo@veltrane.test" || fail "the third sign-in did not succeed"
 wait_for 30 grep -q "could not be uploaded" "$notes" || fail "no notification about the failed uploads"
 sleep 3
-[ "$(grep -c . "$notes")" -eq 1 ] && grep -qP '^VeltraneRecorder\tco.brimfold.VeltraneRecorder\t3 chunks could not be uploaded\t' "$notes" ||
+[ "$(grep -c '^VeltraneRecorder' "$notes")" -eq 1 ] && grep -qP '^VeltraneRecorder\tco.brimfold.VeltraneRecorder\t3 chunks could not be uploaded\t' "$notes" ||
     fail "expected one notification about 3 chunks: $(cat "$notes")"
 xdotool key ctrl+q
 wait_for 20 bash -c "! kill -0 $window" || fail "the window did not quit"
 : >"$notes"
 last_try "${names[@]:0:2}" >"$queue"
 "$bin/veltrane-cli" upload --wait --dir "$chunks" >"$work/uploader.log" 2>&1
-[ "$(grep -c . "$notes")" -eq 1 ] && grep -q $'\t2 chunks could not be uploaded\t' "$notes" ||
+[ "$(grep -c '^VeltraneRecorder' "$notes")" -eq 1 ] && grep -q $'\t2 chunks could not be uploaded\t' "$notes" ||
     fail "the background uploader did not report 2 failed chunks: $(cat "$notes")"
 echo "third run: failed uploads reported once, grouped, by the window and the background uploader"
