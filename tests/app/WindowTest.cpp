@@ -154,6 +154,9 @@ protected:
         rig.capture->content = content;
         env = rig.launch();
         window = std::make_unique<MainWindow>(*env, TrayPresence::absent);
+        QObject::connect(
+            &window->notifications(), &DesktopNotifications::sent,
+            [this](const QString& summary, const QString& body) { sent << summary + ": " + body; });
         test::runTask(env->auth().login("demo@veltrane.test", "demo-password"));
         ASSERT_TRUE(waitUntil([&] { return contentView() && env->assignment().projects().size() == 2; }));
         ASSERT_TRUE(waitUntil([&] { return contentView()->recorder().selectedSystemSource().has_value(); }));
@@ -203,6 +206,7 @@ protected:
     test::AppTestRig rig;
     std::unique_ptr<AppEnvironment> env;
     std::unique_ptr<MainWindow> window;
+    QStringList sent; // the notifications, as "summary: body"
 };
 
 TEST_F(WindowTest, RecordIsOfferedOnlyWithAValidDeviceAProjectAndAFolder) {
@@ -252,14 +256,19 @@ TEST_F(WindowTest, ChunksAreQueuedUnderTheProjectChosenWhenTheyAreReported) {
     EXPECT_EQ(env->uploads()->jobs().size(), 1u);
 }
 
-TEST_F(WindowTest, ARecordingThatStopsByItselfRaisesOneNotification) {
-    QStringList sent;
-    QObject::connect(&window->notifications(), &DesktopNotifications::sent,
-                     [&](const QString& summary, const QString& body) { sent << summary + ": " + body; });
+TEST_F(WindowTest, ASilentSourceAndARecordingThatStopsByItselfRaiseOneNotificationEach) {
     selectAlpha();
     typeDeviceID("rig1");
     startRecording();
     EXPECT_EQ(window->windowTitle(), "● Recording 00:00 — VeltraneRecorder");
+    // The window is not in front: the silence warning comes as a notification too.
+    contentView()->setSilenceLimit(std::chrono::seconds(0));
+    rig.capture->lastStream->deliver(4800, 4800, 0.0f);
+    ASSERT_TRUE(waitUntil([&] { return sent.size() == 1; }));
+    EXPECT_TRUE(
+        sent.front().startsWith("Nothing heard: Nothing has been heard from Desktop Audio (Speakers)"))
+        << sent.front().toStdString();
+    sent.clear();
     rig.capture->lastStream->stopWithError(PlatformError{"Fake", 1, "the device went away", nullptr});
     ASSERT_TRUE(waitUntil([&] {
         return !contentView()->recorder().isRecording() &&
@@ -290,6 +299,7 @@ TEST_F(WindowTest, AnExpiredSessionReturnsToSignInWhileTheRecordingGoesOn) {
     EXPECT_EQ(window->rootView().loginView()->findChild<QLineEdit*>("email")->text(), "demo@veltrane.test");
     EXPECT_FALSE(env->auth().currentToken().has_value());
     EXPECT_TRUE(contentView()->recorder().isRecording());
+    EXPECT_EQ(sent.filter("Your session has expired").size(), 1);
 
     // The chunk of the recording waits for the new sign-in, then goes out as written.
     contentView()->toggleRecording();
