@@ -65,8 +65,8 @@ class UploadRow;
 
 // The upload queue panel: "Uploads" with the sent and failed counts and "Retry all", then the jobs
 // that matter now (everything not yet delivered and the last three delivered, newest first) in a
-// scrolling list as high as the window allows, or "Nothing queued.". Without a manager another process owns
-// the queue, and the panel says so.
+// scrolling list as high as the window allows, or "Nothing queued.". Without a manager another
+// process owns the queue, and the panel says so.
 class UploadQueueView : public QWidget {
     Q_OBJECT
 
