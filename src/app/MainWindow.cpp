@@ -317,7 +317,7 @@ void MainWindow::showHelp() {
     const std::filesystem::path queue =
         uploads ? uploads->queueFilePath() : env_.applicationDataDirectory() / "upload_queue.json";
     QMessageBox box(
-        QMessageBox::NoIcon, QStringLiteral("VeltraneRecorder Help"),
+        QMessageBox::NoIcon, QStringLiteral("Help"),
         helpText(folder ? QString::fromStdString(folder->string()) : QStringLiteral("none chosen yet"),
                  QString::fromStdString(queue.string()), QString::fromStdString(uploaderLogPath().string())),
         QMessageBox::Close, this);

@@ -544,7 +544,9 @@ QWidget* ContentView::buildAccountBar() {
     menuButton->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; }"));
     auto* menu = new QMenu(menuButton);
     QAction* help = menu->addAction(QStringLiteral("Help"), this, &ContentView::helpRequested);
+    // Shown in the menu only: the window's own F1 shortcut opens the help from anywhere.
     help->setShortcut(QKeySequence::HelpContents);
+    help->setShortcutContext(Qt::WidgetShortcut);
     menu->addAction(QStringLiteral("About VeltraneRecorder"), this, &ContentView::aboutRequested);
     menuButton->setMenu(menu);
     row->addWidget(menuButton);
