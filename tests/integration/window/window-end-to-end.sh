@@ -137,6 +137,10 @@ xdotool key Return
 wait_for 20 log_has 1 "authenticated as demo@veltrane.test" || fail "sign-in did not succeed"
 wait_for 20 log_has 1 "active projects: 2" || fail "projects were not loaded after the sign-in"
 sleep 1
+xdotool key F1
+wait_for 5 xdotool search --onlyvisible --name "^Help" || fail "F1 did not open the help"
+xdotool key Escape
+sleep 0.5
 # The Record button sits in the bottom bar, right of the centre: a click there records.
 w=$(xwininfo -id "$wid" | sed -n 's/.*Width: *//p')
 h=$(xwininfo -id "$wid" | sed -n 's/.*Height: *//p')
