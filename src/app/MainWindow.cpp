@@ -61,7 +61,7 @@ MainWindow::MainWindow(AppEnvironment& env, TrayPresence tray, QWidget* parent) 
 
     auto* record = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_R), this);
     connect(record, &QShortcut::activated, this, [this] {
-        if (content_ && !quitting_ && (content_->isVisible() || content_->recorder().isRecording())) {
+        if (content_ && !quitting_ && (!content_->isHidden() || content_->recorder().isRecording())) {
             content_->toggleRecording();
         }
     });
@@ -84,6 +84,8 @@ MainWindow::MainWindow(AppEnvironment& env, TrayPresence tray, QWidget* parent) 
         connect(env_.uploads(), &UploadManager::jobsChanged, this, &MainWindow::refreshPresence);
     }
     connect(&env_.auth(), &AuthManager::sessionExpired, this, &MainWindow::sessionExpired);
+    // After the root view has swapped the screens: the status icon's Start follows the main screen.
+    connect(&env_.auth(), &AuthManager::stateChanged, this, &MainWindow::refreshPresence);
     connect(root_, &RootView::contentChanged, this, &MainWindow::contentChanged);
     contentChanged();
 
@@ -91,7 +93,7 @@ MainWindow::MainWindow(AppEnvironment& env, TrayPresence tray, QWidget* parent) 
         statusIcon_ = new StatusIcon(this);
         connect(statusIcon_, &StatusIcon::showWindowRequested, this, &MainWindow::bringToFront);
         connect(statusIcon_, &StatusIcon::toggleRecordingRequested, this, [this] {
-            if (content_ && !quitting_) {
+            if (content_ && !quitting_ && (!content_->isHidden() || content_->recorder().isRecording())) {
                 content_->toggleRecording();
             }
         });
@@ -269,7 +271,8 @@ void MainWindow::refreshPresence() {
         const StatusIconState state = recording   ? StatusIconState::recording
                                       : uploading ? StatusIconState::uploading
                                                   : StatusIconState::idle;
-        statusIcon_->show(state, elapsed, unsent, content_ && content_->isVisible() && !quitting_);
+        // A recording starts only from the main screen (not behind the sign-in form); a stop always works.
+        statusIcon_->show(state, elapsed, unsent, content_ && !content_->isHidden() && !quitting_);
     }
 }
 
