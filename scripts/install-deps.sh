@@ -20,6 +20,8 @@ packages=(
     libcpp-httplib-dev nlohmann-json3-dev libssl-dev openssl curl
     # headless windows and legible screenshots
     xvfb xauth fonts-dejavu-core xdotool
+    # a small window manager, X tools and a stand-in notification service for the window tests
+    openbox x11-utils python3-gi
     # the window's SVG icons and artwork
     libqt6svg6
     # misc used by scripts; the tests' stand-in screen saver on a private session bus

@@ -73,9 +73,10 @@ void nameApplication() {
 
 AppPlatform AppPlatform::system() {
     AppPlatform platform;
-    platform.serverConfig = ServerConfiguration::fromEnvironment();
     platform.credentials = systemCredentialStore();
     platform.userDefaults = std::make_shared<QSettingsUserDefaults>();
+    platform.serverConfig = ServerConfiguration::fromEnvironment(
+        platform.userDefaults->string(QString::fromLatin1(ServerConfiguration::kUserChoiceKey)));
     platform.applicationDataDirectory = UploadManager::defaultApplicationDataDirectory();
     platform.capture = std::make_shared<PulseCaptureService>();
     platform.writerFactory = std::make_shared<FfmpegMediaFileWriterFactory>();
@@ -169,6 +170,13 @@ void AppEnvironment::releaseUploadQueue() {
     emit uploadsChanged();
 }
 
+void AppEnvironment::changeServer(const QString& text) {
+    serverConfig_.choose(text);
+    platform_.userDefaults->setString(QString::fromLatin1(ServerConfiguration::kUserChoiceKey),
+                                      serverConfig_.baseURL()->toString());
+    logLine("ℹ️ server changed to " + serverConfig_.baseURL()->toString().toStdString());
+}
+
 void AppEnvironment::enqueueChunk(ChunkAssignment chunk) {
     if (!uploads_) {
         logLine("ℹ️ upload queue held by another process; " + chunk.filename + " waits for it");
@@ -199,7 +207,14 @@ std::vector<RecoveredChunk> AppEnvironment::recoverInterruptedChunks() {
 void AppEnvironment::bindProviders(UploadManager& uploads) {
     // The manager is destroyed before the members its providers read.
     uploads.setTokenProvider([this] { return auth_.currentToken(); });
-    uploads.setAPIBaseURLProvider([this] { return serverConfig_.apiBaseURL(); });
+    // Without a session (signed out, or expired) the jobs wait for the next sign-in instead of
+    // using up their attempts.
+    uploads.setAPIBaseURLProvider([this]() -> std::optional<QUrl> {
+        if (!auth_.currentToken()) {
+            return std::nullopt;
+        }
+        return serverConfig_.apiBaseURL();
+    });
     uploads.setChunkDirectoryProvider([destination = QPointer<RecordingDestination>(
                                            destination_.get())]() -> std::optional<std::filesystem::path> {
         if (!destination) {
@@ -216,6 +231,10 @@ void AppEnvironment::authStateChanged() {
     // after a restored session).
     if (previous == AuthState::Kind::authenticating && lastAuthKind_ == AuthState::Kind::authenticated) {
         startLoad(&assignment_);
+        // Jobs that waited for the session go now.
+        if (uploads_) {
+            uploads_->resume();
+        }
     }
     // Uploads paused because the server no longer took the old session go with the new one.
     if (previous != AuthState::Kind::authenticated && lastAuthKind_ == AuthState::Kind::authenticated &&

@@ -51,8 +51,9 @@ struct AppPlatform {
     UploadQueueClaim uploadQueueClaim = UploadQueueClaim::take;
 
     // The sound server, FFmpeg, the system keychains, QSettings and the per-user data folder,
-    // with the server from VELTRANE_SERVER_URL or the built-in one. Throws std::invalid_argument
-    // when VELTRANE_SERVER_URL is not a usable URL. Needs the application's name to be set.
+    // with the server from VELTRANE_SERVER_URL, the user's choice, the system-wide preset or the
+    // built-in one. Throws std::invalid_argument when VELTRANE_SERVER_URL is not a usable URL.
+    // Needs the application's name to be set.
     [[nodiscard]] static AppPlatform system();
 };
 
@@ -82,6 +83,9 @@ public:
     ~AppEnvironment() override;
 
     [[nodiscard]] const ServerConfiguration& serverConfig() const noexcept { return serverConfig_; }
+    // Talks to the server at `text` from now on and remembers it as the user's choice. Throws
+    // std::invalid_argument (with a readable message) when it is not a usable server address.
+    void changeServer(const QString& text);
     [[nodiscard]] AuthManager& auth() noexcept { return auth_; }
     [[nodiscard]] APIClient& apiClient() noexcept { return apiClient_; }
     [[nodiscard]] AssignmentModel& assignment() noexcept { return assignment_; }

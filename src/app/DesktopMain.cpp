@@ -16,6 +16,9 @@ int main(int argc, char** argv) {
     QApplication::setApplicationDisplayName(QStringLiteral("VeltraneRecorder"));
     QApplication::setDesktopFileName(QStringLiteral("co.brimfold.VeltraneRecorder"));
     QApplication::setWindowIcon(veltrane::style::applicationIcon());
+    // The window may hide while a recording goes on in the background; the application ends when
+    // the window says everything is saved (quitReady).
+    QApplication::setQuitOnLastWindowClosed(false);
 
     veltrane::SingleInstance instance;
     if (!instance.claim()) {

@@ -6,6 +6,9 @@
 #include "ui/Style.h"
 
 #include <QFile>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QPointer>
 #include <QProgressBar>
 #include <QSysInfo>
@@ -72,37 +75,61 @@ RootView::RootView(AppEnvironment& env, QWidget* parent) : QWidget(parent), env_
 void RootView::showState() {
     const AuthState::Kind kind = env_.auth().state().kind();
     if (kind == AuthState::Kind::authenticated) {
+        delete std::exchange(login_, nullptr);
+        delete std::exchange(progress_, nullptr);
         if (!content_) {
-            // Nothing leaves the signed-in state: the main screen stays for the rest of the run.
-            delete std::exchange(login_, nullptr);
-            delete std::exchange(progress_, nullptr);
             auto recorder =
                 std::make_unique<AudioRecorder>(env_.capture(), env_.writerFactory(), env_.userDefaults());
             recorder->setSleepInhibitor(
                 std::make_shared<SleepInhibitor>(QStringLiteral("Recording a meeting")));
             content_ = new ContentView(env_, std::move(recorder), defaultDeviceID(computerName()), this);
             layout_->addWidget(content_);
-            emit contentChanged();
         }
+        content_->show();
+        emit contentChanged();
         return;
     }
     if (kind == AuthState::Kind::unknown) {
-        if (!progress_) {
+        if (!progress_ && !content_) {
             progress_ = new QWidget(this);
             auto* padding = new QVBoxLayout(progress_);
             padding->setContentsMargins(40, 40, 40, 40);
             padding->addWidget(style::makeBusyIndicator(QSize(120, 8), progress_));
-            layout_->addWidget(progress_);
+            layout_->addWidget(progress_, 0, Qt::AlignCenter);
             emit contentChanged();
         }
         return;
     }
     if (!login_) {
         delete std::exchange(progress_, nullptr);
-        const auto baseURL = env_.serverConfig().baseURL();
-        login_ = new LoginView(env_.auth(), baseURL ? baseURL->host() : QString(), this);
-        layout_->addWidget(login_);
+        if (content_) {
+            content_->hide();
+        }
+        login_ = new LoginView(env_.auth(), QString(), this);
+        login_->setServer(env_.serverConfig().displayText(), env_.serverConfig().isChangeable());
+        connect(login_, &LoginView::changeServerRequested, this, &RootView::changeServer);
+        layout_->addWidget(login_, 0, Qt::AlignCenter);
         emit contentChanged();
+    }
+}
+
+void RootView::changeServer() {
+    QString text = env_.serverConfig().baseURL() ? env_.serverConfig().baseURL()->toString() : QString();
+    while (true) {
+        bool accepted = false;
+        text = QInputDialog::getText(this, QStringLiteral("Change Server"),
+                                     QStringLiteral("Server address (https://…):"), QLineEdit::Normal, text,
+                                     &accepted);
+        if (!accepted || !login_) {
+            return;
+        }
+        try {
+            env_.changeServer(text);
+            login_->setServer(env_.serverConfig().displayText(), env_.serverConfig().isChangeable());
+            return;
+        } catch (const std::invalid_argument& error) {
+            QMessageBox::warning(this, QStringLiteral("Change Server"), QString::fromUtf8(error.what()));
+        }
     }
 }
 

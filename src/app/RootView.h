@@ -12,8 +12,10 @@ class ContentView;
 class LoginView;
 
 // The gate of the window: a busy indicator while the sign-in state is being settled, the
-// sign-in form when nobody is signed in, the main screen once signed in. Runs the start-up
-// sequence when created. Main thread only.
+// sign-in form when nobody is signed in, the main screen once signed in. The main screen, once
+// made, lives as long as the view: after a sign-out or an expired session it only hides behind
+// the sign-in form, so a recording under way goes on. Runs the start-up sequence when created.
+// Main thread only.
 class RootView : public QWidget {
     Q_OBJECT
 
@@ -23,6 +25,8 @@ public:
 
     // The main screen, once signed in; null before.
     [[nodiscard]] ContentView* contentView() const { return content_; }
+    // The sign-in form while it shows; null otherwise.
+    [[nodiscard]] LoginView* loginView() const { return login_; }
 
     // The device identifier derived from the computer's name: lower-cased ASCII letters and
     // digits, at most 32, ending in a digit ("linux001" when nothing usable remains).
@@ -38,6 +42,7 @@ signals:
 
 private:
     void showState();
+    void changeServer();
 
     AppEnvironment& env_;
     QVBoxLayout* layout_ = nullptr;

@@ -62,7 +62,21 @@ void AuthManager::setState(AuthState state) {
         return;
     }
     state_ = std::move(state);
+    if (state_.kind() == AuthState::Kind::authenticated && state_.profile()) {
+        lastEmail_ = QString::fromStdString(state_.profile()->email);
+    }
     emit stateChanged();
+}
+
+void AuthManager::forgetSession() {
+    credentials_.remove(CredentialItem::accessToken);
+    credentials_.remove(CredentialItem::refreshToken);
+}
+
+void AuthManager::signOut() {
+    logLine("🔐 signed out");
+    forgetSession();
+    setState(AuthState::unauthenticated());
 }
 
 std::optional<std::string> AuthManager::currentToken() const {
@@ -88,8 +102,7 @@ QCoro::Task<> AuthManager::restoreSession() {
         setState(AuthState::authenticated(std::move(profile)));
         co_return;
     }
-    credentials_.remove(CredentialItem::accessToken);
-    credentials_.remove(CredentialItem::refreshToken);
+    forgetSession();
     setState(AuthState::unauthenticated());
 }
 
@@ -105,7 +118,16 @@ QCoro::Task<UserProfile> AuthManager::fetchCurrentUser() {
     QNetworkRequest request(ServerConfiguration::appendingPath(*apiBase, QStringLiteral("/auth/me")));
     request.setRawHeader("Authorization", QByteArray("Bearer ") + QByteArray::fromStdString(*token));
 
+    QPointer<AuthManager> self(this);
     const HttpResponse response = co_await transport_.send(request, "GET");
+    if (response.statusCode == 401 && self && state_.kind() == AuthState::Kind::authenticated &&
+        currentToken() == token) {
+        // The server forgot the session: nothing repairs that but a new sign-in.
+        logLine("🔐 session expired; signing in again is required");
+        forgetSession();
+        emit sessionExpired();
+        setState(AuthState::error(kSessionExpiredText));
+    }
     if (response.statusCode != 200) {
         throw APIError::unauthorized();
     }

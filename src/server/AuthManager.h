@@ -71,17 +71,30 @@ public:
     // TransportError or DecodingError.
     [[nodiscard]] QCoro::Task<std::string> performKratosLogin(QUrl baseURL, QString email, QString password);
 
+    // Forgets the stored session and returns to the sign-in form.
+    void signOut();
+    // The email of the last signed-in user (kept after a sign-out or an expired session, so the
+    // form can offer it again); empty before any sign-in.
+    [[nodiscard]] const QString& lastEmail() const noexcept { return lastEmail_; }
+
+    static constexpr const char* kSessionExpiredText = "Your session has expired. Sign in again.";
+
 signals:
     // Emitted only when the new state differs from the old one.
     void stateChanged();
+    // The server no longer accepts the session of the signed-in user (a 401 that a new look-up
+    // of the user could not repair). Emitted before the state changes to the sign-in form.
+    void sessionExpired();
 
 private:
     void setState(AuthState state);
+    void forgetSession();
 
     const ServerConfiguration& serverConfig_;
     const CredentialStore& credentials_;
     HttpTransport& transport_;
     AuthState state_ = AuthState::unknown();
+    QString lastEmail_;
 };
 
 } // namespace veltrane

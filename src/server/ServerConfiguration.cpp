@@ -1,17 +1,49 @@
 #include "server/ServerConfiguration.h"
 
+#include "platform/core/Log.h"
+#include "platform/transfer/TransportPolicy.h"
+
+#include <QSettings>
 #include <QtGlobal>
 
 #include <stdexcept>
 
 namespace veltrane {
 
-ServerConfiguration ServerConfiguration::fromEnvironment() {
-    const QString overrideText = qEnvironmentVariable(kBaseURLEnvironmentVariable).trimmed();
-    if (overrideText.isEmpty()) {
-        return ServerConfiguration(defaultBaseURL());
+ServerConfiguration ServerConfiguration::resolve(const QString& environmentValue,
+                                                 const std::optional<QString>& userChoice,
+                                                 const std::optional<QString>& systemPreset) {
+    if (!environmentValue.trimmed().isEmpty()) {
+        return ServerConfiguration(parseBaseURL(environmentValue.trimmed()), ServerSource::environment);
     }
-    return ServerConfiguration(parseBaseURL(overrideText));
+    const std::pair<const std::optional<QString>*, ServerSource> candidates[] = {
+        {&userChoice, ServerSource::user}, {&systemPreset, ServerSource::systemPreset}};
+    for (const auto& [text, source] : candidates) {
+        if (!text->has_value() || (*text)->trimmed().isEmpty()) {
+            continue;
+        }
+        try {
+            return ServerConfiguration(parseBaseURL((*text)->trimmed()), source);
+        } catch (const std::invalid_argument& error) {
+            logLine(std::string("⚠️ ") + error.what() +
+                    (source == ServerSource::user ? " (your choice)" : " (system preset)") + "; ignored");
+        }
+    }
+    return ServerConfiguration(defaultBaseURL(), ServerSource::builtIn);
+}
+
+ServerConfiguration ServerConfiguration::fromEnvironment(const std::optional<QString>& userChoice) {
+    return resolve(qEnvironmentVariable(kBaseURLEnvironmentVariable), userChoice, systemPreset());
+}
+
+std::optional<QString> ServerConfiguration::systemPreset() {
+    const QSettings system(QSettings::NativeFormat, QSettings::SystemScope, QStringLiteral("Veltrane"),
+                           QStringLiteral("VeltraneRecorder"));
+    const QVariant value = system.value(QString::fromLatin1(kPresetKey));
+    if (!value.isValid()) {
+        return std::nullopt;
+    }
+    return value.toString();
 }
 
 QUrl ServerConfiguration::defaultBaseURL() {
@@ -20,13 +52,36 @@ QUrl ServerConfiguration::defaultBaseURL() {
 }
 
 QUrl ServerConfiguration::parseBaseURL(const QString& text) {
-    const QUrl url(text, QUrl::StrictMode);
+    const QUrl url(text.trimmed(), QUrl::StrictMode);
     const QString scheme = url.scheme().toLower();
     if (!url.isValid() || url.isRelative() || url.host().isEmpty() ||
         (scheme != "https" && scheme != "http")) {
         throw std::invalid_argument("Not a usable server base URL: " + text.toStdString());
     }
+    if (scheme == "http" && !TransportPolicy::isLoopbackHost(url.host())) {
+        throw std::invalid_argument("Plain http:// is only allowed to this computer; use https:// for " +
+                                    url.host().toStdString());
+    }
     return url;
+}
+
+QString ServerConfiguration::displayText() const {
+    if (!baseURL_) {
+        return {};
+    }
+    QString text = baseURL_->host();
+    if (baseURL_->port() != -1) {
+        text += QLatin1Char(':') + QString::number(baseURL_->port());
+    }
+    if (baseURL_->scheme().toLower() != QLatin1String("https")) {
+        text.prepend(baseURL_->scheme() + QStringLiteral("://"));
+    }
+    return text;
+}
+
+void ServerConfiguration::choose(const QString& text) {
+    baseURL_ = parseBaseURL(text);
+    source_ = ServerSource::user;
 }
 
 std::optional<QUrl> ServerConfiguration::apiBaseURL() const {

@@ -13,12 +13,15 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPainter>
 #include <QProcess>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSlider>
 #include <QStandardPaths>
 #include <QTimer>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -126,10 +129,13 @@ void showGain(QSlider& slider, QLabel& text, double gain) {
     slider.setValue(static_cast<int>(std::lround(gain * kGainStepsPerUnit)));
     text.setText(ContentView::gainPercentText(gain));
     // Above unity the slider turns orange: the recording may clip.
-    QPalette palette = slider.palette();
-    palette.setColor(QPalette::Highlight, gain > 1.0 ? style::orangeColor(slider.palette())
-                                                     : style::accentColor(slider.palette()));
-    slider.setPalette(palette);
+    const QColor highlight =
+        gain > 1.0 ? style::orangeColor(slider.palette()) : style::accentColor(slider.palette());
+    if (slider.palette().color(QPalette::Highlight) != highlight) {
+        QPalette palette = slider.palette();
+        palette.setColor(QPalette::Highlight, highlight);
+        slider.setPalette(palette);
+    }
 }
 
 } // namespace
@@ -210,8 +216,9 @@ ContentView::ContentView(AppEnvironment& env, std::unique_ptr<AudioRecorder> rec
     connect(rec, &AudioRecorder::selectedMicrophoneChanged, this, &ContentView::refreshSources);
     connect(rec, &AudioRecorder::systemGainChanged, this, &ContentView::refreshLevels);
     connect(rec, &AudioRecorder::microphoneGainChanged, this, &ContentView::refreshLevels);
-    connect(rec, &AudioRecorder::systemLevelChanged, this, &ContentView::refreshLevels);
-    connect(rec, &AudioRecorder::micLevelChanged, this, &ContentView::refreshLevels);
+    // Levels change many times a second: they only move the meters.
+    connect(rec, &AudioRecorder::systemLevelChanged, this, &ContentView::refreshMeters);
+    connect(rec, &AudioRecorder::micLevelChanged, this, &ContentView::refreshMeters);
     connect(rec, &AudioRecorder::chunksWrittenChanged, this, &ContentView::refreshChunkRow);
     connect(rec, &AudioRecorder::lastChunkNameChanged, this, &ContentView::refreshChunkRow);
     connect(&env_.destination(), &RecordingDestination::urlChanged, this, &ContentView::refreshControls);
@@ -254,8 +261,20 @@ QString ContentView::deviceID() const {
 }
 
 void ContentView::buildLayout() {
-    setFixedWidth(kWidthPx);
-    auto* column = new QVBoxLayout(this);
+    setMinimumWidth(kWidthPx);
+    // The account bar and the bottom bar (format, Record/Stop) always show; everything between
+    // them scrolls when the window is too low for it.
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(0);
+    outer->addWidget(buildAccountBar());
+    outer->addWidget(makeDivider(this));
+    scrollArea_ = new QScrollArea(this);
+    scrollArea_->setFrameShape(QFrame::NoFrame);
+    scrollArea_->setWidgetResizable(true);
+    scrollArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* scrolled = new QWidget(scrollArea_);
+    auto* column = new QVBoxLayout(scrolled);
     column->setContentsMargins(0, 12, 0, 12);
     column->setSpacing(12);
     const auto padded = [](QLayout* layout) { layout->setContentsMargins(16, 0, 16, 0); };
@@ -306,7 +325,7 @@ void ContentView::buildLayout() {
     auto* work = new QVBoxLayout(workingArea_);
     work->setContentsMargins(0, 0, 0, 0);
     work->setSpacing(12);
-    column->addWidget(workingArea_);
+    column->addWidget(workingArea_, 1);
 
     // Sources, gains and meters.
     auto* sources = new QVBoxLayout;
@@ -451,11 +470,22 @@ void ContentView::buildLayout() {
     padded(uploads);
     uploadQueue_ = new UploadQueueView(env_.uploads(), this);
     uploads->addWidget(uploadQueue_);
-    work->addLayout(uploads);
+    // The upload list takes whatever height the window has left.
+    work->addLayout(uploads, 1);
+    // Takes the room the working area leaves when the permission notice stands in for it.
+    column->addStretch(0);
+    scrollArea_->setWidget(scrolled);
+    outer->addWidget(scrollArea_, 1);
+    outer->addWidget(makeDivider(this));
 
     // Format and record button.
+    auto* bottomBar = new QWidget(this);
+    bottomBar->setObjectName(QStringLiteral("bottomBar"));
+    auto* bottom = new QVBoxLayout(bottomBar);
+    bottom->setContentsMargins(0, 10, 0, 10);
+    bottom->setSpacing(6);
     auto* controls = new QHBoxLayout;
-    controls->setContentsMargins(16, 4, 16, 0);
+    controls->setContentsMargins(16, 0, 16, 0);
     controls->setSpacing(12);
     auto* format = new QWidget(this);
     format->setFixedWidth(100);
@@ -482,14 +512,63 @@ void ContentView::buildLayout() {
     connect(recordButton_, &QPushButton::clicked, this, &ContentView::toggleRecording);
     controls->addWidget(recordButton_);
     controls->addStretch();
-    work->addLayout(controls);
+    bottom->addLayout(controls);
 
     errorLabel_ = style::makeLabel(QString(), style::captionFont(), this);
     errorLabel_->setWordWrap(true);
     errorLabel_->setAlignment(Qt::AlignCenter);
     errorLabel_->setContentsMargins(16, 0, 16, 0);
     style::setTextColor(*errorLabel_, style::redColor(palette()));
-    column->addWidget(errorLabel_);
+    bottom->addWidget(errorLabel_);
+    outer->addWidget(bottomBar);
+}
+
+QWidget* ContentView::buildAccountBar() {
+    auto* bar = new QWidget(this);
+    auto* row = new QHBoxLayout(bar);
+    row->setContentsMargins(16, 6, 10, 6);
+    row->setSpacing(8);
+    accountLabel_ = new ElidingLabel(bar);
+    accountLabel_->setObjectName(QStringLiteral("account"));
+    accountLabel_->setFont(style::captionFont());
+    style::setTextColor(*accountLabel_, style::secondaryTextColor(palette()));
+    accountLabel_->setFullText(signedInEmail());
+    row->addWidget(accountLabel_, 1);
+    signOutButton_ = style::makeSmallButton(QStringLiteral("Sign Out"), bar);
+    signOutButton_->setObjectName(QStringLiteral("signOut"));
+    connect(signOutButton_, &QPushButton::clicked, this, [this] {
+        if (!recorder_->isRecording()) {
+            env_.auth().signOut();
+        }
+    });
+    row->addWidget(signOutButton_);
+    auto* menuButton = new QToolButton(bar);
+    menuButton->setObjectName(QStringLiteral("menu"));
+    menuButton->setText(QStringLiteral("☰"));
+    menuButton->setToolTip(QStringLiteral("Help and About"));
+    menuButton->setAccessibleName(QStringLiteral("Menu"));
+    menuButton->setAutoRaise(true);
+    menuButton->setPopupMode(QToolButton::InstantPopup);
+    menuButton->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; }"));
+    auto* menu = new QMenu(menuButton);
+    QAction* help = menu->addAction(QStringLiteral("Help"), this, &ContentView::helpRequested);
+    // Shown in the menu only: the window's own F1 shortcut opens the help from anywhere.
+    help->setShortcut(QKeySequence::HelpContents);
+    help->setShortcutContext(Qt::WidgetShortcut);
+    menu->addAction(QStringLiteral("About VeltraneRecorder"), this, &ContentView::aboutRequested);
+    menuButton->setMenu(menu);
+    row->addWidget(menuButton);
+    connect(&env_.auth(), &AuthManager::stateChanged, this, [this] {
+        if (!signedInEmail().isEmpty()) {
+            accountLabel_->setFullText(signedInEmail());
+        }
+    });
+    return bar;
+}
+
+QString ContentView::signedInEmail() const {
+    const auto& profile = env_.auth().state().profile();
+    return profile ? QString::fromStdString(profile->email) : env_.auth().lastEmail();
 }
 
 void ContentView::refreshSources() {
@@ -553,9 +632,17 @@ void ContentView::refreshLevels() {
     showGain(*systemGainSlider_, *systemGainText_, recorder_->systemGain());
     showGain(*microphoneGainSlider_, *microphoneGainText_, recorder_->microphoneGain());
     microphoneGainRow_->setVisible(hasMicrophone);
-    systemMeter_->setLevel(recorder_->systemLevel());
+    refreshMeters();
+}
+
+void ContentView::refreshMeters() {
+    // Without a recording nothing is heard: the meters fall to zero when it stops or its stream
+    // ends, whatever level was reported last.
+    const bool recording = recorder_->isRecording();
+    const bool hasMicrophone = recorder_->selectedMicrophone().has_value();
+    systemMeter_->setLevel(recording ? recorder_->systemLevel() : 0.0);
     microphoneMeter_->setMeterDisabled(!hasMicrophone);
-    microphoneMeter_->setLevel(hasMicrophone ? recorder_->micLevel() : 0.0);
+    microphoneMeter_->setLevel(recording && hasMicrophone ? recorder_->micLevel() : 0.0);
 }
 
 void ContentView::refreshChunkRow() {
@@ -596,6 +683,8 @@ void ContentView::refreshControls() {
     style::setTextColor(*folderName_, folder ? palette().color(QPalette::WindowText)
                                              : style::secondaryTextColor(palette()));
     chooseButton_->setEnabled(!recording);
+    signOutButton_->setEnabled(!recording);
+    signOutButton_->setToolTip(recording ? QStringLiteral("Stop the recording to sign out") : QString());
     wavButton_->setEnabled(!recording);
     m4aButton_->setEnabled(!recording);
 
@@ -658,6 +747,11 @@ void ContentView::recordingChanged() {
     } else {
         silenceTimer_->stop();
         silenceWarning_->hide();
+        if (transition_ != RecordTransition::stopping) {
+            const QString& error = recorder_->errorMessage();
+            emit recordingStoppedByItself(error.isEmpty() ? QStringLiteral("The capture ended.") : error);
+        }
+        refreshMeters();
         // Whoever stopped it (the button, a quit, or the recorder after a failure), the button
         // waits until the last chunk is finished and handed over.
         transition_ = RecordTransition::stopping;
@@ -724,6 +818,9 @@ void ContentView::checkSilence() {
                       std::chrono::steady_clock::now());
     const auto& source = recorder_->selectedSystemSource();
     silenceWarning_->setText(silenceWarningText(source ? source->name : QStringLiteral("the picked source")));
+    if (silent && silenceWarning_->isHidden()) {
+        emit silenceWarningShown(silenceWarning_->text());
+    }
     silenceWarning_->setVisible(silent);
 }
 

@@ -14,6 +14,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QScrollArea;
 class QSlider;
 class QTimer;
 
@@ -94,11 +95,23 @@ public:
     // The orange line shown while a recording hears nothing.
     [[nodiscard]] static QString silenceWarningText(const QString& sourceName);
 
+signals:
+    void helpRequested();
+    void aboutRequested();
+    // The recording ended without a stop from the user (the capture failed or the source went
+    // away); `reason` is the recorder's error text.
+    void recordingStoppedByItself(const QString& reason);
+    // The silence warning appeared.
+    void silenceWarningShown(const QString& text);
+
 private:
     void buildLayout();
+    [[nodiscard]] QWidget* buildAccountBar();
+    [[nodiscard]] QString signedInEmail() const;
     void refreshSources();
     void refreshControls();
     void refreshLevels();
+    void refreshMeters();
     void refreshChunkRow();
     void refreshErrors();
     void systemSourceChosen(int index);
@@ -119,6 +132,9 @@ private:
     int pendingHandOffs_ = 0;
     std::vector<std::function<void()>> afterStop_;
 
+    ElidingLabel* accountLabel_ = nullptr;
+    QPushButton* signOutButton_ = nullptr;
+    QScrollArea* scrollArea_ = nullptr;
     RecordingDot* recordingDot_ = nullptr;
     QLabel* titleLabel_ = nullptr;
     QWidget* permissionNotice_ = nullptr;

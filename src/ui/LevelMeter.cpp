@@ -16,12 +16,8 @@ namespace veltrane {
 LevelMeter::LevelMeter(QString label, QWidget* parent) : QWidget(parent), label_(std::move(label)) {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setAccessibleName(label_);
-    animation_.setDuration(kAnimationMs);
-    animation_.setEasingCurve(QEasingCurve::Linear);
-    connect(&animation_, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
-        shownFraction_ = value.toDouble();
-        update();
-    });
+    repaintTimer_.setSingleShot(true);
+    connect(&repaintTimer_, &QTimer::timeout, this, &LevelMeter::scheduleRepaint);
     updateFixedHeight();
 }
 
@@ -43,16 +39,11 @@ QString LevelMeter::valueText(double level, bool disabled) {
 
 void LevelMeter::setLevel(double level) {
     const double target = clampedLevel(level);
-    if (target == level_ && animation_.state() != QAbstractAnimation::Running) {
+    if (target == level_) {
         return;
     }
     level_ = target;
-    setAccessibleDescription(valueText(level_, disabled_).trimmed());
-    animation_.stop();
-    animation_.setStartValue(shownFraction_);
-    animation_.setEndValue(level_);
-    animation_.start();
-    update();
+    scheduleRepaint();
 }
 
 void LevelMeter::setMeterDisabled(bool disabled) {
@@ -60,6 +51,27 @@ void LevelMeter::setMeterDisabled(bool disabled) {
         return;
     }
     disabled_ = disabled;
+    scheduleRepaint();
+}
+
+int LevelMeter::barWidth() const {
+    return std::max(0, width() - kLabelWidthPx - kValueWidthPx - 2 * kSpacingPx);
+}
+
+std::pair<QString, int> LevelMeter::shownValue() const {
+    const int filled = disabled_ ? 0 : static_cast<int>(std::lround(barWidth() * level_));
+    return {valueText(level_, disabled_), filled};
+}
+
+void LevelMeter::scheduleRepaint() {
+    if (!isVisible() || window()->isMinimized() || repaintTimer_.isActive() || shownValue() == painted_) {
+        return; // a hidden meter paints the latest level when it is shown again
+    }
+    const qint64 sinceLast = sinceLastPaint_.isValid() ? sinceLastPaint_.elapsed() : kMinRepaintIntervalMs;
+    if (sinceLast < kMinRepaintIntervalMs) {
+        repaintTimer_.start(static_cast<int>(kMinRepaintIntervalMs - sinceLast));
+        return;
+    }
     setAccessibleDescription(valueText(level_, disabled_).trimmed());
     update();
 }
@@ -85,6 +97,9 @@ void LevelMeter::updateFixedHeight() {
 }
 
 void LevelMeter::paintEvent(QPaintEvent* /*event*/) {
+    ++paintCount_;
+    painted_ = shownValue();
+    sinceLastPaint_.start();
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const QColor secondary = style::secondaryTextColor(palette());
@@ -102,23 +117,23 @@ void LevelMeter::paintEvent(QPaintEvent* /*event*/) {
     painter.drawText(valueRect, Qt::AlignRight | Qt::AlignVCenter, valueText(level_, disabled_));
 
     const int barLeft = labelRect.right() + 1 + kSpacingPx;
-    const int barWidth = std::max(0, valueRect.left() - kSpacingPx - barLeft);
-    const QRectF bar(barLeft, area.top() + (area.height() - kBarHeightPx) / 2.0, barWidth, kBarHeightPx);
+    const int trackWidth = std::max(0, valueRect.left() - kSpacingPx - barLeft);
+    const QRectF bar(barLeft, area.top() + (area.height() - kBarHeightPx) / 2.0, trackWidth, kBarHeightPx);
     QColor track = Qt::gray;
     track.setAlphaF(0.2F);
     painter.setPen(Qt::NoPen);
     painter.setBrush(track);
     painter.drawRoundedRect(bar, kBarRadiusPx, kBarRadiusPx);
 
-    if (disabled_ || shownFraction_ <= 0.0 || barWidth <= 0) {
+    if (disabled_ || painted_.second <= 0) {
         return;
     }
     QRectF fill = bar;
-    fill.setWidth(bar.width() * std::clamp(shownFraction_, 0.0, 1.0));
-    // The gradient runs across the filled part itself, from green at its left to red at its right.
-    QLinearGradient gradient(fill.topLeft(), fill.topRight());
+    fill.setWidth(painted_.second);
+    // The gradient spans the whole track: a quiet level shows green only, a loud one reaches red.
+    QLinearGradient gradient(bar.topLeft(), bar.topRight());
     gradient.setColorAt(0.0, QColor(52, 199, 89));
-    gradient.setColorAt(0.5, QColor(255, 204, 0));
+    gradient.setColorAt(0.6, QColor(255, 204, 0));
     gradient.setColorAt(1.0, QColor(255, 59, 48));
     painter.setBrush(gradient);
     painter.drawRoundedRect(fill, std::min<qreal>(kBarRadiusPx, fill.width() / 2), kBarRadiusPx);

@@ -1,14 +1,19 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QString>
-#include <QVariantAnimation>
+#include <QTimer>
 #include <QWidget>
 
 namespace veltrane {
 
-// One audio level as a labelled bar: the label, a rounded track filled from the left with a
-// green-yellow-red gradient as wide as the level, and the level as a percentage ("off" when the
-// meter is disabled). Width changes glide over 50 ms. The height is fixed.
+// One audio level as a labelled bar: the label, a rounded track filled from the left as wide as
+// the level with a green-yellow-red gradient that spans the whole track (so red always means
+// loud), and the level as a percentage ("off" when the meter is disabled). The height is fixed.
+//
+// Levels arrive many times a second while recording; the meter repaints only when what it shows
+// changes (the percentage or the bar's width in pixels), at most 20 times a second, and not at all
+// while it is hidden or its window is minimised (it shows the latest level when it appears).
 class LevelMeter : public QWidget {
     Q_OBJECT
 
@@ -18,7 +23,7 @@ public:
     static constexpr int kSpacingPx = 6;
     static constexpr int kBarHeightPx = 8;
     static constexpr int kBarRadiusPx = 4;
-    static constexpr int kAnimationMs = 50;
+    static constexpr int kMinRepaintIntervalMs = 50;
 
     explicit LevelMeter(QString label, QWidget* parent = nullptr);
 
@@ -27,6 +32,8 @@ public:
     void setMeterDisabled(bool disabled);
     [[nodiscard]] double level() const noexcept { return level_; }
     [[nodiscard]] bool isMeterDisabled() const noexcept { return disabled_; }
+    // How many times the meter has painted itself (for the cost checks).
+    [[nodiscard]] int paintCount() const noexcept { return paintCount_; }
 
     // "off" when disabled, otherwise the clamped level × 100 truncated, right-aligned in three
     // characters ("  7", " 42", "100").
@@ -42,14 +49,20 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    // What a paint shows: the percentage text and the filled width in pixels.
+    [[nodiscard]] std::pair<QString, int> shownValue() const;
+    [[nodiscard]] int barWidth() const;
+    void scheduleRepaint();
+
     void updateFixedHeight();
 
     QString label_;
     double level_ = 0.0;
     bool disabled_ = false;
-    // The fraction of the bar drawn filled right now; follows level_ through the animation.
-    double shownFraction_ = 0.0;
-    QVariantAnimation animation_;
+    std::pair<QString, int> painted_;
+    QElapsedTimer sinceLastPaint_;
+    QTimer repaintTimer_;
+    int paintCount_ = 0;
 };
 
 } // namespace veltrane

@@ -39,10 +39,21 @@ LoginView::LoginView(AuthManager& auth, QString serverHost, QWidget* parent) : Q
     logo_->setPixmap(style::logoPixmap(kLogoMaxWidthPx, devicePixelRatioF()));
     layout->addWidget(logo_, 0, Qt::AlignHCenter);
 
-    auto* host = style::makeLabel(serverHost, style::captionFont(), this);
-    host->setAlignment(Qt::AlignCenter);
-    style::setTextColor(*host, style::secondaryTextColor(palette()));
-    layout->addWidget(host);
+    auto* serverRow = new QHBoxLayout;
+    serverRow->setSpacing(8);
+    serverRow->addStretch();
+    serverLabel_ = style::makeLabel(serverHost, style::captionFont(), this);
+    serverLabel_->setObjectName(QStringLiteral("server"));
+    serverLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    style::setTextColor(*serverLabel_, style::secondaryTextColor(palette()));
+    serverRow->addWidget(serverLabel_);
+    changeServerButton_ = style::makeSmallButton(QStringLiteral("Change Server…"), this);
+    changeServerButton_->setObjectName(QStringLiteral("changeServer"));
+    changeServerButton_->hide();
+    connect(changeServerButton_, &QPushButton::clicked, this, &LoginView::changeServerRequested);
+    serverRow->addWidget(changeServerButton_);
+    serverRow->addStretch();
+    layout->addLayout(serverRow);
 
     auto* fields = new QVBoxLayout;
     fields->setSpacing(8);
@@ -51,6 +62,7 @@ LoginView::LoginView(AuthManager& auth, QString serverHost, QWidget* parent) : Q
     emailField_->setPlaceholderText(QStringLiteral("Email"));
     emailField_->setAccessibleName(QStringLiteral("Email"));
     emailField_->setInputMethodHints(Qt::ImhEmailCharactersOnly | Qt::ImhNoAutoUppercase);
+    emailField_->setText(auth.lastEmail());
     passwordField_ = new QLineEdit(this);
     passwordField_->setObjectName(QStringLiteral("password"));
     passwordField_->setPlaceholderText(QStringLiteral("Password"));
@@ -106,6 +118,11 @@ bool LoginView::canSubmit(const QString& email, const QString& password, bool au
     return !email.trimmed().isEmpty() && !password.isEmpty() && !authenticating;
 }
 
+void LoginView::setServer(const QString& serverText, bool changeable) {
+    serverLabel_->setText(QStringLiteral("Server: ") + serverText);
+    changeServerButton_->setVisible(changeable);
+}
+
 bool LoginView::isAuthenticating() const {
     return auth_.state().kind() == AuthState::Kind::authenticating;
 }
@@ -114,6 +131,7 @@ void LoginView::render() {
     const bool authenticating = isAuthenticating();
     emailField_->setEnabled(!authenticating);
     passwordField_->setEnabled(!authenticating);
+    changeServerButton_->setEnabled(!authenticating);
     busyIndicator_->setVisible(authenticating);
     signInButton_->setText(authenticating ? QString() : QStringLiteral("Sign in"));
 
@@ -146,7 +164,8 @@ void LoginView::submit() {
 
 void LoginView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    emailField_->setFocus();
+    // After an expired session the email is already there: the password is what is missing.
+    (emailField_->text().isEmpty() ? emailField_ : passwordField_)->setFocus();
 }
 
 bool LoginView::eventFilter(QObject* watched, QEvent* event) {

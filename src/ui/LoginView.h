@@ -12,10 +12,10 @@ namespace veltrane {
 
 class AuthManager;
 
-// The sign-in form: logo, server host, email and password fields, the last attempt's error and
-// the "Sign in" button. Everything but the two field texts comes from the authentication state.
-// Return in the email field moves to the password field; Return anywhere else signs in when the
-// button is enabled.
+// The sign-in form: logo, the server with "Change Server…", email and password fields, the last
+// attempt's error and the "Sign in" button. The email of the last signed-in user is filled in. Everything but
+// the two field texts comes from the authentication state. Return in the email field moves to the password
+// field; Return anywhere else signs in when the button is enabled.
 class LoginView : public QWidget {
     Q_OBJECT
 
@@ -31,6 +31,12 @@ public:
     // attempt running.
     [[nodiscard]] static bool canSubmit(const QString& email, const QString& password, bool authenticating);
 
+    // The server line's text, and whether "Change Server…" is offered.
+    void setServer(const QString& serverText, bool changeable);
+
+signals:
+    void changeServerRequested();
+
 protected:
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -44,6 +50,8 @@ private:
 
     AuthManager& auth_;
     QLabel* logo_ = nullptr;
+    QLabel* serverLabel_ = nullptr;
+    QPushButton* changeServerButton_ = nullptr;
     QLineEdit* emailField_ = nullptr;
     QLineEdit* passwordField_ = nullptr;
     QLabel* errorLabel_ = nullptr;

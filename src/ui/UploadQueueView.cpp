@@ -211,15 +211,23 @@ public:
     }
 };
 
-// A scroll area whose preferred height is its content's, up to the panel's limit.
+// A scroll area that prefers its content's height up to a few rows and makes do with less; it
+// grows with the room the window gives it.
 class ListScrollArea final : public QScrollArea {
 public:
     using QScrollArea::QScrollArea;
     [[nodiscard]] QSize sizeHint() const override {
-        const QSize content = widget() != nullptr ? widget()->sizeHint() : QSize();
-        return {content.width(), std::min(content.height() + 2 * frameWidth(), maximumHeight())};
+        return {contentSize().width(), std::min(contentSize().height(), UploadQueueView::kMaxListHeightPx)};
     }
-    [[nodiscard]] QSize minimumSizeHint() const override { return {0, sizeHint().height()}; }
+    [[nodiscard]] QSize minimumSizeHint() const override {
+        return {0, std::min(contentSize().height(), UploadQueueView::kMinListHeightPx)};
+    }
+
+private:
+    [[nodiscard]] QSize contentSize() const {
+        const QSize content = widget() != nullptr ? widget()->sizeHint() : QSize();
+        return {content.width(), content.height() + 2 * frameWidth()};
+    }
 };
 
 } // namespace
@@ -261,14 +269,13 @@ UploadQueueView::UploadQueueView(UploadManager* manager, QWidget* parent) : QWid
     layout->addWidget(problemLabel_);
 
     body_ = new FittingStack(this);
-    body_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
+    body_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
     scrollArea_ = new ListScrollArea(body_);
     scrollArea_->setFrameShape(QFrame::NoFrame);
     scrollArea_->setWidgetResizable(true);
     scrollArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scrollArea_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    scrollArea_->setMaximumHeight(kMaxListHeightPx);
-    scrollArea_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
+    scrollArea_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
     list_ = new QWidget(scrollArea_);
     listLayout_ = new QVBoxLayout(list_);
     listLayout_->setContentsMargins(0, 0, 0, 0);
@@ -279,10 +286,12 @@ UploadQueueView::UploadQueueView(UploadManager* manager, QWidget* parent) : QWid
 
     emptyLabel_ = style::makeLabel(QStringLiteral("Nothing queued."), style::smallCaptionFont(), body_);
     emptyLabel_->setObjectName(QStringLiteral("empty"));
+    emptyLabel_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     style::setTextColor(*emptyLabel_, style::secondaryTextColor(palette()));
     body_->addWidget(emptyLabel_);
     otherProcessLabel_ = style::makeLabel(otherProcessText(), style::smallCaptionFont(), body_);
     otherProcessLabel_->setObjectName(QStringLiteral("otherProcess"));
+    otherProcessLabel_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     otherProcessLabel_->setWordWrap(true);
     style::setTextColor(*otherProcessLabel_, style::secondaryTextColor(palette()));
     body_->addWidget(otherProcessLabel_);

@@ -65,14 +65,16 @@ class UploadRow;
 
 // The upload queue panel: "Uploads" with the sent and failed counts and "Retry all", then the jobs
 // that matter now (everything not yet delivered and the last three delivered, newest first) in a
-// short scrolling list, or "Nothing queued.". Without a manager another process owns the queue,
-// and the panel says so.
+// scrolling list as high as the window allows, or "Nothing queued.". Without a manager another
+// process owns the queue, and the panel says so.
 class UploadQueueView : public QWidget {
     Q_OBJECT
 
 public:
     static constexpr int kLabelWidthPx = 64;
+    // The list's preferred height, and the least it shrinks to before the window scrolls.
     static constexpr int kMaxListHeightPx = 120;
+    static constexpr int kMinListHeightPx = 60;
     static constexpr int kRowSpacingPx = 4;
     static constexpr std::size_t kCompletedJobsShown = 3;
 

@@ -21,7 +21,8 @@ struct AppTestRig {
     // A new environment over the rig's services.
     [[nodiscard]] std::unique_ptr<AppEnvironment> launch() const {
         AppPlatform platform;
-        platform.serverConfig = ServerConfiguration(QUrl(QString::fromStdString(server.baseURL())));
+        platform.serverConfig =
+            ServerConfiguration(QUrl(QString::fromStdString(server.baseURL())), ServerSource::user);
         platform.credentials = CredentialStore(keychain, nullptr);
         platform.userDefaults = defaults;
         platform.applicationDataDirectory = root() / "app";

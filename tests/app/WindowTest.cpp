@@ -1,11 +1,15 @@
 #include "app/AppTestRig.h"
 #include "app/MainWindow.h"
 #include "app/RootView.h"
+#include "app/UploadFailureNotifier.h"
+#include "platform/desktop/DesktopNotifications.h"
 #include "storage/ChunkFileName.h"
 #include "support/EventLoopWait.h"
 #include "support/RunTask.h"
 #include "ui/ContentView.h"
+#include "ui/LoginView.h"
 
+#include <QDirIterator>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -13,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <stdexcept>
 
 namespace veltrane {
 namespace {
@@ -66,10 +71,81 @@ TEST(WindowValues, SilenceWarningAfterThirtySilentSeconds) {
     EXPECT_TRUE(watch.feed(0, 0, start + std::chrono::seconds(62)));
 }
 
+TEST(WindowValues, GeometryFitsTheScreensFreeArea) {
+    const QRect laptop(0, 0, 1366, 768 - 32); // a 32 px panel at the bottom
+    const QMargins frame(4, 30, 4, 4);
+    const QSize minimum = MainWindow::kMinimumSize;
+    const struct {
+        std::optional<QRect> remembered;
+        QRect expected;
+    } cases[] = {
+        {std::nullopt, QRect(453, 30, 460, 702)},                      // centred, as high as fits
+        {QRect(100, 500, 500, 900), QRect(100, 30, 500, 702)},         // pushed up, shortened
+        {QRect(2000, -50, 420, 500), QRect(1362 - 420, 30, 420, 500)}, // pulled back on screen
+        {QRect(10, 40, 200, 200), QRect(10, 40, minimum.width(), minimum.height())},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(MainWindow::fittedGeometry(c.remembered, laptop, minimum, MainWindow::kDefaultSize, frame),
+                  c.expected);
+    }
+    EXPECT_EQ(MainWindow::titleText(true, "12:31"), "● Recording 12:31 — VeltraneRecorder");
+    EXPECT_EQ(MainWindow::titleText(false, ""), "VeltraneRecorder");
+}
+
+TEST(WindowValues, ServerComesFromTheVariableTheUserOrThePreset) {
+    const auto resolved = [](const QString& variable, std::optional<QString> user,
+                             std::optional<QString> preset) {
+        const ServerConfiguration config = ServerConfiguration::resolve(variable, user, preset);
+        return config.baseURL()->toString();
+    };
+    EXPECT_EQ(resolved("", std::nullopt, std::nullopt), ServerConfiguration::kDefaultBaseURLText);
+    EXPECT_EQ(resolved("", std::nullopt, "https://org.example"), "https://org.example");
+    EXPECT_EQ(resolved("", "https://mine.example", "https://org.example"), "https://mine.example");
+    EXPECT_EQ(resolved("http://127.0.0.1:9", "https://mine.example", "https://org.example"),
+              "http://127.0.0.1:9");
+    // An unusable preset or choice is passed over; a remote plain-http server is refused.
+    EXPECT_EQ(resolved("", "http://remote.example", "ftp://x"), ServerConfiguration::kDefaultBaseURLText);
+    EXPECT_THROW((void)ServerConfiguration::resolve("http://remote.example", {}, {}), std::invalid_argument);
+
+    // The preset is read from the system-wide settings in the folders of XDG_CONFIG_DIRS.
+    QTemporaryDir dir;
+    QDir().mkpath(dir.filePath("Veltrane"));
+    std::ofstream(dir.filePath("Veltrane/VeltraneRecorder.conf").toStdString())
+        << "[General]\nserverURL=https://preset.example\n";
+    qputenv("XDG_CONFIG_DIRS", dir.path().toUtf8());
+    qunsetenv(ServerConfiguration::kBaseURLEnvironmentVariable);
+    EXPECT_EQ(ServerConfiguration::systemPreset(), QString("https://preset.example"));
+    ServerConfiguration config = ServerConfiguration::fromEnvironment();
+    EXPECT_EQ(config.baseURL()->host(), "preset.example");
+    EXPECT_TRUE(config.isChangeable());
+    EXPECT_THROW(config.choose("http://remote.example"), std::invalid_argument);
+    config.choose("http://localhost:8080");
+    EXPECT_EQ(config.displayText(), "http://localhost:8080");
+}
+
+TEST(WindowValues, FailedUploadsAreReportedOnceAndGrouped) {
+    std::vector<UploadJob> jobs(3);
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        jobs[i].id = "job" + std::to_string(i);
+        jobs[i].state = UploadState::failed;
+    }
+    jobs[2].state = UploadState::pending;
+    std::set<std::string> known;
+    EXPECT_EQ(UploadFailureNotifier::newlyFailed(jobs, known).size(), 2u);
+    EXPECT_TRUE(UploadFailureNotifier::newlyFailed(jobs, known).empty());
+    jobs[0].state = UploadState::pending; // retried, then failed again: news again
+    (void)UploadFailureNotifier::newlyFailed(jobs, known);
+    jobs[0].state = UploadState::failed;
+    EXPECT_EQ(UploadFailureNotifier::newlyFailed(jobs, known), std::vector<std::string>{"job0"});
+    EXPECT_EQ(UploadFailureNotifier::summaryText(3), "3 chunks could not be uploaded");
+    EXPECT_EQ(UploadFailureNotifier::summaryText(1), "1 chunk could not be uploaded");
+}
+
 // A signed-in window over the stand-in server, a scripted sound server and fake encoders.
 class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent"); // notifications go nowhere
         std::filesystem::create_directories(root() / "chunks");
         rig.defaults->setString(RecordingDestination::kDestinationBookmark,
                                 QString::fromStdString((root() / "chunks").string()));
@@ -77,7 +153,10 @@ protected:
         content->displays.push_back({.displayID = 7, .name = "virt_out", .description = "Speakers"});
         rig.capture->content = content;
         env = rig.launch();
-        window = std::make_unique<MainWindow>(*env);
+        window = std::make_unique<MainWindow>(*env, TrayPresence::absent);
+        QObject::connect(
+            &window->notifications(), &DesktopNotifications::sent,
+            [this](const QString& summary, const QString& body) { sent << summary + ": " + body; });
         test::runTask(env->auth().login("demo@veltrane.test", "demo-password"));
         ASSERT_TRUE(waitUntil([&] { return contentView() && env->assignment().projects().size() == 2; }));
         ASSERT_TRUE(waitUntil([&] { return contentView()->recorder().selectedSystemSource().has_value(); }));
@@ -114,9 +193,20 @@ protected:
         rig.capture->lastStream->deliver(0, 4800, 0.25f);
     }
 
+    [[nodiscard]] std::optional<QByteArray> received(const std::string& filename) const {
+        QDirIterator found(QString::fromStdString(rig.server.dataDir().string()),
+                           {QString::fromStdString(filename)}, QDir::Files, QDirIterator::Subdirectories);
+        if (!found.hasNext()) {
+            return std::nullopt;
+        }
+        QFile file(found.next());
+        return file.open(QIODevice::ReadOnly) ? std::optional(file.readAll()) : std::nullopt;
+    }
+
     test::AppTestRig rig;
     std::unique_ptr<AppEnvironment> env;
     std::unique_ptr<MainWindow> window;
+    QStringList sent; // the notifications, as "summary: body"
 };
 
 TEST_F(WindowTest, RecordIsOfferedOnlyWithAValidDeviceAProjectAndAFolder) {
@@ -164,6 +254,71 @@ TEST_F(WindowTest, ChunksAreQueuedUnderTheProjectChosenWhenTheyAreReported) {
     ASSERT_TRUE(waitUntil([&] { return contentView()->transition() == RecordTransition::none; }));
     test::spinFor(std::chrono::milliseconds(50));
     EXPECT_EQ(env->uploads()->jobs().size(), 1u);
+}
+
+TEST_F(WindowTest, ASilentSourceAndARecordingThatStopsByItselfRaiseOneNotificationEach) {
+    selectAlpha();
+    typeDeviceID("rig1");
+    startRecording();
+    EXPECT_EQ(window->windowTitle(), "● Recording 00:00 — VeltraneRecorder");
+    // The window is not in front: the silence warning comes as a notification too.
+    contentView()->setSilenceLimit(std::chrono::seconds(0));
+    rig.capture->lastStream->deliver(4800, 4800, 0.0f);
+    ASSERT_TRUE(waitUntil([&] { return sent.size() == 1; }));
+    EXPECT_TRUE(
+        sent.front().startsWith("Nothing heard: Nothing has been heard from Desktop Audio (Speakers)"))
+        << sent.front().toStdString();
+    sent.clear();
+    rig.capture->lastStream->stopWithError(PlatformError{"Fake", 1, "the device went away", nullptr});
+    ASSERT_TRUE(waitUntil([&] {
+        return !contentView()->recorder().isRecording() &&
+               contentView()->transition() == RecordTransition::none;
+    }));
+    EXPECT_EQ(sent, QStringList{"The recording stopped: Stream Stopped: the device went away"});
+    EXPECT_EQ(window->windowTitle(), "VeltraneRecorder");
+    contentView()->toggleRecording(); // a stop by the user is no news
+    ASSERT_TRUE(waitUntil([&] { return contentView()->recorder().isRecording(); }));
+    contentView()->toggleRecording();
+    ASSERT_TRUE(waitUntil([&] { return contentView()->transition() == RecordTransition::none; }));
+    EXPECT_EQ(sent.size(), 1);
+}
+
+TEST_F(WindowTest, AnExpiredSessionReturnsToSignInWhileTheRecordingGoesOn) {
+    selectAlpha();
+    typeDeviceID("rig1");
+    QPushButton* signOut = contentView()->findChild<QPushButton*>("signOut");
+    ASSERT_NE(signOut, nullptr);
+    EXPECT_TRUE(signOut->isEnabled());
+    startRecording();
+    EXPECT_FALSE(signOut->isEnabled());
+
+    // The server forgets the session: the next call's 401 cannot be repaired.
+    rig.server.inProcess().setFaults({.tokenExpiresAfterRequests = 1});
+    test::runTask(env->assignment().loadProjects());
+    ASSERT_TRUE(waitUntil([&] { return window->rootView().loginView() != nullptr; }));
+    EXPECT_EQ(window->rootView().loginView()->findChild<QLineEdit*>("email")->text(), "demo@veltrane.test");
+    EXPECT_FALSE(env->auth().currentToken().has_value());
+    EXPECT_TRUE(contentView()->recorder().isRecording());
+    EXPECT_EQ(sent.filter("Your session has expired").size(), 1);
+
+    // The chunk of the recording waits for the new sign-in, then goes out as written.
+    contentView()->toggleRecording();
+    ASSERT_TRUE(waitUntil([&] { return env->uploads()->jobs().size() == 1 && env->uploads()->isSettled(); }));
+    EXPECT_EQ(env->uploads()->jobs().front().state, UploadState::pending);
+    rig.server.inProcess().setFaults({});
+    test::runTask(env->auth().login("demo@veltrane.test", "demo-password"));
+    ASSERT_TRUE(
+        waitUntil([&] { return window->rootView().loginView() == nullptr && !contentView()->isHidden(); }));
+    ASSERT_TRUE(waitUntil([&] { return env->uploads()->jobs().front().state == UploadState::completed; }));
+    const UploadJob& job = env->uploads()->jobs().front();
+    std::ifstream chunk(root() / "chunks" / job.filename, std::ios::binary);
+    const std::string written((std::istreambuf_iterator<char>(chunk)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(received(job.filename), QByteArray::fromStdString(written));
+
+    // Signing out forgets the token and shows the form again.
+    signOut->click();
+    EXPECT_NE(window->rootView().loginView(), nullptr);
+    EXPECT_FALSE(env->auth().currentToken().has_value());
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "app/AppTestRig.h"
 #include "app/MainWindow.h"
 #include "app/RootView.h"
+#include "app/StatusIcon.h"
 #include "support/EventLoopWait.h"
 #include "ui/ContentView.h"
 #include "ui/LoginView.h"
@@ -13,6 +14,8 @@
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QMenu>
+#include <QPainter>
 #include <QPushButton>
 
 #include <iostream>
@@ -81,6 +84,9 @@ public:
         spinFor(std::chrono::milliseconds(1200)); // the clock shows a second
         shoot("recording");
 
+        statusMenu();
+        smallScreen();
+
         content()->setSilenceLimit(std::chrono::seconds(1));
         for (int i = 60; i < 100; ++i) {
             rig_.capture->lastStream->deliver(static_cast<std::int64_t>(i) * 4800, 4800, 0.0f);
@@ -104,7 +110,8 @@ private:
 
     void launch() {
         env_ = rig_.launch();
-        window_ = std::make_unique<MainWindow>(*env_);
+        window_ = std::make_unique<MainWindow>(*env_, TrayPresence::absent);
+        window_->resize(MainWindow::kDefaultSize.width(), 760);
         window_->show();
         require(waitUntil([&] { return env_->auth().state().kind() != AuthState::Kind::unknown; }));
     }
@@ -151,6 +158,31 @@ private:
         });
     }
 
+    // The status icon's menu while recording, beside the icon as the panel shows it.
+    void statusMenu() {
+        StatusIcon icon;
+        icon.show(StatusIconState::recording, content()->recorder().recordingTime(), 1, true);
+        QMenu* menu = icon.menu();
+        menu->adjustSize();
+        const QPixmap menuPicture = menu->grab();
+        QPixmap picture(menuPicture.width() + 48, menuPicture.height() + 40);
+        picture.fill(QColor(40, 40, 44));
+        QPainter painter(&picture);
+        painter.drawPixmap(picture.width() - 32, 4,
+                           StatusIcon::iconFor(StatusIconState::recording).pixmap(24, 24));
+        painter.drawPixmap(8, 32, menuPicture);
+        painter.end();
+        savePixmap(picture, "status-menu");
+    }
+
+    // A laptop screen with a panel leaves little height: the middle scrolls, the bottom bar stays.
+    void smallScreen() {
+        const QSize size = window_->size();
+        window_->resize(MainWindow::kMinimumSize.width() + 20, 520);
+        shoot("small-screen");
+        window_->resize(size);
+    }
+
     void newMeetingError() {
         NewMeetingSheet sheet(env_->assignment(), window_.get());
         sheet.show();
@@ -183,9 +215,11 @@ private:
         save(*window_, name);
     }
 
-    void save(QWidget& widget, const char* name) {
+    void save(QWidget& widget, const char* name) { savePixmap(widget.grab(), name); }
+
+    void savePixmap(const QPixmap& picture, const char* name) {
         const QString path = output_ + QLatin1Char('/') + QString::fromUtf8(name) + QStringLiteral(".png");
-        if (!widget.grab().save(path)) {
+        if (!picture.save(path)) {
             throw std::runtime_error("could not write " + path.toStdString());
         }
         std::cout << path.toStdString() << std::endl;

@@ -2,8 +2,10 @@
 
 #include "app/AppEnvironment.h"
 #include "app/SignalWatcher.h"
+#include "app/UploadFailureNotifier.h"
 #include "app/cli/CliApplication.h"
 #include "app/cli/UploadSettleWatcher.h"
+#include "platform/desktop/DesktopNotifications.h"
 #include "upload/UploadJob.h"
 #include "upload/UploadManager.h"
 
@@ -89,12 +91,16 @@ bool UploadQueueReport::allCompleted(const std::vector<UploadJob>& jobs) {
 UploadCommand::UploadCommand(UploadOptions options, std::unique_ptr<AppEnvironment> env, QObject* parent)
     : QObject(parent), options_(std::move(options)), env_(std::move(env)),
       watcher_(std::make_unique<UploadSettleWatcher>(*env_->uploads())),
-      report_(std::make_unique<UploadRunReport>(*env_->uploads())) {
+      report_(std::make_unique<UploadRunReport>(*env_->uploads())),
+      notifications_(std::make_unique<DesktopNotifications>()),
+      failureNotifier_(std::make_unique<UploadFailureNotifier>(*notifications_)) {
     connect(watcher_.get(), &UploadSettleWatcher::settled, this, &UploadCommand::settled);
+    failureNotifier_->watch(env_->uploads());
 }
 
 UploadCommand::~UploadCommand() {
     // Both refer to the environment's upload manager.
+    failureNotifier_.reset();
     watcher_.reset();
     report_.reset();
 }
@@ -152,6 +158,7 @@ void UploadCommand::finish(int exitCode) {
         return;
     }
     finished_ = true;
+    failureNotifier_->flush();
     if (report_->printEnd()) {
         exitCode = 1;
     }

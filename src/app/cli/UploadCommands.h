@@ -41,6 +41,8 @@ public:
 };
 
 class AppEnvironment;
+class DesktopNotifications;
+class UploadFailureNotifier;
 class UploadRunReport;
 class UploadSettleWatcher;
 
@@ -62,7 +64,8 @@ struct EnqueueOptions {
 // Without --wait it ends when only waiting (for the server or a sign-in) is left; with --wait
 // it waits through outages of up to kMaxOutageMinutes and reports whether every job completed.
 // A longer outage ends the run with the jobs still queued, so that the queue is not held from
-// the window for hours by a process that can do nothing.
+// the window for hours by a process that can do nothing. Chunks that failed for good
+// during the run are reported through the desktop's notifications as well.
 // Main thread only.
 class UploadCommand : public QObject {
     Q_OBJECT
@@ -88,6 +91,8 @@ private:
     std::unique_ptr<AppEnvironment> env_;
     std::unique_ptr<UploadSettleWatcher> watcher_;
     std::unique_ptr<UploadRunReport> report_;
+    std::unique_ptr<DesktopNotifications> notifications_;
+    std::unique_ptr<UploadFailureNotifier> failureNotifier_;
     QTimer outage_;
     bool finished_ = false;
 };
