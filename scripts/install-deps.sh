@@ -27,6 +27,14 @@ packages=(
     # desktop integration and packaging
     desktop-file-utils appstream dpkg-dev file
 )
+# Optional groups for scripts outside `make test`: `fuzz` is clang 19 with its libFuzzer runtime
+# (scripts/fuzz.sh).
+for group in "$@"; do
+    case $group in
+        fuzz) packages+=(clang-19 libclang-rt-19-dev) ;;
+        *) echo "install-deps.sh: unknown group: $group" >&2; exit 2 ;;
+    esac
+done
 
 installed() {
     dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
