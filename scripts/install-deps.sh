@@ -25,7 +25,7 @@ packages=(
     # misc used by scripts
     procps coreutils
     # desktop integration and packaging
-    desktop-file-utils appstream dpkg-dev file
+    desktop-file-utils appstream dpkg-dev file lintian help2man
 )
 # Optional groups for scripts outside `make test`: `fuzz` is clang 19 with its libFuzzer runtime
 # (scripts/fuzz.sh).

@@ -33,9 +33,11 @@ QString usage() {
                           "  projects                list the active projects\n"
                           "  meetings PROJECT        list a project's meetings\n"
                           "  create-meeting PROJECT --name N --date yyyy-MM-dd [--end-date yyyy-MM-dd]\n"
+                          "                          add a meeting to a project\n"
                           "  uploads                 list the upload queue\n"
                           "  upload [--wait] [--dir DIR]   send the queued chunks\n"
-                          "  retry-all               set failed uploads back to pending\n");
+                          "  retry-all               set failed uploads back to pending\n"
+                          "  --help, --version       show this help or the version\n");
 }
 
 int usageError(const QString& message) {
@@ -179,6 +181,10 @@ int runCli(const QStringList& arguments) {
     }
     const QString command = arguments.first();
     const QStringList rest = arguments.mid(1);
+    if (command == QStringLiteral("--version")) {
+        QTextStream(stdout) << "veltrane-cli " << VELTRANE_VERSION << Qt::endl;
+        return 0;
+    }
     if (isServerCommand(command)) {
         return runServerCommand(arguments);
     }
