@@ -7,6 +7,7 @@
 #include "app/cli/SourcesCommand.h"
 #include "app/cli/UploadCommands.h"
 #include "app/cli/UploadRecording.h"
+#include "platform/core/Log.h"
 #include "server/ProjectService.h"
 #include "server/ServerErrors.h"
 #include "upload/UploadQueueFile.h"
@@ -184,6 +185,10 @@ int runCli(const QStringList& arguments) {
     if (command == QStringLiteral("--version")) {
         QTextStream(stdout) << "veltrane-cli " << VELTRANE_VERSION << Qt::endl;
         return 0;
+    }
+    // What these print is data that scripts read; diagnostic lines go to standard error.
+    if (QStringList{"sources", "projects", "meetings", "uploads"}.contains(command)) {
+        sendLogToStandardError();
     }
     if (isServerCommand(command)) {
         return runServerCommand(arguments);
