@@ -7,7 +7,7 @@
 # build-fuzz/findings/<target>/ and makes the script fail.
 # Usage: scripts/fuzz.sh [target...]   (every built target when none is named)
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 seconds=${FUZZ_SECONDS:-60}
 jobs=${JOBS:-2}
 build=build-fuzz
