@@ -1,35 +1,30 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets of tests/fuzz (clang, AddressSanitizer, UndefinedBehaviorSanitizer)
-# in build-fuzz and runs each for FUZZ_SECONDS seconds (default 60), starting from the checked-in
-# seeds in tests/fuzz/corpus/<target>/. Prints executions and findings per target; a crashing,
-# leaking or hanging input is kept in build-fuzz/findings/<target>/ and makes the script fail.
-# Usage: scripts/fuzz.sh [target...]   (all targets when none is named)
+# Builds the libFuzzer targets of tests/fuzz in build-fuzz: the project configured with clang 19
+# and VELTRANE_FUZZING, so that the targets link the project's own libraries, instrumented for
+# coverage, AddressSanitizer and UndefinedBehaviorSanitizer. Runs each for FUZZ_SECONDS seconds
+# (default 60), starting from the checked-in seeds in tests/fuzz/corpus/<target>/. Prints
+# executions and findings per target; a crashing, leaking or hanging input is kept in
+# build-fuzz/findings/<target>/ and makes the script fail.
+# Usage: scripts/fuzz.sh [target...]   (every built target when none is named)
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 seconds=${FUZZ_SECONDS:-60}
 jobs=${JOBS:-2}
 build=build-fuzz
-targets=(upload_queue api_records login_flow devserver_multipart)
-if [ $# -gt 0 ]; then
-    targets=("$@")
-fi
 
-bash scripts/install-deps.sh || exit 1
-# Clang 16 and its libFuzzer runtime. Every clang of Debian 12 reports __cpp_concepts 201907,
-# which hides libstdc++ 12's <expected>; the targets only compile decoder sources that do not use it.
-missing=()
-for package in clang-16 libclang-rt-16-dev; do
-    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
-        missing+=("$package")
-    fi
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "Installing: ${missing[*]}"
-    DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}" >/dev/null || exit 1
-fi
+# Clang 19: the first clang of Debian 12 that compiles libstdc++ 12's <expected>.
+bash scripts/install-deps.sh fuzz || exit 1
 
-cmake -S tests/fuzz -B "$build" -DCMAKE_CXX_COMPILER=clang++-16 >/dev/null || exit 1
-nice cmake --build "$build" -j "$jobs" || exit 1
+cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++-19 -DVELTRANE_FUZZING=ON -DBUILD_TESTING=OFF \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g" >/dev/null || exit 1
+nice cmake --build "$build" -j "$jobs" --target fuzz_targets || exit 1
+
+targets=("$@")
+if [ ${#targets[@]} -eq 0 ]; then
+    for program in "$build"/fuzz/fuzz_*; do
+        targets+=("${program##*/fuzz_}")
+    done
+fi
 
 # Without detect_stack_use_after_return: its fake-stack sweep on every thrown exception makes the
 # decoders' error paths ten times slower.
@@ -44,8 +39,10 @@ for target in "${targets[@]}"; do
     mkdir -p "$corpus" "$findings"
     echo "== $target: fuzzing for ${seconds} s (log: $log)"
     # New inputs go to the first folder; the checked-in seeds stay as they are.
-    nice "$build/fuzz_$target" -max_total_time="$seconds" -print_final_stats=1 -timeout=10 \
-        -artifact_prefix="$findings/" "$corpus" "tests/fuzz/corpus/$target" >"$log" 2>&1
+    seeds=()
+    [ -d "tests/fuzz/corpus/$target" ] && seeds=("tests/fuzz/corpus/$target")
+    nice "$build/fuzz/fuzz_$target" -max_total_time="$seconds" -print_final_stats=1 -timeout=10 \
+        -artifact_prefix="$findings/" "$corpus" "${seeds[@]}" >"$log" 2>&1
     status=$?
     executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
     found=$(find "$findings" -type f | wc -l)

@@ -27,8 +27,16 @@ packages=(
     # misc used by scripts; the tests' stand-in screen saver on a private session bus
     procps coreutils python3-gi gir1.2-glib-2.0
     # desktop integration and packaging
-    desktop-file-utils appstream dpkg-dev file
+    desktop-file-utils appstream dpkg-dev file lintian help2man
 )
+# Optional groups for scripts outside `make test`: `fuzz` is clang 19 with its libFuzzer runtime
+# (scripts/fuzz.sh).
+for group in "$@"; do
+    case $group in
+        fuzz) packages+=(clang-19 libclang-rt-19-dev) ;;
+        *) echo "install-deps.sh: unknown group: $group" >&2; exit 2 ;;
+    esac
+done
 
 installed() {
     dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"

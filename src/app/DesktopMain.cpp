@@ -7,10 +7,50 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include <cstdio>
+#include <cstring>
 #include <stdexcept>
+
+namespace {
+
+// --help and --version are answered before the application connects to a display, so that they
+// work in a terminal without one (the manual page is generated from them). Returns whether one
+// was answered.
+bool answerInformationOption(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(
+                "Usage: veltrane-recorder [--help] [--version]\n"
+                "Records meeting audio (an output device or one application, optionally mixed with a\n"
+                "microphone) into five-minute chunk files and uploads every chunk to the team's server.\n"
+                "\n"
+                "Options:\n"
+                "  -h, --help     show this help and exit\n"
+                "  -v, --version  show the version and exit\n"
+                "\n"
+                "Environment:\n"
+                "  VELTRANE_SERVER_URL  the server to sign in to and upload to (plain http:// only\n"
+                "                       for loopback addresses)\n"
+                "\n"
+                "veltrane-cli records and uploads without a window.\n",
+                stdout);
+            return true;
+        }
+        if (std::strcmp(argv[i], "--version") == 0 || std::strcmp(argv[i], "-v") == 0) {
+            std::printf("veltrane-recorder %s\n", VELTRANE_VERSION);
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     veltrane::prepareProcess();
+    if (answerInformationOption(argc, argv)) {
+        return 0;
+    }
     QApplication app(argc, argv);
     veltrane::nameApplication();
     QApplication::setApplicationDisplayName(QStringLiteral("VeltraneRecorder"));

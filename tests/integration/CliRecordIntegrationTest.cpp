@@ -149,6 +149,10 @@ TEST_F(CliRecord, ApplicationSourceCapturesOnlyThatProgram) {
     const double wanted = windowedTonePower(audio->mono, 48000, 1000.0);
     EXPECT_GT(wanted, 0.001);
     EXPECT_LT(windowedTonePower(audio->mono, 48000, 440.0), wanted / 1000);
+    // The folder is remembered now: its log line goes to standard error, beside the listed data.
+    const CliRun again = runCli({QStringLiteral("sources")});
+    EXPECT_TRUE(again.err.contains(QStringLiteral("📁 destination set"))) << again.err.toStdString();
+    EXPECT_FALSE(again.out.contains(QStringLiteral("📁"))) << again.out.toStdString();
 }
 
 TEST_F(CliRecord, SilenceBeforeTheToneStillFillsWallClockTime) {

@@ -21,8 +21,10 @@ deb=$(ls "$out"/*.deb)
 fail=0
 contents=$(dpkg-deb -c "$deb" | awk '{print $6}')
 expected=(./usr/bin/veltrane-cli ./usr/share/applications/$id.desktop
-          ./usr/share/icons/hicolor/scalable/apps/$id.svg ./usr/share/metainfo/$id.metainfo.xml)
-[ "$with_window" = 1 ] && expected+=(./usr/bin/veltrane-recorder)
+          ./usr/share/icons/hicolor/scalable/apps/$id.svg ./usr/share/metainfo/$id.metainfo.xml
+          ./usr/share/doc/veltrane-recorder/copyright ./usr/share/doc/veltrane-recorder/changelog.gz
+          ./usr/share/man/man1/veltrane-cli.1.gz)
+[ "$with_window" = 1 ] && expected+=(./usr/bin/veltrane-recorder ./usr/share/man/man1/veltrane-recorder.1.gz)
 for file in "${expected[@]}"; do
     grep -qxF "$file" <<<"$contents" || { echo "missing from package: $file"; fail=1; }
 done
@@ -35,4 +37,7 @@ for library in "${libraries[@]}"; do
     grep -qE "(^|, )$library( |,|$)" <<<"$depends" || { echo "Depends lacks $library"; fail=1; }
 done
 [ $fail = 0 ] || echo "Depends: $depends"
+
+# Debian's package checker: an error (or lintian failing to run) fails the test.
+lintian --fail-on error "$deb" || { echo "lintian reports errors on the package"; fail=1; }
 exit $fail

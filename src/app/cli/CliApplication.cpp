@@ -7,6 +7,7 @@
 #include "app/cli/SourcesCommand.h"
 #include "app/cli/UploadCommands.h"
 #include "app/cli/UploadRecording.h"
+#include "platform/core/Log.h"
 #include "server/ProjectService.h"
 #include "server/ServerErrors.h"
 #include "upload/UploadQueueFile.h"
@@ -33,10 +34,12 @@ QString usage() {
                           "  projects                list the active projects\n"
                           "  meetings PROJECT        list a project's meetings\n"
                           "  create-meeting PROJECT --name N --date yyyy-MM-dd [--end-date yyyy-MM-dd]\n"
+                          "                          add a meeting to a project\n"
                           "  uploads                 list the upload queue\n"
                           "  upload [--wait] [--dir DIR]   send the queued chunks\n"
                           "  retry-all               set failed uploads back to pending\n"
-                          "  enqueue --project P [--meeting M] FILE...   queue existing chunk files\n");
+                          "  enqueue --project P [--meeting M] FILE...   queue existing chunk files\n"
+                          "  --help, --version       show this help or the version\n");
 }
 
 int usageError(const QString& message) {
@@ -189,6 +192,14 @@ int runCli(const QStringList& arguments) {
     }
     const QString command = arguments.first();
     const QStringList rest = arguments.mid(1);
+    if (command == QStringLiteral("--version")) {
+        QTextStream(stdout) << "veltrane-cli " << VELTRANE_VERSION << Qt::endl;
+        return 0;
+    }
+    // What these print is data that scripts read; diagnostic lines go to standard error.
+    if (QStringList{"sources", "projects", "meetings", "uploads"}.contains(command)) {
+        sendLogToStandardError();
+    }
     if (isServerCommand(command)) {
         return runServerCommand(arguments);
     }
