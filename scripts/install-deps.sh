@@ -20,12 +20,13 @@ packages=(
     libcpp-httplib-dev nlohmann-json3-dev libssl-dev openssl curl
     # headless windows and legible screenshots
     xvfb xauth fonts-dejavu-core xdotool
-    # a small window manager, X tools and a stand-in notification service for the window tests
-    openbox x11-utils python3-gi
+    # a small window manager and X tools for the window tests; Python's D-Bus bindings for the
+    # tests' stand-in desktop services (notifications, tray, screen saver) on a private session bus
+    openbox x11-utils python3-gi gir1.2-glib-2.0
     # the window's SVG icons and artwork
     libqt6svg6
-    # misc used by scripts; the tests' stand-in screen saver on a private session bus
-    procps coreutils python3-gi gir1.2-glib-2.0
+    # misc used by scripts
+    procps coreutils
     # desktop integration and packaging
     desktop-file-utils appstream dpkg-dev file lintian help2man
 )

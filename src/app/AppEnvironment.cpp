@@ -207,14 +207,9 @@ std::vector<RecoveredChunk> AppEnvironment::recoverInterruptedChunks() {
 void AppEnvironment::bindProviders(UploadManager& uploads) {
     // The manager is destroyed before the members its providers read.
     uploads.setTokenProvider([this] { return auth_.currentToken(); });
-    // Without a session (signed out, or expired) the jobs wait for the next sign-in instead of
-    // using up their attempts.
-    uploads.setAPIBaseURLProvider([this]() -> std::optional<QUrl> {
-        if (!auth_.currentToken()) {
-            return std::nullopt;
-        }
-        return serverConfig_.apiBaseURL();
-    });
+    // Without a session (signed out, or expired) the server answers 401 and the queue pauses
+    // until the next sign-in, using up no attempts.
+    uploads.setAPIBaseURLProvider([this] { return serverConfig_.apiBaseURL(); });
     uploads.setChunkDirectoryProvider([destination = QPointer<RecordingDestination>(
                                            destination_.get())]() -> std::optional<std::filesystem::path> {
         if (!destination) {
@@ -231,10 +226,6 @@ void AppEnvironment::authStateChanged() {
     // after a restored session).
     if (previous == AuthState::Kind::authenticating && lastAuthKind_ == AuthState::Kind::authenticated) {
         startLoad(&assignment_);
-        // Jobs that waited for the session go now.
-        if (uploads_) {
-            uploads_->resume();
-        }
     }
     // Uploads paused because the server no longer took the old session go with the new one.
     if (previous != AuthState::Kind::authenticated && lastAuthKind_ == AuthState::Kind::authenticated &&

@@ -747,17 +747,20 @@ void ContentView::recordingChanged() {
     } else {
         silenceTimer_->stop();
         silenceWarning_->hide();
-        if (transition_ != RecordTransition::stopping) {
-            const QString& error = recorder_->errorMessage();
-            emit recordingStoppedByItself(error.isEmpty() ? QStringLiteral("The capture ended.") : error);
-        }
+        const bool byItself = transition_ != RecordTransition::stopping;
         refreshMeters();
         // Whoever stopped it (the button, a quit, or the recorder after a failure), the button
         // waits until the last chunk is finished and handed over.
         transition_ = RecordTransition::stopping;
-        recorder_->whenStopped([self = QPointer<ContentView>(this)] {
+        recorder_->whenStopped([self = QPointer<ContentView>(this), byItself] {
             if (!self) {
                 return;
+            }
+            // A recording that stopped by itself shows its error once its last chunk is finished.
+            if (byItself) {
+                const QString& error = self->recorder_->errorMessage();
+                emit self->recordingStoppedByItself(error.isEmpty() ? QStringLiteral("The capture ended.")
+                                                                    : error);
             }
             // The hand-off posts once more before the chunk reaches the queue.
             QTimer::singleShot(0, self, [self] {

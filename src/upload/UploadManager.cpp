@@ -678,10 +678,6 @@ void UploadManager::runTokenRefresh() {
     }(self_, tokenRefresher_);
 }
 
-void UploadManager::resume() {
-    postGuarded(self_, [](UploadManager* manager) { manager->processQueue(); });
-}
-
 void UploadManager::retry(const std::string& jobID) {
     postGuarded(self_, [jobID](UploadManager* manager) {
         const auto found = std::find_if(manager->jobs_.begin(), manager->jobs_.end(),

@@ -130,8 +130,6 @@ public:
                  std::optional<std::filesystem::path> folder = std::nullopt);
     void retry(const std::string& jobID);
     void retryAll();
-    // Looks at the queue again: jobs that waited for a session or a server may go now.
-    void resume();
     // Launch reconciliation with the session's surviving tasks.
     void reconcileTasks(const std::vector<TransferTaskInfo>& tasks);
     // Creates the session on first use.
