@@ -135,8 +135,13 @@ TEST_F(CliRecord, ApplicationSourceCapturesOnlyThatProgram) {
     ASSERT_TRUE(match.hasMatch()) << sources.out.toStdString();
     EXPECT_TRUE(sources.out.contains(QStringLiteral("\tDesktop Audio (VirtualOutput)\n")));
 
+    // Its own settings, so that no other test's recording changes the remembered folder.
+    QTemporaryDir configHome;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome.path());
     const CliRun run = runCli(
-        record(QStringLiteral("--device-id room2 --format wav --seconds 6 --source ") + match.captured(1)));
+        record(QStringLiteral("--device-id room2 --format wav --seconds 6 --source ") + match.captured(1)),
+        120000, environment);
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString() << run.out.toStdString();
     EXPECT_TRUE(run.out.contains(QStringLiteral("✅ App filter created for: toneHigh")));
     const auto files = filesIn(folder);
@@ -150,7 +155,7 @@ TEST_F(CliRecord, ApplicationSourceCapturesOnlyThatProgram) {
     EXPECT_GT(wanted, 0.001);
     EXPECT_LT(windowedTonePower(audio->mono, 48000, 440.0), wanted / 1000);
     // The folder is remembered now: its log line goes to standard error, beside the listed data.
-    const CliRun again = runCli({QStringLiteral("sources")});
+    const CliRun again = runCli({QStringLiteral("sources")}, 120000, environment);
     EXPECT_TRUE(again.err.contains(QStringLiteral("📁 destination set"))) << again.err.toStdString();
     EXPECT_FALSE(again.out.contains(QStringLiteral("📁"))) << again.out.toStdString();
 }

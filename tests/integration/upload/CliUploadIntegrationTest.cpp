@@ -75,6 +75,12 @@ protected:
                 "--format", "wav",       "--seconds",   "12",          "--chunk-seconds",
                 "5",        "--project", "prj-alpha",   "--meeting",   "mtg-alpha-kickoff"};
     }
+    // Starts `record` in the background, its output and errors merged.
+    void startRecording(QProcess& record) const {
+        record.setProcessEnvironment(environment);
+        record.setProcessChannelMode(QProcess::MergedChannels);
+        record.start(cliPath(), recordArguments());
+    }
     // The queue as `uploads` lists it, one "state|attempts|file|context|error" row per job.
     QStringList listedJobs() {
         const CliRun list = run({"uploads"});
@@ -123,9 +129,7 @@ TEST_F(CliUpload, FailedDeliveriesStayQueuedUntilUploadWait) {
         Tone tone(440, 40, "uploadTone");
         sleepSeconds(1);
         QProcess record;
-        record.setProcessEnvironment(environment);
-        record.setProcessChannelMode(QProcess::MergedChannels);
-        record.start(cliPath(), recordArguments());
+        startRecording(record);
         QString seen;
         ASSERT_TRUE(waitForOutput(record, "Recording stopped", seen)) << seen.toStdString();
         // While it owns the queue, no other process may rewrite it.
@@ -293,9 +297,7 @@ TEST_F(CliUpload, ReadOnlyDataFolderFailsWithItsCauseAndTheChunksAreQueuedOnceIt
     Tone tone(440, 40, "uploadTone");
     sleepSeconds(1);
     QProcess record;
-    record.setProcessEnvironment(environment);
-    record.setProcessChannelMode(QProcess::MergedChannels);
-    record.start(cliPath(), recordArguments());
+    startRecording(record);
     QString seen;
     ASSERT_TRUE(waitForOutput(record, "=== Start Recording ===", seen)) << seen.toStdString();
     ASSERT_EQ(std::system(readOnly.toUtf8().constData()), 0); // before the first chunk ends

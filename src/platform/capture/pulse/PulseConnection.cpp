@@ -172,6 +172,13 @@ void PulseConnection::setLostHandler(std::function<void(const PlatformError&)> h
     lostHandler_ = std::move(handler);
 }
 
+void PulseConnection::detachHandlers() {
+    lostHandler_ = nullptr;
+    if (context_) {
+        pa_context_set_subscribe_callback(context_, nullptr, nullptr);
+    }
+}
+
 void PulseConnection::onStateChanged(pa_context* context, void* userdata) {
     auto* self = static_cast<PulseConnection*>(userdata);
     const pa_context_state_t state = pa_context_get_state(context);

@@ -74,6 +74,9 @@ public:
 
     // Runs on the event thread when the established connection is lost. With the lock held.
     void setLostHandler(std::function<void(const PlatformError&)> handler);
+    // Forgets the lost handler and the event subscription's callback, so that neither runs
+    // again for an owner that is letting the connection go. With the lock held.
+    void detachHandlers();
 
 private:
     PulseConnection() = default;

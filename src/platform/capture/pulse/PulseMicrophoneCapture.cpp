@@ -99,8 +99,7 @@ PulseMicrophoneCapture::~PulseMicrophoneCapture() {
     if (connection_) {
         {
             PulseConnection::Lock lock(*connection_);
-            connection_->setLostHandler(nullptr);
-            pa_context_set_subscribe_callback(connection_->context(), nullptr, nullptr);
+            connection_->detachHandlers();
             stream_.reset();
         }
         connection_.reset();
@@ -117,8 +116,7 @@ void PulseMicrophoneCapture::dropConnection() {
     }
     {
         PulseConnection::Lock lock(*connection_);
-        connection_->setLostHandler(nullptr);
-        pa_context_set_subscribe_callback(connection_->context(), nullptr, nullptr);
+        connection_->detachHandlers();
         stream_.reset();
     }
     connection_.reset();

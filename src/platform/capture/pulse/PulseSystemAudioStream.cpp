@@ -256,8 +256,7 @@ void PulseSystemAudioStream::dropConnection() {
     }
     {
         PulseConnection::Lock lock(*connection_);
-        connection_->setLostHandler(nullptr);
-        pa_context_set_subscribe_callback(connection_->context(), nullptr, nullptr);
+        connection_->detachHandlers();
         if (tick_) {
             pa_threaded_mainloop_get_api(connection_->mainloop())->time_free(tick_);
             tick_ = nullptr;
