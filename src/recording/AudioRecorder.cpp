@@ -181,9 +181,7 @@ void AudioRecorder::refreshSources() {
                 content ? capture->microphones() : std::expected<std::vector<CaptureDevice>, PlatformError>{};
             std::shared_ptr<CaptureService::SourceWatch> sourceWatch;
             if (watch) {
-                sourceWatch = capture->watchSources([guard] {
-                    postGuarded(guard, [](AudioRecorder* self) { self->sourcesChangedOnServer(); });
-                });
+                sourceWatch = openSourceWatch(*capture, guard);
             }
             postGuarded(guard, [content, microphones = std::move(microphones),
                                 sourceWatch = std::move(sourceWatch)](AudioRecorder* self) mutable {
@@ -195,32 +193,51 @@ void AudioRecorder::refreshSources() {
         });
 }
 
+std::shared_ptr<CaptureService::SourceWatch> AudioRecorder::openSourceWatch(CaptureService& capture,
+                                                                            QPointer<AudioRecorder> guard) {
+    return capture.watchSources(
+        [guard] { postGuarded(guard, [](AudioRecorder* self) { self->sourcesChangedOnServer(); }); });
+}
+
 void AudioRecorder::sourcesChangedOnServer() {
     if (!relistTimer_) {
         relistTimer_ = new QTimer(this);
         relistTimer_->setSingleShot(true);
-        relistTimer_->setInterval(300);
         connect(relistTimer_, &QTimer::timeout, this, [this] {
             const QPointer<AudioRecorder> guard = self_;
+            // A watch that lost the sound server (a restart) is replaced once the server lists again.
+            const bool rewatch = sourceWatch_ && sourceWatch_->isLost();
             capture_->requestShareableContent(
-                [guard,
+                [guard, rewatch,
                  capture = capture_](const std::expected<ShareableContentPtr, PlatformError>& content) {
                     auto microphones = content ? capture->microphones()
                                                : std::expected<std::vector<CaptureDevice>, PlatformError>{};
-                    postGuarded(guard, [content, microphones = std::move(microphones)](AudioRecorder* self) {
+                    std::shared_ptr<CaptureService::SourceWatch> sourceWatch;
+                    if (rewatch && content) {
+                        sourceWatch = openSourceWatch(*capture, guard);
+                    }
+                    postGuarded(guard, [content, microphones = std::move(microphones),
+                                        sourceWatch = std::move(sourceWatch)](AudioRecorder* self) mutable {
+                        if (sourceWatch) {
+                            self->sourceWatch_ = std::move(sourceWatch);
+                        }
                         self->sourcesUpdated(content, microphones);
                     });
                 });
         });
     }
     if (!relistTimer_->isActive()) {
-        relistTimer_->start();
+        relistTimer_->start(kRelistDelayMilliseconds);
     }
 }
 
 void AudioRecorder::sourcesUpdated(
     const std::expected<ShareableContentPtr, PlatformError>& content,
     const std::expected<std::vector<CaptureDevice>, PlatformError>& microphones) {
+    // Without a watch that could announce the sound server's return, it is asked again in a while.
+    if (sourceWatch_ && sourceWatch_->isLost()) {
+        relistTimer_->start(kRewatchIntervalMilliseconds);
+    }
     if (!content || !microphones) {
         return; // the lists stay as they are; the next announcement tries again
     }

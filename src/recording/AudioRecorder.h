@@ -170,6 +170,9 @@ private:
     void setPermissionError(bool value);
     // The server announced a change: lists again, soon, once per burst of announcements.
     void sourcesChangedOnServer();
+    // Platform thread: a watch whose announcements reach the recorder behind `guard`.
+    [[nodiscard]] static std::shared_ptr<CaptureService::SourceWatch>
+    openSourceWatch(CaptureService& capture, QPointer<AudioRecorder> guard);
     void sourcesUpdated(const std::expected<ShareableContentPtr, PlatformError>& content,
                         const std::expected<std::vector<CaptureDevice>, PlatformError>& microphones);
     void captureStarted();
@@ -221,6 +224,10 @@ private:
     std::shared_ptr<CaptureService::SourceWatch> sourceWatch_;
     bool sourceWatchRequested_ = false;
     QTimer* relistTimer_ = nullptr; // gathers a burst of the server's announcements
+    static constexpr int kRelistDelayMilliseconds = 300;
+    // How often the lists are asked for while the sound server is away and no watch can say
+    // that it is back.
+    static constexpr int kRewatchIntervalMilliseconds = 1000;
     std::optional<std::chrono::steady_clock::time_point> startTime_;
     QTimer* timer_ = nullptr;
     int windingDown_ = 0; // stops whose clean-up or chunk finalisation is still running

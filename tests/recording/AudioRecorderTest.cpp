@@ -339,6 +339,15 @@ TEST_F(SelectionFixture, ListsFollowTheServerAndKeepAVanishedPick) {
     EXPECT_EQ(recorder.selectedSystemSource()->id, 1001);
     ASSERT_EQ(recorder.microphones().size(), 2u);
     EXPECT_EQ(recorder.microphones()[1].localizedName, "Webcam (unavailable)");
+
+    // The sound server restarts: the lists are asked for until it answers, then watched anew.
+    capture->content = std::unexpected(PlatformError{"PulseAudio", 6, "Connection refused", nullptr});
+    *capture->watchLost = true;
+    capture->sourcesChanged();
+    ASSERT_TRUE(test::waitUntil([&] { return capture->listings >= 3; }));
+    capture->content = snapshotOf({{7, "virt_out", "Speakers"}}, {});
+    ASSERT_TRUE(test::waitUntil([&] { return capture->watchesOpened == 2; }));
+    ASSERT_TRUE(test::waitUntil([&] { return recorder.systemSources().size() == 2; }));
 }
 
 // A failed microphone listing still offers the sources; a declined listing keeps the last one

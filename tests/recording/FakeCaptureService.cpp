@@ -42,6 +42,7 @@ void FakeMicrophoneCapture::startRunning() {
 }
 
 void FakeCaptureService::requestShareableContent(ContentCompletion completion) {
+    ++listings;
     // Every listing is a snapshot of its own, as the sound server's are.
     std::expected<ShareableContentPtr, PlatformError> answer = content;
     if (answer && *answer) {

@@ -82,9 +82,18 @@ public:
         return microphoneList;
     }
     std::string ownExecutableName() const override { return ownIdentifier; }
+    // A watch that reports itself lost once the server's connection is said to have ended.
+    struct FakeSourceWatch : SourceWatch {
+        std::shared_ptr<std::atomic<bool>> lost;
+        bool isLost() const override { return *lost; }
+    };
     std::unique_ptr<SourceWatch> watchSources(std::function<void()> changed) override {
         sourcesChanged = std::move(changed);
-        return std::make_unique<SourceWatch>();
+        ++watchesOpened;
+        watchLost = std::make_shared<std::atomic<bool>>(false);
+        auto watch = std::make_unique<FakeSourceWatch>();
+        watch->lost = watchLost;
+        return watch;
     }
     std::unique_ptr<SystemAudioStream> makeStream(const ContentFilter& filter,
                                                   const StreamConfiguration& configuration,
@@ -101,8 +110,12 @@ public:
     std::optional<PlatformError> microphoneListError;
     std::string ownIdentifier = "veltrane-recorder";
     bool microphoneAvailable = true;
-    // What the watch calls when the server announces a change.
+    // What the watch calls when the server announces a change; set the last watch's flag to
+    // say that its connection ended.
     std::function<void()> sourcesChanged;
+    std::atomic<int> watchesOpened = 0;
+    int listings = 0; // main thread
+    std::shared_ptr<std::atomic<bool>> watchLost;
 
     // How many streams made here still exist.
     std::shared_ptr<std::atomic<int>> liveStreams = std::make_shared<std::atomic<int>>(0);

@@ -20,10 +20,13 @@ class CaptureService {
 public:
     using ContentCompletion = std::function<void(const std::expected<ShareableContentPtr, PlatformError>&)>;
 
-    // Keeps a watch on the sources going for as long as it lives.
+    // Keeps a watch on the sources going for as long as it lives. A watch whose connection to
+    // the sound server ended (a restart) hears nothing more: it calls `changed` once more and
+    // reports itself lost, and its owner opens a new one.
     class SourceWatch {
     public:
         virtual ~SourceWatch() = default;
+        [[nodiscard]] virtual bool isLost() const { return false; }
     };
 
     virtual ~CaptureService() = default;

@@ -7,6 +7,7 @@
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <filesystem>
 #include <system_error>
@@ -103,15 +104,24 @@ void onSource(pa_context*, const pa_source_info* info, int eol, void* userdata) 
 class PulseSourceWatch final : public CaptureService::SourceWatch {
 public:
     PulseSourceWatch(std::unique_ptr<PulseConnection> connection, std::function<void()> changed)
-        : connection_(std::move(connection)), changed_(std::move(changed)) {}
+        : connection_(std::move(connection)), changed_(std::move(changed)) {
+        PulseConnection::Lock lock(*connection_);
+        connection_->setLostHandler([this](const PlatformError&) {
+            lost_ = true;
+            changed_();
+        });
+    }
 
     ~PulseSourceWatch() override {
         {
             PulseConnection::Lock lock(*connection_);
+            connection_->setLostHandler(nullptr);
             pa_context_set_subscribe_callback(connection_->context(), nullptr, nullptr);
         }
         connection_.reset();
     }
+
+    [[nodiscard]] bool isLost() const override { return lost_; }
     PulseSourceWatch(const PulseSourceWatch&) = delete;
     PulseSourceWatch& operator=(const PulseSourceWatch&) = delete;
 
@@ -139,6 +149,7 @@ public:
 private:
     std::unique_ptr<PulseConnection> connection_;
     const std::function<void()> changed_;
+    std::atomic<bool> lost_ = false;
 };
 
 PlatformError queryFailed(PulseConnection& connection, const char* what) {
