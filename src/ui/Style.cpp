@@ -200,12 +200,24 @@ double contrastRatio(const QColor& first, const QColor& second) {
     return (lighter + 0.05) / (darker + 0.05);
 }
 
+namespace {
+
+// The lightest colour the Fusion style paints a button of `fill` with: it lightens dark fills,
+// takes a quarter of their saturation away and runs a gradient that is lightest at the top.
+QColor paintedButtonColor(const QColor& fill) {
+    QColor painted = fill.lighter(100 + std::max(1, (180 - qGray(fill.rgb())) / 6));
+    painted.setHsv(painted.hsvHue(), static_cast<int>(painted.hsvSaturation() * 0.75), painted.value());
+    return painted.lighter(124);
+}
+
+} // namespace
+
 QColor readableFill(const QColor& fill, const QColor& text) {
-    // The margin covers the few percent the style's button gradient lightens the fill's top.
-    constexpr double kWithMargin = kMinimumTextContrast + 0.4;
+    constexpr double kWithMargin = kMinimumTextContrast + 0.2;
     const bool lightText = relativeLuminance(text) > 0.5;
     QColor candidate = fill.toHsl();
-    for (int step = 0; step < 100 && contrastRatio(candidate, text) < kWithMargin; ++step) {
+    for (int step = 0; step < 100 && contrastRatio(paintedButtonColor(candidate), text) < kWithMargin;
+         ++step) {
         candidate.setHsl(candidate.hslHue(), candidate.hslSaturation(),
                          std::clamp(candidate.lightness() + (lightText ? -4 : 4), 0, 255));
     }
