@@ -46,6 +46,7 @@ bool AuthState::operator==(const AuthState& other) const {
 namespace {
 
 constexpr const char* kJson = "application/json";
+constexpr std::int64_t kRejectedCredentialsMessageID = 4000006;
 
 [[noreturn]] void throwGone() {
     throw TransportError(PlatformError{"AuthManager", 0, "The request was cancelled.", nullptr});
@@ -231,6 +232,10 @@ QCoro::Task<std::string> AuthManager::performKratosLogin(QUrl baseURL, QString e
         throw LoginError("Invalid email or password.");
     }
     for (const KratosFlow::Message& message : messages) {
+        // The identity server's own text for this one names fields the form does not have.
+        if (message.id == kRejectedCredentialsMessageID) {
+            throw LoginError("Invalid email or password.");
+        }
         if (message.type == "error") {
             throw LoginError(message.text);
         }

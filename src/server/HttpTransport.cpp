@@ -11,6 +11,7 @@ namespace veltrane {
 namespace {
 
 constexpr const char* kReplyDomain = "QNetworkReply";
+static_assert(TransportError::kTimeoutCode == QNetworkReply::TimeoutError);
 
 struct ReplyDeleter {
     void operator()(QNetworkReply* reply) const {
@@ -46,17 +47,20 @@ QCoro::Task<HttpResponse> HttpTransport::send(QNetworkRequest request, QByteArra
         throw TransportError(PlatformError{kReplyDomain, QNetworkReply::OperationCanceledError,
                                            "The request was cancelled.", nullptr});
     }
+    const std::string server = request.url().authority().toStdString();
     if (!finished) {
         reply->abort();
         throw TransportError(
-            PlatformError{kReplyDomain, QNetworkReply::TimeoutError, "The request timed out.", nullptr});
+            PlatformError{kReplyDomain, QNetworkReply::TimeoutError, "The request timed out.", nullptr},
+            server);
     }
 
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!status.isValid()) {
         if (reply->error() != QNetworkReply::NoError) {
             throw TransportError(PlatformError{kReplyDomain, static_cast<std::int64_t>(reply->error()),
-                                               reply->errorString().toStdString(), nullptr});
+                                               reply->errorString().toStdString(), nullptr},
+                                 server);
         }
         co_return HttpResponse{HttpResponse::kNotHttp, reply->readAll()};
     }

@@ -195,7 +195,10 @@ namespace {
 
 [[nodiscard]] KratosFlow::Message decodeMessage(const nlohmann::json& value) {
     const JsonReader reader(value, "KratosMessage");
-    return KratosFlow::Message{reader.string("text"), reader.optionalString("type")};
+    const auto id = value.find("id");
+    return KratosFlow::Message{
+        reader.string("text"), reader.optionalString("type"),
+        id != value.end() && id->is_number_integer() ? std::optional(id->get<std::int64_t>()) : std::nullopt};
 }
 
 [[nodiscard]] std::optional<std::vector<KratosFlow::Message>> decodeMessages(const JsonReader& reader) {

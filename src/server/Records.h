@@ -141,6 +141,8 @@ struct KratosFlow {
     struct Message {
         std::string text;
         std::optional<std::string> type;
+        // The identity server's message number, e.g. 4000006 for rejected credentials.
+        std::optional<std::int64_t> id;
     };
     struct Node {
         std::optional<std::vector<Message>> messages;

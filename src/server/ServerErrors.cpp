@@ -16,8 +16,22 @@ std::string debugDescription(const std::exception& error) {
     return std::string("std::exception(") + error.what() + ")";
 }
 
-TransportError::TransportError(PlatformError error)
-    : ServerAccessError(error.localizedDescription), error_(std::move(error)) {}
+namespace {
+
+std::string transportText(const PlatformError& error, const std::string& server) {
+    if (server.empty()) {
+        return error.localizedDescription;
+    }
+    if (error.code == TransportError::kTimeoutCode) {
+        return "The server at " + server + " did not answer in time.";
+    }
+    return "Couldn't reach the server at " + server + " (" + error.localizedDescription + ").";
+}
+
+} // namespace
+
+TransportError::TransportError(PlatformError error, const std::string& server)
+    : ServerAccessError(transportText(error, server)), error_(std::move(error)) {}
 
 std::string TransportError::debugDescription() const {
     return "TransportError(" + error_.fullDescription() + ")";
@@ -31,7 +45,7 @@ APIError APIError::serverError(std::int32_t statusCode, std::string message) {
 }
 
 APIError APIError::networkError(const TransportError& underlying) {
-    APIError error(Kind::networkError, "Network error: " + underlying.description());
+    APIError error(Kind::networkError, underlying.description());
     error.underlying_ = std::make_shared<TransportError>(underlying);
     return error;
 }

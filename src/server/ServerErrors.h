@@ -30,10 +30,15 @@ private:
 [[nodiscard]] std::string debugDescription(const std::exception& error);
 
 // A request that got no HTTP answer: no connection, time-out, TLS failure, refused by the
-// transport policy, cancelled. The description is the platform's own text.
+// transport policy, cancelled. With the server's address ("host" or "host:port") the description
+// names it in the words every screen shows: "Couldn't reach the server at example.org (Connection
+// refused)." or "The server at example.org did not answer in time."; without, it is the
+// platform's own text.
 class TransportError : public ServerAccessError {
 public:
-    explicit TransportError(PlatformError error);
+    static constexpr std::int64_t kTimeoutCode = 4; // QNetworkReply::TimeoutError
+
+    explicit TransportError(PlatformError error, const std::string& server = {});
 
     [[nodiscard]] const PlatformError& platformError() const noexcept { return error_; }
     [[nodiscard]] std::string debugDescription() const override;
@@ -70,6 +75,8 @@ public:
     };
 
     [[nodiscard]] static APIError serverError(std::int32_t statusCode, std::string message);
+    // Described by the transport error's own words, so a failure to reach the server reads the same
+    // on every screen.
     [[nodiscard]] static APIError networkError(const TransportError& underlying);
     [[nodiscard]] static APIError decodingError(const DecodingError& underlying);
     [[nodiscard]] static APIError notConfigured();

@@ -5,8 +5,11 @@
 #include "ui/Style.h"
 
 #include <QComboBox>
+#include <QDate>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLocale>
 #include <QProgressBar>
 #include <QStackedWidget>
 #include <QToolButton>
@@ -40,6 +43,14 @@ void fillPicker(QComboBox& picker, const std::vector<PickerEntry>& entries, cons
         }
     }
     picker.setCurrentIndex(std::max(0, picker.findData(currentID)));
+}
+
+// What the longest row title needs in `font`, so no title clips with a large font.
+int columnWidthPx(const QFont& font) {
+    const QFontMetrics metrics(font);
+    return std::max(metrics.horizontalAdvance(QStringLiteral("Project")),
+                    metrics.horizontalAdvance(QStringLiteral("Meeting"))) +
+           4;
 }
 
 QToolButton* makeActionButton(style::Symbol symbol, const QString& toolTip, QWidget* parent) {
@@ -76,13 +87,14 @@ AssignmentView::AssignmentView(AssignmentModel& model, QWidget* parent) : QWidge
         auto* row = new QHBoxLayout;
         row->setSpacing(kRowSpacingPx);
         auto* label = style::makeLabel(title, style::captionFont(), this);
-        label->setFixedWidth(kLabelWidthPx);
+        label->setFixedWidth(std::max(kLabelWidthPx, columnWidthPx(label->font())));
         picker = new QComboBox(this);
         picker->setObjectName(title.toLower());
         picker->setAccessibleName(title);
         picker->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
         picker->setMinimumContentsLength(8);
         picker->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+        label->setBuddy(picker); // what the picker picks, for screen readers
         row->addWidget(label);
         row->addWidget(picker, 1);
         row->addWidget(action);
@@ -102,6 +114,11 @@ AssignmentView::AssignmentView(AssignmentModel& model, QWidget* parent) : QWidge
     meetingsBusy_ = style::makeBusyIndicator(QSize(18, 6));
     meetingAction_ = makeActionSlot(addButton_, meetingsBusy_, this);
     addRow(QStringLiteral("Meeting"), meetingPicker_, meetingAction_);
+
+    // Each row's button was made before its picker: Tab goes picker, button, next row.
+    setTabOrder(projectPicker_, refreshButton_);
+    setTabOrder(refreshButton_, meetingPicker_);
+    setTabOrder(meetingPicker_, addButton_);
 
     errorLabel_ = style::makeLabel(QString(), style::smallCaptionFont(), this);
     errorLabel_->setObjectName(QStringLiteral("error"));
@@ -131,6 +148,20 @@ QString AssignmentView::noMeetingOptionText(bool meetingsEmpty) {
     return meetingsEmpty ? QStringLiteral("None") : QStringLiteral("Project only");
 }
 
+QString AssignmentView::meetingOptionText(const MeetingResponse& meeting) {
+    const QString name = QString::fromStdString(meeting.name);
+    if (!meeting.scheduledDate) {
+        return name;
+    }
+    // The day as sent ("2026-12-10") or the day of a full time stamp.
+    const QString sent = QString::fromStdString(*meeting.scheduledDate);
+    QDate day = QDate::fromString(sent.left(10), Qt::ISODate);
+    if (!day.isValid()) {
+        return name;
+    }
+    return name + QStringLiteral(" — ") + QLocale().toString(day, QStringLiteral("d MMM yyyy"));
+}
+
 void AssignmentView::setLocked(bool locked) {
     if (locked != locked_) {
         locked_ = locked;
@@ -149,7 +180,7 @@ void AssignmentView::fillProjects() {
 void AssignmentView::fillMeetings() {
     std::vector<PickerEntry> entries{{noMeetingOptionText(model_.meetings().empty()), QString()}};
     for (const MeetingResponse& meeting : model_.meetings()) {
-        entries.emplace_back(QString::fromStdString(meeting.name), QString::fromStdString(meeting.id));
+        entries.emplace_back(meetingOptionText(meeting), QString::fromStdString(meeting.id));
     }
     fillPicker(*meetingPicker_, entries, model_.selectedMeetingId());
 }

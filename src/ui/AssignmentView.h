@@ -13,6 +13,7 @@ class QToolButton;
 namespace veltrane {
 
 class AssignmentModel;
+struct MeetingResponse;
 class NewMeetingSheet;
 
 // The project and meeting pickers of the main screen, with the refresh and new-meeting buttons,
@@ -37,6 +38,9 @@ public:
     // The meeting picker's entry that stands for no meeting: "Project only" when the project has
     // meetings, "None" when it has none.
     [[nodiscard]] static QString noMeetingOptionText(bool meetingsEmpty);
+    // A meeting's entry: its name and scheduled day, "Retro — 10 Dec 2026" (the name alone when
+    // the meeting has no readable day).
+    [[nodiscard]] static QString meetingOptionText(const MeetingResponse& meeting);
 
 private:
     void render();

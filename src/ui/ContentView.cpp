@@ -112,7 +112,14 @@ QLabel* makeSymbol(style::Symbol symbol, const QColor& tint, QWidget* parent) {
 
 QLabel* makeColumnLabel(const QString& text, QWidget* parent) {
     QLabel* label = style::makeLabel(text, style::captionFont(), parent);
-    label->setFixedWidth(kLabelColumnPx);
+    // As wide as the longest label of the column in the current font, so none clips when the
+    // font is large and the fields still line up.
+    const QFontMetrics metrics(label->font());
+    int widthPx = kLabelColumnPx;
+    for (const char* title : {"Device ID", "Folder", "Chunks"}) {
+        widthPx = std::max(widthPx, metrics.horizontalAdvance(QString::fromUtf8(title)) + 4);
+    }
+    label->setFixedWidth(widthPx);
     return label;
 }
 
@@ -128,9 +135,10 @@ void showGain(QSlider& slider, QLabel& text, double gain) {
     const QSignalBlocker blocker(slider);
     slider.setValue(static_cast<int>(std::lround(gain * kGainStepsPerUnit)));
     text.setText(ContentView::gainPercentText(gain));
-    // Above unity the slider turns orange: the recording may clip.
-    const QColor highlight =
-        gain > 1.0 ? style::orangeColor(slider.palette()) : style::accentColor(slider.palette());
+    // Above unity the slider turns orange: the recording may clip. The accent comes from the row
+    // around the slider, since the slider's own palette may still hold the orange.
+    const QPalette& surrounding = slider.parentWidget()->palette();
+    const QColor highlight = gain > 1.0 ? style::orangeColor(surrounding) : style::accentColor(surrounding);
     if (slider.palette().color(QPalette::Highlight) != highlight) {
         QPalette palette = slider.palette();
         palette.setColor(QPalette::Highlight, highlight);
@@ -183,8 +191,9 @@ std::optional<std::pair<QString, QStringList>> ContentView::soundSettingsCommand
 }
 
 QString ContentView::silenceWarningText(const QString& sourceName) {
-    return QStringLiteral("Nothing has been heard from %1 for 30 seconds. Check that the meeting plays on "
-                          "it, or pick another source.")
+    // The source cannot be changed while recording: the advice is what can be done right now.
+    return QStringLiteral("Nothing has been heard from %1 for 30 seconds. Check that the meeting plays "
+                          "through it and is not muted.")
         .arg(sourceName);
 }
 
@@ -250,6 +259,14 @@ ContentView::ContentView(AppEnvironment& env, std::unique_ptr<AudioRecorder> rec
     refreshErrors();
     refreshControls();
     recorder_->refreshSources();
+}
+
+void ContentView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // The screen opens with its first control focused, unless the user is already in it.
+    if (focusWidget() == nullptr || !isAncestorOf(focusWidget())) {
+        (permissionNotice_->isVisible() ? static_cast<QWidget*>(settingsButton_) : sourcePicker_)->setFocus();
+    }
 }
 
 ContentView::~ContentView() {
@@ -333,46 +350,61 @@ void ContentView::buildLayout() {
     sources->setSpacing(8);
     const QColor secondary = style::secondaryTextColor(palette());
     auto* sourceRow = new QHBoxLayout;
-    sourceRow->addWidget(makeSymbol(style::Symbol::display, secondary, this));
+    QLabel* sourceSymbol = makeSymbol(style::Symbol::display, secondary, this);
+    sourceRow->addWidget(sourceSymbol);
     sourcePicker_ = new QComboBox(this);
-    sourcePicker_->setAccessibleName(QStringLiteral("System"));
+    sourcePicker_->setAccessibleName(QStringLiteral("System audio source"));
+    sourcePicker_->setAccessibleDescription(
+        QStringLiteral("The output device or program whose sound is recorded"));
     sourcePicker_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     sourcePicker_->setMinimumContentsLength(20);
     sourceRow->addWidget(sourcePicker_, 1);
     sources->addLayout(sourceRow);
     auto* micRow = new QHBoxLayout;
-    micRow->addWidget(makeSymbol(style::Symbol::microphone, secondary, this));
+    QLabel* microphoneSymbol = makeSymbol(style::Symbol::microphone, secondary, this);
+    micRow->addWidget(microphoneSymbol);
     microphonePicker_ = new QComboBox(this);
-    microphonePicker_->setAccessibleName(QStringLiteral("Mic"));
+    microphonePicker_->setAccessibleName(QStringLiteral("Microphone"));
+    microphonePicker_->setAccessibleDescription(
+        QStringLiteral("Mixed into the recording unless No Microphone"));
     microphonePicker_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     microphonePicker_->setMinimumContentsLength(20);
     micRow->addWidget(microphonePicker_, 1);
     sources->addLayout(micRow);
+    // Screen readers on Linux speak a picker's value as its name and what it picks through the
+    // label it is labelled by: the symbols in front of the pickers are those labels.
+    for (const auto& [symbol, picker] :
+         {std::pair(sourceSymbol, sourcePicker_), std::pair(microphoneSymbol, microphonePicker_)}) {
+        symbol->setAccessibleName(picker->accessibleName());
+        symbol->setBuddy(picker);
+    }
     connect(sourcePicker_, &QComboBox::activated, this, &ContentView::systemSourceChosen);
     connect(microphonePicker_, &QComboBox::activated, this, &ContentView::microphoneChosen);
     sources->addWidget(makeDivider(this));
 
-    const auto gainRow = [&](style::Symbol symbol, const QString& name, QSlider*& slider, QLabel*& text) {
+    const auto gainRow = [&](style::Symbol symbol, const QString& name, const QString& spokenName,
+                             QSlider*& slider, QLabel*& text) {
         auto* row = new QWidget(this);
         auto* layout = new QHBoxLayout(row);
         layout->setContentsMargins(0, 0, 0, 0);
         layout->addWidget(makeSymbol(symbol, secondary, row));
         QLabel* label = style::makeLabel(name, style::smallCaptionFont(), row);
-        label->setFixedWidth(60);
+        label->setMinimumWidth(60);
         layout->addWidget(label);
         slider = makeGainSlider(row);
-        slider->setAccessibleName(name + QStringLiteral(" gain"));
+        slider->setAccessibleName(spokenName + QStringLiteral(" gain"));
+        slider->setAccessibleDescription(QStringLiteral("Above 100% the recording may clip"));
         layout->addWidget(slider, 1);
         text = style::makeLabel(QString(), style::monospacedFont(style::captionFont()), row);
-        text->setFixedWidth(40);
+        text->setMinimumWidth(QFontMetrics(text->font()).horizontalAdvance(QStringLiteral("200%")) + 4);
         text->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         layout->addWidget(text);
         return row;
     };
-    sources->addWidget(
-        gainRow(style::Symbol::speaker, QStringLiteral("System"), systemGainSlider_, systemGainText_));
-    microphoneGainRow_ =
-        gainRow(style::Symbol::microphone, QStringLiteral("Mic"), microphoneGainSlider_, microphoneGainText_);
+    sources->addWidget(gainRow(style::Symbol::speaker, QStringLiteral("System"),
+                               QStringLiteral("System audio"), systemGainSlider_, systemGainText_));
+    microphoneGainRow_ = gainRow(style::Symbol::microphone, QStringLiteral("Mic"),
+                                 QStringLiteral("Microphone"), microphoneGainSlider_, microphoneGainText_);
     sources->addWidget(microphoneGainRow_);
     connect(systemGainSlider_, &QSlider::valueChanged, this,
             [this](int value) { recorder_->setSystemGain(static_cast<float>(value) / kGainStepsPerUnit); });
@@ -382,6 +414,8 @@ void ContentView::buildLayout() {
     sources->addWidget(makeDivider(this));
     systemMeter_ = new LevelMeter(QStringLiteral("System"), this);
     microphoneMeter_ = new LevelMeter(QStringLiteral("Mic"), this);
+    systemMeter_->setAccessibleName(QStringLiteral("System audio level"));
+    microphoneMeter_->setAccessibleName(QStringLiteral("Microphone level"));
     sources->addWidget(systemMeter_);
     sources->addWidget(microphoneMeter_);
     silenceWarning_ = style::makeLabel(QString(), style::smallCaptionFont(), this);
@@ -414,6 +448,8 @@ void ContentView::buildLayout() {
     deviceField_->setPlaceholderText(QStringLiteral("linux001"));
     deviceField_->setFont(style::monospacedFont(style::captionFont()));
     deviceField_->setAccessibleName(QStringLiteral("Device ID"));
+    deviceField_->setAccessibleDescription(
+        QStringLiteral("Letters and digits, ending in a digit; starts every chunk's file name"));
     deviceField_->setText(deviceID());
     deviceRow->addWidget(deviceField_, 1);
     deviceWarningIcon_ = makeSymbol(style::Symbol::warning, style::orangeColor(palette()), this);
@@ -425,8 +461,8 @@ void ContentView::buildLayout() {
     settingsBox->addLayout(deviceRow);
     connect(deviceField_, &QLineEdit::textEdited, this, &ContentView::deviceIDEdited);
     deviceHint_ =
-        style::makeLabel(QStringLiteral("Letters and digits only, ending in a digit. Anything else is "
-                                        "silently filed under the processor's own hostname."),
+        style::makeLabel(QStringLiteral("Use letters and digits only, ending in a digit (e.g. linux001): the "
+                                        "ID starts every chunk's file name. Record stays off until it fits."),
                          style::smallCaptionFont(), this);
     deviceHint_->setWordWrap(true);
     style::setTextColor(*deviceHint_, style::orangeColor(palette()));
@@ -438,6 +474,7 @@ void ContentView::buildLayout() {
     folderName_->setFont(style::captionFont());
     folderRow->addWidget(folderName_, 1);
     chooseButton_ = new QPushButton(QStringLiteral("Choose"), this);
+    chooseButton_->setAccessibleName(QStringLiteral("Choose folder"));
     chooseButton_->setFont(style::captionFont());
     connect(chooseButton_, &QPushButton::clicked, this, [this] { env_.destination().chooseFolder(); });
     folderRow->addWidget(chooseButton_);
@@ -488,7 +525,7 @@ void ContentView::buildLayout() {
     controls->setContentsMargins(16, 0, 16, 0);
     controls->setSpacing(12);
     auto* format = new QWidget(this);
-    format->setFixedWidth(100);
+    format->setMinimumWidth(100);
     format->setAccessibleName(QStringLiteral("Format"));
     auto* segments = new QHBoxLayout(format);
     segments->setContentsMargins(0, 0, 0, 0);
@@ -498,10 +535,23 @@ void ContentView::buildLayout() {
     formatGroup_ = new QButtonGroup(this);
     for (QPushButton* button : {wavButton_, m4aButton_}) {
         button->setCheckable(true);
+        button->setAccessibleName(button->text() + QStringLiteral(" format"));
         formatGroup_->addButton(button);
         segments->addWidget(button);
     }
     m4aButton_->setChecked(true); // every new screen starts with M4A
+    // The chosen format is filled like a main action, so it reads as chosen on any palette.
+    const auto showFormat = [this] {
+        for (QPushButton* button : {wavButton_, m4aButton_}) {
+            if (button->isChecked()) {
+                style::makeProminent(*button);
+            } else {
+                button->setPalette(QPalette());
+            }
+        }
+    };
+    connect(formatGroup_, &QButtonGroup::buttonToggled, this, showFormat);
+    showFormat();
     controls->addStretch();
     controls->addWidget(format);
     recordButton_ = new QPushButton(QStringLiteral("Record"), this);
@@ -688,15 +738,14 @@ void ContentView::refreshControls() {
     wavButton_->setEnabled(!recording);
     m4aButton_->setEnabled(!recording);
 
-    const bool canStart = canStartRecording(deviceField_->text(), folder.has_value(),
-                                            recorder_->selectedSystemSource().has_value(),
-                                            env_.assignment().hasSelectedProject());
+    // Without a folder Record stays offered: pressing it asks for the folder first.
+    const bool canStart =
+        canStartRecording(deviceField_->text(), true, recorder_->selectedSystemSource().has_value(),
+                          env_.assignment().hasSelectedProject());
     recordButton_->setText(recording ? QStringLiteral("Stop") : QStringLiteral("Record"));
     recordButton_->setEnabled(transition_ == RecordTransition::none && (recording || canStart));
-    QPalette buttonPalette = recordButton_->palette();
-    buttonPalette.setColor(QPalette::Button,
-                           recording ? style::redColor(palette()) : style::accentColor(palette()));
-    recordButton_->setPalette(buttonPalette);
+    style::makeProminent(*recordButton_,
+                         recording ? style::redColor(palette()) : style::accentColor(palette()));
     refreshChunkRow();
     refreshErrors();
 }
@@ -719,12 +768,12 @@ void ContentView::toggleRecording() {
         recorder_->reportError(QStringLiteral("Device ID must be letters and digits, ending in a digit."));
         return;
     }
-    const auto& folder = env_.destination().url();
-    if (!folder) {
+    if (!env_.destination().url()) {
+        // Record without a folder asks for one and, once one is chosen, records into it.
         env_.destination().chooseFolder();
-        return;
     }
-    if (!recorder_->selectedSystemSource() || !env_.assignment().hasSelectedProject()) {
+    const auto& folder = env_.destination().url();
+    if (!folder || !recorder_->selectedSystemSource() || !env_.assignment().hasSelectedProject()) {
         return;
     }
     setTransition(RecordTransition::starting);

@@ -104,6 +104,9 @@ signals:
     // The silence warning appeared.
     void silenceWarningShown(const QString& text);
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     void buildLayout();
     [[nodiscard]] QWidget* buildAccountBar();

@@ -2,6 +2,8 @@
 
 #include "ui/Style.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QEvent>
 #include <QFontMetrics>
 #include <QLinearGradient>
@@ -13,7 +15,55 @@
 
 namespace veltrane {
 
+namespace {
+
+// What assistive technology sees of a meter: a read-only progress bar from 0 to 100 holding the
+// level in percent (0 while the meter is off).
+class LevelMeterAccessible : public QAccessibleWidget, public QAccessibleValueInterface {
+public:
+    explicit LevelMeterAccessible(LevelMeter* meter) : QAccessibleWidget(meter, QAccessible::ProgressBar) {}
+
+    void* interface_cast(QAccessible::InterfaceType type) override {
+        return type == QAccessible::ValueInterface ? static_cast<QAccessibleValueInterface*>(this)
+                                                   : QAccessibleWidget::interface_cast(type);
+    }
+    [[nodiscard]] QString text(QAccessible::Text kind) const override {
+        if (kind == QAccessible::Value) {
+            return meter()->isMeterDisabled() ? QStringLiteral("off")
+                                              : QString::number(meter()->percent()) + QLatin1Char('%');
+        }
+        return QAccessibleWidget::text(kind);
+    }
+    [[nodiscard]] QAccessible::State state() const override {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.readOnly = true;
+        return state;
+    }
+    [[nodiscard]] QVariant currentValue() const override { return meter()->percent(); }
+    void setCurrentValue(const QVariant& /*value*/) override {} // the level is only shown
+    [[nodiscard]] QVariant maximumValue() const override { return 100; }
+    [[nodiscard]] QVariant minimumValue() const override { return 0; }
+    [[nodiscard]] QVariant minimumStepSize() const override { return 1; }
+
+private:
+    [[nodiscard]] LevelMeter* meter() const { return static_cast<LevelMeter*>(widget()); }
+};
+
+QAccessibleInterface* levelMeterAccessible(const QString& className, QObject* object) {
+    auto* meter = qobject_cast<LevelMeter*>(object);
+    return meter != nullptr && className == QLatin1String(LevelMeter::staticMetaObject.className())
+               ? new LevelMeterAccessible(meter)
+               : nullptr;
+}
+
+} // namespace
+
 LevelMeter::LevelMeter(QString label, QWidget* parent) : QWidget(parent), label_(std::move(label)) {
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(levelMeterAccessible);
+        return true;
+    }();
+    (void)factoryInstalled;
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setAccessibleName(label_);
     repaintTimer_.setSingleShot(true);
@@ -54,8 +104,21 @@ void LevelMeter::setMeterDisabled(bool disabled) {
     scheduleRepaint();
 }
 
+int LevelMeter::labelWidthPx() const {
+    return std::max(kLabelWidthPx, QFontMetrics(style::smallCaptionFont()).horizontalAdvance(label_) + 2);
+}
+
+int LevelMeter::valueWidthPx() {
+    const QFontMetrics metrics(style::monospacedFont(style::smallCaptionFont()));
+    return std::max(kValueWidthPx, metrics.horizontalAdvance(QStringLiteral("100")) + 2);
+}
+
+int LevelMeter::percent() const {
+    return disabled_ ? 0 : static_cast<int>(clampedLevel(level_) * 100.0 + 1e-9);
+}
+
 int LevelMeter::barWidth() const {
-    return std::max(0, width() - kLabelWidthPx - kValueWidthPx - 2 * kSpacingPx);
+    return std::max(0, width() - labelWidthPx() - valueWidthPx() - 2 * kSpacingPx);
 }
 
 std::pair<QString, int> LevelMeter::shownValue() const {
@@ -73,6 +136,10 @@ void LevelMeter::scheduleRepaint() {
         return;
     }
     setAccessibleDescription(valueText(level_, disabled_).trimmed());
+    if (QAccessible::isActive()) {
+        QAccessibleValueChangeEvent change(this, percent());
+        QAccessible::updateAccessibility(&change);
+    }
     update();
 }
 
@@ -82,7 +149,7 @@ QSize LevelMeter::sizeHint() const {
 
 QSize LevelMeter::minimumSizeHint() const {
     const QFontMetrics metrics(style::smallCaptionFont());
-    return {kLabelWidthPx + kValueWidthPx + 2 * kSpacingPx + 40, std::max(metrics.height(), kBarHeightPx)};
+    return {labelWidthPx() + valueWidthPx() + 2 * kSpacingPx + 40, std::max(metrics.height(), kBarHeightPx)};
 }
 
 void LevelMeter::changeEvent(QEvent* event) {
@@ -108,12 +175,12 @@ void LevelMeter::paintEvent(QPaintEvent* /*event*/) {
     const QFont labelFont = style::smallCaptionFont();
     painter.setFont(labelFont);
     painter.setPen(secondary);
-    const QRect labelRect(area.left(), area.top(), kLabelWidthPx, area.height());
+    const QRect labelRect(area.left(), area.top(), labelWidthPx(), area.height());
     painter.drawText(labelRect, Qt::AlignLeft | Qt::AlignVCenter,
-                     QFontMetrics(labelFont).elidedText(label_, Qt::ElideRight, kLabelWidthPx));
+                     QFontMetrics(labelFont).elidedText(label_, Qt::ElideRight, labelRect.width()));
 
     painter.setFont(style::monospacedFont(labelFont));
-    const QRect valueRect(area.right() + 1 - kValueWidthPx, area.top(), kValueWidthPx, area.height());
+    const QRect valueRect(area.right() + 1 - valueWidthPx(), area.top(), valueWidthPx(), area.height());
     painter.drawText(valueRect, Qt::AlignRight | Qt::AlignVCenter, valueText(level_, disabled_));
 
     const int barLeft = labelRect.right() + 1 + kSpacingPx;

@@ -32,6 +32,8 @@ public:
     void setMeterDisabled(bool disabled);
     [[nodiscard]] double level() const noexcept { return level_; }
     [[nodiscard]] bool isMeterDisabled() const noexcept { return disabled_; }
+    // The level in whole percent as the value text shows it; 0 while disabled.
+    [[nodiscard]] int percent() const;
     // How many times the meter has painted itself (for the cost checks).
     [[nodiscard]] int paintCount() const noexcept { return paintCount_; }
 
@@ -52,6 +54,9 @@ private:
     // What a paint shows: the percentage text and the filled width in pixels.
     [[nodiscard]] std::pair<QString, int> shownValue() const;
     [[nodiscard]] int barWidth() const;
+    // The label's and the value's columns: their fixed minimum or what the current font needs.
+    [[nodiscard]] int labelWidthPx() const;
+    [[nodiscard]] static int valueWidthPx();
     void scheduleRepaint();
 
     void updateFixedHeight();

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QStringList>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 
@@ -182,12 +183,63 @@ void setTextColor(QWidget& widget, const QColor& color) {
     widget.setPalette(palette);
 }
 
-void makeProminent(QPushButton& button) {
+namespace {
+
+double relativeLuminance(const QColor& color) {
+    const auto linear = [](float channel) {
+        return channel <= 0.04045F ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
+    };
+    const QColor rgb = color.toRgb();
+    return 0.2126 * linear(rgb.redF()) + 0.7152 * linear(rgb.greenF()) + 0.0722 * linear(rgb.blueF());
+}
+
+} // namespace
+
+double contrastRatio(const QColor& first, const QColor& second) {
+    const auto [darker, lighter] = std::minmax({relativeLuminance(first), relativeLuminance(second)});
+    return (lighter + 0.05) / (darker + 0.05);
+}
+
+namespace {
+
+// The lightest colour the Fusion style paints a button of `fill` with: it lightens dark fills,
+// takes a quarter of their saturation away and runs a gradient that is lightest at the top.
+QColor paintedButtonColor(const QColor& fill) {
+    QColor painted = fill.lighter(100 + std::max(1, (180 - qGray(fill.rgb())) / 6));
+    painted.setHsv(painted.hsvHue(), static_cast<int>(painted.hsvSaturation() * 0.75), painted.value());
+    return painted.lighter(124);
+}
+
+} // namespace
+
+QColor readableFill(const QColor& fill, const QColor& text) {
+    constexpr double kWithMargin = kMinimumTextContrast + 0.2;
+    const bool lightText = relativeLuminance(text) > 0.5;
+    QColor candidate = fill.toHsl();
+    for (int step = 0; step < 100 && contrastRatio(paintedButtonColor(candidate), text) < kWithMargin;
+         ++step) {
+        candidate.setHsl(candidate.hslHue(), candidate.hslSaturation(),
+                         std::clamp(candidate.lightness() + (lightText ? -4 : 4), 0, 255));
+    }
+    return candidate.toRgb();
+}
+
+void makeProminent(QPushButton& button, const QColor& fill) {
     // Only the enabled look changes: a disabled button keeps the style's dimmed colours.
     QPalette palette = button.palette();
     for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
-        palette.setColor(group, QPalette::Button, palette.color(group, QPalette::Highlight));
-        palette.setColor(group, QPalette::ButtonText, palette.color(group, QPalette::HighlightedText));
+        const QColor text = button.parentWidget() != nullptr
+                                ? button.parentWidget()->palette().color(group, QPalette::HighlightedText)
+                                : palette.color(group, QPalette::HighlightedText);
+        const QColor base = fill.isValid() ? fill
+                            : button.parentWidget() != nullptr
+                                ? button.parentWidget()->palette().color(group, QPalette::Highlight)
+                                : palette.color(group, QPalette::Highlight);
+        palette.setColor(group, QPalette::Button, readableFill(base, text));
+        palette.setColor(group, QPalette::ButtonText, text);
+        // The style outlines default and focused buttons in the highlight colour, which would
+        // vanish on a fill of that colour.
+        palette.setColor(group, QPalette::Highlight, text);
     }
     button.setPalette(palette);
 }

@@ -62,8 +62,19 @@ enum class Symbol {
 
 // Sets the colour a label (or any text widget) draws its text with.
 void setTextColor(QWidget& widget, const QColor& color);
-// Gives a push button the filled accent look of a window's main action.
-void makeProminent(QPushButton& button);
+
+// The contrast between two opaque colours as defined for readable text: from 1 (same luminance)
+// to 21 (black on white).
+[[nodiscard]] double contrastRatio(const QColor& first, const QColor& second);
+// The least contrast text on a coloured button must have against its fill.
+inline constexpr double kMinimumTextContrast = 4.5;
+// `fill` darkened (for light text) or lightened (for dark text) step by step until `text` on it
+// reaches kMinimumTextContrast with some room for the style's gradient.
+[[nodiscard]] QColor readableFill(const QColor& fill, const QColor& text);
+// Gives a push button the filled look of a window's main action: `fill` (the accent when
+// invalid), made readable under the palette's highlighted-text colour. The focus frame is drawn
+// in the text colour, so a focused filled button shows it.
+void makeProminent(QPushButton& button, const QColor& fill = QColor());
 // Qt's indeterminate progress bar at a fixed size, without text: the busy indicator of the screens.
 [[nodiscard]] QProgressBar* makeBusyIndicator(QSize sizePx, QWidget* parent = nullptr);
 

@@ -114,6 +114,8 @@ void UploadRow::render() {
     filename_->setProperty(kFullTextProperty, filename);
     filename_->setToolTip(filename);
     elide(*filename_, Qt::ElideMiddle);
+    // Among many rows, a screen reader says which chunk the button retries.
+    retryButton_->setAccessibleName(QStringLiteral("Retry ") + filename);
 
     statusLine_->setVisible(uploading || failed);
     statusLine_->setCurrentIndex(failed ? 1 : 0);
@@ -242,7 +244,7 @@ UploadQueueView::UploadQueueView(UploadManager* manager, QWidget* parent) : QWid
     headerLayout->setContentsMargins(0, 0, 0, 0);
     headerLayout->setSpacing(6);
     auto* title = style::makeLabel(QStringLiteral("Uploads"), style::captionFont(), header);
-    title->setFixedWidth(kLabelWidthPx);
+    title->setMinimumWidth(kLabelWidthPx);
     sentLabel_ = style::makeLabel(QString(), style::captionFont(), header);
     sentLabel_->setObjectName(QStringLiteral("sent"));
     style::setTextColor(*sentLabel_, style::secondaryTextColor(palette()));

@@ -28,6 +28,7 @@ struct AppTestRig {
         platform.applicationDataDirectory = root() / "app";
         platform.capture = capture;
         platform.writerFactory = writers;
+        platform.folderChooser = folderChooser;
         return std::make_unique<AppEnvironment>(std::move(platform));
     }
 
@@ -37,6 +38,7 @@ struct AppTestRig {
     std::shared_ptr<InMemoryUserDefaults> defaults = std::make_shared<InMemoryUserDefaults>();
     std::shared_ptr<FakeCaptureService> capture = std::make_shared<FakeCaptureService>();
     std::shared_ptr<FakeMediaFileWriterFactory> writers = std::make_shared<FakeMediaFileWriterFactory>();
+    std::shared_ptr<FolderChooser> folderChooser; // none: Record without a folder does nothing
 };
 
 } // namespace veltrane::test

@@ -7,11 +7,16 @@
 #include "support/EventLoopWait.h"
 #include "support/RunTask.h"
 #include "ui/ContentView.h"
+#include "ui/LevelMeter.h"
 #include "ui/LoginView.h"
 
+#include <QAccessible>
+#include <QApplication>
+#include <QComboBox>
 #include <QDirIterator>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSlider>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -141,14 +146,28 @@ TEST(WindowValues, FailedUploadsAreReportedOnceAndGrouped) {
     EXPECT_EQ(UploadFailureNotifier::summaryText(1), "1 chunk could not be uploaded");
 }
 
+// Answers the folder chooser with `answer` (nothing: cancelled) and counts the questions.
+struct AnsweringChooser : FolderChooser {
+    std::optional<std::filesystem::path> chooseFolder(const QString&, const QString&,
+                                                      const std::optional<std::filesystem::path>&) override {
+        ++asked;
+        return answer;
+    }
+    std::optional<std::filesystem::path> answer;
+    int asked = 0;
+};
+
 // A signed-in window over the stand-in server, a scripted sound server and fake encoders.
 class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent"); // notifications go nowhere
         std::filesystem::create_directories(root() / "chunks");
-        rig.defaults->setString(RecordingDestination::kDestinationBookmark,
-                                QString::fromStdString((root() / "chunks").string()));
+        if (withFolder) {
+            rig.defaults->setString(RecordingDestination::kDestinationBookmark,
+                                    QString::fromStdString((root() / "chunks").string()));
+        }
+        rig.folderChooser = chooser;
         auto content = std::make_shared<ShareableContent>();
         content->displays.push_back({.displayID = 7, .name = "virt_out", .description = "Speakers"});
         rig.capture->content = content;
@@ -203,6 +222,8 @@ protected:
         return file.open(QIODevice::ReadOnly) ? std::optional(file.readAll()) : std::nullopt;
     }
 
+    bool withFolder = true; // the folder chosen in an earlier run
+    std::shared_ptr<AnsweringChooser> chooser = std::make_shared<AnsweringChooser>();
     test::AppTestRig rig;
     std::unique_ptr<AppEnvironment> env;
     std::unique_ptr<MainWindow> window;
@@ -254,6 +275,114 @@ TEST_F(WindowTest, ChunksAreQueuedUnderTheProjectChosenWhenTheyAreReported) {
     ASSERT_TRUE(waitUntil([&] { return contentView()->transition() == RecordTransition::none; }));
     test::spinFor(std::chrono::milliseconds(50));
     EXPECT_EQ(env->uploads()->jobs().size(), 1u);
+}
+
+TEST_F(WindowTest, MetersFallToZeroWhenTheRecordingStopsAndTheGainColourFollowsItsValue) {
+    selectAlpha();
+    typeDeviceID("rig1");
+    startRecording();
+    auto* meter = contentView()->findChild<LevelMeter*>();
+    ASSERT_TRUE(waitUntil([&] { return meter->level() > 0; }));
+    contentView()->toggleRecording();
+    ASSERT_TRUE(waitUntil([&] { return contentView()->transition() == RecordTransition::none; }));
+    EXPECT_EQ(meter->level(), 0.0);
+
+    auto* gain = contentView()->findChild<QSlider*>();
+    const QColor accent = gain->palette().color(QPalette::Highlight);
+    gain->setValue(15); // 150 % may clip
+    EXPECT_NE(gain->palette().color(QPalette::Highlight), accent);
+    gain->setValue(8);
+    EXPECT_EQ(gain->palette().color(QPalette::Highlight), accent);
+}
+
+// What a screen reader and a keyboard user meet on the main screen and the sign-in form.
+TEST_F(WindowTest, ControlsAreNamedMetersHaveValuesAndTabFollowsTheReadingOrder) {
+    selectAlpha();
+    window->show();
+    const auto names = [](QWidget* screen) {
+        QStringList found;
+        for (QWidget* widget : screen->findChildren<QWidget*>()) {
+            const bool interactive = qobject_cast<QAbstractButton*>(widget) ||
+                                     qobject_cast<QComboBox*>(widget) || qobject_cast<QLineEdit*>(widget) ||
+                                     qobject_cast<QAbstractSlider*>(widget);
+            if (interactive && widget->isVisibleTo(screen) && !widget->inherits("QScrollBar")) {
+                // A picker is named by the label it is labelled by; its own name is its value.
+                QAccessibleInterface* shown = QAccessible::queryAccessibleInterface(widget);
+                const auto labels = shown->relations(QAccessible::Label);
+                found << (labels.isEmpty() ? shown : labels.front().first)->text(QAccessible::Name);
+            }
+        }
+        return found;
+    };
+    const QStringList mainNames = names(contentView());
+    EXPECT_FALSE(mainNames.contains(QString())) << mainNames.join(" | ").toStdString();
+    EXPECT_TRUE(mainNames.contains("System audio source") && mainNames.contains("Microphone"))
+        << mainNames.join(" | ").toStdString();
+    EXPECT_EQ(QApplication::focusWidget() ? QApplication::focusWidget() : contentView()->focusWidget(),
+              contentView()->findChild<QComboBox*>());
+
+    // Tab runs through the controls as they are read, top to bottom and left to right.
+    QStringList order;
+    QWidget* widget = contentView()->findChild<QComboBox*>();
+    for (int step = 0; step < 300 && !order.contains("Record"); ++step, widget = widget->nextInFocusChain()) {
+        const QString name = QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name);
+        if (contentView()->isAncestorOf(widget) && (widget->focusPolicy() & Qt::TabFocus) &&
+            widget->isVisibleTo(contentView()) && !qobject_cast<QComboBox*>(widget) && !name.isEmpty()) {
+            order << name;
+        } else if (qobject_cast<QComboBox*>(widget) && widget->isVisibleTo(contentView())) {
+            order << widget->accessibleName();
+        }
+    }
+    order.removeDuplicates();
+    EXPECT_EQ(order,
+              QStringList({"System audio source", "Microphone", "System audio gain", "Project",
+                           "Refresh projects and meetings", "Meeting", "Create a meeting in this project",
+                           "Device ID", "Choose folder", "WAV format", "M4A format", "Record"}));
+
+    typeDeviceID("rig1");
+    startRecording();
+    ASSERT_TRUE(waitUntil([&] { return contentView()->findChild<LevelMeter*>()->percent() > 0; }));
+    for (LevelMeter* meter : contentView()->findChildren<LevelMeter*>()) {
+        QAccessibleInterface* shown = QAccessible::queryAccessibleInterface(meter);
+        EXPECT_EQ(shown->role(), QAccessible::ProgressBar);
+        EXPECT_TRUE(shown->state().readOnly);
+        ASSERT_NE(shown->valueInterface(), nullptr);
+        EXPECT_EQ(shown->valueInterface()->maximumValue(), 100);
+        ASSERT_TRUE(
+            waitUntil([&] { return shown->valueInterface()->currentValue().toInt() == meter->percent(); }));
+    }
+    contentView()->toggleRecording();
+    ASSERT_TRUE(waitUntil([&] { return contentView()->transition() == RecordTransition::none; }));
+
+    contentView()->findChild<QPushButton*>("signOut")->click();
+    LoginView* login = window->rootView().loginView();
+    ASSERT_NE(login, nullptr);
+    const QStringList loginNames = names(login);
+    EXPECT_FALSE(loginNames.contains(QString())) << loginNames.join(" | ").toStdString();
+}
+
+class WindowWithoutFolderTest : public WindowTest {
+protected:
+    void SetUp() override {
+        withFolder = false;
+        WindowTest::SetUp();
+    }
+};
+
+TEST_F(WindowWithoutFolderTest, RecordAsksForAFolderAndRecordsIntoTheChosenOne) {
+    selectAlpha();
+    typeDeviceID("rig1");
+    QPushButton* record = button("Record");
+    ASSERT_TRUE(record->isEnabled());
+    record->click(); // the chooser is cancelled
+    EXPECT_EQ(chooser->asked, 1);
+    EXPECT_FALSE(contentView()->recorder().isRecording());
+    chooser->answer = root() / "chunks";
+    record->click();
+    ASSERT_TRUE(waitUntil([&] { return contentView()->recorder().isRecording(); }));
+    contentView()->toggleRecording();
+    ASSERT_TRUE(waitUntil([&] { return contentView()->transition() == RecordTransition::none; }));
+    EXPECT_EQ(chooser->asked, 2);
 }
 
 TEST_F(WindowTest, ASilentSourceAndARecordingThatStopsByItselfRaiseOneNotificationEach) {

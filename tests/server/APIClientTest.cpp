@@ -59,7 +59,8 @@ TEST(APIClientSend, AnswersOtherThanSuccessAreTypedErrors) {
     ServerTestRig slow(std::optional<QUrl>(QUrl(silent.baseURL())), std::chrono::milliseconds(200));
     const APIError timedOut = sendExpectingError(slow, "/slow");
     EXPECT_EQ(timedOut.kind(), APIError::Kind::networkError);
-    EXPECT_EQ(timedOut.description(), "Network error: The request timed out.");
+    EXPECT_EQ(timedOut.description(), "The server at " + QUrl(silent.baseURL()).authority().toStdString() +
+                                          " did not answer in time.");
 }
 
 TEST(APIClient401, ReValidatedOnlyWithATokenAndRepeatedOnceWithTheRereadToken) {

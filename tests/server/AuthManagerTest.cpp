@@ -79,6 +79,8 @@ TEST(AuthManagerSignIn, FailuresShowTheirMessage) {
         {signInServer(200, "{}", 200, 503), "Couldn't reach the sign-in service (HTTP 503)."},
         {signInServer(400, errorAndInfo), "The password is wrong"},
         {signInServer(400, R"({"id":"f","ui":{"messages":[{"text":"Please check"}]}})"), "Please check"},
+        {signInServer(400, R"({"id":"f","ui":{"messages":[{"id":4000006,"text":"… or phone number."}]}})"),
+         "Invalid email or password."},
         {signInServer(400, R"({"id":"f","ui":{"nodes":[{"messages":null}]}})"), "Invalid email or password."},
         {signInServer(502, "<html>Bad gateway</html>"), "Invalid email or password."},
         {signInServer(200, R"({"session":{"id":"s"}})"),
@@ -93,8 +95,11 @@ TEST(AuthManagerSignIn, FailuresShowTheirMessage) {
     }
     ServerTestRig unconfigured(std::nullopt);
     EXPECT_EQ(login(unconfigured), AuthState::error("Server not configured"));
-    ServerTestRig unreachable(closedServerURL());
-    EXPECT_EQ(login(unreachable), AuthState::error("Connection refused"));
+    const QString closed = closedServerURL();
+    ServerTestRig unreachable(closed);
+    EXPECT_EQ(login(unreachable),
+              AuthState::error("Couldn't reach the server at " + QUrl(closed).authority().toStdString() +
+                               " (Connection refused)."));
     ServerTestRig insecure(QStringLiteral("http://example.invalid")); // refused before any connection
     EXPECT_NE(login(insecure).errorMessage().find("Refusing plain HTTP to example.invalid"),
               std::string::npos);

@@ -1,6 +1,10 @@
 #include "ui/LevelMeter.h"
 #include "ui/Style.h"
 
+#include <QApplication>
+#include <QPushButton>
+#include <QStyle>
+
 #include <gtest/gtest.h>
 
 #include <limits>
@@ -51,6 +55,30 @@ TEST(StyleTest, BundledSymbolsAndArtworkLoad) {
     const QPixmap logo = style::logoPixmap(190, 1.0);
     EXPECT_EQ(logo.width(), 190);
     EXPECT_LT(logo.height(), 190);
+}
+
+// Text on the coloured buttons (Sign In and the chosen format in the accent, Record in the accent,
+// Stop in red) stays readable on a light palette and on a dark one whose own accent is too light.
+TEST(StyleTest, ColouredButtonsTextReachesTheMinimumContrast) {
+    QPalette dark(QColor(0x31, 0x36, 0x3b), QColor(0x23, 0x26, 0x29)); // button, window
+    dark.setColor(QPalette::WindowText, QColor(0xfc, 0xfc, 0xfc));
+    dark.setColor(QPalette::Highlight, QColor(0x3d, 0xae, 0xe9));
+    dark.setColor(QPalette::HighlightedText, QColor(0xfc, 0xfc, 0xfc));
+    for (const QPalette& palette : {QApplication::style()->standardPalette(), dark}) {
+        QWidget window;
+        window.setPalette(palette);
+        for (const QColor& fill : {QColor(), style::accentColor(palette), style::redColor(palette)}) {
+            QPushButton button(&window);
+            style::makeProminent(button, fill);
+            // The fill as the style paints it, near the top where its gradient is lightest.
+            button.resize(120, 32);
+            const QColor painted = button.grab().toImage().pixelColor(8, 8);
+            const QColor text = button.palette().color(QPalette::ButtonText);
+            EXPECT_GE(style::contrastRatio(text, painted), style::kMinimumTextContrast)
+                << painted.name().toStdString() << " under " << text.name().toStdString();
+        }
+    }
+    EXPECT_DOUBLE_EQ(style::contrastRatio(Qt::black, Qt::white), 21.0);
 }
 
 } // namespace
