@@ -70,8 +70,10 @@ TEST_F(AssignmentViewTest, PickersFollowTheModelAndItsLoadsAndLockedDisablesEver
     EXPECT_EQ(meetings->currentText(), "None");
     EXPECT_EQ(controls(), "EEdd");
     // A meeting is shown with its day.
-    EXPECT_EQ(AssignmentView::meetingOptionText({.name = "Retro", .scheduledDate = "2026-12-10T09:00:00Z"}),
-              "Retro — 10 Dec 2026");
+    MeetingResponse retro;
+    retro.name = "Retro";
+    retro.scheduledDate = "2026-12-10T09:00:00Z";
+    EXPECT_EQ(AssignmentView::meetingOptionText(retro), "Retro — 10 Dec 2026");
 }
 
 } // namespace

@@ -115,8 +115,7 @@ public:
     ~PulseSourceWatch() override {
         {
             PulseConnection::Lock lock(*connection_);
-            connection_->setLostHandler(nullptr);
-            pa_context_set_subscribe_callback(connection_->context(), nullptr, nullptr);
+            connection_->detachHandlers();
         }
         connection_.reset();
     }
