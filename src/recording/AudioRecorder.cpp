@@ -171,32 +171,30 @@ void AudioRecorder::setPermissionError(bool value) {
 // MARK: - Sources and microphones
 
 void AudioRecorder::refreshSources() {
-    const QPointer<AudioRecorder> guard = self_;
-    const bool watch = !std::exchange(sourceWatchRequested_, true);
-    capture_->requestShareableContent(
-        [guard, watch, capture = capture_](const std::expected<ShareableContentPtr, PlatformError>& content) {
-            // Still on the platform's thread: the microphone listing waits on the sound server
-            // too, and must not do so on the main thread.
-            auto microphones =
-                content ? capture->microphones() : std::expected<std::vector<CaptureDevice>, PlatformError>{};
-            std::shared_ptr<CaptureService::SourceWatch> sourceWatch;
-            if (watch) {
-                sourceWatch = openSourceWatch(*capture, guard);
-            }
-            postGuarded(guard, [content, microphones = std::move(microphones),
-                                sourceWatch = std::move(sourceWatch)](AudioRecorder* self) mutable {
-                if (sourceWatch) {
-                    self->sourceWatch_ = std::move(sourceWatch);
-                }
-                self->sourcesListed(content, microphones);
-            });
-        });
+    requestLists(!std::exchange(sourceWatchRequested_, true), &AudioRecorder::sourcesListed);
 }
 
-std::shared_ptr<CaptureService::SourceWatch> AudioRecorder::openSourceWatch(CaptureService& capture,
-                                                                            QPointer<AudioRecorder> guard) {
-    return capture.watchSources(
-        [guard] { postGuarded(guard, [](AudioRecorder* self) { self->sourcesChangedOnServer(); }); });
+void AudioRecorder::requestLists(bool openWatch, ListsHandler handler) {
+    const QPointer<AudioRecorder> guard = self_;
+    capture_->requestShareableContent([guard, openWatch, handler, capture = capture_](
+                                          const std::expected<ShareableContentPtr, PlatformError>& content) {
+        // Still on the platform's thread: the microphone listing and the watch wait on the sound
+        // server too, and must not do so on the main thread.
+        auto microphones =
+            content ? capture->microphones() : std::expected<std::vector<CaptureDevice>, PlatformError>{};
+        std::shared_ptr<CaptureService::SourceWatch> sourceWatch;
+        if (openWatch && content) {
+            sourceWatch = capture->watchSources(
+                [guard] { postGuarded(guard, [](AudioRecorder* self) { self->sourcesChangedOnServer(); }); });
+        }
+        postGuarded(guard, [content, microphones = std::move(microphones),
+                            sourceWatch = std::move(sourceWatch), handler](AudioRecorder* self) mutable {
+            if (sourceWatch) {
+                self->sourceWatch_ = std::move(sourceWatch);
+            }
+            (self->*handler)(content, microphones);
+        });
+    });
 }
 
 void AudioRecorder::sourcesChangedOnServer() {
@@ -204,26 +202,9 @@ void AudioRecorder::sourcesChangedOnServer() {
         relistTimer_ = new QTimer(this);
         relistTimer_->setSingleShot(true);
         connect(relistTimer_, &QTimer::timeout, this, [this] {
-            const QPointer<AudioRecorder> guard = self_;
-            // A watch that lost the sound server (a restart) is replaced once the server lists again.
+            // A watch that lost the sound server (a restart) is replaced by a new one.
             const bool rewatch = sourceWatch_ && sourceWatch_->isLost();
-            capture_->requestShareableContent(
-                [guard, rewatch,
-                 capture = capture_](const std::expected<ShareableContentPtr, PlatformError>& content) {
-                    auto microphones = content ? capture->microphones()
-                                               : std::expected<std::vector<CaptureDevice>, PlatformError>{};
-                    std::shared_ptr<CaptureService::SourceWatch> sourceWatch;
-                    if (rewatch && content) {
-                        sourceWatch = openSourceWatch(*capture, guard);
-                    }
-                    postGuarded(guard, [content, microphones = std::move(microphones),
-                                        sourceWatch = std::move(sourceWatch)](AudioRecorder* self) mutable {
-                        if (sourceWatch) {
-                            self->sourceWatch_ = std::move(sourceWatch);
-                        }
-                        self->sourcesUpdated(content, microphones);
-                    });
-                });
+            requestLists(rewatch, &AudioRecorder::sourcesUpdated);
         });
     }
     if (!relistTimer_->isActive()) {

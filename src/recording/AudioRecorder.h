@@ -170,9 +170,13 @@ private:
     void setPermissionError(bool value);
     // The server announced a change: lists again, soon, once per burst of announcements.
     void sourcesChangedOnServer();
-    // Platform thread: a watch whose announcements reach the recorder behind `guard`.
-    [[nodiscard]] static std::shared_ptr<CaptureService::SourceWatch>
-    openSourceWatch(CaptureService& capture, QPointer<AudioRecorder> guard);
+    using ListsHandler =
+        void (AudioRecorder::*)(const std::expected<ShareableContentPtr, PlatformError>&,
+                                const std::expected<std::vector<CaptureDevice>, PlatformError>&);
+    // Lists the sources and microphones off the main thread (and, when asked and the server
+    // answered, opens a watch of its announcements), then hands both lists to `handler` on the
+    // main thread.
+    void requestLists(bool openWatch, ListsHandler handler);
     void sourcesUpdated(const std::expected<ShareableContentPtr, PlatformError>& content,
                         const std::expected<std::vector<CaptureDevice>, PlatformError>& microphones);
     void captureStarted();
