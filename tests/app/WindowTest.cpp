@@ -443,6 +443,9 @@ TEST_F(WindowTest, AnExpiredSessionReturnsToSignInWhileTheRecordingGoesOn) {
     std::ifstream chunk(root() / "chunks" / job.filename, std::ios::binary);
     const std::string written((std::istreambuf_iterator<char>(chunk)), std::istreambuf_iterator<char>());
     EXPECT_EQ(received(job.filename), QByteArray::fromStdString(written));
+    // The sign-in's own load of the projects and meetings ends before the window goes.
+    ASSERT_TRUE(
+        waitUntil([&] { return !env->assignment().isLoading() && !env->assignment().isLoadingMeetings(); }));
 
     // Signing out forgets the token and shows the form again.
     signOut->click();
