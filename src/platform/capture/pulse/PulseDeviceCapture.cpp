@@ -136,6 +136,14 @@ void PulseDeviceCapture::onEvent(unsigned facility, unsigned type, std::uint32_t
     }
 }
 
+void PulseDeviceCapture::onRunning() {
+    // Announcements are heard only once the capture runs: a default that changed while it was
+    // starting is found by asking again.
+    if (followsDefault_) {
+        pa_operation_unref(pa_context_get_server_info(context(), &serverInfoThunk, this));
+    }
+}
+
 void PulseDeviceCapture::onTapFailed(Tap&) {
     if (followsDefault_) {
         return; // the default's device went away: the server names the next default

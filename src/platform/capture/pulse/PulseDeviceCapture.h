@@ -26,6 +26,7 @@ private:
     void onEvent(unsigned facility, unsigned type, std::uint32_t index) override;
     void onTapFailed(Tap& tap) override;
     void onReconnecting() override;
+    void onRunning() override;
 
     [[nodiscard]] PlatformError removedError() const;
     // Taps the monitor of the sink named `name` when it is known; returns whether it is.

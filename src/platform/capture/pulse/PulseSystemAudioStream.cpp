@@ -198,6 +198,7 @@ std::optional<PlatformError> PulseSystemAudioStream::connectAndTap() {
     }
     state_ = State::running;
     armTick();
+    onRunning();
     return std::nullopt;
 }
 

@@ -101,6 +101,8 @@ protected:
     virtual void onReconnecting() {}
     // Once per tick, after the audio was pumped.
     virtual void onTick() {}
+    // The capture runs (started or back after a reconnection). With the lock held.
+    virtual void onRunning() {}
 
     // For the hooks.
     [[nodiscard]] Tap* openTap(std::uint32_t id, std::uint32_t sinkInput, std::uint32_t sinkIndex,
