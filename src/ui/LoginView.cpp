@@ -102,7 +102,11 @@ LoginView::LoginView(AuthManager& auth, QString serverHost, QWidget* parent) : Q
     buttonStack->addWidget(busyOverlay);
     buttonStack->setCurrentWidget(busyOverlay);
     layout->addWidget(buttonSlot);
+    connectControls();
+}
 
+// The keyboard path through the form and what each control sets off.
+void LoginView::connectControls() {
     emailField_->installEventFilter(this);
     setTabOrder(emailField_, passwordField_);
     setTabOrder(passwordField_, signInButton_);

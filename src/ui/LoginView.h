@@ -44,6 +44,7 @@ protected:
 
 private:
     [[nodiscard]] bool isAuthenticating() const;
+    void connectControls();
     void render();
     void updateButton();
     void submit();
