@@ -97,7 +97,7 @@ bool SoakRun::run(const Settings& settings, const fs::path& workDirectory) {
 
     const auto start = Clock::now();
     for (const std::string& name : names) {
-        manager.enqueue(name, "prj-alpha", "Alpha Research", "mtg-alpha-kickoff", "Kickoff", 5.0);
+        manager.enqueue(name, {"prj-alpha", "Alpha Research", "mtg-alpha-kickoff", "Kickoff"}, 5.0);
     }
     int retryAllRounds = 0;
     std::size_t revived = 0;

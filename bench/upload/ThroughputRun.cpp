@@ -80,7 +80,7 @@ OurUpload ourUpload(UploadDriver& driver, const std::string& name) {
     const std::optional<long> before = ProcessMemory::residentKib();
     const bool peakReset = ProcessMemory::resetPeak();
     const auto start = Clock::now();
-    manager.enqueue(name, kProjectId, "Alpha Research", kMeetingId, "Kickoff", 300.0);
+    manager.enqueue(name, {kProjectId, "Alpha Research", kMeetingId, "Kickoff"}, 300.0);
     result.bodySeconds = std::chrono::duration<double>(Clock::now() - start).count();
     const bool settled = driver.runUntilSettled(kUploadTimeLimit);
     QObject::disconnect(connection);

@@ -9,6 +9,7 @@
 #include "platform/keychain/impl/FileKeychain.h"
 #include "platform/keychain/impl/KeychainBackends.h"
 #include "platform/settings/UserDefaults.h"
+#include "recording/AudioRecorder.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -83,18 +84,6 @@ AppPlatform AppPlatform::system() {
     return platform;
 }
 
-ChunkAssignment ChunkAssignment::of(std::string filename, const ChunkFiling& filing) {
-    return ChunkAssignment{.filename = std::move(filename),
-                           .projectId = filing.projectId,
-                           .projectName = filing.projectName,
-                           .meetingId = filing.meetingId,
-                           .meetingName = filing.meetingName};
-}
-
-ChunkFiling ChunkAssignment::filing() const {
-    return ChunkFiling{projectId, projectName, meetingId, meetingName};
-}
-
 AppEnvironment::AppEnvironment(AppPlatform platform, QObject* parent)
     : QObject(parent), platform_(std::move(platform)), serverConfig_(platform_.serverConfig),
       auth_(serverConfig_, platform_.credentials, transport_),
@@ -148,9 +137,8 @@ bool AppEnvironment::takeUploadQueue() {
     if (bootstrapped_) {
         uploads_->reconnectSession();
     }
-    for (ChunkAssignment& chunk : std::exchange(waitingChunks_, {})) {
-        uploads_->enqueue(chunk.filename, chunk.projectId, chunk.projectName, chunk.meetingId,
-                          chunk.meetingName, std::nullopt);
+    for (const WaitingChunk& chunk : std::exchange(waitingChunks_, {})) {
+        uploads_->enqueue(chunk.filename, chunk.filing, std::nullopt);
     }
     emit uploadsChanged();
     return true;
@@ -177,14 +165,27 @@ void AppEnvironment::changeServer(const QString& text) {
     logLine("ℹ️ server changed to " + serverConfig_.baseURL()->toString().toStdString());
 }
 
-void AppEnvironment::enqueueChunk(ChunkAssignment chunk) {
+void AppEnvironment::fileChunk(const std::filesystem::path& path, const ChunkFiling& filing) {
+    WaitingChunk chunk{.filename = path.filename().string(), .filing = filing};
     if (!uploads_) {
         logLine("ℹ️ upload queue held by another process; " + chunk.filename + " waits for it");
         waitingChunks_.push_back(std::move(chunk));
         return;
     }
-    uploads_->enqueue(chunk.filename, chunk.projectId, chunk.projectName, chunk.meetingId, chunk.meetingName,
-                      std::nullopt);
+    uploads_->enqueue(chunk.filename, chunk.filing, std::nullopt);
+}
+
+void AppEnvironment::fileChunksOf(AudioRecorder& recorder, ChunkGate gate) {
+    // Filed on the spot: the report already runs on the main thread, so nothing is left in
+    // flight once the recorder has stopped.
+    connect(&recorder, &AudioRecorder::chunkReady, this,
+            [this, gate = std::move(gate)](const std::filesystem::path& chunk,
+                                           const std::optional<ChunkFiling>& filing) {
+                const bool fileNow = !gate || gate(chunk);
+                if (fileNow && filing) {
+                    fileChunk(chunk, *filing);
+                }
+            });
 }
 
 std::vector<RecoveredChunk> AppEnvironment::recoverInterruptedChunks() {
@@ -198,7 +199,7 @@ std::vector<RecoveredChunk> AppEnvironment::recoverInterruptedChunks() {
         veltrane::recoverInterruptedChunks(*folder, *platform_.writerFactory, filed);
     for (const RecoveredChunk& chunk : recovered) {
         if (chunk.filing) {
-            enqueueChunk(ChunkAssignment::of(chunk.path.filename().string(), *chunk.filing));
+            fileChunk(chunk.path, *chunk.filing);
         }
     }
     return recovered;

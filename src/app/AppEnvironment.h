@@ -18,12 +18,15 @@
 #include <QObject>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace veltrane {
+
+class AudioRecorder;
 
 // Process-wide set-up shared by the window and the command line. Call first in main, before any
 // thread exists: blocks SIGINT and SIGTERM (they arrive through a SignalWatcher), line-buffers
@@ -55,18 +58,6 @@ struct AppPlatform {
     // built-in one. Throws std::invalid_argument when VELTRANE_SERVER_URL is not a usable URL.
     // Needs the application's name to be set.
     [[nodiscard]] static AppPlatform system();
-};
-
-// A finished chunk waiting for its upload job: the file name and what it is filed under.
-struct ChunkAssignment {
-    std::string filename;
-    std::string projectId;
-    std::optional<std::string> projectName;
-    std::optional<std::string> meetingId;
-    std::optional<std::string> meetingName;
-
-    [[nodiscard]] static ChunkAssignment of(std::string filename, const ChunkFiling& filing);
-    [[nodiscard]] ChunkFiling filing() const;
 };
 
 // Owns every long-lived service of the application and wires them together: the window and
@@ -114,8 +105,17 @@ public:
     // Lets the queue go, so that another process can take it over.
     void releaseUploadQueue();
 
-    // Queues an upload of a finished chunk, now or once the queue is taken.
-    void enqueueChunk(ChunkAssignment chunk);
+    // Queues an upload of the finished chunk `chunk` under `filing`, now or once the queue is
+    // taken. The job looks for the file in the recording folder.
+    void fileChunk(const std::filesystem::path& chunk, const ChunkFiling& filing);
+    // Decides, as a chunk is reported, whether it is filed now (true) or left to the caller.
+    using ChunkGate = std::function<bool(const std::filesystem::path& chunk)>;
+    // The one way a recording's chunks reach the upload queue, for the window and the command
+    // line alike: every chunk `recorder` reports from now on is filed as it is reported, under
+    // the filing reported with it, unless it has none or `gate` (which sees every chunk first)
+    // keeps it back. Since the recorder reports every chunk before its whenStopped callbacks
+    // run, a stopped recording's chunks are all in the queue (or waiting for it) by then.
+    void fileChunksOf(AudioRecorder& recorder, ChunkGate gate = {});
 
     // Finishes the chunks in the recording folder whose process died while writing them and
     // queues those filed under a project. An environment that does not claim the upload queue
@@ -141,7 +141,12 @@ private:
     std::unique_ptr<UploadQueueLock> uploadLock_;
     std::unique_ptr<UploadManager> uploads_;
     std::unique_ptr<RecordingDestination> destination_;
-    std::vector<ChunkAssignment> waitingChunks_;
+    // A finished chunk waiting for the queue to be taken.
+    struct WaitingChunk {
+        std::string filename;
+        ChunkFiling filing;
+    };
+    std::vector<WaitingChunk> waitingChunks_;
     AuthState::Kind lastAuthKind_ = AuthState::Kind::unknown;
     bool bootstrapped_ = false;
 };

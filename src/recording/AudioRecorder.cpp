@@ -581,9 +581,7 @@ void AudioRecorder::chunkFinished(const std::filesystem::path& path, std::uint64
         setChunksWritten(chunksWritten_ + 1);
         setLastChunkName(QString::fromStdString(path.filename().string()));
     }
-    if (onChunkReady) {
-        onChunkReady(path);
-    }
+    emit chunkReady(path, chunkFiling_);
 }
 
 // MARK: - Stopping

@@ -30,7 +30,7 @@ enum class RecordingFormat { wav, m4a };
 
 // The controller of one recording session: opens a system-audio capture on the picked source,
 // hands every buffer to its pipeline (which mixes it into a chunk writer), and reports each
-// finished chunk through onChunkReady. Observable properties are written on the main thread
+// finished chunk through chunkReady. Observable properties are written on the main thread
 // only; all capture callbacks and writer calls run in the pipeline on `processingQueue`.
 class AudioRecorder : public QObject {
     Q_OBJECT
@@ -117,9 +117,6 @@ public:
         sleepInhibitor_ = std::move(inhibitor);
     }
 
-    // Called on the main thread once per finished chunk with the chunk file's final path.
-    std::function<void(const std::filesystem::path&)> onChunkReady;
-
     // Starts a recording into `directory`; returns at once, capture start completes later.
     // Does nothing when no source is picked.
     void startRecording(const std::filesystem::path& directory, const QString& deviceID,
@@ -138,6 +135,10 @@ public:
     [[nodiscard]] SerialQueue& processingQueue() { return *processingQueue_; }
 
 signals:
+    // Emitted on the main thread once per finished chunk, with the chunk file's final path and
+    // what chunks are filed under at that moment (see setChunkFiling). Every chunk of a
+    // recording is reported before the callbacks of whenStopped run.
+    void chunkReady(const std::filesystem::path& chunk, const std::optional<ChunkFiling>& filing);
     void isRecordingChanged();
     void recordingTimeChanged();
     void audioLevelChanged();

@@ -12,7 +12,8 @@
 
 namespace veltrane {
 
-// The project and meeting a chunk is filed under on the server.
+// The project and meeting a chunk is filed under on the server: kept in the recovery record of the
+// chunk being written, reported with each finished chunk and handed to the upload queue.
 struct ChunkFiling {
     std::string projectId;
     std::optional<std::string> projectName;

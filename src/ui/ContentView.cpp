@@ -205,11 +205,7 @@ ContentView::ContentView(AppEnvironment& env, std::unique_ptr<AudioRecorder> rec
     connect(silenceTimer_, &QTimer::timeout, this, &ContentView::checkSilence);
 
     // Start-up: the chunk hand-off, then the sources and the remembered picks.
-    recorder_->onChunkReady = [self = QPointer<ContentView>(this)](const std::filesystem::path& chunk) {
-        if (self) {
-            self->chunkReady(chunk);
-        }
-    };
+    env_.fileChunksOf(*recorder_);
     refreshSources();
     refreshLevels();
     refreshChunkRow();
@@ -226,9 +222,7 @@ void ContentView::showEvent(QShowEvent* event) {
     }
 }
 
-ContentView::~ContentView() {
-    recorder_->onChunkReady = nullptr;
-}
+ContentView::~ContentView() = default;
 
 QString ContentView::deviceID() const {
     return env_.userDefaults()->string(QString::fromLatin1(kDeviceIDKey)).value_or(defaultDeviceID_);
@@ -787,16 +781,14 @@ void ContentView::recordingChanged() {
                 emit self->recordingStoppedByItself(error.isEmpty() ? QStringLiteral("The capture ended.")
                                                                     : error);
             }
-            // The hand-off posts once more before the chunk reaches the queue.
-            QTimer::singleShot(0, self, [self] {
-                if (!self) {
-                    return;
-                }
-                self->setTransition(RecordTransition::none);
-                for (auto& done : std::exchange(self->afterStop_, {})) {
-                    done();
-                }
-            });
+            // Every chunk of the recording is filed by now.
+            if (!self) {
+                return;
+            }
+            self->setTransition(RecordTransition::none);
+            for (auto& done : std::exchange(self->afterStop_, {})) {
+                done();
+            }
         });
     }
     refreshControls();
@@ -824,20 +816,6 @@ std::optional<ChunkFiling> ContentView::currentFiling() const {
                        .projectName = project->name,
                        .meetingId = meeting ? std::optional(meeting->id) : std::nullopt,
                        .meetingName = meeting ? std::optional(meeting->name) : std::nullopt};
-}
-
-void ContentView::chunkReady(const std::filesystem::path& chunk) {
-    // Filed under the project and meeting chosen when the chunk is reported.
-    const std::optional<ChunkFiling> filing = currentFiling();
-    if (!filing) {
-        return;
-    }
-    ChunkAssignment assignment = ChunkAssignment::of(chunk.filename().string(), *filing);
-    QTimer::singleShot(0, &env_, [env = QPointer<AppEnvironment>(&env_), assignment = std::move(assignment)] {
-        if (env) {
-            env->enqueueChunk(assignment);
-        }
-    });
 }
 
 void ContentView::checkSilence() {

@@ -35,7 +35,7 @@ enum class RecordTransition { none, starting, stopping };
 
 // The main screen: source and microphone pickers, gains and meters, the project and meeting,
 // the device identifier and folder, the upload queue, the format and the record button. Owns
-// the recorder and hands every finished chunk to the upload queue under the project and meeting
+// the recorder, whose every finished chunk the environment files under the project and meeting
 // chosen when the chunk is reported. Main thread only.
 class ContentView : public QWidget {
     Q_OBJECT
@@ -118,8 +118,8 @@ private:
     void microphoneChosen(int index);
     void deviceIDEdited(const QString& text);
     void recordingChanged();
-    void chunkReady(const std::filesystem::path& chunk);
-    // The selected project and meeting, as chunks are filed under them.
+    // The selected project and meeting, as chunks are filed under them (the recorder reports
+    // each finished chunk with it, and the environment files it so).
     [[nodiscard]] std::optional<ChunkFiling> currentFiling() const;
     void checkSilence();
     void setTransition(RecordTransition transition);
@@ -129,7 +129,6 @@ private:
     QString defaultDeviceID_;
     RecordTransition transition_ = RecordTransition::none;
     SilenceWatch silence_;
-    int pendingHandOffs_ = 0;
     std::vector<std::function<void()>> afterStop_;
 
     ElidingLabel* accountLabel_ = nullptr;

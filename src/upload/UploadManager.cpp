@@ -299,17 +299,14 @@ void UploadManager::setSaveError(std::optional<std::string> error) {
     emit problemChanged();
 }
 
-void UploadManager::enqueue(const std::string& filename, const std::string& projectId,
-                            const std::optional<std::string>& projectName,
-                            const std::optional<std::string>& meetingId,
-                            const std::optional<std::string>& meetingName, std::optional<double> duration,
-                            std::optional<fs::path> folder) {
+void UploadManager::enqueue(const std::string& filename, const ChunkFiling& filing,
+                            std::optional<double> duration, std::optional<fs::path> folder) {
     if (std::any_of(jobs_.begin(), jobs_.end(),
                     [&](const UploadJob& job) { return job.filename == filename; })) {
         return;
     }
-    UploadJob job =
-        UploadJob::makeNew(filename, projectId, projectName, meetingId, meetingName, duration, clock_->now());
+    UploadJob job = UploadJob::makeNew(filename, filing.projectId, filing.projectName, filing.meetingId,
+                                       filing.meetingName, duration, clock_->now());
     if (!folder) {
         folder = chunkDirectory_();
     }

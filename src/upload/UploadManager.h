@@ -3,6 +3,7 @@
 #include "platform/core/PlatformError.h"
 #include "platform/transfer/TransferSession.h"
 #include "platform/transfer/TransferTypes.h"
+#include "storage/ChunkRecovery.h"
 #include "upload/UploadJob.h"
 #include "upload/UploadQueueFile.h"
 #include "upload/UploadTiming.h"
@@ -124,9 +125,7 @@ public:
 
     // Adds a job for a finished chunk file (ignored when a job has the same file name). The job
     // remembers `folder`, or else the current chunk folder, as where its file is.
-    void enqueue(const std::string& filename, const std::string& projectId,
-                 const std::optional<std::string>& projectName, const std::optional<std::string>& meetingId,
-                 const std::optional<std::string>& meetingName, std::optional<double> duration,
+    void enqueue(const std::string& filename, const ChunkFiling& filing, std::optional<double> duration,
                  std::optional<std::filesystem::path> folder = std::nullopt);
     void retry(const std::string& jobID);
     void retryAll();

@@ -1,6 +1,8 @@
 #include "app/AppEnvironment.h"
 
 #include "app/AppTestRig.h"
+#include "recording/AudioRecorder.h"
+#include "support/EventLoopWait.h"
 
 #include <gtest/gtest.h>
 
@@ -21,11 +23,8 @@ TEST_F(AppEnvironmentTest, QueueHeldElsewhereIsTakenOverWithTheChunksThatWaited)
     EXPECT_EQ(second->uploads(), nullptr);
     EXPECT_FALSE(second->takeUploadQueue());
 
-    second->enqueueChunk({.filename = "rig1-chunk-001-START.m4a",
-                          .projectId = "prj-alpha",
-                          .projectName = "Alpha Research",
-                          .meetingId = std::nullopt,
-                          .meetingName = std::nullopt});
+    second->fileChunk("rig1-chunk-001-START.m4a",
+                      {"prj-alpha", "Alpha Research", std::nullopt, std::nullopt});
     EXPECT_EQ(second->waitingChunkCount(), 1u);
 
     int changes = 0;
@@ -63,6 +62,33 @@ TEST_F(AppEnvironmentTest, ChunksOfACrashedRunAreRecoveredAndQueuedUnderTheirOwn
     // Only the filed one has a place in the queue, under the project it was recorded for.
     ASSERT_EQ(env->uploads()->jobs().size(), 1u);
     EXPECT_EQ(env->uploads()->jobs().front().contextLabel(), "Alpha Research");
+}
+
+// A recording's chunks are filed as they are reported, each once, so all of them are filed by the
+// time its stop has ended; a chunk the gate keeps back is not filed.
+TEST_F(AppEnvironmentTest, EveryChunkIsFiledOnceBeforeTheStopEndsUnlessTheGateKeepsItBack) {
+    auto owner = rig.launch();
+    auto env = rig.launch(); // without the queue: every filing shows as a waiting chunk
+    auto content = std::make_shared<ShareableContent>();
+    content->displays.push_back({.displayID = 7, .name = "virt_out", .description = "Speakers"});
+    AudioRecorder recorder(rig.capture, rig.writers, rig.defaults);
+    recorder.setSelectedSystemSource(SystemSource::listFrom(content).at(0));
+    recorder.setChunkFiling(ChunkFiling{"prj-alpha", std::nullopt, std::nullopt, std::nullopt});
+    bool gateOpen = false;
+    int gateSaw = 0;
+    env->fileChunksOf(recorder, [&](const std::filesystem::path&) { return ++gateSaw, gateOpen; });
+    for (const bool open : {false, true}) {
+        gateOpen = open;
+        recorder.startRecording(rig.root(), QStringLiteral("rig1"), RecordingFormat::wav, 300);
+        ASSERT_TRUE(test::waitUntil([&] { return recorder.isRecording(); }));
+        rig.capture->lastStream->deliver(0, 4800, 0.25f);
+        recorder.stopRecording();
+        std::optional<std::size_t> filedWhenStopped;
+        recorder.whenStopped([&] { filedWhenStopped = env->waitingChunkCount(); });
+        ASSERT_TRUE(test::waitUntil([&] { return filedWhenStopped.has_value(); }));
+        EXPECT_EQ(*filedWhenStopped, open ? 1u : 0u);
+    }
+    EXPECT_EQ(gateSaw, 2);
 }
 
 } // namespace

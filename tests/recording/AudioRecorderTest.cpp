@@ -23,7 +23,8 @@ protected:
         content->applications.push_back(RunningApplication{1001, "Player", "player"});
         content->applications.push_back(RunningApplication{1002, "Recorder", "veltrane-recorder"});
         snapshot = content;
-        recorder.onChunkReady = [this](const std::filesystem::path& path) { chunks.push_back(path); };
+        QObject::connect(&recorder, &AudioRecorder::chunkReady,
+                         [this](const std::filesystem::path& path, const auto&) { chunks.push_back(path); });
     }
 
     std::filesystem::path directory() const { return std::filesystem::path(folder.path().toStdString()); }

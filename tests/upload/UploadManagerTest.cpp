@@ -48,7 +48,7 @@ protected:
     }
     void writeAndEnqueue(const std::string& name) {
         writeChunk(name);
-        manager->enqueue(name, "prj-alpha", "Alpha", "mtg-alpha-kickoff", "Kickoff", 300.0);
+        manager->enqueue(name, {"prj-alpha", "Alpha", "mtg-alpha-kickoff", "Kickoff"}, 300.0);
     }
     const UploadJob& job(const std::string& name) {
         const auto found = std::ranges::find(manager->jobs(), name, &UploadJob::filename);
@@ -90,8 +90,8 @@ TEST_F(UploadManagerTest,
     baseURL.reset();
     make();
     writeAndEnqueue("a.wav");
-    manager->enqueue("missing.wav", "prj-alpha", {}, {}, {}, {});
-    manager->enqueue("a.wav", "other-project", {}, {}, {}, {}); // ignored
+    manager->enqueue("missing.wav", {"prj-alpha", {}, {}, {}}, {});
+    manager->enqueue("a.wav", {"other-project", {}, {}, {}}, {}); // ignored
     ASSERT_EQ(manager->jobs().size(), 2u);
     EXPECT_EQ(job("a.wav").projectId, "prj-alpha");
     EXPECT_EQ(job("a.wav").folder, chunks.string());

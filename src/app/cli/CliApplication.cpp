@@ -53,7 +53,7 @@ enum class AssignmentCheck { usable, notActive, unreachable };
 
 struct CheckedAssignment {
     AssignmentCheck check = AssignmentCheck::usable;
-    ChunkAssignment names; // the ids stand in for names the server did not give
+    ChunkFiling names; // the ids stand in for names the server did not give
     QString message;
 };
 
@@ -124,13 +124,13 @@ int record(const QStringList& arguments) {
     (void)env->recoverInterruptedChunks();
     std::unique_ptr<UploadRecording> uploads;
     if (options->projectID) {
-        ChunkAssignment ids;
+        ChunkFiling ids;
         ids.projectId = options->projectID->toStdString();
         ids.meetingId = options->meetingID ? std::optional(options->meetingID->toStdString()) : std::nullopt;
         uploads = std::make_unique<UploadRecording>(*env, ids);
         // The recording starts at once; the project is checked beside it.
         [](QPointer<UploadRecording> target, AppEnvironment& environment,
-           ChunkAssignment assignment) -> QCoro::Task<> {
+           ChunkFiling assignment) -> QCoro::Task<> {
             const CheckedAssignment checked =
                 co_await checkAssignment(environment, assignment.projectId, assignment.meetingId);
             if (!target) {

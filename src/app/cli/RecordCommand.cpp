@@ -129,11 +129,6 @@ RecordCommand::RecordCommand(RecordOptions options, std::shared_ptr<CaptureServi
     : QObject(parent), options_(std::move(options)), capture_(capture),
       recorder_(capture, std::move(writerFactory)) {
     recorder_.setSleepInhibitor(std::make_shared<SleepInhibitor>(QStringLiteral("Recording a meeting")));
-    recorder_.onChunkReady = [this](const std::filesystem::path& path) {
-        if (onChunkReady) {
-            onChunkReady(path);
-        }
-    };
     connect(&recorder_, &AudioRecorder::errorMessageChanged, this, &RecordCommand::errorChanged);
     connect(&recorder_, &AudioRecorder::isRecordingChanged, this, &RecordCommand::recordingChanged);
 }

@@ -49,9 +49,6 @@ public:
     // Stops the recording (SIGINT/SIGTERM); a second request while stopping is ignored.
     void requestStop();
 
-    // Called with every finished chunk (after the recorder counted it).
-    std::function<void(const std::filesystem::path&)> onChunkReady;
-
     [[nodiscard]] AudioRecorder& recorder() { return recorder_; }
 
 signals:

@@ -245,7 +245,7 @@ int enqueue(const QStringList& arguments) {
             std::cerr << "Already queued, skipped: " << name << std::endl;
             continue;
         }
-        uploads.enqueue(name, options->projectID, std::nullopt, options->meetingID, std::nullopt,
+        uploads.enqueue(name, ChunkFiling{options->projectID, std::nullopt, options->meetingID, std::nullopt},
                         std::nullopt, file.parent_path());
         ++queued;
     }

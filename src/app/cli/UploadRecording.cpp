@@ -5,15 +5,13 @@
 #include "app/cli/UploadCommands.h"
 #include "app/cli/UploadSettleWatcher.h"
 
-#include <QTimer>
-
 #include <algorithm>
 #include <iostream>
 
 namespace veltrane {
 
-UploadRecording::UploadRecording(AppEnvironment& env, ChunkAssignment assignment, QObject* parent)
-    : QObject(parent), env_(env), assignment_(std::move(assignment)),
+UploadRecording::UploadRecording(AppEnvironment& env, ChunkFiling filing, QObject* parent)
+    : QObject(parent), env_(env), assignment_(std::move(filing)),
       watcher_(std::make_unique<UploadSettleWatcher>(*env.uploads())),
       report_(std::make_unique<UploadRunReport>(*env.uploads())) {
     connect(watcher_.get(), &UploadSettleWatcher::settled, this, &UploadRecording::finish);
@@ -29,12 +27,11 @@ UploadRecording::~UploadRecording() = default;
 
 void UploadRecording::attach(RecordCommand& record, SignalWatcher& signalWatcher) {
     record_ = &record;
-    record.recorder().setChunkFiling(assignment_.filing());
-    record.onChunkReady = [self = QPointer<UploadRecording>(this)](const std::filesystem::path& chunk) {
-        if (self) {
-            self->chunkReady(chunk);
-        }
-    };
+    record.recorder().setChunkFiling(assignment_);
+    env_.fileChunksOf(record.recorder(),
+                      [self = QPointer<UploadRecording>(this)](const std::filesystem::path& chunk) {
+                          return self && self->chunkReady(chunk);
+                      });
     connect(&signalWatcher, &SignalWatcher::terminationRequested, this,
             [this, recordCommand = QPointer<RecordCommand>(&record)] {
                 if (recordingDone_) {
@@ -48,14 +45,14 @@ void UploadRecording::attach(RecordCommand& record, SignalWatcher& signalWatcher
     watcher_->reconnect();
 }
 
-void UploadRecording::assignmentConfirmed(ChunkAssignment names) {
+void UploadRecording::assignmentConfirmed(ChunkFiling names) {
     if (check_ != Check::running) {
         return;
     }
     check_ = Check::confirmed;
     assignment_ = std::move(names);
     if (record_) {
-        record_->recorder().setChunkFiling(assignment_.filing());
+        record_->recorder().setChunkFiling(assignment_);
     }
     for (const std::filesystem::path& chunk : std::exchange(held_, {})) {
         take(chunk);
@@ -77,29 +74,24 @@ void UploadRecording::assignmentRefused(const QString& message) {
     watchWhenIdle();
 }
 
-void UploadRecording::chunkReady(const std::filesystem::path& chunkFile) {
-    ++postsInFlight_;
-    QTimer::singleShot(0, this, [this, chunkFile] {
-        --postsInFlight_;
-        switch (check_) {
-        case Check::running:
-            held_.push_back(chunkFile);
-            break;
-        case Check::refused:
-            unqueued_.push_back(chunkFile);
-            break;
-        case Check::confirmed:
-            take(chunkFile);
-            break;
-        }
-        watchWhenIdle();
-    });
+bool UploadRecording::chunkReady(const std::filesystem::path& chunkFile) {
+    switch (check_) {
+    case Check::running:
+        held_.push_back(chunkFile);
+        return false;
+    case Check::refused:
+        unqueued_.push_back(chunkFile);
+        return false;
+    case Check::confirmed:
+        // Reported with the confirmed names, which the recorder has been filing under since.
+        queuedHere_.push_back(chunkFile);
+        return true;
+    }
+    return false;
 }
 
 void UploadRecording::take(const std::filesystem::path& chunkFile) {
-    ChunkAssignment chunk = assignment_;
-    chunk.filename = chunkFile.filename().string();
-    env_.enqueueChunk(std::move(chunk));
+    env_.fileChunk(chunkFile, assignment_);
     queuedHere_.push_back(chunkFile);
 }
 
@@ -118,7 +110,7 @@ void UploadRecording::recordingFinished(int exitCode) {
 }
 
 void UploadRecording::watchWhenIdle() {
-    if (!recordingDone_ || postsInFlight_ > 0 || check_ == Check::running || watcher_->isWatching()) {
+    if (!recordingDone_ || check_ == Check::running || watcher_->isWatching()) {
         return;
     }
     if (check_ == Check::refused || env_.uploads()->queueSaveError()) {

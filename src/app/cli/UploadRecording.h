@@ -29,21 +29,24 @@ class UploadRecording : public QObject {
 public:
     static constexpr int kProjectRefusedExitCode = 2;
 
-    // `env` must hold the upload queue and outlive this object. `assignment` carries the project
-    // and meeting ids every chunk is filed under (its file name is ignored).
-    UploadRecording(AppEnvironment& env, ChunkAssignment assignment, QObject* parent = nullptr);
+    // `env` must hold the upload queue and outlive this object. `filing` carries the project and
+    // meeting ids every chunk is filed under.
+    UploadRecording(AppEnvironment& env, ChunkFiling filing, QObject* parent = nullptr);
     ~UploadRecording() override;
 
-    // Takes the recording's chunks and end, and SIGINT/SIGTERM: while recording they stop the
-    // recording, while waiting for the uploads they end the wait. Reconnects the upload session.
+    // Takes the recording's chunks (the environment files them, and this object keeps them back
+    // until the project check answers) and end, and SIGINT/SIGTERM: while recording they stop
+    // the recording, while waiting for the uploads they end the wait. Reconnects the upload
+    // session.
     void attach(RecordCommand& record, SignalWatcher& signalWatcher);
     // The server knows the project (and meeting) under these names, or could not be asked:
     // chunks are queued.
-    void assignmentConfirmed(ChunkAssignment names);
+    void assignmentConfirmed(ChunkFiling names);
     // The server refused the project or meeting: chunks are kept but not queued.
     void assignmentRefused(const QString& message);
-    // The recorder's chunk hand-off: queues the file with a post to the main thread.
-    void chunkReady(const std::filesystem::path& chunkFile);
+    // A chunk the recorder reported: whether the environment files it now. Until the server
+    // answers it is held, after a refusal it stays unqueued.
+    [[nodiscard]] bool chunkReady(const std::filesystem::path& chunkFile);
     // The recording has ended with `exitCode`: wait for the uploads, then emit finished().
     void recordingFinished(int exitCode);
     // SIGINT/SIGTERM while waiting for the uploads: finish now, leaving the rest queued.
@@ -61,7 +64,7 @@ private:
     [[nodiscard]] std::string enqueueCommand(const std::vector<std::filesystem::path>& files) const;
 
     AppEnvironment& env_;
-    ChunkAssignment assignment_;
+    ChunkFiling assignment_;
     QPointer<RecordCommand> record_;
     std::unique_ptr<UploadSettleWatcher> watcher_;
     std::unique_ptr<UploadRunReport> report_;
@@ -70,7 +73,6 @@ private:
     std::vector<std::filesystem::path> held_;
     std::vector<std::filesystem::path> unqueued_;
     std::vector<std::filesystem::path> queuedHere_;
-    int postsInFlight_ = 0;
     bool recordingDone_ = false;
     bool finished_ = false;
     int exitCode_ = 0;
