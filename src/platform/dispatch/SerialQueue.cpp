@@ -45,11 +45,6 @@ bool SerialQueue::isCurrent() const {
     return thread_.get_id() == std::this_thread::get_id();
 }
 
-std::size_t SerialQueue::pendingCount() const {
-    std::lock_guard lock(state_->mutex);
-    return state_->tasks.size() + (state_->busy ? 1 : 0);
-}
-
 void SerialQueue::run(State& state) {
     std::unique_lock lock(state.mutex);
     for (;;) {

@@ -29,7 +29,6 @@ public:
     // True when called from a task running on this queue.
     [[nodiscard]] bool isCurrent() const;
     [[nodiscard]] const std::string& label() const { return label_; }
-    [[nodiscard]] std::size_t pendingCount() const;
 
 private:
     // Shared by the queue and its thread, so that a queue destroyed by one of its own tasks leaves

@@ -12,9 +12,8 @@ extern "C" {
 
 namespace veltrane {
 
-FfmpegEncodingSession::FfmpegEncodingSession(std::filesystem::path path, MediaFileType fileType,
-                                             std::shared_ptr<FfmpegWriterActivity> activity)
-    : path_(std::move(path)), fileType_(fileType), activity_(std::move(activity)) {}
+FfmpegEncodingSession::FfmpegEncodingSession(std::filesystem::path path, MediaFileType fileType)
+    : path_(std::move(path)), fileType_(fileType) {}
 
 FfmpegEncodingSession::~FfmpegEncodingSession() = default;
 
@@ -182,15 +181,9 @@ void FfmpegEncodingSession::setFinalStatusLocked(MediaWriterStatus status) {
 }
 
 bool FfmpegEncodingSession::spawnWorkerLocked() {
-    if (activity_) {
-        activity_->threadStarted();
-    }
     try {
         std::thread([self = shared_from_this()] { self->runWorker(); }).detach();
     } catch (const std::system_error&) {
-        if (activity_) {
-            activity_->threadEnded();
-        }
         return false;
     }
     workerRunning_ = true;
@@ -246,9 +239,6 @@ void FfmpegEncodingSession::runWorker() {
         }
     }
     completions.clear(); // what the completions held (perhaps the writer itself) goes here
-    if (activity_) {
-        activity_->threadEnded();
-    }
     // The thread's own reference to the session goes when this returns; it may be the last.
 }
 

@@ -37,9 +37,7 @@ public:
     // What has been encoded is put on the disk (and synced) at least this often.
     static constexpr std::chrono::milliseconds kDiskFlushInterval{1000};
 
-    // `activity`, when given, counts this session's encoding thread while it runs.
-    FfmpegEncodingSession(std::filesystem::path path, MediaFileType fileType,
-                          std::shared_ptr<FfmpegWriterActivity> activity = nullptr);
+    FfmpegEncodingSession(std::filesystem::path path, MediaFileType fileType);
     ~FfmpegEncodingSession();
     FfmpegEncodingSession(const FfmpegEncodingSession&) = delete;
     FfmpegEncodingSession& operator=(const FfmpegEncodingSession&) = delete;
@@ -81,7 +79,6 @@ private:
 
     const std::filesystem::path path_;
     const MediaFileType fileType_;
-    const std::shared_ptr<FfmpegWriterActivity> activity_;
     std::optional<FfmpegEncoderConfig> config_;
     // Used by start() before the thread exists, then only by the encoding thread.
     FfmpegAudioEncoder encoder_;

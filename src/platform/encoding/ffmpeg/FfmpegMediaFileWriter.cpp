@@ -13,28 +13,6 @@ extern "C" {
 
 namespace veltrane {
 
-void FfmpegWriterActivity::threadStarted() {
-    const std::lock_guard lock(mutex_);
-    ++running_;
-}
-
-void FfmpegWriterActivity::threadEnded() {
-    const std::lock_guard lock(mutex_);
-    if (--running_ == 0) {
-        idle_.notify_all();
-    }
-}
-
-bool FfmpegWriterActivity::waitUntilIdle(std::chrono::milliseconds limit) {
-    std::unique_lock lock(mutex_);
-    return idle_.wait_for(lock, limit, [this] { return running_ == 0; });
-}
-
-int FfmpegWriterActivity::runningThreads() const {
-    const std::lock_guard lock(mutex_);
-    return running_;
-}
-
 FfmpegWriterInput::FfmpegWriterInput(std::shared_ptr<FfmpegEncodingSession> session,
                                      AudioOutputSettings settings)
     : session_(std::move(session)), settings_(std::move(settings)) {}
@@ -53,9 +31,8 @@ void FfmpegWriterInput::markAsFinished() {
     }
 }
 
-FfmpegMediaFileWriter::FfmpegMediaFileWriter(std::filesystem::path path, MediaFileType fileType,
-                                             std::shared_ptr<FfmpegWriterActivity> activity)
-    : session_(std::make_shared<FfmpegEncodingSession>(std::move(path), fileType, std::move(activity))) {}
+FfmpegMediaFileWriter::FfmpegMediaFileWriter(std::filesystem::path path, MediaFileType fileType)
+    : session_(std::make_shared<FfmpegEncodingSession>(std::move(path), fileType)) {}
 
 FfmpegMediaFileWriter::~FfmpegMediaFileWriter() {
     session_->releaseByOwner();
@@ -124,16 +101,12 @@ FfmpegMediaFileWriterFactory::create(const std::filesystem::path& path, MediaFil
     if (std::filesystem::is_regular_file(path, statusError)) {
         return std::unexpected(makeFfmpegError(AVERROR(EEXIST), "the output file already exists"));
     }
-    return std::make_shared<FfmpegMediaFileWriter>(path, fileType, activity_);
+    return std::make_shared<FfmpegMediaFileWriter>(path, fileType);
 }
 
 std::expected<RepairOutcome, PlatformError>
 FfmpegMediaFileWriterFactory::repairInterrupted(const std::filesystem::path& path, MediaFileType fileType) {
     return repairInterruptedFile(path, fileType);
-}
-
-bool FfmpegMediaFileWriterFactory::waitForPendingWriters(std::chrono::milliseconds limit) const {
-    return activity_->waitUntilIdle(limit);
 }
 
 } // namespace veltrane

@@ -5,30 +5,10 @@
 #include "platform/media/SampleBuffer.h"
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 
 namespace veltrane {
-
-// Counts the encoding threads of a set of writers that are still running (writing, or
-// finishing a file and calling its completion), so that a process about to exit can wait
-// for the last files to be finished instead of cutting them off.
-class FfmpegWriterActivity {
-public:
-    void threadStarted();
-    void threadEnded();
-    // True once no thread is running, false when `limit` passes first.
-    [[nodiscard]] bool waitUntilIdle(std::chrono::milliseconds limit);
-    [[nodiscard]] int runningThreads() const;
-
-private:
-    mutable std::mutex mutex_;
-    std::condition_variable idle_;
-    int running_ = 0;
-};
 
 class FfmpegEncodingSession;
 
@@ -62,7 +42,6 @@ private:
 };
 
 class FfmpegEncodingSession;
-class FfmpegWriterActivity;
 class FfmpegWriterInput;
 
 // Writes one WAV (16-bit PCM) or M4A (AAC) file with FFmpeg. Appended buffers are queued and
@@ -71,9 +50,7 @@ class FfmpegWriterInput;
 // calls its completion, and a writer released without a finish is cancelled.
 class FfmpegMediaFileWriter final : public MediaFileWriter {
 public:
-    // `activity`, when given, counts the writer's encoding thread while it runs.
-    FfmpegMediaFileWriter(std::filesystem::path path, MediaFileType fileType,
-                          std::shared_ptr<FfmpegWriterActivity> activity = nullptr);
+    FfmpegMediaFileWriter(std::filesystem::path path, MediaFileType fileType);
     ~FfmpegMediaFileWriter() override;
     FfmpegMediaFileWriter(const FfmpegMediaFileWriter&) = delete;
     FfmpegMediaFileWriter& operator=(const FfmpegMediaFileWriter&) = delete;
@@ -107,14 +84,6 @@ public:
     create(const std::filesystem::path& path, MediaFileType fileType) override;
     [[nodiscard]] std::expected<RepairOutcome, PlatformError>
     repairInterrupted(const std::filesystem::path& path, MediaFileType fileType) override;
-
-    // Waits until no writer made here is writing or finishing any more (every requested
-    // finish has written its file and run its completion); false when `limit` passes first.
-    // For shutdown, after the last recording has been stopped.
-    [[nodiscard]] bool waitForPendingWriters(std::chrono::milliseconds limit) const;
-
-private:
-    std::shared_ptr<FfmpegWriterActivity> activity_ = std::make_shared<FfmpegWriterActivity>();
 };
 
 } // namespace veltrane
