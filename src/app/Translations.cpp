@@ -1,0 +1,51 @@
+#include "app/Translations.h"
+
+#include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
+
+#include <memory>
+
+namespace veltrane {
+
+namespace {
+
+// The translations are compiled into the program (`:/i18n/veltrane_de.qm`), Qt's own are
+// installed with Qt (Debian: qt6-translations-l10n) and used when present.
+constexpr auto kOwnFolder = ":/i18n";
+
+bool installOne(const QString& baseName, const QString& language, const QString& folder) {
+    auto translator = std::make_unique<QTranslator>(QCoreApplication::instance());
+    if (!translator->load(baseName + QLatin1Char('_') + language, folder)) {
+        return false;
+    }
+    return QCoreApplication::installTranslator(translator.release());
+}
+
+} // namespace
+
+bool installTranslations(const QLocale& locale) {
+    for (const QString& uiLanguage : locale.uiLanguages()) {
+        const QLocale language(uiLanguage);
+        if (language.language() == QLocale::English || language.language() == QLocale::C) {
+            return false;
+        }
+        // "de-DE" is looked up as veltrane_de_DE, then veltrane_de.
+        QString name = uiLanguage;
+        name.replace(QLatin1Char('-'), QLatin1Char('_'));
+        QStringList candidates{name};
+        if (name.contains(QLatin1Char('_'))) {
+            candidates.append(name.section(QLatin1Char('_'), 0, 0));
+        }
+        for (const QString& candidate : candidates) {
+            if (installOne(QStringLiteral("veltrane"), candidate, QString::fromLatin1(kOwnFolder))) {
+                (void)installOne(QStringLiteral("qtbase"), candidate,
+                                 QLibraryInfo::path(QLibraryInfo::TranslationsPath));
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+} // namespace veltrane
