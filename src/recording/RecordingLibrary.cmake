@@ -2,6 +2,7 @@ add_library(veltrane_recording STATIC
     AudioRecorder.cpp
     MicrophoneSampleQueue.cpp
     RecordingPipeline.cpp
+    SilenceWatch.cpp
     SystemAudioIntake.cpp
     SystemSource.cpp)
 target_link_libraries(veltrane_recording PUBLIC

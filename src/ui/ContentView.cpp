@@ -3,7 +3,9 @@
 #include "app/AppEnvironment.h"
 #include "storage/ChunkFileName.h"
 #include "ui/AssignmentView.h"
+#include "ui/ElidingLabel.h"
 #include "ui/LevelMeter.h"
+#include "ui/RecordingDot.h"
 #include "ui/Style.h"
 #include "ui/UploadQueueView.h"
 
@@ -14,7 +16,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QPainter>
 #include <QProcess>
 #include <QPushButton>
 #include <QScrollArea>
@@ -27,67 +28,6 @@
 #include <cmath>
 
 namespace veltrane {
-
-// The header's dot: red with a glow while recording, grey otherwise.
-class RecordingDot : public QWidget {
-public:
-    explicit RecordingDot(QWidget* parent) : QWidget(parent) { setFixedSize(14, 14); }
-
-    void setRecording(bool recording) {
-        recording_ = recording;
-        update();
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        const QRectF dot(2, 2, 10, 10);
-        if (recording_) {
-            QColor glow = style::redColor(palette());
-            glow.setAlphaF(0.35);
-            painter.setPen(Qt::NoPen);
-            painter.setBrush(glow);
-            painter.drawEllipse(dot.adjusted(-2, -2, 2, 2));
-            painter.setBrush(style::redColor(palette()));
-        } else {
-            QColor grey(Qt::gray);
-            grey.setAlphaF(0.5);
-            painter.setPen(Qt::NoPen);
-            painter.setBrush(grey);
-        }
-        painter.drawEllipse(dot);
-    }
-
-private:
-    bool recording_ = false;
-};
-
-// A one-line label that shortens its text in the middle when it does not fit.
-class ElidingLabel : public QLabel {
-public:
-    explicit ElidingLabel(QWidget* parent) : QLabel(parent) {
-        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-        setTextFormat(Qt::PlainText);
-    }
-
-    void setFullText(const QString& text) {
-        fullText_ = text;
-        setToolTip(text);
-        elide();
-    }
-
-protected:
-    void resizeEvent(QResizeEvent* event) override {
-        QLabel::resizeEvent(event);
-        elide();
-    }
-
-private:
-    void elide() { setText(fontMetrics().elidedText(fullText_, Qt::ElideMiddle, width())); }
-
-    QString fullText_;
-};
 
 namespace {
 
@@ -131,6 +71,34 @@ QSlider* makeGainSlider(QWidget* parent) {
     return slider;
 }
 
+// The sections' side margins.
+void padded(QLayout* layout) {
+    layout->setContentsMargins(16, 0, 16, 0);
+}
+
+// A gain row: symbol, name, slider and percentage; `slider` and `text` receive the row's two
+// moving parts.
+QWidget* makeGainRow(style::Symbol symbol, const QString& name, const QString& spokenName, QSlider*& slider,
+                     QLabel*& text, QWidget* parent) {
+    const QColor secondary = style::secondaryTextColor(parent->palette());
+    auto* row = new QWidget(parent);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(makeSymbol(symbol, secondary, row));
+    QLabel* label = style::makeLabel(name, style::smallCaptionFont(), row);
+    label->setMinimumWidth(60);
+    layout->addWidget(label);
+    slider = makeGainSlider(row);
+    slider->setAccessibleName(spokenName + QStringLiteral(" gain"));
+    slider->setAccessibleDescription(QStringLiteral("Above 100% the recording may clip"));
+    layout->addWidget(slider, 1);
+    text = style::makeLabel(QString(), style::monospacedFont(style::captionFont()), row);
+    text->setMinimumWidth(QFontMetrics(text->font()).horizontalAdvance(QStringLiteral("200%")) + 4);
+    text->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    layout->addWidget(text);
+    return row;
+}
+
 void showGain(QSlider& slider, QLabel& text, double gain) {
     const QSignalBlocker blocker(slider);
     slider.setValue(static_cast<int>(std::lround(gain * kGainStepsPerUnit)));
@@ -147,17 +115,6 @@ void showGain(QSlider& slider, QLabel& text, double gain) {
 }
 
 } // namespace
-
-bool SilenceWatch::feed(double systemLevel, double micLevel, std::chrono::steady_clock::time_point now) {
-    if (systemLevel > 0 || micLevel > 0) {
-        silentSince_.reset();
-        return false;
-    }
-    if (!silentSince_) {
-        silentSince_ = now;
-    }
-    return now - *silentSince_ >= limit_;
-}
 
 QString ContentView::gainPercentText(double gain) {
     // Gains are stored as floats: 0.7 arrives as 0.69999999, which must still read 70%.
@@ -294,8 +251,19 @@ void ContentView::buildLayout() {
     auto* column = new QVBoxLayout(scrolled);
     column->setContentsMargins(0, 12, 0, 12);
     column->setSpacing(12);
-    const auto padded = [](QLayout* layout) { layout->setContentsMargins(16, 0, 16, 0); };
+    column->addLayout(buildHeader());
+    column->addWidget(makeDivider(this));
+    column->addWidget(buildPermissionNotice());
+    buildWorkingArea(*column);
+    // Takes the room the working area leaves when the permission notice stands in for it.
+    column->addStretch(0);
+    scrollArea_->setWidget(scrolled);
+    outer->addWidget(scrollArea_, 1);
+    outer->addWidget(makeDivider(this));
+    outer->addWidget(buildBottomBar());
+}
 
+QLayout* ContentView::buildHeader() {
     // Header: the dot and the title or the elapsed time.
     auto* header = new QHBoxLayout;
     header->setSpacing(8);
@@ -308,9 +276,10 @@ void ContentView::buildLayout() {
     titleLabel_->setFont(titleFont);
     header->addWidget(titleLabel_);
     header->addStretch();
-    column->addLayout(header);
-    column->addWidget(makeDivider(this));
+    return header;
+}
 
+QWidget* ContentView::buildPermissionNotice() {
     // The permission notice stands in for the working area while the sound server refuses access.
     permissionNotice_ = new QWidget(this);
     auto* notice = new QVBoxLayout(permissionNotice_);
@@ -336,97 +305,25 @@ void ContentView::buildLayout() {
                            "System Settings or PulseAudio Volume Control)."));
     }
     notice->addWidget(settingsButton_, 0, Qt::AlignHCenter);
-    column->addWidget(permissionNotice_);
+    return permissionNotice_;
+}
 
+void ContentView::buildWorkingArea(QVBoxLayout& column) {
     workingArea_ = new QWidget(this);
     auto* work = new QVBoxLayout(workingArea_);
     work->setContentsMargins(0, 0, 0, 0);
     work->setSpacing(12);
-    column->addWidget(workingArea_, 1);
+    column.addWidget(workingArea_, 1);
 
     // Sources, gains and meters.
     auto* sources = new QVBoxLayout;
     padded(sources);
     sources->setSpacing(8);
-    const QColor secondary = style::secondaryTextColor(palette());
-    auto* sourceRow = new QHBoxLayout;
-    QLabel* sourceSymbol = makeSymbol(style::Symbol::display, secondary, this);
-    sourceRow->addWidget(sourceSymbol);
-    sourcePicker_ = new QComboBox(this);
-    sourcePicker_->setAccessibleName(QStringLiteral("System audio source"));
-    sourcePicker_->setAccessibleDescription(
-        QStringLiteral("The output device or program whose sound is recorded"));
-    sourcePicker_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    sourcePicker_->setMinimumContentsLength(20);
-    sourceRow->addWidget(sourcePicker_, 1);
-    sources->addLayout(sourceRow);
-    auto* micRow = new QHBoxLayout;
-    QLabel* microphoneSymbol = makeSymbol(style::Symbol::microphone, secondary, this);
-    micRow->addWidget(microphoneSymbol);
-    microphonePicker_ = new QComboBox(this);
-    microphonePicker_->setAccessibleName(QStringLiteral("Microphone"));
-    microphonePicker_->setAccessibleDescription(
-        QStringLiteral("Mixed into the recording unless No Microphone"));
-    microphonePicker_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    microphonePicker_->setMinimumContentsLength(20);
-    micRow->addWidget(microphonePicker_, 1);
-    sources->addLayout(micRow);
-    // Screen readers on Linux speak a picker's value as its name and what it picks through the
-    // label it is labelled by: the symbols in front of the pickers are those labels.
-    for (const auto& [symbol, picker] :
-         {std::pair(sourceSymbol, sourcePicker_), std::pair(microphoneSymbol, microphonePicker_)}) {
-        symbol->setAccessibleName(picker->accessibleName());
-        symbol->setBuddy(picker);
-    }
-    connect(sourcePicker_, &QComboBox::activated, this, &ContentView::systemSourceChosen);
-    connect(microphonePicker_, &QComboBox::activated, this, &ContentView::microphoneChosen);
+    buildSourcePickers(*sources);
     sources->addWidget(makeDivider(this));
-
-    const auto gainRow = [&](style::Symbol symbol, const QString& name, const QString& spokenName,
-                             QSlider*& slider, QLabel*& text) {
-        auto* row = new QWidget(this);
-        auto* layout = new QHBoxLayout(row);
-        layout->setContentsMargins(0, 0, 0, 0);
-        layout->addWidget(makeSymbol(symbol, secondary, row));
-        QLabel* label = style::makeLabel(name, style::smallCaptionFont(), row);
-        label->setMinimumWidth(60);
-        layout->addWidget(label);
-        slider = makeGainSlider(row);
-        slider->setAccessibleName(spokenName + QStringLiteral(" gain"));
-        slider->setAccessibleDescription(QStringLiteral("Above 100% the recording may clip"));
-        layout->addWidget(slider, 1);
-        text = style::makeLabel(QString(), style::monospacedFont(style::captionFont()), row);
-        text->setMinimumWidth(QFontMetrics(text->font()).horizontalAdvance(QStringLiteral("200%")) + 4);
-        text->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        layout->addWidget(text);
-        return row;
-    };
-    sources->addWidget(gainRow(style::Symbol::speaker, QStringLiteral("System"),
-                               QStringLiteral("System audio"), systemGainSlider_, systemGainText_));
-    microphoneGainRow_ = gainRow(style::Symbol::microphone, QStringLiteral("Mic"),
-                                 QStringLiteral("Microphone"), microphoneGainSlider_, microphoneGainText_);
-    sources->addWidget(microphoneGainRow_);
-    connect(systemGainSlider_, &QSlider::valueChanged, this,
-            [this](int value) { recorder_->setSystemGain(static_cast<float>(value) / kGainStepsPerUnit); });
-    connect(microphoneGainSlider_, &QSlider::valueChanged, this, [this](int value) {
-        recorder_->setMicrophoneGain(static_cast<float>(value) / kGainStepsPerUnit);
-    });
+    buildGainRows(*sources);
     sources->addWidget(makeDivider(this));
-    systemMeter_ = new LevelMeter(QStringLiteral("System"), this);
-    microphoneMeter_ = new LevelMeter(QStringLiteral("Mic"), this);
-    systemMeter_->setAccessibleName(QStringLiteral("System audio level"));
-    microphoneMeter_->setAccessibleName(QStringLiteral("Microphone level"));
-    sources->addWidget(systemMeter_);
-    sources->addWidget(microphoneMeter_);
-    silenceWarning_ = style::makeLabel(QString(), style::smallCaptionFont(), this);
-    silenceWarning_->setWordWrap(true);
-    style::setTextColor(*silenceWarning_, style::orangeColor(palette()));
-    silenceWarning_->hide();
-    sources->addWidget(silenceWarning_);
-    serverNotice_ = style::makeLabel(QString(), style::smallCaptionFont(), this);
-    style::setTextColor(*serverNotice_, style::orangeColor(palette()));
-    serverNotice_->hide();
-    sources->addWidget(serverNotice_);
+    buildMeters(*sources);
     work->addLayout(sources);
     work->addWidget(makeDivider(this));
 
@@ -442,6 +339,89 @@ void ContentView::buildLayout() {
     auto* settingsBox = new QVBoxLayout;
     padded(settingsBox);
     settingsBox->setSpacing(6);
+    buildDeviceRows(*settingsBox);
+    buildFolderRows(*settingsBox);
+    settingsBox->addWidget(buildChunkRow());
+    work->addLayout(settingsBox);
+    work->addWidget(makeDivider(this));
+
+    // Upload queue.
+    auto* uploads = new QVBoxLayout;
+    padded(uploads);
+    uploadQueue_ = new UploadQueueView(env_.uploads(), this);
+    uploads->addWidget(uploadQueue_);
+    // The upload list takes whatever height the window has left.
+    work->addLayout(uploads, 1);
+}
+
+void ContentView::buildSourcePickers(QVBoxLayout& sources) {
+    const QColor secondary = style::secondaryTextColor(palette());
+    auto* sourceRow = new QHBoxLayout;
+    QLabel* sourceSymbol = makeSymbol(style::Symbol::display, secondary, this);
+    sourceRow->addWidget(sourceSymbol);
+    sourcePicker_ = new QComboBox(this);
+    sourcePicker_->setAccessibleName(QStringLiteral("System audio source"));
+    sourcePicker_->setAccessibleDescription(
+        QStringLiteral("The output device or program whose sound is recorded"));
+    sourcePicker_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    sourcePicker_->setMinimumContentsLength(20);
+    sourceRow->addWidget(sourcePicker_, 1);
+    sources.addLayout(sourceRow);
+    auto* micRow = new QHBoxLayout;
+    QLabel* microphoneSymbol = makeSymbol(style::Symbol::microphone, secondary, this);
+    micRow->addWidget(microphoneSymbol);
+    microphonePicker_ = new QComboBox(this);
+    microphonePicker_->setAccessibleName(QStringLiteral("Microphone"));
+    microphonePicker_->setAccessibleDescription(
+        QStringLiteral("Mixed into the recording unless No Microphone"));
+    microphonePicker_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    microphonePicker_->setMinimumContentsLength(20);
+    micRow->addWidget(microphonePicker_, 1);
+    sources.addLayout(micRow);
+    // Screen readers on Linux speak a picker's value as its name and what it picks through the
+    // label it is labelled by: the symbols in front of the pickers are those labels.
+    for (const auto& [symbol, picker] :
+         {std::pair(sourceSymbol, sourcePicker_), std::pair(microphoneSymbol, microphonePicker_)}) {
+        symbol->setAccessibleName(picker->accessibleName());
+        symbol->setBuddy(picker);
+    }
+    connect(sourcePicker_, &QComboBox::activated, this, &ContentView::systemSourceChosen);
+    connect(microphonePicker_, &QComboBox::activated, this, &ContentView::microphoneChosen);
+}
+
+void ContentView::buildGainRows(QVBoxLayout& sources) {
+    sources.addWidget(makeGainRow(style::Symbol::speaker, QStringLiteral("System"),
+                                  QStringLiteral("System audio"), systemGainSlider_, systemGainText_, this));
+    microphoneGainRow_ =
+        makeGainRow(style::Symbol::microphone, QStringLiteral("Mic"), QStringLiteral("Microphone"),
+                    microphoneGainSlider_, microphoneGainText_, this);
+    sources.addWidget(microphoneGainRow_);
+    connect(systemGainSlider_, &QSlider::valueChanged, this,
+            [this](int value) { recorder_->setSystemGain(static_cast<float>(value) / kGainStepsPerUnit); });
+    connect(microphoneGainSlider_, &QSlider::valueChanged, this, [this](int value) {
+        recorder_->setMicrophoneGain(static_cast<float>(value) / kGainStepsPerUnit);
+    });
+}
+
+void ContentView::buildMeters(QVBoxLayout& sources) {
+    systemMeter_ = new LevelMeter(QStringLiteral("System"), this);
+    microphoneMeter_ = new LevelMeter(QStringLiteral("Mic"), this);
+    systemMeter_->setAccessibleName(QStringLiteral("System audio level"));
+    microphoneMeter_->setAccessibleName(QStringLiteral("Microphone level"));
+    sources.addWidget(systemMeter_);
+    sources.addWidget(microphoneMeter_);
+    silenceWarning_ = style::makeLabel(QString(), style::smallCaptionFont(), this);
+    silenceWarning_->setWordWrap(true);
+    style::setTextColor(*silenceWarning_, style::orangeColor(palette()));
+    silenceWarning_->hide();
+    sources.addWidget(silenceWarning_);
+    serverNotice_ = style::makeLabel(QString(), style::smallCaptionFont(), this);
+    style::setTextColor(*serverNotice_, style::orangeColor(palette()));
+    serverNotice_->hide();
+    sources.addWidget(serverNotice_);
+}
+
+void ContentView::buildDeviceRows(QVBoxLayout& settingsBox) {
     auto* deviceRow = new QHBoxLayout;
     deviceRow->addWidget(makeColumnLabel(QStringLiteral("Device ID"), this));
     deviceField_ = new QLineEdit(this);
@@ -458,7 +438,7 @@ void ContentView::buildLayout() {
     keepSpace.setRetainSizeWhenHidden(true);
     deviceWarningIcon_->setSizePolicy(keepSpace);
     deviceRow->addWidget(deviceWarningIcon_);
-    settingsBox->addLayout(deviceRow);
+    settingsBox.addLayout(deviceRow);
     connect(deviceField_, &QLineEdit::textEdited, this, &ContentView::deviceIDEdited);
     deviceHint_ =
         style::makeLabel(QStringLiteral("Use letters and digits only, ending in a digit (e.g. linux001): the "
@@ -466,8 +446,10 @@ void ContentView::buildLayout() {
                          style::smallCaptionFont(), this);
     deviceHint_->setWordWrap(true);
     style::setTextColor(*deviceHint_, style::orangeColor(palette()));
-    settingsBox->addWidget(deviceHint_);
+    settingsBox.addWidget(deviceHint_);
+}
 
+void ContentView::buildFolderRows(QVBoxLayout& settingsBox) {
     auto* folderRow = new QHBoxLayout;
     folderRow->addWidget(makeColumnLabel(QStringLiteral("Folder"), this));
     folderName_ = new ElidingLabel(this);
@@ -478,12 +460,15 @@ void ContentView::buildLayout() {
     chooseButton_->setFont(style::captionFont());
     connect(chooseButton_, &QPushButton::clicked, this, [this] { env_.destination().chooseFolder(); });
     folderRow->addWidget(chooseButton_);
-    settingsBox->addLayout(folderRow);
+    settingsBox.addLayout(folderRow);
     folderError_ = style::makeLabel(QString(), style::smallCaptionFont(), this);
     folderError_->setWordWrap(true);
     style::setTextColor(*folderError_, style::orangeColor(palette()));
-    settingsBox->addWidget(folderError_);
+    settingsBox.addWidget(folderError_);
+}
 
+QWidget* ContentView::buildChunkRow() {
+    const QColor secondary = style::secondaryTextColor(palette());
     chunkRow_ = new QWidget(this);
     auto* chunks = new QVBoxLayout(chunkRow_);
     chunks->setContentsMargins(0, 0, 0, 0);
@@ -498,23 +483,10 @@ void ContentView::buildLayout() {
     lastChunkName_->setFont(style::monospacedFont(style::smallCaptionFont()));
     style::setTextColor(*lastChunkName_, secondary);
     chunks->addWidget(lastChunkName_);
-    settingsBox->addWidget(chunkRow_);
-    work->addLayout(settingsBox);
-    work->addWidget(makeDivider(this));
+    return chunkRow_;
+}
 
-    // Upload queue.
-    auto* uploads = new QVBoxLayout;
-    padded(uploads);
-    uploadQueue_ = new UploadQueueView(env_.uploads(), this);
-    uploads->addWidget(uploadQueue_);
-    // The upload list takes whatever height the window has left.
-    work->addLayout(uploads, 1);
-    // Takes the room the working area leaves when the permission notice stands in for it.
-    column->addStretch(0);
-    scrollArea_->setWidget(scrolled);
-    outer->addWidget(scrollArea_, 1);
-    outer->addWidget(makeDivider(this));
-
+QWidget* ContentView::buildBottomBar() {
     // Format and record button.
     auto* bottomBar = new QWidget(this);
     bottomBar->setObjectName(QStringLiteral("bottomBar"));
@@ -524,6 +496,28 @@ void ContentView::buildLayout() {
     auto* controls = new QHBoxLayout;
     controls->setContentsMargins(16, 0, 16, 0);
     controls->setSpacing(12);
+    controls->addStretch();
+    controls->addWidget(buildFormatPicker());
+    recordButton_ = new QPushButton(QStringLiteral("Record"), this);
+    recordButton_->setMinimumWidth(96);
+    recordButton_->setMinimumHeight(32);
+    recordButton_->setToolTip(QStringLiteral("Start or stop recording (Ctrl+R)"));
+    style::makeProminent(*recordButton_);
+    connect(recordButton_, &QPushButton::clicked, this, &ContentView::toggleRecording);
+    controls->addWidget(recordButton_);
+    controls->addStretch();
+    bottom->addLayout(controls);
+
+    errorLabel_ = style::makeLabel(QString(), style::captionFont(), this);
+    errorLabel_->setWordWrap(true);
+    errorLabel_->setAlignment(Qt::AlignCenter);
+    errorLabel_->setContentsMargins(16, 0, 16, 0);
+    style::setTextColor(*errorLabel_, style::redColor(palette()));
+    bottom->addWidget(errorLabel_);
+    return bottomBar;
+}
+
+QWidget* ContentView::buildFormatPicker() {
     auto* format = new QWidget(this);
     format->setMinimumWidth(100);
     format->setAccessibleName(QStringLiteral("Format"));
@@ -552,25 +546,7 @@ void ContentView::buildLayout() {
     };
     connect(formatGroup_, &QButtonGroup::buttonToggled, this, showFormat);
     showFormat();
-    controls->addStretch();
-    controls->addWidget(format);
-    recordButton_ = new QPushButton(QStringLiteral("Record"), this);
-    recordButton_->setMinimumWidth(96);
-    recordButton_->setMinimumHeight(32);
-    recordButton_->setToolTip(QStringLiteral("Start or stop recording (Ctrl+R)"));
-    style::makeProminent(*recordButton_);
-    connect(recordButton_, &QPushButton::clicked, this, &ContentView::toggleRecording);
-    controls->addWidget(recordButton_);
-    controls->addStretch();
-    bottom->addLayout(controls);
-
-    errorLabel_ = style::makeLabel(QString(), style::captionFont(), this);
-    errorLabel_->setWordWrap(true);
-    errorLabel_->setAlignment(Qt::AlignCenter);
-    errorLabel_->setContentsMargins(16, 0, 16, 0);
-    style::setTextColor(*errorLabel_, style::redColor(palette()));
-    bottom->addWidget(errorLabel_);
-    outer->addWidget(bottomBar);
+    return format;
 }
 
 QWidget* ContentView::buildAccountBar() {

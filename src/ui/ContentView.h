@@ -1,6 +1,7 @@
 #pragma once
 
 #include "recording/AudioRecorder.h"
+#include "recording/SilenceWatch.h"
 
 #include <QString>
 #include <QWidget>
@@ -12,11 +13,13 @@
 class QButtonGroup;
 class QComboBox;
 class QLabel;
+class QLayout;
 class QLineEdit;
 class QPushButton;
 class QScrollArea;
 class QSlider;
 class QTimer;
+class QVBoxLayout;
 
 namespace veltrane {
 
@@ -26,24 +29,6 @@ class ElidingLabel;
 class RecordingDot;
 class LevelMeter;
 class UploadQueueView;
-
-// Tells when a recording has heard nothing for a while: both meters at zero for the whole of
-// `limit`. Fed once per tick with the current levels.
-class SilenceWatch {
-public:
-    static constexpr std::chrono::seconds kDefaultLimit{30};
-
-    explicit SilenceWatch(std::chrono::steady_clock::duration limit = kDefaultLimit) : limit_(limit) {}
-
-    // Returns whether the warning is due.
-    bool feed(double systemLevel, double micLevel, std::chrono::steady_clock::time_point now);
-    void reset() { silentSince_.reset(); }
-    void setLimit(std::chrono::steady_clock::duration limit) { limit_ = limit; }
-
-private:
-    std::chrono::steady_clock::duration limit_;
-    std::optional<std::chrono::steady_clock::time_point> silentSince_;
-};
 
 // What the record button is doing: a start or a stop that has not finished yet keeps it disabled.
 enum class RecordTransition { none, starting, stopping };
@@ -108,8 +93,20 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // The screen is built section by section, top to bottom, in the order its widgets take focus.
     void buildLayout();
     [[nodiscard]] QWidget* buildAccountBar();
+    [[nodiscard]] QLayout* buildHeader();
+    [[nodiscard]] QWidget* buildPermissionNotice();
+    void buildWorkingArea(QVBoxLayout& column);
+    void buildSourcePickers(QVBoxLayout& sources);
+    void buildGainRows(QVBoxLayout& sources);
+    void buildMeters(QVBoxLayout& sources);
+    void buildDeviceRows(QVBoxLayout& settingsBox);
+    void buildFolderRows(QVBoxLayout& settingsBox);
+    [[nodiscard]] QWidget* buildChunkRow();
+    [[nodiscard]] QWidget* buildBottomBar();
+    [[nodiscard]] QWidget* buildFormatPicker();
     [[nodiscard]] QString signedInEmail() const;
     void refreshSources();
     void refreshControls();
