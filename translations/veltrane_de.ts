@@ -279,6 +279,172 @@
     </message>
 </context>
 <context>
+    <name>veltrane::ContentView</name>
+    <message>
+        <source>Device ID</source>
+        <translation>Geräte-ID</translation>
+    </message>
+    <message>
+        <source>Folder</source>
+        <translation>Ordner</translation>
+    </message>
+    <message>
+        <source>Chunks</source>
+        <translation>Abschnitte</translation>
+    </message>
+    <message>
+        <source>%1 gain</source>
+        <translation>Verstärkung %1</translation>
+    </message>
+    <message>
+        <source>Above 100% the recording may clip</source>
+        <translation>Über 100 % kann die Aufnahme übersteuern</translation>
+    </message>
+    <message>
+        <source>Nothing has been heard from %1 for 30 seconds. Check that the meeting plays through it and is not muted.</source>
+        <translation>Seit 30 Sekunden ist von %1 nichts zu hören. Prüfen Sie, ob das Meeting darüber wiedergegeben wird und nicht stummgeschaltet ist.</translation>
+    </message>
+    <message>
+        <source>Audio Recorder</source>
+        <translation>Audiorekorder</translation>
+    </message>
+    <message>
+        <source>Permission Required</source>
+        <translation>Berechtigung erforderlich</translation>
+    </message>
+    <message>
+        <source>Open System Settings</source>
+        <translation>Systemeinstellungen öffnen</translation>
+    </message>
+    <message>
+        <source>No sound settings panel is installed (GNOME Settings, KDE System Settings or PulseAudio Volume Control).</source>
+        <translation>Es sind keine Klangeinstellungen installiert (GNOME-Einstellungen, KDE-Systemeinstellungen oder PulseAudio-Lautstärkeregler).</translation>
+    </message>
+    <message>
+        <source>System audio source</source>
+        <translation>Quelle des Systemtons</translation>
+    </message>
+    <message>
+        <source>The output device or program whose sound is recorded</source>
+        <translation>Das Ausgabegerät oder Programm, dessen Ton aufgenommen wird</translation>
+    </message>
+    <message>
+        <source>Microphone</source>
+        <translation>Mikrofon</translation>
+    </message>
+    <message>
+        <source>Mixed into the recording unless No Microphone</source>
+        <translation>Wird in die Aufnahme gemischt, außer bei „Kein Mikrofon“</translation>
+    </message>
+    <message>
+        <source>System</source>
+        <translation>System</translation>
+    </message>
+    <message>
+        <source>System audio</source>
+        <translation>Systemton</translation>
+    </message>
+    <message>
+        <source>Mic</source>
+        <translation>Mikro</translation>
+    </message>
+    <message>
+        <source>System audio level</source>
+        <translation>Pegel des Systemtons</translation>
+    </message>
+    <message>
+        <source>Microphone level</source>
+        <translation>Mikrofonpegel</translation>
+    </message>
+    <message>
+        <source>Letters and digits, ending in a digit; starts every chunk&apos;s file name</source>
+        <translation>Buchstaben und Ziffern, am Ende eine Ziffer; steht am Anfang jedes Abschnitt-Dateinamens</translation>
+    </message>
+    <message>
+        <source>Use letters and digits only, ending in a digit (e.g. linux001): the ID starts every chunk&apos;s file name. Record stays off until it fits.</source>
+        <translation>Nur Buchstaben und Ziffern verwenden, am Ende eine Ziffer (z. B. linux001): Die ID steht am Anfang jedes Abschnitt-Dateinamens. „Aufnehmen“ bleibt aus, bis sie passt.</translation>
+    </message>
+    <message>
+        <source>Choose</source>
+        <translation>Auswählen</translation>
+    </message>
+    <message>
+        <source>Choose folder</source>
+        <translation>Ordner auswählen</translation>
+    </message>
+    <message>
+        <source>Record</source>
+        <translation>Aufnehmen</translation>
+    </message>
+    <message>
+        <source>Start or stop recording (Ctrl+R)</source>
+        <translation>Aufnahme starten oder beenden (Strg+R)</translation>
+    </message>
+    <message>
+        <source>Format</source>
+        <translation>Format</translation>
+    </message>
+    <message>
+        <source>%1 format</source>
+        <translation>Format %1</translation>
+    </message>
+    <message>
+        <source>Sign Out</source>
+        <translation>Abmelden</translation>
+    </message>
+    <message>
+        <source>Help and About</source>
+        <translation>Hilfe und Info</translation>
+    </message>
+    <message>
+        <source>Menu</source>
+        <translation>Menü</translation>
+    </message>
+    <message>
+        <source>Help</source>
+        <translation>Hilfe</translation>
+    </message>
+    <message>
+        <source>About VeltraneRecorder</source>
+        <translation>Über VeltraneRecorder</translation>
+    </message>
+    <message>
+        <source>No Microphone</source>
+        <translation>Kein Mikrofon</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n written</source>
+        <translation>
+            <numerusform>%n geschrieben</numerusform>
+            <numerusform>%n geschrieben</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>None chosen</source>
+        <translation>Keiner gewählt</translation>
+    </message>
+    <message>
+        <source>Stop the recording to sign out</source>
+        <translation>Beenden Sie die Aufnahme, um sich abzumelden</translation>
+    </message>
+    <message>
+        <source>Stop</source>
+        <translation>Stopp</translation>
+    </message>
+    <message>
+        <source>Device ID must be letters and digits, ending in a digit.</source>
+        <translation>Die Geräte-ID muss aus Buchstaben und Ziffern bestehen und auf eine Ziffer enden.</translation>
+    </message>
+    <message>
+        <source>The capture ended.</source>
+        <translation>Die Aufnahme des Tons endete.</translation>
+    </message>
+    <message>
+        <source>the picked source</source>
+        <translation>der gewählten Quelle</translation>
+    </message>
+</context>
+<context>
     <name>veltrane::LevelMeter</name>
     <message>
         <source>off</source>
