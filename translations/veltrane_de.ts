@@ -553,6 +553,53 @@
     </message>
 </context>
 <context>
+    <name>veltrane::Messages</name>
+    <message>
+        <source>Invalid source configuration</source>
+        <translation>Ungültige Quelleneinstellung</translation>
+    </message>
+    <message>
+        <source>No audio data was captured</source>
+        <translation>Es wurden keine Audiodaten aufgenommen</translation>
+    </message>
+    <message>
+        <source>Server not configured</source>
+        <translation>Kein Server eingerichtet</translation>
+    </message>
+    <message>
+        <source>Enter your email and password.</source>
+        <translation>Geben Sie Ihre E-Mail-Adresse und Ihr Passwort ein.</translation>
+    </message>
+    <message>
+        <source>Signed in, but the server did not return a session token.</source>
+        <translation>Angemeldet, aber der Server hat kein Sitzungstoken zurückgegeben.</translation>
+    </message>
+    <message>
+        <source>Invalid email or password.</source>
+        <translation>E-Mail-Adresse oder Passwort ist falsch.</translation>
+    </message>
+    <message>
+        <source>Authentication required</source>
+        <translation>Anmeldung erforderlich</translation>
+    </message>
+    <message>
+        <source>Access denied</source>
+        <translation>Zugriff verweigert</translation>
+    </message>
+    <message>
+        <source>Not found</source>
+        <translation>Nicht gefunden</translation>
+    </message>
+    <message>
+        <source>Waiting for sign-in</source>
+        <translation>Wartet auf Anmeldung</translation>
+    </message>
+    <message>
+        <source>Upload failed</source>
+        <translation>Upload fehlgeschlagen</translation>
+    </message>
+</context>
+<context>
     <name>veltrane::NewMeetingSheet</name>
     <message>
         <source>New Meeting</source>

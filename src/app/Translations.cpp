@@ -30,22 +30,19 @@ bool installTranslations(const QLocale& locale) {
         if (language.language() == QLocale::English || language.language() == QLocale::C) {
             return false;
         }
-        // "de-DE" is looked up as veltrane_de_DE, then veltrane_de.
-        QString name = uiLanguage;
-        name.replace(QLatin1Char('-'), QLatin1Char('_'));
-        QStringList candidates{name};
-        if (name.contains(QLatin1Char('_'))) {
-            candidates.append(name.section(QLatin1Char('_'), 0, 0));
-        }
-        for (const QString& candidate : candidates) {
-            if (installOne(QStringLiteral("veltrane"), candidate, QString::fromLatin1(kOwnFolder))) {
-                (void)installOne(QStringLiteral("qtbase"), candidate,
-                                 QLibraryInfo::path(QLibraryInfo::TranslationsPath));
-                return true;
-            }
+        // Qt lists "de-DE" and then "de" for a German locale of Germany.
+        const QString name = QString(uiLanguage).replace(QLatin1Char('-'), QLatin1Char('_'));
+        if (installOne(QStringLiteral("veltrane"), name, QString::fromLatin1(kOwnFolder))) {
+            (void)installOne(QStringLiteral("qtbase"), name,
+                             QLibraryInfo::path(QLibraryInfo::TranslationsPath));
+            return true;
         }
     }
     return false;
+}
+
+QString shownMessage(const std::string& message) {
+    return QCoreApplication::translate("veltrane::Messages", message.c_str());
 }
 
 } // namespace veltrane

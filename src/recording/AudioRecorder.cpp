@@ -494,7 +494,8 @@ std::optional<ContentFilter> AudioRecorder::makeContentFilter() {
     ContentFilter filter;
     if (!source.display) {
         if (!source.app || !source.scContent || source.scContent->displays.empty()) {
-            setErrorMessage(QStringLiteral("Invalid source configuration"));
+            setErrorMessage(
+                QString::fromLatin1(QT_TRANSLATE_NOOP("veltrane::Messages", "Invalid source configuration")));
             logLine("❌ Could not create content filter");
             return std::nullopt;
         }

@@ -1,6 +1,7 @@
 #include "ui/ContentView.h"
 
 #include "app/AppEnvironment.h"
+#include "app/Translations.h"
 #include "storage/ChunkFileName.h"
 #include "ui/AssignmentView.h"
 #include "ui/ElidingLabel.h"
@@ -686,7 +687,7 @@ void ContentView::refreshErrors() {
     folderError_->setText(folderError.value_or(QString()));
     const QString& error = recorder_->errorMessage();
     errorLabel_->setVisible(!error.isNull() && !recorder_->permissionError());
-    errorLabel_->setText(error);
+    errorLabel_->setText(shownMessage(error.toStdString()));
 }
 
 void ContentView::refreshControls() {

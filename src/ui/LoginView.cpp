@@ -1,5 +1,6 @@
 #include "ui/LoginView.h"
 
+#include "app/Translations.h"
 #include "server/AuthManager.h"
 #include "ui/Style.h"
 
@@ -137,7 +138,7 @@ void LoginView::render() {
 
     const AuthState& state = auth_.state();
     const bool failed = state.kind() == AuthState::Kind::error;
-    errorLabel_->setText(failed ? QString::fromStdString(state.errorMessage()) : QString());
+    errorLabel_->setText(failed ? shownMessage(state.errorMessage()) : QString());
     errorLabel_->setVisible(failed);
     updateButton();
 

@@ -1,5 +1,6 @@
 #include "ui/UploadQueueView.h"
 
+#include "app/Translations.h"
 #include "ui/Style.h"
 #include "upload/UploadManager.h"
 #include "upload/UploadQueueFile.h"
@@ -94,7 +95,7 @@ UploadRow::UploadRow(QWidget* parent) : QWidget(parent) {
 }
 
 QString UploadRow::failureText(const UploadJob& job) {
-    return job.lastError ? QString::fromStdString(*job.lastError) : tr("Upload failed");
+    return job.lastError ? shownMessage(*job.lastError) : tr("Upload failed");
 }
 
 void UploadRow::setJob(const UploadJob& job) {
@@ -120,7 +121,7 @@ void UploadRow::render() {
     statusLine_->setVisible(uploading || failed);
     statusLine_->setCurrentIndex(failed ? 1 : 0);
     progress_->setValue(static_cast<int>(std::lround(std::clamp(job_.progress, 0.0, 1.0) * kProgressSteps)));
-    error_->setProperty(kFullTextProperty, waiting  ? QString::fromStdString(*waiting)
+    error_->setProperty(kFullTextProperty, waiting  ? shownMessage(*waiting)
                                            : failed ? failureText(job_)
                                                     : QString());
     style::setTextColor(*error_, waiting ? style::secondaryTextColor(palette()) : style::redColor(palette()));

@@ -529,7 +529,7 @@ protected:
     }
 };
 
-TEST_F(GermanWindowTest, MainScreenAndSignInAreGermanAndNothingClips) {
+TEST_F(GermanWindowTest, MainScreenAndSignInWithItsErrorAreGermanAndNothingClips) {
     selectAlpha();
     window->show();
     ASSERT_NE(button("Aufnehmen"), nullptr);
@@ -538,7 +538,9 @@ TEST_F(GermanWindowTest, MainScreenAndSignInAreGermanAndNothingClips) {
 
     contentView()->findChild<QPushButton*>("signOut")->click();
     ASSERT_NE(window->rootView().loginView(), nullptr);
+    test::runTask(env->auth().login("demo@veltrane.test", "wrong password"));
     QApplication::processEvents(); // the form's layout
+    EXPECT_TRUE(window->rootView().loginView()->findChild<QLabel*>("error")->isVisibleTo(window.get()));
     expectGerman(window->rootView().loginView());
 }
 

@@ -1,6 +1,7 @@
 #include "app/cli/ServerCommands.h"
 
 #include "app/AppEnvironment.h"
+#include "app/Translations.h"
 #include "app/cli/CliApplication.h"
 #include "server/ProjectService.h"
 #include "server/ServerErrors.h"
@@ -118,7 +119,7 @@ void printMeeting(const MeetingResponse& meeting) {
                       << std::endl;
             co_return kSuccess;
         }
-        std::cerr << state.errorMessage() << std::endl;
+        std::cerr << shownMessage(state.errorMessage()).toStdString() << std::endl;
         co_return kFailure;
     }
     if (command == "whoami") {
@@ -170,7 +171,7 @@ void printMeeting(const MeetingResponse& meeting) {
         std::cerr << error.what() << std::endl;
         co_return kUsage;
     } catch (const std::exception& error) {
-        std::cerr << userDescription(error) << std::endl;
+        std::cerr << shownMessage(userDescription(error)).toStdString() << std::endl;
         co_return kFailure;
     }
 }
