@@ -2,6 +2,13 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de_DE" sourcelanguage="en">
 <context>
+    <name>veltrane::AssignmentModel</name>
+    <message>
+        <source>Could not load meetings: %1</source>
+        <translation>Meetings konnten nicht geladen werden: %1</translation>
+    </message>
+</context>
+<context>
     <name>veltrane::AssignmentView</name>
     <message>
         <source>Project</source>

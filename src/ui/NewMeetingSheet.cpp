@@ -1,5 +1,6 @@
 #include "ui/NewMeetingSheet.h"
 
+#include "app/Translations.h"
 #include "assignment/AssignmentModel.h"
 #include "server/ServerErrors.h"
 #include "ui/Style.h"
@@ -161,7 +162,7 @@ void NewMeetingSheet::save() {
         try {
             (void)co_await model.createMeeting(std::move(name), std::move(scheduled), std::move(end));
         } catch (const std::exception& error) {
-            failure = QString::fromStdString(userDescription(error));
+            failure = shownMessage(userDescription(error));
         }
         if (self) {
             self->finishSave(std::move(failure));
