@@ -76,7 +76,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # the SVG icon engine and image plugins for the icons.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6")
-# A sound server to record from, a Secret Service for the server credentials, native Wayland.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pipewire-pulse | pulseaudio, gnome-keyring, qt6-wayland")
+# A sound server to record from, a Secret Service for the server credentials, native Wayland,
+# Qt's own translations (the standard dialog buttons; the program's are built in).
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pipewire-pulse | pulseaudio, gnome-keyring, qt6-wayland, qt6-translations-l10n")
 
 include(CPack)

@@ -29,6 +29,9 @@ packages=(
     procps coreutils
     # desktop integration and packaging
     desktop-file-utils appstream dpkg-dev file lintian help2man
+    # translations: lupdate/lrelease and their CMake functions, Qt's own German texts, and the
+    # German locale the translation tests run in
+    qt6-l10n-tools qt6-tools-dev qt6-translations-l10n locales
 )
 # Optional groups for scripts outside `make test`: `fuzz` is clang 19 with its libFuzzer runtime
 # (scripts/fuzz.sh).
@@ -50,16 +53,25 @@ for package in "${packages[@]}"; do
     fi
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
-    exit 0
-fi
-
-echo "Installing: ${missing[*]}"
 if [ "$(id -u)" -ne 0 ]; then
     SUDO=sudo
 else
     SUDO=
 fi
+
+# The German translation's tests run the programs under LANG=de_DE.UTF-8.
+add_german_locale() {
+    if ! locale -a 2>/dev/null | grep -qix 'de_DE\.utf-\?8'; then
+        $SUDO localedef -i de_DE -f UTF-8 de_DE.UTF-8
+    fi
+}
+
+if [ ${#missing[@]} -eq 0 ]; then
+    add_german_locale
+    exit 0
+fi
+
+echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
 
@@ -76,3 +88,5 @@ $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
 if [ "$keep_pulse_login" = yes ]; then
     $SUDO systemctl --global disable --quiet pipewire-pulse.socket pipewire-pulse.service || true
 fi
+
+add_german_locale

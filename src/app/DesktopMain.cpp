@@ -2,6 +2,7 @@
 #include "app/MainWindow.h"
 #include "app/SignalWatcher.h"
 #include "app/SingleInstance.h"
+#include "app/Translations.h"
 #include "ui/Style.h"
 
 #include <QApplication>
@@ -53,6 +54,7 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     veltrane::nameApplication();
+    veltrane::installTranslations();
     QApplication::setApplicationDisplayName(QStringLiteral("VeltraneRecorder"));
     QApplication::setDesktopFileName(QStringLiteral("co.brimfold.VeltraneRecorder"));
     QApplication::setWindowIcon(veltrane::style::applicationIcon());

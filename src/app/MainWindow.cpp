@@ -53,7 +53,7 @@ MainWindow::MainWindow(AppEnvironment& env, TrayPresence tray, QWidget* parent) 
     layout->setSpacing(0);
     root_ = new RootView(env_, this);
     layout->addWidget(root_, 1);
-    savingLabel_ = style::makeLabel(QStringLiteral("Saving the last chunk…"), style::captionFont(), this);
+    savingLabel_ = style::makeLabel(tr("Saving the last chunk…"), style::captionFont(), this);
     savingLabel_->setAlignment(Qt::AlignCenter);
     savingLabel_->setContentsMargins(0, 0, 0, 12);
     savingLabel_->hide();
@@ -135,7 +135,7 @@ QRect MainWindow::fittedGeometry(const std::optional<QRect>& remembered, const Q
 }
 
 QString MainWindow::titleText(bool recording, const QString& elapsed) {
-    return recording ? QStringLiteral("● Recording %1 — VeltraneRecorder").arg(elapsed)
+    return recording ? tr("● Recording %1 — VeltraneRecorder").arg(elapsed)
                      : QStringLiteral("VeltraneRecorder");
 }
 
@@ -233,12 +233,11 @@ void MainWindow::contentChanged() {
     connect(content, &ContentView::helpRequested, this, &MainWindow::showHelp);
     connect(content, &ContentView::aboutRequested, this, &MainWindow::showAbout);
     connect(content, &ContentView::recordingStoppedByItself, this, [this](const QString& reason) {
-        notifications_->notify(QStringLiteral("The recording stopped"), reason,
-                               NotificationUrgency::critical);
+        notifications_->notify(tr("The recording stopped"), reason, NotificationUrgency::critical);
     });
     connect(content, &ContentView::silenceWarningShown, this, [this](const QString& text) {
         if (!isActiveWindow()) {
-            notifications_->notify(QStringLiteral("Nothing heard"), text);
+            notifications_->notify(tr("Nothing heard"), text);
         }
     });
     refreshPresence();
@@ -279,35 +278,35 @@ void MainWindow::refreshPresence() {
 void MainWindow::sessionExpired() {
     const int waiting = unsentUploadCount();
     if (waiting > 0 || !isVisible() || !isActiveWindow()) {
-        notifications_->notify(QStringLiteral("Your session has expired"),
+        notifications_->notify(tr("Your session has expired"),
                                waiting > 0
-                                   ? QStringLiteral("%1 upload(s) wait until you sign in again.").arg(waiting)
-                                   : QStringLiteral("Sign in again to go on."),
+                                   ? tr("%n upload(s) wait until you sign in again.", nullptr, waiting)
+                                   : tr("Sign in again to go on."),
                                NotificationUrgency::critical);
     }
 }
 
 QString MainWindow::helpText(const QString& chunkFolder, const QString& queueFile,
                              const QString& uploaderLog) {
-    return QStringLiteral("<h3>Keyboard shortcuts</h3>"
-                          "<table cellspacing=4>"
-                          "<tr><td><b>Ctrl+R</b></td><td>Start or stop recording</td></tr>"
-                          "<tr><td><b>Ctrl+Q</b></td><td>Quit (asks first while recording)</td></tr>"
-                          "<tr><td><b>F1</b></td><td>This help</td></tr></table>"
-                          "<h3>Where things are</h3>"
-                          "<p><b>Chunks</b> (5-minute audio files): %1</p>"
-                          "<p><b>Upload queue</b>: %2</p>"
-                          "<p><b>Background uploader's log</b> (uploads that go on after the window "
-                          "closes): %3</p>")
+    return tr("<h3>Keyboard shortcuts</h3>"
+              "<table cellspacing=4>"
+              "<tr><td><b>Ctrl+R</b></td><td>Start or stop recording</td></tr>"
+              "<tr><td><b>Ctrl+Q</b></td><td>Quit (asks first while recording)</td></tr>"
+              "<tr><td><b>F1</b></td><td>This help</td></tr></table>"
+              "<h3>Where things are</h3>"
+              "<p><b>Chunks</b> (5-minute audio files): %1</p>"
+              "<p><b>Upload queue</b>: %2</p>"
+              "<p><b>Background uploader's log</b> (uploads that go on after the window "
+              "closes): %3</p>")
         .arg(chunkFolder.toHtmlEscaped(), queueFile.toHtmlEscaped(), uploaderLog.toHtmlEscaped());
 }
 
 QString MainWindow::aboutText() {
-    return QStringLiteral("<h3>VeltraneRecorder %1</h3>"
-                          "<p>Records meeting audio in chunks and uploads them to Veltrane.</p>"
-                          "<p>Licence: proprietary, all rights reserved.</p>"
-                          "<p>Built with Qt %2 (running %3), QCoro %4, libpulse %5, FFmpeg libavformat %6, "
-                          "libsecret %7.</p>")
+    return tr("<h3>VeltraneRecorder %1</h3>"
+              "<p>Records meeting audio in chunks and uploads them to Veltrane.</p>"
+              "<p>Licence: proprietary, all rights reserved.</p>"
+              "<p>Built with Qt %2 (running %3), QCoro %4, libpulse %5, FFmpeg libavformat %6, "
+              "libsecret %7.</p>")
         .arg(QStringLiteral(VELTRANE_VERSION), QStringLiteral(QT_VERSION_STR),
              QString::fromLatin1(qVersion()), QStringLiteral(VELTRANE_QCORO_VERSION),
              QStringLiteral(VELTRANE_PULSE_VERSION), QStringLiteral(VELTRANE_AVFORMAT_VERSION),
@@ -319,19 +318,18 @@ void MainWindow::showHelp() {
     const UploadManager* uploads = env_.uploads();
     const std::filesystem::path queue =
         uploads ? uploads->queueFilePath() : env_.applicationDataDirectory() / "upload_queue.json";
-    QMessageBox box(
-        QMessageBox::NoIcon, QStringLiteral("Help"),
-        helpText(folder ? QString::fromStdString(folder->string()) : QStringLiteral("none chosen yet"),
-                 QString::fromStdString(queue.string()), QString::fromStdString(uploaderLogPath().string())),
-        QMessageBox::Close, this);
+    QMessageBox box(QMessageBox::NoIcon, tr("Help"),
+                    helpText(folder ? QString::fromStdString(folder->string()) : tr("none chosen yet"),
+                             QString::fromStdString(queue.string()),
+                             QString::fromStdString(uploaderLogPath().string())),
+                    QMessageBox::Close, this);
     box.setTextFormat(Qt::RichText);
     box.setTextInteractionFlags(Qt::TextSelectableByMouse);
     box.exec();
 }
 
 void MainWindow::showAbout() {
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("About VeltraneRecorder"), aboutText(),
-                    QMessageBox::Close, this);
+    QMessageBox box(QMessageBox::NoIcon, tr("About VeltraneRecorder"), aboutText(), QMessageBox::Close, this);
     box.setIconPixmap(style::applicationIcon().pixmap(64, 64));
     box.setTextFormat(Qt::RichText);
     box.exec();
@@ -358,17 +356,17 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 QuitChoice MainWindow::askAboutRecording(bool offerBackground) {
-    QMessageBox box(QMessageBox::Question, QStringLiteral("VeltraneRecorder"),
-                    QString::fromUtf8(kQuitQuestion), QMessageBox::NoButton, isVisible() ? this : nullptr);
-    box.setInformativeText(
-        offerBackground ? QStringLiteral("It can go on in the background: the status icon stays in the "
-                                         "panel. Or stop it, save the last chunk and quit.")
-                        : QStringLiteral("Stop it, save the last chunk and quit?"));
-    QPushButton* keep = offerBackground ? box.addButton(QStringLiteral("&Keep Recording in Background"),
-                                                        QMessageBox::AcceptRole)
-                                        : nullptr;
-    QPushButton* stop = box.addButton(QStringLiteral("&Stop and Quit"), QMessageBox::DestructiveRole);
-    QPushButton* cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    QMessageBox box(QMessageBox::Question, QStringLiteral("VeltraneRecorder"), tr(kQuitQuestion),
+                    QMessageBox::NoButton, isVisible() ? this : nullptr);
+    box.setInformativeText(offerBackground
+                               ? tr("It can go on in the background: the status icon stays in the "
+                                    "panel. Or stop it, save the last chunk and quit.")
+                               : tr("Stop it, save the last chunk and quit?"));
+    QPushButton* keep = offerBackground
+                            ? box.addButton(tr("&Keep Recording in Background"), QMessageBox::AcceptRole)
+                            : nullptr;
+    QPushButton* stop = box.addButton(tr("&Stop and Quit"), QMessageBox::DestructiveRole);
+    QPushButton* cancel = box.addButton(tr("Cancel"), QMessageBox::RejectRole);
     box.setDefaultButton(keep ? keep : cancel);
     box.setEscapeButton(cancel);
     box.exec();

@@ -60,7 +60,7 @@ class MainWindow : public QWidget {
 
 public:
     static constexpr int kQueueRetryIntervalMs = 3000;
-    static constexpr const char* kQuitQuestion = "A recording is under way.";
+    static constexpr const char* kQuitQuestion = QT_TR_NOOP("A recording is under way.");
     static constexpr const char* kGeometryKey = "kWindowGeometry";
     static constexpr const char* kScreenKey = "kWindowScreen";
     static constexpr QSize kMinimumSize{400, 420};

@@ -80,8 +80,7 @@ void RootView::showState() {
         if (!content_) {
             auto recorder =
                 std::make_unique<AudioRecorder>(env_.capture(), env_.writerFactory(), env_.userDefaults());
-            recorder->setSleepInhibitor(
-                std::make_shared<SleepInhibitor>(QStringLiteral("Recording a meeting")));
+            recorder->setSleepInhibitor(std::make_shared<SleepInhibitor>(tr("Recording a meeting")));
             content_ = new ContentView(env_, std::move(recorder), defaultDeviceID(computerName()), this);
             layout_->addWidget(content_);
         }
@@ -117,9 +116,8 @@ void RootView::changeServer() {
     QString text = env_.serverConfig().baseURL() ? env_.serverConfig().baseURL()->toString() : QString();
     while (true) {
         bool accepted = false;
-        text = QInputDialog::getText(this, QStringLiteral("Change Server"),
-                                     QStringLiteral("Server address (https://…):"), QLineEdit::Normal, text,
-                                     &accepted);
+        text = QInputDialog::getText(this, tr("Change Server"), tr("Server address (https://…):"),
+                                     QLineEdit::Normal, text, &accepted);
         if (!accepted || !login_) {
             return;
         }
@@ -128,7 +126,7 @@ void RootView::changeServer() {
             login_->setServer(env_.serverConfig().displayText(), env_.serverConfig().isChangeable());
             return;
         } catch (const std::invalid_argument& error) {
-            QMessageBox::warning(this, QStringLiteral("Change Server"), QString::fromUtf8(error.what()));
+            QMessageBox::warning(this, tr("Change Server"), QString::fromUtf8(error.what()));
         }
     }
 }

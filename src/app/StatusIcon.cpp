@@ -10,11 +10,10 @@ namespace veltrane {
 
 StatusIcon::StatusIcon(QObject* parent) : QObject(parent) {
     menu_ = new QMenu();
-    menu_->addAction(QStringLiteral("Show Window"), this, &StatusIcon::showWindowRequested);
-    toggleAction_ =
-        menu_->addAction(QStringLiteral("Start Recording"), this, &StatusIcon::toggleRecordingRequested);
+    menu_->addAction(tr("Show Window"), this, &StatusIcon::showWindowRequested);
+    toggleAction_ = menu_->addAction(tr("Start Recording"), this, &StatusIcon::toggleRecordingRequested);
     menu_->addSeparator();
-    menu_->addAction(QStringLiteral("Quit"), this, &StatusIcon::quitRequested);
+    menu_->addAction(tr("Quit"), this, &StatusIcon::quitRequested);
     tray_ = new QSystemTrayIcon(iconFor(StatusIconState::idle), this);
     tray_->setContextMenu(menu_);
     tray_->setToolTip(tooltipText(StatusIconState::idle, QString(), 0));
@@ -36,15 +35,14 @@ bool StatusIcon::isAvailable() {
 QString StatusIcon::tooltipText(StatusIconState state, const QString& elapsed, int pendingUploads) {
     switch (state) {
     case StatusIconState::recording:
-        return QStringLiteral("VeltraneRecorder — Recording %1").arg(elapsed);
+        return tr("VeltraneRecorder — Recording %1").arg(elapsed);
     case StatusIconState::uploading:
-        return pendingUploads == 1
-                   ? QStringLiteral("VeltraneRecorder — Uploading 1 chunk")
-                   : QStringLiteral("VeltraneRecorder — Uploading %1 chunks").arg(pendingUploads);
+        return pendingUploads == 1 ? tr("VeltraneRecorder — Uploading 1 chunk")
+                                   : tr("VeltraneRecorder — Uploading %n chunks", nullptr, pendingUploads);
     case StatusIconState::idle:
         break;
     }
-    return QStringLiteral("VeltraneRecorder — Idle");
+    return tr("VeltraneRecorder — Idle");
 }
 
 QIcon StatusIcon::iconFor(StatusIconState state) {
@@ -84,8 +82,8 @@ void StatusIcon::show(StatusIconState state, const QString& elapsed, int pending
         tray_->setToolTip(tooltip);
     }
     state_ = state;
-    toggleAction_->setText(state == StatusIconState::recording ? QStringLiteral("Stop Recording")
-                                                               : QStringLiteral("Start Recording"));
+    toggleAction_->setText(state == StatusIconState::recording ? tr("Stop Recording")
+                                                               : tr("Start Recording"));
     toggleAction_->setEnabled(state == StatusIconState::recording || canStartRecording);
     if (!shownOnce_) {
         shownOnce_ = true;

@@ -41,16 +41,16 @@ std::vector<std::string> UploadFailureNotifier::newlyFailed(const std::vector<Up
 }
 
 QString UploadFailureNotifier::summaryText(std::size_t count) {
-    return count == 1 ? QStringLiteral("1 chunk could not be uploaded")
-                      : QStringLiteral("%1 chunks could not be uploaded").arg(count);
+    return count == 1 ? tr("1 chunk could not be uploaded")
+                      : tr("%n chunks could not be uploaded", nullptr, static_cast<int>(count));
 }
 
 QString UploadFailureNotifier::bodyText(const std::vector<QString>& filenames) {
-    const QString retry = QStringLiteral("It stays in the queue: Retry in VeltraneRecorder sends it again.");
+    const QString retry = tr("It stays in the queue: Retry in VeltraneRecorder sends it again.");
     if (filenames.size() == 1) {
         return filenames.front() + QStringLiteral(". ") + retry;
     }
-    return QStringLiteral("They stay in the queue: Retry all in VeltraneRecorder sends them again.");
+    return tr("They stay in the queue: Retry all in VeltraneRecorder sends them again.");
 }
 
 void UploadFailureNotifier::jobsChanged() {

@@ -5,6 +5,7 @@
 #include "server/APIClient.h"
 #include "server/ServerErrors.h"
 
+#include <QCoreApplication>
 #include <QPointer>
 
 #include <algorithm>
@@ -38,7 +39,8 @@ QCoro::Task<> AssignmentModel::loadProjects() {
         fetched = co_await projectService_.fetchActiveProjects();
     } catch (const std::exception& error) {
         if (self) {
-            setErrorMessage(QString::fromStdString(userDescription(error)));
+            setErrorMessage(
+                QCoreApplication::translate("veltrane::Messages", userDescription(error).c_str()));
             setIsLoading(false);
         }
         co_return;
@@ -92,7 +94,9 @@ QCoro::Task<> AssignmentModel::loadMeetings() {
     } catch (const std::exception& error) {
         logLine("📋 meetings fetch failed: " + debugDescription(error));
         if (self && generation == projectChoiceGeneration_) {
-            setErrorMessage("Could not load meetings: " + QString::fromStdString(userDescription(error)));
+            setErrorMessage(
+                tr("Could not load meetings: %1")
+                    .arg(QCoreApplication::translate("veltrane::Messages", userDescription(error).c_str())));
         }
     }
     if (!self) {

@@ -100,7 +100,7 @@ void AudioRecorder::setStatusNotice(const QString& value) {
 void AudioRecorder::streamNotice(const SystemAudioStream::Notice& notice) {
     switch (notice.kind) {
     case SystemAudioStream::Notice::Kind::reconnecting:
-        setStatusNotice(QStringLiteral("Sound server restarted — reconnecting…"));
+        setStatusNotice(tr("Sound server restarted — reconnecting…"));
         return;
     case SystemAudioStream::Notice::Kind::reconnected:
         setStatusNotice(QString());
@@ -109,8 +109,7 @@ void AudioRecorder::streamNotice(const SystemAudioStream::Notice& notice) {
         break;
     }
     // The followed default output is another device now: the source row names it.
-    const QString name =
-        QStringLiteral("Default output (") + QString::fromStdString(notice.detail) + QChar(')');
+    const QString name = SystemSource::defaultOutputName(notice.detail);
     const auto rename = [&name, &notice](SystemSource& source) {
         if (source.display && source.display->name == kDefaultOutputDeviceName) {
             source.name = name;
@@ -495,7 +494,8 @@ std::optional<ContentFilter> AudioRecorder::makeContentFilter() {
     ContentFilter filter;
     if (!source.display) {
         if (!source.app || !source.scContent || source.scContent->displays.empty()) {
-            setErrorMessage(QStringLiteral("Invalid source configuration"));
+            setErrorMessage(
+                QString::fromLatin1(QT_TRANSLATE_NOOP("veltrane::Messages", "Invalid source configuration")));
             logLine("❌ Could not create content filter");
             return std::nullopt;
         }

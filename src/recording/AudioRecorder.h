@@ -52,7 +52,8 @@ public:
     static constexpr const char* kSysSourceID = "kSysSourceID";
     static constexpr const char* kMicID = "kMicID";
     // What a stop says when no audio reached the file.
-    static constexpr const char* kNoAudioMessage = "No audio data was captured";
+    static constexpr const char* kNoAudioMessage =
+        QT_TRANSLATE_NOOP("veltrane::Messages", "No audio data was captured");
     // Microphone samples waiting to be mixed are bounded to half a second at the session rate.
     static constexpr std::size_t kMicQueueBoundSamples = RecordingPipeline::kMicQueueBoundSamples;
 

@@ -1,5 +1,7 @@
 #include "recording/SystemSource.h"
 
+#include <QCoreApplication>
+
 namespace veltrane {
 
 SystemSource SystemSource::fromDisplay(const OutputDevice& display, const ShareableContentPtr& content) {
@@ -7,9 +9,10 @@ SystemSource SystemSource::fromDisplay(const OutputDevice& display, const Sharea
     source.id = static_cast<std::int64_t>(display.displayID);
     // There are no displays on this platform: the output device's description tells the user
     // which sound is captured.
-    source.name = (display.name == kDefaultOutputDeviceName ? QStringLiteral("Default output (")
-                                                            : QStringLiteral("Desktop Audio (")) +
-                  QString::fromStdString(display.description) + QChar(')');
+    source.name = (display.name == kDefaultOutputDeviceName
+                       ? defaultOutputName(display.description)
+                       : QCoreApplication::translate("veltrane::SystemSource", "Desktop Audio (%1)")
+                             .arg(QString::fromStdString(display.description)));
     source.display = display;
     source.scContent = content;
     return source;
@@ -19,10 +22,16 @@ SystemSource SystemSource::fromApplication(const RunningApplication& app,
                                            const ShareableContentPtr& content) {
     SystemSource source;
     source.id = static_cast<std::int64_t>(app.processID);
-    source.name = QStringLiteral("App: ") + QString::fromStdString(app.applicationName);
+    source.name = QCoreApplication::translate("veltrane::SystemSource", "App: %1")
+                      .arg(QString::fromStdString(app.applicationName));
     source.app = app;
     source.scContent = content;
     return source;
+}
+
+QString SystemSource::defaultOutputName(const std::string& deviceDescription) {
+    return QCoreApplication::translate("veltrane::SystemSource", "Default output (%1)")
+        .arg(QString::fromStdString(deviceDescription));
 }
 
 std::vector<SystemSource> SystemSource::listFrom(const ShareableContentPtr& content) {

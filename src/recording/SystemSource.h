@@ -27,6 +27,8 @@ struct SystemSource {
 
     // Sources of one snapshot: every display in the order delivered, then every application.
     [[nodiscard]] static std::vector<SystemSource> listFrom(const ShareableContentPtr& content);
+    // The name of the followed default output, by the device it is now.
+    [[nodiscard]] static QString defaultOutputName(const std::string& deviceDescription);
 
     // Equal when all fields are; snapshots compare by identity, so a source from an earlier
     // listing never equals the same device or program in a later one.

@@ -139,12 +139,12 @@ QCoro::Task<> AuthManager::login(QString email, QString password) {
     QPointer<AuthManager> self(this);
     const std::optional<QUrl> baseURL = serverConfig_.baseURL();
     if (!baseURL) {
-        setState(AuthState::error("Server not configured"));
+        setState(AuthState::error(QT_TRANSLATE_NOOP("veltrane::Messages", "Server not configured")));
         co_return;
     }
     const QString trimmedEmail = email.trimmed();
     if (trimmedEmail.isEmpty() || password.isEmpty()) {
-        setState(AuthState::error("Enter your email and password."));
+        setState(AuthState::error(QT_TRANSLATE_NOOP("veltrane::Messages", "Enter your email and password.")));
         co_return;
     }
     setState(AuthState::authenticating());
@@ -217,7 +217,8 @@ QCoro::Task<std::string> AuthManager::performKratosLogin(QUrl baseURL, QString e
         } catch (const DecodingError&) {
             logLine("🔐 login: 200 but no session_token — body: " +
                     utf8Text(submitResponse.body).value_or("<binary>"));
-            throw LoginError("Signed in, but the server did not return a session token.");
+            throw LoginError(QT_TRANSLATE_NOOP("veltrane::Messages",
+                                               "Signed in, but the server did not return a session token."));
         }
     }
 
@@ -226,15 +227,15 @@ QCoro::Task<std::string> AuthManager::performKratosLogin(QUrl baseURL, QString e
     try {
         messages = decodeJson<KratosFlow>(submitResponse.body).collectedMessages();
     } catch (const DecodingError&) {
-        throw LoginError("Invalid email or password.");
+        throw LoginError(QT_TRANSLATE_NOOP("veltrane::Messages", "Invalid email or password."));
     }
     if (messages.empty()) {
-        throw LoginError("Invalid email or password.");
+        throw LoginError(QT_TRANSLATE_NOOP("veltrane::Messages", "Invalid email or password."));
     }
     for (const KratosFlow::Message& message : messages) {
         // The identity server's own text for this one names fields the form does not have.
         if (message.id == kRejectedCredentialsMessageID) {
-            throw LoginError("Invalid email or password.");
+            throw LoginError(QT_TRANSLATE_NOOP("veltrane::Messages", "Invalid email or password."));
         }
         if (message.type == "error") {
             throw LoginError(message.text);

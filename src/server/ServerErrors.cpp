@@ -1,5 +1,7 @@
 #include "server/ServerErrors.h"
 
+#include <QtGlobal>
+
 namespace veltrane {
 
 std::string userDescription(const std::exception& error) {
@@ -57,19 +59,19 @@ APIError APIError::decodingError(const DecodingError& underlying) {
 }
 
 APIError APIError::notConfigured() {
-    return APIError(Kind::notConfigured, "Server not configured");
+    return APIError(Kind::notConfigured, QT_TRANSLATE_NOOP("veltrane::Messages", "Server not configured"));
 }
 
 APIError APIError::unauthorized() {
-    return APIError(Kind::unauthorized, "Authentication required");
+    return APIError(Kind::unauthorized, QT_TRANSLATE_NOOP("veltrane::Messages", "Authentication required"));
 }
 
 APIError APIError::forbidden() {
-    return APIError(Kind::forbidden, "Access denied");
+    return APIError(Kind::forbidden, QT_TRANSLATE_NOOP("veltrane::Messages", "Access denied"));
 }
 
 APIError APIError::notFound() {
-    return APIError(Kind::notFound, "Not found");
+    return APIError(Kind::notFound, QT_TRANSLATE_NOOP("veltrane::Messages", "Not found"));
 }
 
 std::string APIError::debugDescription() const {

@@ -5,6 +5,7 @@
 #include "ui/Style.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDate>
 #include <QFontMetrics>
 #include <QHBoxLayout>
@@ -48,8 +49,10 @@ void fillPicker(QComboBox& picker, const std::vector<PickerEntry>& entries, cons
 // What the longest row title needs in `font`, so no title clips with a large font.
 int columnWidthPx(const QFont& font) {
     const QFontMetrics metrics(font);
-    return std::max(metrics.horizontalAdvance(QStringLiteral("Project")),
-                    metrics.horizontalAdvance(QStringLiteral("Meeting"))) +
+    return std::max(
+               metrics.horizontalAdvance(QCoreApplication::translate("veltrane::AssignmentView", "Project")),
+               metrics.horizontalAdvance(
+                   QCoreApplication::translate("veltrane::AssignmentView", "Meeting"))) +
            4;
 }
 
@@ -101,19 +104,17 @@ AssignmentView::AssignmentView(AssignmentModel& model, QWidget* parent) : QWidge
         layout->addLayout(row);
     };
 
-    refreshButton_ =
-        makeActionButton(style::Symbol::refresh, QStringLiteral("Refresh projects and meetings"), this);
+    refreshButton_ = makeActionButton(style::Symbol::refresh, tr("Refresh projects and meetings"), this);
     refreshButton_->setObjectName(QStringLiteral("refresh"));
     projectsBusy_ = style::makeBusyIndicator(QSize(18, 6));
     projectAction_ = makeActionSlot(refreshButton_, projectsBusy_, this);
-    addRow(QStringLiteral("Project"), projectPicker_, projectAction_);
+    addRow(tr("Project"), projectPicker_, projectAction_);
 
-    addButton_ =
-        makeActionButton(style::Symbol::add, QStringLiteral("Create a meeting in this project"), this);
+    addButton_ = makeActionButton(style::Symbol::add, tr("Create a meeting in this project"), this);
     addButton_->setObjectName(QStringLiteral("add"));
     meetingsBusy_ = style::makeBusyIndicator(QSize(18, 6));
     meetingAction_ = makeActionSlot(addButton_, meetingsBusy_, this);
-    addRow(QStringLiteral("Meeting"), meetingPicker_, meetingAction_);
+    addRow(tr("Meeting"), meetingPicker_, meetingAction_);
 
     // Each row's button was made before its picker: Tab goes picker, button, next row.
     setTabOrder(projectPicker_, refreshButton_);
@@ -141,11 +142,11 @@ AssignmentView::AssignmentView(AssignmentModel& model, QWidget* parent) : QWidge
 }
 
 QString AssignmentView::noProjectOptionText() {
-    return QStringLiteral("Select\u2026");
+    return tr("Select…");
 }
 
 QString AssignmentView::noMeetingOptionText(bool meetingsEmpty) {
-    return meetingsEmpty ? QStringLiteral("None") : QStringLiteral("Project only");
+    return meetingsEmpty ? tr("None") : tr("Project only");
 }
 
 QString AssignmentView::meetingOptionText(const MeetingResponse& meeting) {
@@ -159,7 +160,8 @@ QString AssignmentView::meetingOptionText(const MeetingResponse& meeting) {
     if (!day.isValid()) {
         return name;
     }
-    return name + QStringLiteral(" — ") + QLocale().toString(day, QStringLiteral("d MMM yyyy"));
+    //: The date format of a meeting's day in the meeting picker (QDate format letters).
+    return name + QStringLiteral(" — ") + QLocale().toString(day, tr("d MMM yyyy"));
 }
 
 void AssignmentView::setLocked(bool locked) {

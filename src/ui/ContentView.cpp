@@ -1,6 +1,7 @@
 #include "ui/ContentView.h"
 
 #include "app/AppEnvironment.h"
+#include "app/Translations.h"
 #include "storage/ChunkFileName.h"
 #include "ui/AssignmentView.h"
 #include "ui/ElidingLabel.h"
@@ -11,6 +12,7 @@
 
 #include <QButtonGroup>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -56,8 +58,12 @@ QLabel* makeColumnLabel(const QString& text, QWidget* parent) {
     // font is large and the fields still line up.
     const QFontMetrics metrics(label->font());
     int widthPx = kLabelColumnPx;
-    for (const char* title : {"Device ID", "Folder", "Chunks"}) {
-        widthPx = std::max(widthPx, metrics.horizontalAdvance(QString::fromUtf8(title)) + 4);
+    for (const char* title : {QT_TRANSLATE_NOOP("veltrane::ContentView", "Device ID"),
+                              QT_TRANSLATE_NOOP("veltrane::ContentView", "Folder"),
+                              QT_TRANSLATE_NOOP("veltrane::ContentView", "Chunks")}) {
+        widthPx = std::max(
+            widthPx,
+            metrics.horizontalAdvance(QCoreApplication::translate("veltrane::ContentView", title)) + 4);
     }
     label->setFixedWidth(widthPx);
     return label;
@@ -89,8 +95,10 @@ QWidget* makeGainRow(style::Symbol symbol, const QString& name, const QString& s
     label->setMinimumWidth(60);
     layout->addWidget(label);
     slider = makeGainSlider(row);
-    slider->setAccessibleName(spokenName + QStringLiteral(" gain"));
-    slider->setAccessibleDescription(QStringLiteral("Above 100% the recording may clip"));
+    slider->setAccessibleName(
+        QCoreApplication::translate("veltrane::ContentView", "%1 gain").arg(spokenName));
+    slider->setAccessibleDescription(
+        QCoreApplication::translate("veltrane::ContentView", "Above 100% the recording may clip"));
     layout->addWidget(slider, 1);
     text = style::makeLabel(QString(), style::monospacedFont(style::captionFont()), row);
     text->setMinimumWidth(QFontMetrics(text->font()).horizontalAdvance(QStringLiteral("200%")) + 4);
@@ -149,8 +157,8 @@ std::optional<std::pair<QString, QStringList>> ContentView::soundSettingsCommand
 
 QString ContentView::silenceWarningText(const QString& sourceName) {
     // The source cannot be changed while recording: the advice is what can be done right now.
-    return QStringLiteral("Nothing has been heard from %1 for 30 seconds. Check that the meeting plays "
-                          "through it and is not muted.")
+    return tr("Nothing has been heard from %1 for 30 seconds. Check that the meeting plays "
+              "through it and is not muted.")
         .arg(sourceName);
 }
 
@@ -264,7 +272,7 @@ QLayout* ContentView::buildHeader() {
     header->addStretch();
     recordingDot_ = new RecordingDot(this);
     header->addWidget(recordingDot_);
-    titleLabel_ = new QLabel(QStringLiteral("Audio Recorder"), this);
+    titleLabel_ = new QLabel(tr("Audio Recorder"), this);
     QFont titleFont = style::monospacedFont(font());
     titleFont.setBold(true);
     titleLabel_->setFont(titleFont);
@@ -280,23 +288,22 @@ QWidget* ContentView::buildPermissionNotice() {
     notice->setContentsMargins(16, 12, 16, 12);
     notice->setSpacing(10);
     notice->setAlignment(Qt::AlignHCenter);
-    QLabel* required = style::makeLabel(QStringLiteral("Permission Required"), font(), permissionNotice_);
+    QLabel* required = style::makeLabel(tr("Permission Required"), font(), permissionNotice_);
     QFont bold = font();
     bold.setBold(true);
     required->setFont(bold);
     required->setAlignment(Qt::AlignCenter);
     style::setTextColor(*required, style::redColor(palette()));
     notice->addWidget(required);
-    settingsButton_ = new QPushButton(QStringLiteral("Open System Settings"), permissionNotice_);
+    settingsButton_ = new QPushButton(tr("Open System Settings"), permissionNotice_);
     const auto settings = soundSettingsCommand();
     if (settings) {
         connect(settingsButton_, &QPushButton::clicked, this,
                 [settings] { (void)QProcess::startDetached(settings->first, settings->second); });
     } else {
         settingsButton_->setEnabled(false);
-        settingsButton_->setToolTip(
-            QStringLiteral("No sound settings panel is installed (GNOME Settings, KDE "
-                           "System Settings or PulseAudio Volume Control)."));
+        settingsButton_->setToolTip(tr("No sound settings panel is installed (GNOME Settings, KDE "
+                                       "System Settings or PulseAudio Volume Control)."));
     }
     notice->addWidget(settingsButton_, 0, Qt::AlignHCenter);
     return permissionNotice_;
@@ -354,9 +361,8 @@ void ContentView::buildSourcePickers(QVBoxLayout& sources) {
     QLabel* sourceSymbol = makeSymbol(style::Symbol::display, secondary, this);
     sourceRow->addWidget(sourceSymbol);
     sourcePicker_ = new QComboBox(this);
-    sourcePicker_->setAccessibleName(QStringLiteral("System audio source"));
-    sourcePicker_->setAccessibleDescription(
-        QStringLiteral("The output device or program whose sound is recorded"));
+    sourcePicker_->setAccessibleName(tr("System audio source"));
+    sourcePicker_->setAccessibleDescription(tr("The output device or program whose sound is recorded"));
     sourcePicker_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     sourcePicker_->setMinimumContentsLength(20);
     sourceRow->addWidget(sourcePicker_, 1);
@@ -365,9 +371,8 @@ void ContentView::buildSourcePickers(QVBoxLayout& sources) {
     QLabel* microphoneSymbol = makeSymbol(style::Symbol::microphone, secondary, this);
     micRow->addWidget(microphoneSymbol);
     microphonePicker_ = new QComboBox(this);
-    microphonePicker_->setAccessibleName(QStringLiteral("Microphone"));
-    microphonePicker_->setAccessibleDescription(
-        QStringLiteral("Mixed into the recording unless No Microphone"));
+    microphonePicker_->setAccessibleName(tr("Microphone"));
+    microphonePicker_->setAccessibleDescription(tr("Mixed into the recording unless No Microphone"));
     microphonePicker_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     microphonePicker_->setMinimumContentsLength(20);
     micRow->addWidget(microphonePicker_, 1);
@@ -384,11 +389,10 @@ void ContentView::buildSourcePickers(QVBoxLayout& sources) {
 }
 
 void ContentView::buildGainRows(QVBoxLayout& sources) {
-    sources.addWidget(makeGainRow(style::Symbol::speaker, QStringLiteral("System"),
-                                  QStringLiteral("System audio"), systemGainSlider_, systemGainText_, this));
-    microphoneGainRow_ =
-        makeGainRow(style::Symbol::microphone, QStringLiteral("Mic"), QStringLiteral("Microphone"),
-                    microphoneGainSlider_, microphoneGainText_, this);
+    sources.addWidget(makeGainRow(style::Symbol::speaker, tr("System"), tr("System audio"), systemGainSlider_,
+                                  systemGainText_, this));
+    microphoneGainRow_ = makeGainRow(style::Symbol::microphone, tr("Mic"), tr("Microphone"),
+                                     microphoneGainSlider_, microphoneGainText_, this);
     sources.addWidget(microphoneGainRow_);
     connect(systemGainSlider_, &QSlider::valueChanged, this,
             [this](int value) { recorder_->setSystemGain(static_cast<float>(value) / kGainStepsPerUnit); });
@@ -398,10 +402,10 @@ void ContentView::buildGainRows(QVBoxLayout& sources) {
 }
 
 void ContentView::buildMeters(QVBoxLayout& sources) {
-    systemMeter_ = new LevelMeter(QStringLiteral("System"), this);
-    microphoneMeter_ = new LevelMeter(QStringLiteral("Mic"), this);
-    systemMeter_->setAccessibleName(QStringLiteral("System audio level"));
-    microphoneMeter_->setAccessibleName(QStringLiteral("Microphone level"));
+    systemMeter_ = new LevelMeter(tr("System"), this);
+    microphoneMeter_ = new LevelMeter(tr("Mic"), this);
+    systemMeter_->setAccessibleName(tr("System audio level"));
+    microphoneMeter_->setAccessibleName(tr("Microphone level"));
     sources.addWidget(systemMeter_);
     sources.addWidget(microphoneMeter_);
     silenceWarning_ = style::makeLabel(QString(), style::smallCaptionFont(), this);
@@ -417,13 +421,13 @@ void ContentView::buildMeters(QVBoxLayout& sources) {
 
 void ContentView::buildDeviceRows(QVBoxLayout& settingsBox) {
     auto* deviceRow = new QHBoxLayout;
-    deviceRow->addWidget(makeColumnLabel(QStringLiteral("Device ID"), this));
+    deviceRow->addWidget(makeColumnLabel(tr("Device ID"), this));
     deviceField_ = new QLineEdit(this);
     deviceField_->setPlaceholderText(QStringLiteral("linux001"));
     deviceField_->setFont(style::monospacedFont(style::captionFont()));
-    deviceField_->setAccessibleName(QStringLiteral("Device ID"));
+    deviceField_->setAccessibleName(tr("Device ID"));
     deviceField_->setAccessibleDescription(
-        QStringLiteral("Letters and digits, ending in a digit; starts every chunk's file name"));
+        tr("Letters and digits, ending in a digit; starts every chunk's file name"));
     deviceField_->setText(deviceID());
     deviceRow->addWidget(deviceField_, 1);
     deviceWarningIcon_ = makeSymbol(style::Symbol::warning, style::orangeColor(palette()), this);
@@ -434,10 +438,9 @@ void ContentView::buildDeviceRows(QVBoxLayout& settingsBox) {
     deviceRow->addWidget(deviceWarningIcon_);
     settingsBox.addLayout(deviceRow);
     connect(deviceField_, &QLineEdit::textEdited, this, &ContentView::deviceIDEdited);
-    deviceHint_ =
-        style::makeLabel(QStringLiteral("Use letters and digits only, ending in a digit (e.g. linux001): the "
-                                        "ID starts every chunk's file name. Record stays off until it fits."),
-                         style::smallCaptionFont(), this);
+    deviceHint_ = style::makeLabel(tr("Use letters and digits only, ending in a digit (e.g. linux001): the "
+                                      "ID starts every chunk's file name. Record stays off until it fits."),
+                                   style::smallCaptionFont(), this);
     deviceHint_->setWordWrap(true);
     style::setTextColor(*deviceHint_, style::orangeColor(palette()));
     settingsBox.addWidget(deviceHint_);
@@ -445,12 +448,12 @@ void ContentView::buildDeviceRows(QVBoxLayout& settingsBox) {
 
 void ContentView::buildFolderRows(QVBoxLayout& settingsBox) {
     auto* folderRow = new QHBoxLayout;
-    folderRow->addWidget(makeColumnLabel(QStringLiteral("Folder"), this));
+    folderRow->addWidget(makeColumnLabel(tr("Folder"), this));
     folderName_ = new ElidingLabel(this);
     folderName_->setFont(style::captionFont());
     folderRow->addWidget(folderName_, 1);
-    chooseButton_ = new QPushButton(QStringLiteral("Choose"), this);
-    chooseButton_->setAccessibleName(QStringLiteral("Choose folder"));
+    chooseButton_ = new QPushButton(tr("Choose"), this);
+    chooseButton_->setAccessibleName(tr("Choose folder"));
     chooseButton_->setFont(style::captionFont());
     connect(chooseButton_, &QPushButton::clicked, this, [this] { env_.destination().chooseFolder(); });
     folderRow->addWidget(chooseButton_);
@@ -468,7 +471,7 @@ QWidget* ContentView::buildChunkRow() {
     chunks->setContentsMargins(0, 0, 0, 0);
     chunks->setSpacing(2);
     auto* countRow = new QHBoxLayout;
-    countRow->addWidget(makeColumnLabel(QStringLiteral("Chunks"), chunkRow_));
+    countRow->addWidget(makeColumnLabel(tr("Chunks"), chunkRow_));
     chunkCount_ = style::makeLabel(QString(), style::captionFont(), chunkRow_);
     style::setTextColor(*chunkCount_, secondary);
     countRow->addWidget(chunkCount_, 1);
@@ -492,10 +495,10 @@ QWidget* ContentView::buildBottomBar() {
     controls->setSpacing(12);
     controls->addStretch();
     controls->addWidget(buildFormatPicker());
-    recordButton_ = new QPushButton(QStringLiteral("Record"), this);
+    recordButton_ = new QPushButton(tr("Record"), this);
     recordButton_->setMinimumWidth(96);
     recordButton_->setMinimumHeight(32);
-    recordButton_->setToolTip(QStringLiteral("Start or stop recording (Ctrl+R)"));
+    recordButton_->setToolTip(tr("Start or stop recording (Ctrl+R)"));
     style::makeProminent(*recordButton_);
     connect(recordButton_, &QPushButton::clicked, this, &ContentView::toggleRecording);
     controls->addWidget(recordButton_);
@@ -514,7 +517,7 @@ QWidget* ContentView::buildBottomBar() {
 QWidget* ContentView::buildFormatPicker() {
     auto* format = new QWidget(this);
     format->setMinimumWidth(100);
-    format->setAccessibleName(QStringLiteral("Format"));
+    format->setAccessibleName(tr("Format"));
     auto* segments = new QHBoxLayout(format);
     segments->setContentsMargins(0, 0, 0, 0);
     segments->setSpacing(0);
@@ -523,7 +526,7 @@ QWidget* ContentView::buildFormatPicker() {
     formatGroup_ = new QButtonGroup(this);
     for (QPushButton* button : {wavButton_, m4aButton_}) {
         button->setCheckable(true);
-        button->setAccessibleName(button->text() + QStringLiteral(" format"));
+        button->setAccessibleName(tr("%1 format").arg(button->text()));
         formatGroup_->addButton(button);
         segments->addWidget(button);
     }
@@ -554,7 +557,7 @@ QWidget* ContentView::buildAccountBar() {
     style::setTextColor(*accountLabel_, style::secondaryTextColor(palette()));
     accountLabel_->setFullText(signedInEmail());
     row->addWidget(accountLabel_, 1);
-    signOutButton_ = style::makeSmallButton(QStringLiteral("Sign Out"), bar);
+    signOutButton_ = style::makeSmallButton(tr("Sign Out"), bar);
     signOutButton_->setObjectName(QStringLiteral("signOut"));
     connect(signOutButton_, &QPushButton::clicked, this, [this] {
         if (!recorder_->isRecording()) {
@@ -565,17 +568,17 @@ QWidget* ContentView::buildAccountBar() {
     auto* menuButton = new QToolButton(bar);
     menuButton->setObjectName(QStringLiteral("menu"));
     menuButton->setText(QStringLiteral("☰"));
-    menuButton->setToolTip(QStringLiteral("Help and About"));
-    menuButton->setAccessibleName(QStringLiteral("Menu"));
+    menuButton->setToolTip(tr("Help and About"));
+    menuButton->setAccessibleName(tr("Menu"));
     menuButton->setAutoRaise(true);
     menuButton->setPopupMode(QToolButton::InstantPopup);
     menuButton->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; }"));
     auto* menu = new QMenu(menuButton);
-    QAction* help = menu->addAction(QStringLiteral("Help"), this, &ContentView::helpRequested);
+    QAction* help = menu->addAction(tr("Help"), this, &ContentView::helpRequested);
     // Shown in the menu only: the window's own F1 shortcut opens the help from anywhere.
     help->setShortcut(QKeySequence::HelpContents);
     help->setShortcutContext(Qt::WidgetShortcut);
-    menu->addAction(QStringLiteral("About VeltraneRecorder"), this, &ContentView::aboutRequested);
+    menu->addAction(tr("About VeltraneRecorder"), this, &ContentView::aboutRequested);
     menuButton->setMenu(menu);
     row->addWidget(menuButton);
     connect(&env_.auth(), &AuthManager::stateChanged, this, [this] {
@@ -606,7 +609,7 @@ void ContentView::refreshSources() {
     sourcePicker_->setCurrentIndex(match == sources.end() ? -1 : static_cast<int>(match - sources.begin()));
 
     microphonePicker_->clear();
-    microphonePicker_->addItem(QStringLiteral("No Microphone"));
+    microphonePicker_->addItem(tr("No Microphone"));
     const auto& microphones = recorder_->microphones();
     for (const CaptureDevice& device : microphones) {
         microphonePicker_->addItem(QString::fromStdString(device.localizedName));
@@ -667,7 +670,7 @@ void ContentView::refreshMeters() {
 
 void ContentView::refreshChunkRow() {
     chunkRow_->setVisible(recorder_->isRecording() || recorder_->chunksWritten() >= 1);
-    chunkCount_->setText(QString::number(recorder_->chunksWritten()) + QStringLiteral(" written"));
+    chunkCount_->setText(tr("%n written", nullptr, static_cast<int>(recorder_->chunksWritten())));
     lastChunkName_->setVisible(!recorder_->lastChunkName().isNull());
     lastChunkName_->setFullText(recorder_->lastChunkName());
 }
@@ -678,14 +681,14 @@ void ContentView::refreshErrors() {
     folderError_->setText(folderError.value_or(QString()));
     const QString& error = recorder_->errorMessage();
     errorLabel_->setVisible(!error.isNull() && !recorder_->permissionError());
-    errorLabel_->setText(error);
+    errorLabel_->setText(shownMessage(error.toStdString()));
 }
 
 void ContentView::refreshControls() {
     const bool recording = recorder_->isRecording();
     const bool permissionError = recorder_->permissionError();
     recordingDot_->setRecording(recording);
-    titleLabel_->setText(recording ? recorder_->recordingTime() : QStringLiteral("Audio Recorder"));
+    titleLabel_->setText(recording ? recorder_->recordingTime() : tr("Audio Recorder"));
     permissionNotice_->setVisible(permissionError);
     workingArea_->setVisible(!permissionError);
 
@@ -699,12 +702,12 @@ void ContentView::refreshControls() {
 
     const auto& folder = env_.destination().url();
     folderName_->setFullText(folder ? QString::fromStdString(folder->filename().string())
-                                    : QStringLiteral("None chosen"));
+                                    : tr("None chosen"));
     style::setTextColor(*folderName_, folder ? palette().color(QPalette::WindowText)
                                              : style::secondaryTextColor(palette()));
     chooseButton_->setEnabled(!recording);
     signOutButton_->setEnabled(!recording);
-    signOutButton_->setToolTip(recording ? QStringLiteral("Stop the recording to sign out") : QString());
+    signOutButton_->setToolTip(recording ? tr("Stop the recording to sign out") : QString());
     wavButton_->setEnabled(!recording);
     m4aButton_->setEnabled(!recording);
 
@@ -712,7 +715,7 @@ void ContentView::refreshControls() {
     const bool canStart =
         canStartRecording(deviceField_->text(), true, recorder_->selectedSystemSource().has_value(),
                           env_.assignment().hasSelectedProject());
-    recordButton_->setText(recording ? QStringLiteral("Stop") : QStringLiteral("Record"));
+    recordButton_->setText(recording ? tr("Stop") : tr("Record"));
     recordButton_->setEnabled(transition_ == RecordTransition::none && (recording || canStart));
     style::makeProminent(*recordButton_,
                          recording ? style::redColor(palette()) : style::accentColor(palette()));
@@ -735,7 +738,7 @@ void ContentView::toggleRecording() {
         return;
     }
     if (!isValidDeviceID(deviceField_->text())) {
-        recorder_->reportError(QStringLiteral("Device ID must be letters and digits, ending in a digit."));
+        recorder_->reportError(tr("Device ID must be letters and digits, ending in a digit."));
         return;
     }
     if (!env_.destination().url()) {
@@ -778,8 +781,7 @@ void ContentView::recordingChanged() {
             // A recording that stopped by itself shows its error once its last chunk is finished.
             if (byItself) {
                 const QString& error = self->recorder_->errorMessage();
-                emit self->recordingStoppedByItself(error.isEmpty() ? QStringLiteral("The capture ended.")
-                                                                    : error);
+                emit self->recordingStoppedByItself(error.isEmpty() ? tr("The capture ended.") : error);
             }
             // Every chunk of the recording is filed by now.
             if (!self) {
@@ -823,7 +825,7 @@ void ContentView::checkSilence() {
         silence_.feed(recorder_->systemLevel(), recorder_->selectedMicrophone() ? recorder_->micLevel() : 0.0,
                       std::chrono::steady_clock::now());
     const auto& source = recorder_->selectedSystemSource();
-    silenceWarning_->setText(silenceWarningText(source ? source->name : QStringLiteral("the picked source")));
+    silenceWarning_->setText(silenceWarningText(source ? source->name : tr("the picked source")));
     if (silent && silenceWarning_->isHidden()) {
         emit silenceWarningShown(silenceWarning_->text());
     }

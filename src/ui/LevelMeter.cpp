@@ -4,6 +4,7 @@
 
 #include <QAccessible>
 #include <QAccessibleWidget>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QFontMetrics>
 #include <QLinearGradient>
@@ -29,7 +30,7 @@ public:
     }
     [[nodiscard]] QString text(QAccessible::Text kind) const override {
         if (kind == QAccessible::Value) {
-            return meter()->isMeterDisabled() ? QStringLiteral("off")
+            return meter()->isMeterDisabled() ? QCoreApplication::translate("veltrane::LevelMeter", "off")
                                               : QString::number(meter()->percent()) + QLatin1Char('%');
         }
         return QAccessibleWidget::text(kind);
@@ -80,7 +81,7 @@ double LevelMeter::clampedLevel(double level) {
 
 QString LevelMeter::valueText(double level, bool disabled) {
     if (disabled) {
-        return QStringLiteral("off");
+        return tr("off");
     }
     // A tiny allowance keeps binary fractions such as 0.29 (28.999…) at their decimal value.
     const int percent = static_cast<int>(clampedLevel(level) * 100.0 + 1e-9);

@@ -1,5 +1,6 @@
 #include "ui/LoginView.h"
 
+#include "app/Translations.h"
 #include "server/AuthManager.h"
 #include "ui/Style.h"
 
@@ -47,7 +48,7 @@ LoginView::LoginView(AuthManager& auth, QString serverHost, QWidget* parent) : Q
     serverLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     style::setTextColor(*serverLabel_, style::secondaryTextColor(palette()));
     serverRow->addWidget(serverLabel_);
-    changeServerButton_ = style::makeSmallButton(QStringLiteral("Change Server…"), this);
+    changeServerButton_ = style::makeSmallButton(tr("Change Server…"), this);
     changeServerButton_->setObjectName(QStringLiteral("changeServer"));
     changeServerButton_->hide();
     connect(changeServerButton_, &QPushButton::clicked, this, &LoginView::changeServerRequested);
@@ -59,14 +60,14 @@ LoginView::LoginView(AuthManager& auth, QString serverHost, QWidget* parent) : Q
     fields->setSpacing(8);
     emailField_ = new QLineEdit(this);
     emailField_->setObjectName(QStringLiteral("email"));
-    emailField_->setPlaceholderText(QStringLiteral("Email"));
-    emailField_->setAccessibleName(QStringLiteral("Email"));
+    emailField_->setPlaceholderText(tr("Email"));
+    emailField_->setAccessibleName(tr("Email"));
     emailField_->setInputMethodHints(Qt::ImhEmailCharactersOnly | Qt::ImhNoAutoUppercase);
     emailField_->setText(auth.lastEmail());
     passwordField_ = new QLineEdit(this);
     passwordField_->setObjectName(QStringLiteral("password"));
-    passwordField_->setPlaceholderText(QStringLiteral("Password"));
-    passwordField_->setAccessibleName(QStringLiteral("Password"));
+    passwordField_->setPlaceholderText(tr("Password"));
+    passwordField_->setAccessibleName(tr("Password"));
     passwordField_->setEchoMode(QLineEdit::Password);
     fields->addWidget(emailField_);
     fields->addWidget(passwordField_);
@@ -85,7 +86,7 @@ LoginView::LoginView(AuthManager& auth, QString serverHost, QWidget* parent) : Q
     auto* buttonSlot = new QWidget(this);
     auto* buttonStack = new QStackedLayout(buttonSlot);
     buttonStack->setStackingMode(QStackedLayout::StackAll);
-    signInButton_ = new QPushButton(QStringLiteral("Sign in"), buttonSlot);
+    signInButton_ = new QPushButton(tr("Sign in"), buttonSlot);
     signInButton_->setObjectName(QStringLiteral("signIn"));
     signInButton_->setDefault(true);
     style::makeProminent(*signInButton_);
@@ -123,7 +124,7 @@ bool LoginView::canSubmit(const QString& email, const QString& password, bool au
 }
 
 void LoginView::setServer(const QString& serverText, bool changeable) {
-    serverLabel_->setText(QStringLiteral("Server: ") + serverText);
+    serverLabel_->setText(tr("Server: %1").arg(serverText));
     changeServerButton_->setVisible(changeable);
 }
 
@@ -137,11 +138,11 @@ void LoginView::render() {
     passwordField_->setEnabled(!authenticating);
     changeServerButton_->setEnabled(!authenticating);
     busyIndicator_->setVisible(authenticating);
-    signInButton_->setText(authenticating ? QString() : QStringLiteral("Sign in"));
+    signInButton_->setText(authenticating ? QString() : tr("Sign in"));
 
     const AuthState& state = auth_.state();
     const bool failed = state.kind() == AuthState::Kind::error;
-    errorLabel_->setText(failed ? QString::fromStdString(state.errorMessage()) : QString());
+    errorLabel_->setText(failed ? shownMessage(state.errorMessage()) : QString());
     errorLabel_->setVisible(failed);
     updateButton();
 

@@ -1,5 +1,6 @@
 #include "ui/NewMeetingSheet.h"
 
+#include "app/Translations.h"
 #include "assignment/AssignmentModel.h"
 #include "server/ServerErrors.h"
 #include "ui/Style.h"
@@ -30,7 +31,7 @@ QDateEdit* makeDateField(const QDate& date, QWidget* parent) {
 } // namespace
 
 NewMeetingSheet::NewMeetingSheet(AssignmentModel& model, QWidget* parent) : QDialog(parent), model_(model) {
-    setWindowTitle(QStringLiteral("New Meeting"));
+    setWindowTitle(tr("New Meeting"));
     setWindowModality(Qt::WindowModal);
 
     auto* layout = new QVBoxLayout(this);
@@ -38,7 +39,7 @@ NewMeetingSheet::NewMeetingSheet(AssignmentModel& model, QWidget* parent) : QDia
     layout->setSpacing(kSpacingPx);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
-    auto* title = style::makeLabel(QStringLiteral("New Meeting"), style::headlineFont(), this);
+    auto* title = style::makeLabel(tr("New Meeting"), style::headlineFont(), this);
     title->setMinimumWidth(kWidthPx - 2 * kPaddingPx); // holds the sheet at its width
     layout->addWidget(title);
     projectCaption_ = style::makeLabel(QString(), style::captionFont(), this);
@@ -49,21 +50,21 @@ NewMeetingSheet::NewMeetingSheet(AssignmentModel& model, QWidget* parent) : QDia
     form_->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
     nameField_ = new QLineEdit(this);
     nameField_->setObjectName(QStringLiteral("name"));
-    nameField_->setAccessibleName(QStringLiteral("Name"));
+    nameField_->setAccessibleName(tr("Name"));
     dateField_ = makeDateField(openedAt_.date(), this);
     dateField_->setObjectName(QStringLiteral("date"));
-    dateField_->setAccessibleName(QStringLiteral("Date"));
+    dateField_->setAccessibleName(tr("Date"));
     multiDaySwitch_ = new QCheckBox(this);
     multiDaySwitch_->setObjectName(QStringLiteral("multiDay"));
-    multiDaySwitch_->setAccessibleName(QStringLiteral("Multi-day"));
+    multiDaySwitch_->setAccessibleName(tr("Multi-day"));
     endDateField_ = makeDateField(openedAt_.date(), this);
     endDateField_->setObjectName(QStringLiteral("endDate"));
-    endDateField_->setAccessibleName(QStringLiteral("End date"));
+    endDateField_->setAccessibleName(tr("End date"));
     endDateField_->setMinimumDate(dateField_->date());
-    form_->addRow(QStringLiteral("Name"), nameField_);
-    form_->addRow(QStringLiteral("Date"), dateField_);
-    form_->addRow(QStringLiteral("Multi-day"), multiDaySwitch_);
-    form_->addRow(QStringLiteral("End date"), endDateField_);
+    form_->addRow(tr("Name"), nameField_);
+    form_->addRow(tr("Date"), dateField_);
+    form_->addRow(tr("Multi-day"), multiDaySwitch_);
+    form_->addRow(tr("End date"), endDateField_);
     form_->setRowVisible(endDateField_, false);
     layout->addLayout(form_);
 
@@ -76,10 +77,10 @@ NewMeetingSheet::NewMeetingSheet(AssignmentModel& model, QWidget* parent) : QDia
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    cancelButton_ = new QPushButton(QStringLiteral("Cancel"), this);
+    cancelButton_ = new QPushButton(tr("Cancel"), this);
     cancelButton_->setObjectName(QStringLiteral("cancel"));
     cancelButton_->setAutoDefault(false);
-    createButton_ = new QPushButton(QStringLiteral("Create"), this);
+    createButton_ = new QPushButton(tr("Create"), this);
     createButton_->setObjectName(QStringLiteral("create"));
     createButton_->setDefault(true);
     style::makeProminent(*createButton_);
@@ -111,8 +112,7 @@ bool NewMeetingSheet::canCreate(const QString& name, bool isSaving) {
 
 void NewMeetingSheet::render() {
     const auto& project = model_.selectedProject();
-    projectCaption_->setText(project ? QStringLiteral("in ") + QString::fromStdString(project->name)
-                                     : QString());
+    projectCaption_->setText(project ? tr("in %1").arg(QString::fromStdString(project->name)) : QString());
     projectCaption_->setVisible(project.has_value());
 
     form_->setRowVisible(endDateField_, multiDaySwitch_->isChecked());
@@ -162,7 +162,7 @@ void NewMeetingSheet::save() {
         try {
             (void)co_await model.createMeeting(std::move(name), std::move(scheduled), std::move(end));
         } catch (const std::exception& error) {
-            failure = QString::fromStdString(userDescription(error));
+            failure = shownMessage(userDescription(error));
         }
         if (self) {
             self->finishSave(std::move(failure));

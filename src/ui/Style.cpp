@@ -249,7 +249,7 @@ QProgressBar* makeBusyIndicator(QSize sizePx, QWidget* parent) {
     indicator->setRange(0, 0);
     indicator->setTextVisible(false);
     indicator->setFixedSize(sizePx);
-    indicator->setAccessibleName(QStringLiteral("Busy"));
+    indicator->setAccessibleName(QCoreApplication::translate("veltrane::style", "Busy"));
     return indicator;
 }
 

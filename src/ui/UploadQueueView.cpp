@@ -1,5 +1,6 @@
 #include "ui/UploadQueueView.h"
 
+#include "app/Translations.h"
 #include "ui/Style.h"
 #include "upload/UploadManager.h"
 #include "upload/UploadQueueFile.h"
@@ -81,7 +82,7 @@ UploadRow::UploadRow(QWidget* parent) : QWidget(parent) {
     layout->addLayout(lines, 1);
 
     layout->addSpacing(4);
-    retryButton_ = style::makeSmallButton(QStringLiteral("Retry"), this);
+    retryButton_ = style::makeSmallButton(tr("Retry"), this);
     retryButton_->setObjectName(QStringLiteral("retry"));
     layout->addWidget(retryButton_, 0, Qt::AlignVCenter);
 
@@ -94,7 +95,7 @@ UploadRow::UploadRow(QWidget* parent) : QWidget(parent) {
 }
 
 QString UploadRow::failureText(const UploadJob& job) {
-    return job.lastError ? QString::fromStdString(*job.lastError) : QStringLiteral("Upload failed");
+    return job.lastError ? shownMessage(*job.lastError) : tr("Upload failed");
 }
 
 void UploadRow::setJob(const UploadJob& job) {
@@ -115,12 +116,12 @@ void UploadRow::render() {
     filename_->setToolTip(filename);
     elide(*filename_, Qt::ElideMiddle);
     // Among many rows, a screen reader says which chunk the button retries.
-    retryButton_->setAccessibleName(QStringLiteral("Retry ") + filename);
+    retryButton_->setAccessibleName(tr("Retry %1").arg(filename));
 
     statusLine_->setVisible(uploading || failed);
     statusLine_->setCurrentIndex(failed ? 1 : 0);
     progress_->setValue(static_cast<int>(std::lround(std::clamp(job_.progress, 0.0, 1.0) * kProgressSteps)));
-    error_->setProperty(kFullTextProperty, waiting  ? QString::fromStdString(*waiting)
+    error_->setProperty(kFullTextProperty, waiting  ? shownMessage(*waiting)
                                            : failed ? failureText(job_)
                                                     : QString());
     style::setTextColor(*error_, waiting ? style::secondaryTextColor(palette()) : style::redColor(palette()));
@@ -243,7 +244,7 @@ UploadQueueView::UploadQueueView(UploadManager* manager, QWidget* parent) : QWid
     auto* headerLayout = new QHBoxLayout(header);
     headerLayout->setContentsMargins(0, 0, 0, 0);
     headerLayout->setSpacing(6);
-    auto* title = style::makeLabel(QStringLiteral("Uploads"), style::captionFont(), header);
+    auto* title = style::makeLabel(tr("Uploads"), style::captionFont(), header);
     title->setMinimumWidth(kLabelWidthPx);
     sentLabel_ = style::makeLabel(QString(), style::captionFont(), header);
     sentLabel_->setObjectName(QStringLiteral("sent"));
@@ -251,7 +252,7 @@ UploadQueueView::UploadQueueView(UploadManager* manager, QWidget* parent) : QWid
     failedLabel_ = style::makeLabel(QString(), style::captionFont(), header);
     failedLabel_->setObjectName(QStringLiteral("failed"));
     style::setTextColor(*failedLabel_, style::redColor(palette()));
-    retryAllButton_ = style::makeSmallButton(QStringLiteral("Retry all"), header);
+    retryAllButton_ = style::makeSmallButton(tr("Retry all"), header);
     retryAllButton_->setObjectName(QStringLiteral("retryAll"));
     headerLayout->addWidget(title);
     headerLayout->addWidget(sentLabel_);
@@ -286,7 +287,7 @@ UploadQueueView::UploadQueueView(UploadManager* manager, QWidget* parent) : QWid
     scrollArea_->setWidget(list_);
     body_->addWidget(scrollArea_);
 
-    emptyLabel_ = style::makeLabel(QStringLiteral("Nothing queued."), style::smallCaptionFont(), body_);
+    emptyLabel_ = style::makeLabel(tr("Nothing queued."), style::smallCaptionFont(), body_);
     emptyLabel_->setObjectName(QStringLiteral("empty"));
     emptyLabel_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     style::setTextColor(*emptyLabel_, style::secondaryTextColor(palette()));
@@ -304,7 +305,7 @@ UploadQueueView::UploadQueueView(UploadManager* manager, QWidget* parent) : QWid
 }
 
 QString UploadQueueView::otherProcessText() {
-    return QStringLiteral("Uploads are being sent by another VeltraneRecorder process.");
+    return tr("Uploads are being sent by another VeltraneRecorder process.");
 }
 
 std::vector<UploadJob> UploadQueueView::visibleJobs(const std::vector<UploadJob>& jobs) {
@@ -368,8 +369,8 @@ void UploadQueueView::managerChanged() {
 }
 
 void UploadQueueView::showCounts(int sent, int failed) {
-    sentLabel_->setText(QStringLiteral("%1 sent").arg(sent));
-    failedLabel_->setText(QStringLiteral("\u00B7 %1 failed").arg(failed));
+    sentLabel_->setText(tr("%n sent", nullptr, sent));
+    failedLabel_->setText(tr("· %n failed", nullptr, failed));
     failedLabel_->setVisible(failed >= 1);
     retryAllButton_->setVisible(failed >= 1);
 }

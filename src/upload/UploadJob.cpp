@@ -95,7 +95,7 @@ std::optional<std::string> UploadJob::waitingText() const {
         return std::nullopt;
     }
     if (*waitingFor == UploadWait::signIn) {
-        return "Waiting for sign-in";
+        return QT_TRANSLATE_NOOP("veltrane::Messages", "Waiting for sign-in");
     }
     std::string text = "Server unreachable";
     if (waitingSince) {

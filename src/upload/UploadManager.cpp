@@ -640,7 +640,8 @@ void UploadManager::recordFailure(std::size_t position, std::optional<int> statu
                                   std::optional<std::string> message) {
     UploadJob& job = jobs_[position];
     job.attempts += 1;
-    job.lastError = message ? std::move(*message) : std::string("Upload failed");
+    job.lastError =
+        message ? std::move(*message) : std::string(QT_TRANSLATE_NOOP("veltrane::Messages", "Upload failed"));
     if (job.attempts > (UploadManager::kMaxAttempts - 1)) {
         job.state = UploadState::failed;
         return;

@@ -1,6 +1,7 @@
 #include "app/AppTestRig.h"
 #include "app/MainWindow.h"
 #include "app/RootView.h"
+#include "app/Translations.h"
 #include "app/UploadFailureNotifier.h"
 #include "platform/desktop/DesktopNotifications.h"
 #include "storage/ChunkFileName.h"
@@ -14,10 +15,14 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDirIterator>
+#include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
 #include <QTemporaryDir>
+#include <QTranslator>
+#include <QXmlStreamReader>
 
 #include <gtest/gtest.h>
 
@@ -451,6 +456,92 @@ TEST_F(WindowTest, AnExpiredSessionReturnsToSignInWhileTheRecordingGoesOn) {
     signOut->click();
     EXPECT_NE(window->rootView().loginView(), nullptr);
     EXPECT_FALSE(env->auth().currentToken().has_value());
+}
+
+// The window in German, as LANG=de_DE.UTF-8 chooses it.
+class GermanWindowTest : public WindowTest {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(installTranslations(QLocale(QLocale::German, QLocale::Germany)));
+        WindowTest::SetUp();
+    }
+    void TearDown() override {
+        WindowTest::TearDown();
+        for (QTranslator* translator : qApp->findChildren<QTranslator*>()) {
+            QCoreApplication::removeTranslator(translator);
+            delete translator;
+        }
+    }
+
+    // The English texts that have a German translation of their own (all must have one), from the
+    // translation file: any of them on a screen was not translated.
+    static QSet<QString> translatedEnglish() {
+        QFile file(QStringLiteral(VELTRANE_GERMAN_TS));
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+        QXmlStreamReader xml(&file);
+        QSet<QString> english;
+        QString source;
+        while (!xml.atEnd()) {
+            if (xml.readNext() != QXmlStreamReader::StartElement) {
+                continue;
+            }
+            if (xml.name() == u"source") {
+                source = xml.readElementText();
+            } else if (xml.name() == u"translation") {
+                EXPECT_NE(xml.attributes().value("type"), u"unfinished") << source.toStdString();
+                if (xml.readElementText(QXmlStreamReader::IncludeChildElements) != source) {
+                    english.insert(source);
+                }
+            }
+        }
+        return english;
+    }
+
+    // Every text of the screen's visible widgets is translated, and every one-line text fits its widget.
+    static void expectGerman(QWidget* screen) {
+        static const QSet<QString> english = translatedEnglish();
+        ASSERT_GT(english.size(), 100);
+        for (QWidget* widget : screen->findChildren<QWidget*>()) {
+            if (!widget->isVisibleTo(screen)) {
+                continue;
+            }
+            QStringList texts{widget->accessibleName(), widget->accessibleDescription(), widget->toolTip()};
+            QString oneLine;
+            if (auto* label = qobject_cast<QLabel*>(widget); label && !label->wordWrap()) {
+                oneLine = label->text();
+            } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+                oneLine = button->text().remove(u'&');
+            } else if (auto* field = qobject_cast<QLineEdit*>(widget)) {
+                texts << field->placeholderText();
+            } else if (auto* picker = qobject_cast<QComboBox*>(widget)) {
+                for (int i = 0; i < picker->count(); ++i) {
+                    texts << picker->itemText(i);
+                }
+            } else if (auto* label = qobject_cast<QLabel*>(widget)) {
+                texts << label->text();
+            }
+            for (const QString& text : texts << oneLine) {
+                EXPECT_FALSE(english.contains(text)) << text.toStdString();
+            }
+            EXPECT_LE(widget->fontMetrics().horizontalAdvance(oneLine), widget->contentsRect().width())
+                << oneLine.toStdString() << " is clipped";
+        }
+    }
+};
+
+TEST_F(GermanWindowTest, MainScreenAndSignInWithItsErrorAreGermanAndNothingClips) {
+    selectAlpha();
+    window->show();
+    ASSERT_NE(button("Aufnehmen"), nullptr);
+    expectGerman(contentView());
+    EXPECT_EQ(UploadFailureNotifier::summaryText(3), "3 Abschnitte konnten nicht hochgeladen werden");
+
+    contentView()->findChild<QPushButton*>("signOut")->click();
+    ASSERT_NE(window->rootView().loginView(), nullptr);
+    test::runTask(env->auth().login("demo@veltrane.test", "wrong password"));
+    QApplication::processEvents(); // the form's layout
+    EXPECT_TRUE(window->rootView().loginView()->findChild<QLabel*>("error")->isVisibleTo(window.get()));
+    expectGerman(window->rootView().loginView());
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "app/MainWindow.h"
 #include "app/RootView.h"
 #include "app/StatusIcon.h"
+#include "app/Translations.h"
 #include "support/EventLoopWait.h"
 #include "ui/ContentView.h"
 #include "ui/LoginView.h"
@@ -62,26 +63,7 @@ public:
         require(waitUntil([&] { return content()->recorder().selectedSystemSource().has_value(); }));
         typeDeviceID(QStringLiteral("Studio 7"));
         shoot("main-idle");
-
-        // A folder, a project and meeting, a microphone and a valid identifier.
-        std::filesystem::create_directories(root() / "Meeting recordings");
-        env_->destination().adoptFolder(root() / "Meeting recordings", BookmarkSaving::keep,
-                                        ScopedAccess::optional);
-        env_->assignment().selectProject(env_->assignment().projects().front());
-        require(waitUntil([&] { return !env_->assignment().meetings().empty(); }));
-        env_->assignment().selectMeeting(QString::fromStdString(env_->assignment().meetings().back().id));
-        content()->recorder().setSelectedMicrophone(rig_.capture->microphoneList.front());
-        typeDeviceID(QStringLiteral("studio7"));
-        content()->toggleRecording();
-        require(
-            waitUntil([&] { return content()->recorder().isRecording() && rig_.capture->lastMicrophone; }));
-        // Six seconds of sound: one five-second chunk is finished and reported.
-        for (int i = 0; i < 60; ++i) {
-            rig_.capture->lastStream->deliver(static_cast<std::int64_t>(i) * 4800, 4800, 0.3f);
-            rig_.capture->lastMicrophone->deliver(test::makeInt16MonoBuffer(4800, 2000));
-        }
-        require(waitUntil([&] { return content()->recorder().chunksWritten() >= 1; }));
-        spinFor(std::chrono::milliseconds(1200)); // the clock shows a second
+        recordOneChunk();
         shoot("recording");
 
         statusMenu();
@@ -104,7 +86,42 @@ public:
         permissionNotice();
     }
 
+    // The window recording in German, as LANG=de_DE.UTF-8 shows it (the translation is installed).
+    void runGerman() {
+        launch();
+        signIn("demo@veltrane.test", "demo-password");
+        require(waitUntil([&] { return content() && env_->assignment().projects().size() == 2; }));
+        require(waitUntil([&] { return content()->recorder().selectedSystemSource().has_value(); }));
+        recordOneChunk();
+        shoot("recording-de");
+        content()->toggleRecording();
+        require(waitUntil([&] { return content()->transition() == RecordTransition::none; }));
+    }
+
 private:
+    // A folder, a project and meeting, a microphone and a valid identifier; recording until one
+    // chunk is written and reported.
+    void recordOneChunk() {
+        std::filesystem::create_directories(root() / "Meeting recordings");
+        env_->destination().adoptFolder(root() / "Meeting recordings", BookmarkSaving::keep,
+                                        ScopedAccess::optional);
+        env_->assignment().selectProject(env_->assignment().projects().front());
+        require(waitUntil([&] { return !env_->assignment().meetings().empty(); }));
+        env_->assignment().selectMeeting(QString::fromStdString(env_->assignment().meetings().back().id));
+        content()->recorder().setSelectedMicrophone(rig_.capture->microphoneList.front());
+        typeDeviceID(QStringLiteral("studio7"));
+        content()->toggleRecording();
+        require(
+            waitUntil([&] { return content()->recorder().isRecording() && rig_.capture->lastMicrophone; }));
+        // Six seconds of sound: one five-second chunk is finished and reported.
+        for (int i = 0; i < 60; ++i) {
+            rig_.capture->lastStream->deliver(static_cast<std::int64_t>(i) * 4800, 4800, 0.3f);
+            rig_.capture->lastMicrophone->deliver(test::makeInt16MonoBuffer(4800, 2000));
+        }
+        require(waitUntil([&] { return content()->recorder().chunksWritten() >= 1; }));
+        spinFor(std::chrono::milliseconds(1200)); // the clock shows a second
+    }
+
     [[nodiscard]] std::filesystem::path root() const { return rig_.root(); }
     [[nodiscard]] ContentView* content() const { return window_->rootView().contentView(); }
 
@@ -125,7 +142,8 @@ private:
 
     void typeDeviceID(const QString& text) {
         for (QLineEdit* field : content()->findChildren<QLineEdit*>()) {
-            if (field->accessibleName() == QStringLiteral("Device ID")) {
+            if (field->accessibleName() ==
+                QCoreApplication::translate("veltrane::ContentView", "Device ID")) {
                 field->setText(text);
                 emit field->textEdited(text);
             }
@@ -248,6 +266,9 @@ int main(int argc, char** argv) {
     }
     try {
         veltrane::Renderer(QString::fromLocal8Bit(argv[1])).run();
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+        (void)veltrane::installTranslations(QLocale());
+        veltrane::Renderer(QString::fromLocal8Bit(argv[1])).runGerman();
     } catch (const std::exception& error) {
         std::cerr << error.what() << std::endl;
         return 1;

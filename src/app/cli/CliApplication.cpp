@@ -70,7 +70,7 @@ QCoro::Task<CheckedAssignment> checkAssignment(AppEnvironment& env, std::string 
                                           [&](const ProjectResponse& p) { return p.id == projectId; });
         if (project == active.end()) {
             result.check = AssignmentCheck::notActive;
-            result.message = QStringLiteral("project %1 is not an active project (see veltrane-cli projects)")
+            result.message = CliText::tr("project %1 is not an active project (see veltrane-cli projects)")
                                  .arg(QString::fromStdString(projectId));
             co_return result;
         }
@@ -82,7 +82,7 @@ QCoro::Task<CheckedAssignment> checkAssignment(AppEnvironment& env, std::string 
             if (meeting == meetings.end()) {
                 result.check = AssignmentCheck::notActive;
                 result.message =
-                    QStringLiteral("meeting %1 is not a meeting of project %2")
+                    CliText::tr("meeting %1 is not a meeting of project %2")
                         .arg(QString::fromStdString(*meetingId), QString::fromStdString(projectId));
                 co_return result;
             }
@@ -90,8 +90,8 @@ QCoro::Task<CheckedAssignment> checkAssignment(AppEnvironment& env, std::string 
         }
     } catch (const std::exception& error) {
         result.check = AssignmentCheck::unreachable;
-        result.message = QStringLiteral("Could not check the project with the server (%1); "
-                                        "chunks are queued under the ids")
+        result.message = CliText::tr("Could not check the project with the server (%1); "
+                                     "chunks are queued under the ids")
                              .arg(QString::fromStdString(userDescription(error)));
         result.names.projectName = projectId;
         result.names.meetingName = meetingId;
@@ -211,7 +211,7 @@ int runCli(const QStringList& arguments) {
     }
     if (command == QStringLiteral("sources")) {
         if (!rest.isEmpty()) {
-            return usageError(QStringLiteral("sources takes no arguments"));
+            return usageError(CliText::tr("sources takes no arguments"));
         }
         int exitCode = 0;
         const auto env = makeCliEnvironment(UploadQueueClaim::leave, exitCode);
@@ -225,7 +225,7 @@ int runCli(const QStringList& arguments) {
         return QCoreApplication::exec();
     }
 
-    return usageError(QStringLiteral("unknown command: ") + command + QStringLiteral("\n") + usage());
+    return usageError(CliText::tr("unknown command: %1").arg(command) + QStringLiteral("\n") + usage());
 }
 
 } // namespace veltrane

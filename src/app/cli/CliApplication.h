@@ -2,11 +2,19 @@
 
 #include "app/AppEnvironment.h"
 
+#include <QCoreApplication>
 #include <QStringList>
 
 #include <memory>
 
 namespace veltrane {
+
+// The translation context of what the commands tell people: errors, prompts and progress. What
+// they print as data for scripts (sources, projects, meetings, uploads), the usage texts (the
+// manual pages are made from them) and the log lines stay as written.
+class CliText {
+    Q_DECLARE_TR_FUNCTIONS(veltrane::CliText)
+};
 
 // Runs one `veltrane-cli` command. `arguments` excludes the program name. Returns the exit
 // code: 0 success, 1 a failure at run time, 2 bad usage.

@@ -1,5 +1,6 @@
 #include "app/cli/RecordCommand.h"
 
+#include "app/cli/CliApplication.h"
 #include "platform/dispatch/MainThread.h"
 #include "storage/ChunkFileName.h"
 
@@ -35,10 +36,10 @@ std::expected<RecordOptions, QString> RecordOptions::parse(const QStringList& ar
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString& name = arguments[i];
         if (!name.startsWith(QStringLiteral("--"))) {
-            return std::unexpected(QStringLiteral("unexpected argument: ") + name);
+            return std::unexpected(CliText::tr("unexpected argument: %1").arg(name));
         }
         if (i + 1 >= arguments.size()) {
-            return std::unexpected(name + QStringLiteral(" needs a value"));
+            return std::unexpected(CliText::tr("%1 needs a value").arg(name));
         }
         const QString value = arguments[++i];
         if (name == QStringLiteral("--dir")) {
@@ -52,7 +53,7 @@ std::expected<RecordOptions, QString> RecordOptions::parse(const QStringList& ar
             } else if (value == QStringLiteral("m4a")) {
                 options.format = RecordingFormat::m4a;
             } else {
-                return std::unexpected(QStringLiteral("--format must be wav or m4a, not ") + value);
+                return std::unexpected(CliText::tr("--format must be wav or m4a, not %1").arg(value));
             }
         } else if (name == QStringLiteral("--source")) {
             if (value == QStringLiteral("default")) {
@@ -62,25 +63,26 @@ std::expected<RecordOptions, QString> RecordOptions::parse(const QStringList& ar
             bool ok = false;
             const qlonglong id = value.toLongLong(&ok);
             if (!ok) {
-                return std::unexpected(QStringLiteral("--source must be a source id, not ") + value);
+                return std::unexpected(CliText::tr("--source must be a source id, not %1").arg(value));
             }
             options.sourceID = id;
         } else if (name == QStringLiteral("--seconds")) {
             const auto seconds = parseNumber(value);
             if (!seconds || !(*seconds > 0)) {
-                return std::unexpected(QStringLiteral("--seconds must be a positive number, not ") + value);
+                return std::unexpected(CliText::tr("--seconds must be a positive number, not %1").arg(value));
             }
             options.durationSeconds = *seconds;
         } else if (name == QStringLiteral("--chunk-seconds")) {
             const auto seconds = parseNumber(value);
             if (!seconds || !(*seconds >= 1)) {
-                return std::unexpected(QStringLiteral("--chunk-seconds must be at least 1, not ") + value);
+                return std::unexpected(CliText::tr("--chunk-seconds must be at least 1, not %1").arg(value));
             }
             options.chunkDurationSeconds = *seconds;
         } else if (name == QStringLiteral("--system-gain") || name == QStringLiteral("--mic-gain")) {
             const auto gain = parseNumber(value);
             if (!gain || *gain < 0.0 || *gain > 2.0) {
-                return std::unexpected(name + QStringLiteral(" must be a number from 0 to 2, not ") + value);
+                return std::unexpected(
+                    CliText::tr("%1 must be a number from 0 to 2, not %2").arg(name, value));
             }
             (name == QStringLiteral("--system-gain") ? options.systemGain : options.microphoneGain) =
                 static_cast<float>(*gain);
@@ -91,25 +93,26 @@ std::expected<RecordOptions, QString> RecordOptions::parse(const QStringList& ar
         } else if (name == QStringLiteral("--meeting")) {
             options.meetingID = value;
         } else {
-            return std::unexpected(QStringLiteral("unknown option: ") + name);
+            return std::unexpected(CliText::tr("unknown option: %1").arg(name));
         }
     }
     if (!haveDirectory) {
-        return std::unexpected(QStringLiteral("--dir is required"));
+        return std::unexpected(CliText::tr("--dir is required"));
     }
     if (options.deviceID.isEmpty()) {
-        return std::unexpected(QStringLiteral("--device-id is required"));
+        return std::unexpected(CliText::tr("--device-id is required"));
     }
     if (!isValidDeviceID(options.deviceID)) {
-        return std::unexpected(QStringLiteral("invalid device id \"") + options.deviceID +
-                               QStringLiteral("\": use letters and digits, ending in a digit"));
+        return std::unexpected(
+            CliText::tr("invalid device id \"%1\": use letters and digits, ending in a digit")
+                .arg(options.deviceID));
     }
     const QFileInfo folder(QString::fromStdString(options.directory.string()));
     if (!folder.exists() || !folder.isDir()) {
-        return std::unexpected(QStringLiteral("output folder does not exist: ") + folder.filePath());
+        return std::unexpected(CliText::tr("output folder does not exist: %1").arg(folder.filePath()));
     }
     if (options.meetingID && !options.projectID) {
-        return std::unexpected(QStringLiteral("--meeting needs --project"));
+        return std::unexpected(CliText::tr("--meeting needs --project"));
     }
     options.directory = std::filesystem::path(folder.absoluteFilePath().toStdString());
     return options;
@@ -128,7 +131,7 @@ RecordCommand::RecordCommand(RecordOptions options, std::shared_ptr<CaptureServi
                              std::shared_ptr<MediaFileWriterFactory> writerFactory, QObject* parent)
     : QObject(parent), options_(std::move(options)), capture_(capture),
       recorder_(capture, std::move(writerFactory)) {
-    recorder_.setSleepInhibitor(std::make_shared<SleepInhibitor>(QStringLiteral("Recording a meeting")));
+    recorder_.setSleepInhibitor(std::make_shared<SleepInhibitor>(tr("Recording a meeting")));
     connect(&recorder_, &AudioRecorder::errorMessageChanged, this, &RecordCommand::errorChanged);
     connect(&recorder_, &AudioRecorder::isRecordingChanged, this, &RecordCommand::recordingChanged);
 }
@@ -147,15 +150,13 @@ void RecordCommand::sourcesListed(const std::expected<ShareableContentPtr, Platf
         return;
     }
     if (!result) {
-        fail(QStringLiteral("Source Error: ") + QString::fromStdString(result.error().localizedDescription),
-             1);
+        fail(tr("Source Error: %1").arg(QString::fromStdString(result.error().localizedDescription)), 1);
         return;
     }
     const std::vector<SystemSource> sources = SystemSource::listFrom(*result);
     recorder_.setSystemSources(sources);
     if (sources.empty()) {
-        fail(QStringLiteral("No source to record: the sound server offers no output device or application"),
-             1);
+        fail(tr("No source to record: the sound server offers no output device or application"), 1);
         return;
     }
     auto source = sources.begin();
@@ -163,16 +164,14 @@ void RecordCommand::sourcesListed(const std::expected<ShareableContentPtr, Platf
         source = std::find_if(sources.begin(), sources.end(),
                               [this](const SystemSource& s) { return s.id == *options_.sourceID; });
         if (source == sources.end()) {
-            fail(QStringLiteral("unknown source: %1 (see `veltrane-cli sources`)").arg(*options_.sourceID),
-                 2);
+            fail(tr("unknown source: %1 (see `veltrane-cli sources`)").arg(*options_.sourceID), 2);
             return;
         }
     }
     if (options_.microphoneID) {
         const auto microphones = capture_->microphones();
         if (!microphones) {
-            fail(QStringLiteral("Source Error: ") +
-                     QString::fromStdString(microphones.error().localizedDescription),
+            fail(tr("Source Error: %1").arg(QString::fromStdString(microphones.error().localizedDescription)),
                  1);
             return;
         }
@@ -184,7 +183,7 @@ void RecordCommand::sourcesListed(const std::expected<ShareableContentPtr, Platf
                         d.uniqueID == kDefaultInputDeviceName);
             });
         if (device == microphones->end()) {
-            fail(QStringLiteral("unknown microphone: ") + *options_.microphoneID, 2);
+            fail(tr("unknown microphone: %1").arg(*options_.microphoneID), 2);
             return;
         }
         recorder_.setMicrophones(*microphones);

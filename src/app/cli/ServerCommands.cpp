@@ -1,6 +1,7 @@
 #include "app/cli/ServerCommands.h"
 
 #include "app/AppEnvironment.h"
+#include "app/Translations.h"
 #include "app/cli/CliApplication.h"
 #include "server/ProjectService.h"
 #include "server/ServerErrors.h"
@@ -38,7 +39,7 @@ public:
         return std::nullopt;
     }
     if (index + 1 >= arguments.size()) {
-        throw UsageError(option.toStdString() + " needs a value");
+        throw UsageError(CliText::tr("%1 needs a value").arg(option).toStdString());
     }
     const QString value = arguments.at(index + 1);
     arguments.remove(index, 2);
@@ -54,8 +55,9 @@ void expectPositionals(const QStringList& arguments, qsizetype count, const char
 [[nodiscard]] QDate parseDay(const QString& text, const char* option) {
     const QDate day = QDate::fromString(text, Qt::ISODate);
     if (!day.isValid() || text.size() != 10) {
-        throw UsageError(std::string(option) + " must be a date as yyyy-MM-dd, not \"" + text.toStdString() +
-                         "\"");
+        throw UsageError(CliText::tr("%1 must be a date as yyyy-MM-dd, not \"%2\"")
+                             .arg(QString::fromLatin1(option), text)
+                             .toStdString());
     }
     return day;
 }
@@ -68,7 +70,8 @@ void expectPositionals(const QStringList& arguments, qsizetype count, const char
 [[nodiscard]] std::string readPassword() {
     std::string password;
     if (::isatty(STDIN_FILENO)) {
-        std::cerr << "Password: " << std::flush;
+        std::cerr << QCoreApplication::translate("veltrane::CliText", "Password: ").toStdString()
+                  << std::flush;
         termios saved{};
         const bool haveTerminal = ::tcgetattr(STDIN_FILENO, &saved) == 0;
         if (haveTerminal) {
@@ -110,10 +113,13 @@ void printMeeting(const MeetingResponse& meeting) {
         co_await env.auth().login(*email, QString::fromStdString(password));
         const AuthState& state = env.auth().state();
         if (state.kind() == AuthState::Kind::authenticated && state.profile()) {
-            std::cout << "Signed in as " << state.profile()->email << std::endl;
+            std::cout << CliText::tr("Signed in as %1")
+                             .arg(QString::fromStdString(state.profile()->email))
+                             .toStdString()
+                      << std::endl;
             co_return kSuccess;
         }
-        std::cerr << state.errorMessage() << std::endl;
+        std::cerr << shownMessage(state.errorMessage()).toStdString() << std::endl;
         co_return kFailure;
     }
     if (command == "whoami") {
@@ -165,7 +171,7 @@ void printMeeting(const MeetingResponse& meeting) {
         std::cerr << error.what() << std::endl;
         co_return kUsage;
     } catch (const std::exception& error) {
-        std::cerr << userDescription(error) << std::endl;
+        std::cerr << shownMessage(userDescription(error)).toStdString() << std::endl;
         co_return kFailure;
     }
 }

@@ -1,5 +1,6 @@
 #include "app/cli/SourcesCommand.h"
 
+#include "app/cli/CliApplication.h"
 #include "platform/dispatch/MainThread.h"
 #include "recording/SystemSource.h"
 
@@ -22,7 +23,9 @@ void SourcesCommand::listed(const std::expected<ShareableContentPtr, PlatformErr
     QTextStream out(stdout);
     QTextStream err(stderr);
     if (!result) {
-        err << "Source Error: " << QString::fromStdString(result.error().localizedDescription) << Qt::endl;
+        err << CliText::tr("Source Error: %1")
+                   .arg(QString::fromStdString(result.error().localizedDescription))
+            << Qt::endl;
         emit finished(1);
         return;
     }
@@ -32,7 +35,8 @@ void SourcesCommand::listed(const std::expected<ShareableContentPtr, PlatformErr
     const auto microphones = capture_->microphones();
     if (!microphones) {
         out.flush();
-        err << "Source Error: " << QString::fromStdString(microphones.error().localizedDescription)
+        err << CliText::tr("Source Error: %1")
+                   .arg(QString::fromStdString(microphones.error().localizedDescription))
             << Qt::endl;
         emit finished(1);
         return;

@@ -34,17 +34,17 @@ std::expected<UploadOptions, QString> UploadOptions::parse(const QStringList& ar
             options.wait = true;
         } else if (name == QStringLiteral("--dir")) {
             if (i + 1 >= arguments.size()) {
-                return std::unexpected(QStringLiteral("--dir needs a value"));
+                return std::unexpected(CliText::tr("%1 needs a value").arg(name));
             }
             const QFileInfo folder(arguments[++i]);
             if (!folder.exists() || !folder.isDir()) {
-                return std::unexpected(QStringLiteral("chunk folder does not exist: ") + folder.filePath());
+                return std::unexpected(CliText::tr("chunk folder does not exist: %1").arg(folder.filePath()));
             }
             options.directory = std::filesystem::path(folder.absoluteFilePath().toStdString());
         } else if (name.startsWith(QStringLiteral("--"))) {
-            return std::unexpected(QStringLiteral("unknown option: ") + name);
+            return std::unexpected(CliText::tr("unknown option: %1").arg(name));
         } else {
-            return std::unexpected(QStringLiteral("unexpected argument: ") + name);
+            return std::unexpected(CliText::tr("unexpected argument: %1").arg(name));
         }
     }
     return options;
@@ -78,9 +78,11 @@ std::string UploadQueueReport::summary(const std::vector<UploadJob>& jobs) {
         return std::count_if(jobs.begin(), jobs.end(),
                              [state](const UploadJob& job) { return job.state == state; });
     };
-    return "Uploads: " + std::to_string(count(UploadState::completed)) + " completed, " +
-           std::to_string(count(UploadState::pending) + count(UploadState::uploading)) + " pending, " +
-           std::to_string(count(UploadState::failed)) + " failed";
+    return CliText::tr("Uploads: %1 completed, %2 pending, %3 failed")
+        .arg(count(UploadState::completed))
+        .arg(count(UploadState::pending) + count(UploadState::uploading))
+        .arg(count(UploadState::failed))
+        .toStdString();
 }
 
 bool UploadQueueReport::allCompleted(const std::vector<UploadJob>& jobs) {
@@ -117,8 +119,12 @@ void UploadCommand::run() {
     outage_.setSingleShot(true);
     outage_.setInterval(std::chrono::minutes(kMaxOutageMinutes));
     connect(&outage_, &QTimer::timeout, this, [this] {
-        std::cerr << "The server has not answered for " << kMaxOutageMinutes
-                  << " minutes; the uploads stay queued for the next run" << std::endl;
+        std::cerr << CliText::tr(
+                         "The server has not answered for %1 minutes; the uploads stay queued for the "
+                         "next run")
+                         .arg(kMaxOutageMinutes)
+                         .toStdString()
+                  << std::endl;
         watcher_->watch(UploadSettleWatcher::Until::idle);
     });
     connect(env_->uploads(), &UploadManager::jobsChanged, this, [this] {
@@ -132,7 +138,7 @@ void UploadCommand::run() {
 
 void UploadCommand::interrupt() {
     if (!env_->uploads()->queueSaveError()) {
-        std::cerr << "Interrupted: the remaining uploads stay queued" << std::endl;
+        std::cerr << CliText::tr("Interrupted: the remaining uploads stay queued").toStdString() << std::endl;
     }
     finish(options_.wait ? 1 : 0);
 }
@@ -146,7 +152,9 @@ void UploadCommand::settled() {
         return job.state == UploadState::pending && !job.waitingFor;
     });
     if (stuck > 0 && !uploads.isWaitingForServer() && !uploads.isPausedForSignIn()) {
-        std::cerr << stuck << " upload(s) cannot be sent now (chunk file missing or no server URL)"
+        std::cerr << CliText::tr("%n upload(s) cannot be sent now (chunk file missing or no server URL)",
+                                 nullptr, static_cast<int>(stuck))
+                         .toStdString()
                   << std::endl;
     }
     const bool incomplete = options_.wait && !UploadQueueReport::allCompleted(jobs);
@@ -181,11 +189,17 @@ int listUploads() {
     const UploadQueueFile file(UploadManager::defaultApplicationDataDirectory());
     UploadQueueFile::LoadResult loaded = file.load();
     if (loaded.readError) {
-        std::cerr << "❌ The upload queue file could not be read: " << *loaded.readError << std::endl;
+        std::cerr << CliText::tr("❌ The upload queue file could not be read: %1")
+                         .arg(QString::fromStdString(*loaded.readError))
+                         .toStdString()
+                  << std::endl;
         return kFailure;
     }
     if (const auto warning = loaded.damageText()) {
-        std::cerr << *warning << "; the next upload run keeps the readable jobs" << std::endl;
+        std::cerr << CliText::tr("%1; the next upload run keeps the readable jobs")
+                         .arg(QString::fromStdString(*warning))
+                         .toStdString()
+                  << std::endl;
     }
     if (loaded.decoded) {
         for (const UploadJob& job : orderLoadedJobs(std::move(loaded.decoded->jobs))) {
@@ -213,10 +227,15 @@ int retryAll() {
     QTimer::singleShot(0, qApp, &QCoreApplication::quit);
     (void)QCoreApplication::exec();
     if (const auto& error = uploads.queueSaveError()) {
-        std::cerr << "❌ The upload queue could not be saved: " << *error << std::endl;
+        std::cerr << CliText::tr("❌ The upload queue could not be saved: %1")
+                         .arg(QString::fromStdString(*error))
+                         .toStdString()
+                  << std::endl;
         return kFailure;
     }
-    std::cerr << failed << " failed upload(s) set back to pending" << std::endl;
+    std::cerr << CliText::tr("%n failed upload(s) set back to pending", nullptr, static_cast<int>(failed))
+                     .toStdString()
+              << std::endl;
     return kSuccess;
 }
 
@@ -242,7 +261,9 @@ int enqueue(const QStringList& arguments) {
     for (const std::filesystem::path& file : options->files) {
         const std::string name = file.filename().string();
         if (std::ranges::any_of(uploads.jobs(), [&](const UploadJob& job) { return job.filename == name; })) {
-            std::cerr << "Already queued, skipped: " << name << std::endl;
+            std::cerr
+                << CliText::tr("Already queued, skipped: %1").arg(QString::fromStdString(name)).toStdString()
+                << std::endl;
             continue;
         }
         uploads.enqueue(name, ChunkFiling{options->projectID, std::nullopt, options->meetingID, std::nullopt},
@@ -250,10 +271,15 @@ int enqueue(const QStringList& arguments) {
         ++queued;
     }
     if (const auto& error = uploads.queueSaveError()) {
-        std::cerr << "❌ The upload queue could not be saved: " << *error << std::endl;
+        std::cerr << CliText::tr("❌ The upload queue could not be saved: %1")
+                         .arg(QString::fromStdString(*error))
+                         .toStdString()
+                  << std::endl;
         return kFailure;
     }
-    std::cerr << queued << " chunk file(s) queued; send them with veltrane-cli upload" << std::endl;
+    std::cerr << CliText::tr("%n chunk file(s) queued; send them with veltrane-cli upload", nullptr, queued)
+                     .toStdString()
+              << std::endl;
     return kSuccess;
 }
 
@@ -276,7 +302,8 @@ int upload(const QStringList& arguments) {
                                  return job.state != UploadState::completed && !job.folder;
                              });
     if (!env->destination().url() && needsFolder) {
-        return usageError("no chunk folder known: pass --dir DIR (or record with --dir first)");
+        return usageError(
+            CliText::tr("no chunk folder known: pass --dir DIR (or record with --dir first)").toStdString());
     }
     (void)env->recoverInterruptedChunks();
     UploadCommand command(std::move(*options), std::move(env));
@@ -301,7 +328,7 @@ std::expected<EnqueueOptions, QString> EnqueueOptions::parse(const QStringList& 
         const QString& name = arguments[i];
         if (name == QStringLiteral("--project") || name == QStringLiteral("--meeting")) {
             if (i + 1 >= arguments.size() || arguments[i + 1].isEmpty()) {
-                return std::unexpected(name + QStringLiteral(" needs a value"));
+                return std::unexpected(CliText::tr("%1 needs a value").arg(name));
             }
             const std::string value = arguments[++i].toStdString();
             if (name == QStringLiteral("--project")) {
@@ -311,20 +338,20 @@ std::expected<EnqueueOptions, QString> EnqueueOptions::parse(const QStringList& 
                 options.meetingID = value;
             }
         } else if (name.startsWith(QStringLiteral("--"))) {
-            return std::unexpected(QStringLiteral("unknown option: ") + name);
+            return std::unexpected(CliText::tr("unknown option: %1").arg(name));
         } else {
             const QFileInfo file(name);
             if (!file.isFile()) {
-                return std::unexpected(QStringLiteral("no such chunk file: ") + name);
+                return std::unexpected(CliText::tr("no such chunk file: %1").arg(name));
             }
             options.files.emplace_back(file.absoluteFilePath().toStdString());
         }
     }
     if (!hasProject) {
-        return std::unexpected(QStringLiteral("--project is required"));
+        return std::unexpected(CliText::tr("--project is required"));
     }
     if (options.files.empty()) {
-        return std::unexpected(QStringLiteral("name at least one chunk file"));
+        return std::unexpected(CliText::tr("name at least one chunk file"));
     }
     return options;
 }
@@ -336,7 +363,9 @@ std::optional<std::string> EnqueueOptions::refusalFor(const std::filesystem::pat
                        "(-dup-[0-9A-Fa-f]{8})?\\.(wav|m4a)$"));
     const QString name = QString::fromStdString(file.filename().string());
     if (!chunkName.match(name).hasMatch()) {
-        return "not a chunk file of VeltraneRecorder (names look like rig1-2025-03-14-092653-chunk-001.wav)";
+        return CliText::tr("not a chunk file of VeltraneRecorder (names look like "
+                           "rig1-2025-03-14-092653-chunk-001.wav)")
+            .toStdString();
     }
     std::ifstream in(file, std::ios::binary);
     char head[12] = {};
@@ -345,7 +374,7 @@ std::optional<std::string> EnqueueOptions::refusalFor(const std::filesystem::pat
     const bool wav = bytes.size() == 12 && bytes.substr(0, 4) == "RIFF" && bytes.substr(8, 4) == "WAVE";
     const bool m4a = bytes.size() >= 8 && bytes.substr(4, 4) == "ftyp";
     if (name.endsWith(QStringLiteral(".wav")) ? !wav : !m4a) {
-        return "its content is not the recording its name says";
+        return CliText::tr("its content is not the recording its name says").toStdString();
     }
     return std::nullopt;
 }
@@ -373,7 +402,7 @@ int runUploadCommand(const QStringList& arguments) {
         return enqueue(rest);
     }
     if (!rest.isEmpty()) {
-        return usageError(command.toStdString() + " takes no arguments");
+        return usageError(CliText::tr("%1 takes no arguments").arg(command).toStdString());
     }
     if (command == QStringLiteral("uploads")) {
         return listUploads();
@@ -381,7 +410,7 @@ int runUploadCommand(const QStringList& arguments) {
     if (command == QStringLiteral("retry-all")) {
         return retryAll();
     }
-    return usageError("unknown command: " + command.toStdString());
+    return usageError(CliText::tr("unknown command: %1").arg(command).toStdString());
 }
 
 } // namespace veltrane

@@ -1,6 +1,7 @@
 #include "app/cli/UploadRecording.h"
 
 #include "app/SignalWatcher.h"
+#include "app/cli/CliApplication.h"
 #include "app/cli/RecordCommand.h"
 #include "app/cli/UploadCommands.h"
 #include "app/cli/UploadSettleWatcher.h"
@@ -65,8 +66,11 @@ void UploadRecording::assignmentRefused(const QString& message) {
         return;
     }
     check_ = Check::refused;
-    std::cerr << "veltrane-cli: " << message.toStdString()
-              << "; the recording goes on, but its chunks are not queued for upload" << std::endl;
+    std::cerr << "veltrane-cli: "
+              << CliText::tr("%1; the recording goes on, but its chunks are not queued for upload")
+                     .arg(message)
+                     .toStdString()
+              << std::endl;
     if (record_) {
         record_->recorder().setChunkFiling(std::nullopt);
     }
@@ -102,9 +106,11 @@ void UploadRecording::recordingFinished(int exitCode) {
     recordingDone_ = true;
     exitCode_ = exitCode;
     if (check_ == Check::running) {
-        std::cerr << "Recording stopped; waiting for the server's answer about the project" << std::endl;
+        std::cerr << CliText::tr("Recording stopped; waiting for the server's answer about the project")
+                         .toStdString()
+                  << std::endl;
     } else if (check_ == Check::confirmed) {
-        std::cerr << "Recording stopped; uploading the queued chunks" << std::endl;
+        std::cerr << CliText::tr("Recording stopped; uploading the queued chunks").toStdString() << std::endl;
     }
     watchWhenIdle();
 }
@@ -125,7 +131,7 @@ void UploadRecording::interrupt() {
         return;
     }
     if (!env_.uploads()->queueSaveError()) {
-        std::cerr << "Interrupted: the remaining uploads stay queued" << std::endl;
+        std::cerr << CliText::tr("Interrupted: the remaining uploads stay queued").toStdString() << std::endl;
     }
     finish();
 }
@@ -147,10 +153,13 @@ void UploadRecording::finish() {
     }
     finished_ = true;
     if (check_ == Check::refused) {
-        std::cerr << unqueued_.size() << " chunk file(s) recorded but not queued." << std::endl;
+        std::cerr << CliText::tr("%n chunk file(s) recorded but not queued.", nullptr,
+                                 static_cast<int>(unqueued_.size()))
+                         .toStdString()
+                  << std::endl;
         if (!unqueued_.empty()) {
-            std::cerr << "Queue them once the project is right:\n   " << enqueueCommand(unqueued_)
-                      << std::endl;
+            std::cerr << CliText::tr("Queue them once the project is right:").toStdString() << "\n   "
+                      << enqueueCommand(unqueued_) << std::endl;
         }
         emit finished(kProjectRefusedExitCode);
         return;
@@ -166,8 +175,10 @@ void UploadRecording::finish() {
             }
         }
         if (!open.empty()) {
-            std::cerr << "Once the folder can be written again, queue this recording's chunks with:\n   "
-                      << enqueueCommand(open) << std::endl;
+            std::cerr << CliText::tr(
+                             "Once the folder can be written again, queue this recording's chunks with:")
+                             .toStdString()
+                      << "\n   " << enqueueCommand(open) << std::endl;
         }
         emit finished(1);
         return;

@@ -1,5 +1,6 @@
 #include "app/cli/UploadSettleWatcher.h"
 
+#include "app/cli/CliApplication.h"
 #include "app/cli/UploadCommands.h"
 #include "upload/UploadManager.h"
 
@@ -72,15 +73,21 @@ void UploadRunReport::jobFinished(const UploadJob& job) {
     clearProgress();
     const std::string context = job.contextLabel().empty() ? "" : " (" + job.contextLabel() + ")";
     if (job.state == UploadState::completed) {
-        std::cerr << "✅ Delivered " << job.filename << context;
+        std::cerr << CliText::tr("✅ Delivered %1")
+                         .arg(QString::fromStdString(job.filename + context))
+                         .toStdString();
         if (uploads_.queueSaveError()) {
-            std::cerr << ", but the queue file could not record it";
+            std::cerr << CliText::tr(", but the queue file could not record it").toStdString();
         }
         std::cerr << std::endl;
     } else {
         ++failed_;
-        std::cerr << "❌ " << job.filename << context << " failed after " << job.attempts
-                  << " attempts: " << job.lastError.value_or("Upload failed") << std::endl;
+        std::cerr << CliText::tr("❌ %1 failed after %n attempts: %2", nullptr, static_cast<int>(job.attempts))
+                         .arg(QString::fromStdString(job.filename + context),
+                              job.lastError ? QString::fromStdString(*job.lastError)
+                                            : CliText::tr("Upload failed"))
+                         .toStdString()
+                  << std::endl;
     }
 }
 
@@ -110,7 +117,9 @@ void UploadRunReport::drawProgress() {
     const int filled = static_cast<int>(std::lround(fraction * kBarWidth));
     std::cerr << "\r[" << std::string(static_cast<std::size_t>(filled), '#')
               << std::string(static_cast<std::size_t>(kBarWidth - filled), ' ') << "] " << done << "/"
-              << done + open << (running > 0 ? " sending" : " waiting") << "\x1b[K" << std::flush;
+              << done + open << ' '
+              << (running > 0 ? CliText::tr("sending") : CliText::tr("waiting")).toStdString() << "\x1b[K"
+              << std::flush;
     barShown_ = true;
 }
 
@@ -131,14 +140,20 @@ bool UploadRunReport::printEnd() {
         }
     }
     if (uploads_.isPausedForSignIn()) {
-        std::cerr << "Sign in again (veltrane-cli login), then run veltrane-cli upload" << std::endl;
+        std::cerr
+            << CliText::tr("Sign in again (veltrane-cli login), then run veltrane-cli upload").toStdString()
+            << std::endl;
     } else if (uploads_.isWaitingForServer()) {
-        std::cerr << "The server cannot be reached; the uploads stay queued for the next "
-                     "veltrane-cli upload or the window"
+        std::cerr << CliText::tr("The server cannot be reached; the uploads stay queued for the next "
+                                 "veltrane-cli upload or the window")
+                         .toStdString()
                   << std::endl;
     }
     if (const auto& error = uploads_.queueSaveError()) {
-        std::cerr << "❌ The upload queue could not be saved: " << *error << std::endl;
+        std::cerr << CliText::tr("❌ The upload queue could not be saved: %1")
+                         .arg(QString::fromStdString(*error))
+                         .toStdString()
+                  << std::endl;
         return true;
     }
     return false;

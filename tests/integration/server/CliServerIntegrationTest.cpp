@@ -162,6 +162,18 @@ TEST_F(CliServer, CommandsNeedASignInAndMistakesExitWithTwo) {
         const QStringList lines = linesOf(run.err);
         EXPECT_TRUE(lines.size() == 1 && lines[0].startsWith(message)) << run.err.toStdString();
     }
+    // In German the explanation is German; what `meetings` prints for scripts is not translated.
+    QProcessEnvironment english = environment;
+    for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANGUAGE"}) {
+        environment.remove(variable);
+    }
+    environment.insert("LANG", "de_DE.UTF-8");
+    const CliRun german = cli({"create-meeting", "prj-beta", "--name", "X", "--date", "2026-02-30"});
+    EXPECT_EQ(german.exitCode, 2);
+    EXPECT_EQ(linesOf(german.err),
+              QStringList{"--date muss ein Datum im Format yyyy-MM-dd sein, nicht „2026-02-30“"});
+    EXPECT_EQ(cli({"meetings", "prj-alpha"}).out, runCli({"meetings", "prj-alpha"}, 20'000, english).out);
+    environment = english;
     environment.insert("VELTRANE_SERVER_URL", "not a url");
     const CliRun badURL = cli({"projects"});
     EXPECT_EQ(badURL.exitCode, 2) << badURL.err.toStdString();
