@@ -23,6 +23,8 @@ packages=(
     # a small window manager and X tools for the window tests; Python's D-Bus bindings for the
     # tests' stand-in desktop services (notifications, tray, screen saver) on a private session bus
     openbox x11-utils python3-gi gir1.2-glib-2.0
+    # the accessibility bus and its Python bindings, for the screen-reader test
+    at-spi2-core gir1.2-atspi-2.0
     # the window's SVG icons and artwork
     libqt6svg6
     # misc used by scripts

@@ -18,6 +18,10 @@ std::string debugDescription(const std::exception& error) {
     return std::string("std::exception(") + error.what() + ")";
 }
 
+std::string unreachableServerText(const std::string& server, const std::string& cause) {
+    return "Couldn't reach the server at " + server + " (" + cause + ").";
+}
+
 namespace {
 
 std::string transportText(const PlatformError& error, const std::string& server) {
@@ -27,7 +31,7 @@ std::string transportText(const PlatformError& error, const std::string& server)
     if (error.code == TransportError::kTimeoutCode) {
         return "The server at " + server + " did not answer in time.";
     }
-    return "Couldn't reach the server at " + server + " (" + error.localizedDescription + ").";
+    return unreachableServerText(server, error.localizedDescription);
 }
 
 } // namespace

@@ -28,6 +28,9 @@ private:
 [[nodiscard]] std::string userDescription(const std::exception& error);
 // The full debug text of any error, for log lines.
 [[nodiscard]] std::string debugDescription(const std::exception& error);
+// How every screen says that no answer came from a server ("host" or "host:port"): "Couldn't
+// reach the server at example.org (Connection refused)."
+[[nodiscard]] std::string unreachableServerText(const std::string& server, const std::string& cause);
 
 // A request that got no HTTP answer: no connection, time-out, TLS failure, refused by the
 // transport policy, cancelled. With the server's address ("host" or "host:port") the description

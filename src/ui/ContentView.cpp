@@ -249,6 +249,7 @@ void ContentView::buildLayout() {
     scrollArea_->setFrameShape(QFrame::NoFrame);
     scrollArea_->setWidgetResizable(true);
     scrollArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scrollArea_->setFocusPolicy(Qt::NoFocus); // no Tab stop of its own: it scrolls to the focused control
     auto* scrolled = new QWidget(scrollArea_);
     auto* column = new QVBoxLayout(scrolled);
     column->setContentsMargins(0, 12, 0, 12);
@@ -534,6 +535,8 @@ QWidget* ContentView::buildFormatPicker() {
     // The chosen format is filled like a main action, so it reads as chosen on any palette.
     const auto showFormat = [this] {
         for (QPushButton* button : {wavButton_, m4aButton_}) {
+            // One Tab stop for the pair, on the chosen format; the arrow keys move to the other.
+            button->setFocusPolicy(button->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
             if (button->isChecked()) {
                 style::makeProminent(*button);
             } else {

@@ -279,6 +279,7 @@ UploadQueueView::UploadQueueView(UploadManager* manager, QWidget* parent) : QWid
     scrollArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scrollArea_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     scrollArea_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
+    scrollArea_->setAccessibleName(QStringLiteral("Upload list")); // a Tab stop, for scrolling by keys
     list_ = new QWidget(scrollArea_);
     listLayout_ = new QVBoxLayout(list_);
     listLayout_->setContentsMargins(0, 0, 0, 0);
@@ -388,6 +389,12 @@ void UploadQueueView::showJobs(const std::vector<UploadJob>& jobs) {
         auto* row = new UploadRow(list_);
         connect(row, &UploadRow::retryRequested, this, &UploadQueueView::retry);
         listLayout_->insertWidget(static_cast<int>(rows_.size()), row);
+        // A row made later still takes its turn for Tab where it shows: after the row above it.
+        const auto retryOf = [](UploadRow* of) {
+            return of->findChild<QPushButton*>(QStringLiteral("retry"));
+        };
+        QWidget::setTabOrder(rows_.empty() ? static_cast<QWidget*>(scrollArea_) : retryOf(rows_.back()),
+                             retryOf(row));
         rows_.push_back(row);
     }
     for (std::size_t index = 0; index < visible.size(); ++index) {

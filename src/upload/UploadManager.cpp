@@ -2,6 +2,7 @@
 
 #include "platform/core/UUID.h"
 #include "platform/dispatch/MainThread.h"
+#include "server/ServerErrors.h"
 #include "storage/AtomicFileWriter.h"
 #include "upload/MultipartBodyWriter.h"
 #include "upload/UploadJob.h"
@@ -497,7 +498,12 @@ void UploadManager::handleCompletion(const std::optional<std::string>& descripti
     } else if (error) {
         std::string message = error->localizedDescription;
         if (noAnswer) {
-            message = "No answer from the server for 24 hours (" + message + ")";
+            message = "no answer for 24 hours: " + message;
+        }
+        // A failure to reach the server reads as on every other screen, naming the server.
+        if (const auto baseURL = apiBaseURL_();
+            baseURL && (noAnswer || error->domain != TransferError::kDomain)) {
+            message = unreachableServerText(baseURL->authority().toStdString(), message);
         }
         recordFailure(*position, status, truncatedUtf8(std::move(message), kMaxErrorTextLength));
     } else if (response && response->statusCode >= 200 && response->statusCode <= 299) {

@@ -11,9 +11,7 @@
 #include "ui/LevelMeter.h"
 #include "ui/LoginView.h"
 
-#include <QAccessible>
 #include <QApplication>
-#include <QComboBox>
 #include <QDirIterator>
 #include <QFile>
 #include <QLabel>
@@ -298,72 +296,6 @@ TEST_F(WindowTest, MetersFallToZeroWhenTheRecordingStopsAndTheGainColourFollowsI
     EXPECT_NE(gain->palette().color(QPalette::Highlight), accent);
     gain->setValue(8);
     EXPECT_EQ(gain->palette().color(QPalette::Highlight), accent);
-}
-
-// What a screen reader and a keyboard user meet on the main screen and the sign-in form.
-TEST_F(WindowTest, ControlsAreNamedMetersHaveValuesAndTabFollowsTheReadingOrder) {
-    selectAlpha();
-    window->show();
-    const auto names = [](QWidget* screen) {
-        QStringList found;
-        for (QWidget* widget : screen->findChildren<QWidget*>()) {
-            const bool interactive = qobject_cast<QAbstractButton*>(widget) ||
-                                     qobject_cast<QComboBox*>(widget) || qobject_cast<QLineEdit*>(widget) ||
-                                     qobject_cast<QAbstractSlider*>(widget);
-            if (interactive && widget->isVisibleTo(screen) && !widget->inherits("QScrollBar")) {
-                // A picker is named by the label it is labelled by; its own name is its value.
-                QAccessibleInterface* shown = QAccessible::queryAccessibleInterface(widget);
-                const auto labels = shown->relations(QAccessible::Label);
-                found << (labels.isEmpty() ? shown : labels.front().first)->text(QAccessible::Name);
-            }
-        }
-        return found;
-    };
-    const QStringList mainNames = names(contentView());
-    EXPECT_FALSE(mainNames.contains(QString())) << mainNames.join(" | ").toStdString();
-    EXPECT_TRUE(mainNames.contains("System audio source") && mainNames.contains("Microphone"))
-        << mainNames.join(" | ").toStdString();
-    EXPECT_EQ(QApplication::focusWidget() ? QApplication::focusWidget() : contentView()->focusWidget(),
-              contentView()->findChild<QComboBox*>());
-
-    // Tab runs through the controls as they are read, top to bottom and left to right.
-    QStringList order;
-    QWidget* widget = contentView()->findChild<QComboBox*>();
-    for (int step = 0; step < 300 && !order.contains("Record"); ++step, widget = widget->nextInFocusChain()) {
-        const QString name = QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name);
-        if (contentView()->isAncestorOf(widget) && (widget->focusPolicy() & Qt::TabFocus) &&
-            widget->isVisibleTo(contentView()) && !qobject_cast<QComboBox*>(widget) && !name.isEmpty()) {
-            order << name;
-        } else if (qobject_cast<QComboBox*>(widget) && widget->isVisibleTo(contentView())) {
-            order << widget->accessibleName();
-        }
-    }
-    order.removeDuplicates();
-    EXPECT_EQ(order,
-              QStringList({"System audio source", "Microphone", "System audio gain", "Project",
-                           "Refresh projects and meetings", "Meeting", "Create a meeting in this project",
-                           "Device ID", "Choose folder", "WAV format", "M4A format", "Record"}));
-
-    typeDeviceID("rig1");
-    startRecording();
-    ASSERT_TRUE(waitUntil([&] { return contentView()->findChild<LevelMeter*>()->percent() > 0; }));
-    for (LevelMeter* meter : contentView()->findChildren<LevelMeter*>()) {
-        QAccessibleInterface* shown = QAccessible::queryAccessibleInterface(meter);
-        EXPECT_EQ(shown->role(), QAccessible::ProgressBar);
-        EXPECT_TRUE(shown->state().readOnly);
-        ASSERT_NE(shown->valueInterface(), nullptr);
-        EXPECT_EQ(shown->valueInterface()->maximumValue(), 100);
-        ASSERT_TRUE(
-            waitUntil([&] { return shown->valueInterface()->currentValue().toInt() == meter->percent(); }));
-    }
-    contentView()->toggleRecording();
-    ASSERT_TRUE(waitUntil([&] { return contentView()->transition() == RecordTransition::none; }));
-
-    contentView()->findChild<QPushButton*>("signOut")->click();
-    LoginView* login = window->rootView().loginView();
-    ASSERT_NE(login, nullptr);
-    const QStringList loginNames = names(login);
-    EXPECT_FALSE(loginNames.contains(QString())) << loginNames.join(" | ").toStdString();
 }
 
 class WindowWithoutFolderTest : public WindowTest {

@@ -90,7 +90,13 @@ TEST_F(UploadQueueViewTest, RowsShowEachStateAndKeepTheirHeightWhileValuesChange
     completed.filename = "studio7_2024-05-01_10-00-00_0001_a-very-long-meeting-chunk-name-END.m4a";
     view.resize(300, 200);
     view.show();
+    QPushButton below(&view); // made before the rows, shown below them
     view.showJobs({completed, pending, failed, uploading});
+    bool retryBeforeBelow = false; // for Tab, the rows come where they show
+    for (QWidget* widget = &view; widget != &below; widget = widget->nextInFocusChain()) {
+        retryBeforeBelow |= widget == in<QPushButton>(row("f"), "retry");
+    }
+    EXPECT_TRUE(retryBeforeBelow);
 
     ASSERT_EQ(view.findChildren<UploadRow*>().size(), 4);
     for (const char* id : {"u", "f", "p", "c"}) {

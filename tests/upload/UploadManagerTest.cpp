@@ -168,6 +168,16 @@ TEST_F(UploadManagerTest, AtMostTwoRunTheThirdStartsAfterTheFirstCompletionAndRe
     EXPECT_EQ(server.count(), 3u);
 }
 
+TEST_F(UploadManagerTest, AServerThatCannotBeReachedIsNamedAsOnEveryScreen) {
+    baseURL = QUrl(server.baseURL().replace("http:", "https:") + "/api/v1"); // no TLS there
+    make();
+    writeAndEnqueue("a.wav");
+    ASSERT_TRUE(waitForAttempts("a.wav", 1));
+    EXPECT_TRUE(job("a.wav").lastError->starts_with("Couldn't reach the server at " +
+                                                    baseURL->authority().toStdString() + " ("))
+        << *job("a.wav").lastError;
+}
+
 TEST_F(UploadManagerTest, FailuresBackOffTwoToThirtyTwoSecondsThenTheJobFails) {
     server.script({{500, "Storage backend unavailable \xE2\x80\xBA\nsecond line"},
                    {503, ""},
