@@ -48,6 +48,7 @@ void startLoad(QPointer<AssignmentModel> model) {
 
 void prepareProcess() {
     SignalWatcher::blockTerminationSignals();
+    installLogHandler();
     enableLineBufferedStdout();
     limitFfmpegLoggingToErrors();
 }
@@ -162,13 +163,13 @@ void AppEnvironment::changeServer(const QString& text) {
     serverConfig_.choose(text);
     platform_.userDefaults->setString(QString::fromLatin1(ServerConfiguration::kUserChoiceKey),
                                       serverConfig_.baseURL()->toString());
-    logLine("ℹ️ server changed to " + serverConfig_.baseURL()->toString().toStdString());
+    logInfo(lcApp(), "ℹ️ server changed to " + serverConfig_.baseURL()->toString().toStdString());
 }
 
 void AppEnvironment::fileChunk(const std::filesystem::path& path, const ChunkFiling& filing) {
     WaitingChunk chunk{.filename = path.filename().string(), .filing = filing};
     if (!uploads_) {
-        logLine("ℹ️ upload queue held by another process; " + chunk.filename + " waits for it");
+        logInfo(lcApp(), "ℹ️ upload queue held by another process; " + chunk.filename + " waits for it");
         waitingChunks_.push_back(std::move(chunk));
         return;
     }

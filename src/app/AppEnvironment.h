@@ -29,8 +29,8 @@ namespace veltrane {
 class AudioRecorder;
 
 // Process-wide set-up shared by the window and the command line. Call first in main, before any
-// thread exists: blocks SIGINT and SIGTERM (they arrive through a SignalWatcher), line-buffers
-// standard output and limits FFmpeg's console output to errors.
+// thread exists: blocks SIGINT and SIGTERM (they arrive through a SignalWatcher), makes log entries
+// plain lines (installLogHandler), line-buffers standard output and limits FFmpeg's console output to errors.
 void prepareProcess();
 // Names the application, which places its settings and data folders; call once the Qt
 // application object exists.

@@ -110,7 +110,8 @@ MainWindow::MainWindow(AppEnvironment& env, TrayPresence tray, QWidget* parent) 
         }
     });
     if (!env_.uploads()) {
-        logLine("ℹ️ another VeltraneRecorder process sends the uploads; taking the queue over when it is "
+        logInfo(lcApp(),
+                "ℹ️ another VeltraneRecorder process sends the uploads; taking the queue over when it is "
                 "free");
         queueRetry_->start();
     }
@@ -388,7 +389,7 @@ void MainWindow::beginQuit(QuitConfirmation confirmation, bool offerBackground) 
         case QuitChoice::keepInBackground:
             saveWindowGeometry();
             hide();
-            logLine("ℹ️ the recording goes on in the background");
+            logInfo(lcApp(), "ℹ️ the recording goes on in the background");
             return;
         case QuitChoice::cancel:
             return;
@@ -451,10 +452,11 @@ void MainWindow::handOverUploads() {
     uploader.setStandardInputFile(QProcess::nullDevice());
     qint64 pid = 0;
     if (uploader.startDetached(&pid)) {
-        logLine("ℹ️ unfinished uploads continue in the background (process " + std::to_string(pid) +
-                ", log " + log.string() + ")");
+        logInfo(lcApp(), "ℹ️ unfinished uploads continue in the background (process " +
+                             std::to_string(pid) + ", log " + log.string() + ")");
     } else {
-        logLine("⚠️ could not start the background uploader; the uploads continue at the next start");
+        logWarning(lcApp(),
+                   "⚠️ could not start the background uploader; the uploads continue at the next start");
     }
 }
 

@@ -50,7 +50,7 @@ QCoro::Task<> AssignmentModel::loadProjects() {
     }
 
     std::vector<ProjectResponse> active = activeProjects(std::move(fetched));
-    logLine("📋 active projects: " + std::to_string(active.size()));
+    logInfo(lcAssignment(), "📋 active projects: " + std::to_string(active.size()));
     setProjects(std::move(active));
 
     const auto findProject = [this](const std::string& id) {
@@ -92,7 +92,7 @@ QCoro::Task<> AssignmentModel::loadMeetings() {
     try {
         fetched = co_await projectService_.fetchMeetings(QString::fromStdString(projectId));
     } catch (const std::exception& error) {
-        logLine("📋 meetings fetch failed: " + debugDescription(error));
+        logWarning(lcAssignment(), "📋 meetings fetch failed: " + debugDescription(error));
         if (self && generation == projectChoiceGeneration_) {
             setErrorMessage(
                 tr("Could not load meetings: %1")
@@ -103,7 +103,8 @@ QCoro::Task<> AssignmentModel::loadMeetings() {
         co_return;
     }
     if (fetched) {
-        logLine("📋 meetings for " + projectId + ": " + std::to_string(fetched->size()) + " returned");
+        logInfo(lcAssignment(),
+                "📋 meetings for " + projectId + ": " + std::to_string(fetched->size()) + " returned");
         if (generation == projectChoiceGeneration_) {
             applyMeetings(std::move(*fetched));
         }

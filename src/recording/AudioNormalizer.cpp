@@ -60,11 +60,12 @@ const AudioNormalizer::ConverterEntry* AudioNormalizer::converterFor(const PcmBu
     }
     std::unique_ptr<AudioConverter> converter = AudioConverter::make(input, target);
     if (!converter) {
-        logLine("🎚 no converter from " + input.description() + " to " + target.description());
+        logWarning(lcRecording(),
+                   "🎚 no converter from " + input.description() + " to " + target.description());
         return nullptr;
     }
     const auto [stored, inserted] = converters_.emplace(key, ConverterEntry{std::move(converter), target});
-    logLine("🎚 converter ready: " + input.description() + " → " + target.description());
+    logDebug(lcRecording(), "🎚 converter ready: " + input.description() + " → " + target.description());
     return &stored->second;
 }
 
@@ -98,8 +99,9 @@ PcmBufferPtr AudioNormalizer::convert(const PcmBufferPtr& buffer) {
     case AudioConverter::OutputStatus::inputRanDry:
         return output->frameLength() > 0 ? output : nullptr;
     case AudioConverter::OutputStatus::error:
-        logLine("🎚 audio conversion failed: " +
-                (result.error ? result.error->localizedDescription : std::string("unknown")));
+        logWarning(lcRecording(),
+                   "🎚 audio conversion failed: " +
+                       (result.error ? result.error->localizedDescription : std::string("unknown")));
         return nullptr;
     case AudioConverter::OutputStatus::endOfStream:
         return nullptr;

@@ -266,7 +266,8 @@ void AudioRecorder::sourcesListed(
     // A microphone listing that fails costs only the microphones: the system-audio sources
     // are still offered, so a recording without a microphone stays possible.
     if (!microphones) {
-        logLine("⚠️ Could not list microphones: " + microphones.error().fullDescription());
+        logWarning(lcRecording(),
+                   "⚠️ Could not list microphones: " + microphones.error().fullDescription());
     }
     setPermissionError(false);
     setSystemSources(SystemSource::listFrom(*content));
@@ -326,13 +327,14 @@ void AudioRecorder::startRecording(const std::filesystem::path& directory, const
         return;
     }
     const SystemSource source = *selectedSystemSource_;
-    logLine("=== Start Recording ===");
-    logLine("Output folder: " + directory.string());
-    logLine("Device ID: " + deviceID.toStdString());
-    logLine(std::string("Format: ") + (format == RecordingFormat::wav ? "WAV" : "M4A"));
-    logLine("Chunk length: " + std::to_string(static_cast<long long>(std::trunc(chunkDurationSeconds))) +
-            "s");
-    logLine("Source: " + source.name.toStdString());
+    logInfo(lcRecording(), "=== Start Recording ===");
+    logInfo(lcRecording(), "Output folder: " + directory.string());
+    logInfo(lcRecording(), "Device ID: " + deviceID.toStdString());
+    logInfo(lcRecording(), std::string("Format: ") + (format == RecordingFormat::wav ? "WAV" : "M4A"));
+    logInfo(lcRecording(),
+            "Chunk length: " + std::to_string(static_cast<long long>(std::trunc(chunkDurationSeconds))) +
+                "s");
+    logInfo(lcRecording(), "Source: " + source.name.toStdString());
 
     const std::uint64_t generation = ++generation_;
     setErrorMessage(QString());
@@ -342,16 +344,16 @@ void AudioRecorder::startRecording(const std::filesystem::path& directory, const
     setLastChunkName(QString());
 
     createChunkWriter(directory, deviceID, format, chunkDurationSeconds, generation);
-    logLine("✅ Chunk writer created");
+    logInfo(lcRecording(), "✅ Chunk writer created");
 
     if (!selectedMicrophone_) {
         micSession_.reset(); // a session of an earlier recording; its stop clean-up ends it
         processingQueue_->post([this] { pipeline_.prepareMicrophone(MicrophoneInput::absent); });
-        logLine("ℹ️ No microphone selected");
+        logInfo(lcRecording(), "ℹ️ No microphone selected");
     } else {
         processingQueue_->post([this] { pipeline_.prepareMicrophone(MicrophoneInput::present); });
         setupMicrophone(*selectedMicrophone_);
-        logLine("✅ Microphone configured: " + selectedMicrophone_->localizedName);
+        logInfo(lcRecording(), "✅ Microphone configured: " + selectedMicrophone_->localizedName);
     }
 
     StreamConfiguration configuration;
@@ -363,8 +365,8 @@ void AudioRecorder::startRecording(const std::filesystem::path& directory, const
     configuration.height = 10;
     configuration.minimumFrameInterval = MediaTime::make(1, 1);
     configuration.queueDepth = 3;
-    logLine("📡 Stream config: " + std::to_string(configuration.sampleRate) + "Hz, " +
-            std::to_string(configuration.channelCount) + " channels");
+    logDebug(lcRecording(), "📡 Stream config: " + std::to_string(configuration.sampleRate) + "Hz, " +
+                                std::to_string(configuration.channelCount) + " channels");
 
     const std::optional<ContentFilter> filter = makeContentFilter();
     if (!filter) {
@@ -398,16 +400,16 @@ void AudioRecorder::startRecording(const std::filesystem::path& directory, const
                 stream_->addStreamOutput(type, *processingQueue_, handler)) {
             setErrorMessage(QStringLiteral("Setup Error: ") +
                             QString::fromStdString(error->localizedDescription));
-            logLine("❌ Stream setup error: " + error->fullDescription());
+            logCritical(lcRecording(), "❌ Stream setup error: " + error->fullDescription());
             return;
         }
     }
-    logLine("✅ Stream outputs added (screen + audio)");
+    logInfo(lcRecording(), "✅ Stream outputs added (screen + audio)");
 
     const std::uint64_t epoch = ++captureEpoch_;
     stream_->startCapture([guard, epoch, generation](const std::optional<PlatformError>& error) {
         if (!error) {
-            logLine("✅ Capture started successfully");
+            logInfo(lcRecording(), "✅ Capture started successfully");
             postGuarded(guard, [epoch](AudioRecorder* self) {
                 if (self->captureEpoch_ == epoch) {
                     self->captureStarted();
@@ -415,7 +417,7 @@ void AudioRecorder::startRecording(const std::filesystem::path& directory, const
             });
             return;
         }
-        logLine("❌ Capture failed: " + error->localizedDescription);
+        logCritical(lcRecording(), "❌ Capture failed: " + error->localizedDescription);
         postGuarded(guard, [generation, description = error->localizedDescription](AudioRecorder* self) {
             if (self->generation_ != generation) {
                 return; // a later recording has started meanwhile
@@ -442,8 +444,9 @@ void AudioRecorder::setupMicrophone(const CaptureDevice& device) {
         pipeline_.handleMicrophoneBuffer(buffer);
     });
     micSession_->setDisconnectHandler([name = device.localizedName](const PlatformError& error) {
-        logLine("⚠️ Microphone " + name + " stopped delivering audio (" + error.localizedDescription +
-                "); recording continues with system audio only");
+        logWarning(lcRecording(), "⚠️ Microphone " + name + " stopped delivering audio (" +
+                                      error.localizedDescription +
+                                      "); recording continues with system audio only");
     });
 }
 
@@ -460,7 +463,7 @@ void AudioRecorder::createChunkWriter(const std::filesystem::path& directory, co
     configuration.fileType = isWav ? MediaFileType::wave : MediaFileType::appleM4A;
     configuration.fileExtension = isWav ? "wav" : "m4a";
     configuration.filing = chunkFiling_;
-    logLine("📝 Writer settings: " + configuration.outputSettings.describe());
+    logDebug(lcRecording(), "📝 Writer settings: " + configuration.outputSettings.describe());
 
     auto writer = std::make_shared<ChunkedAudioWriter>(configuration, writerFactory_);
     const QPointer<AudioRecorder> guard = self_;
@@ -472,7 +475,7 @@ void AudioRecorder::createChunkWriter(const std::filesystem::path& directory, co
         postGuarded(guard, [generation, description = error.localizedDescription()](AudioRecorder* self) {
             if (self->generation_ != generation) {
                 // The text on screen belongs to a later recording now.
-                logLine("⚠️ Chunk error of an earlier recording: " + description);
+                logWarning(lcRecording(), "⚠️ Chunk error of an earlier recording: " + description);
                 return;
             }
             self->setErrorMessage(QStringLiteral("Chunk error: ") + QString::fromStdString(description));
@@ -496,13 +499,13 @@ std::optional<ContentFilter> AudioRecorder::makeContentFilter() {
         if (!source.app || !source.scContent || source.scContent->displays.empty()) {
             setErrorMessage(
                 QString::fromLatin1(QT_TRANSLATE_NOOP("veltrane::Messages", "Invalid source configuration")));
-            logLine("❌ Could not create content filter");
+            logCritical(lcRecording(), "❌ Could not create content filter");
             return std::nullopt;
         }
         filter.mode = ContentFilter::Mode::displayIncludingApplications;
         filter.display = source.scContent->displays.front();
         filter.applications = {*source.app};
-        logLine("✅ App filter created for: " + source.app->applicationName);
+        logInfo(lcRecording(), "✅ App filter created for: " + source.app->applicationName);
         return filter;
     }
     filter.mode = ContentFilter::Mode::displayExcludingApplications;
@@ -515,7 +518,8 @@ std::optional<ContentFilter> AudioRecorder::makeContentFilter() {
             }
         }
     }
-    logLine("✅ Display filter created (excluding " + std::to_string(filter.applications.size()) + " apps)");
+    logInfo(lcRecording(),
+            "✅ Display filter created (excluding " + std::to_string(filter.applications.size()) + " apps)");
     return filter;
 }
 
@@ -587,9 +591,11 @@ void AudioRecorder::chunkFinished(const std::filesystem::path& path, std::uint64
 // MARK: - Stopping
 
 void AudioRecorder::stopRecording() {
-    logLine("=== Stop Recording Called ===");
-    logLine(std::string("Samples written: ") + (pipeline_.shared().samplesWritten.load() ? "true" : "false"));
-    logLine(std::string("Session started: ") + (pipeline_.shared().sessionStarted.load() ? "true" : "false"));
+    logInfo(lcRecording(), "=== Stop Recording Called ===");
+    logDebug(lcRecording(), std::string("Samples written: ") +
+                                (pipeline_.shared().samplesWritten.load() ? "true" : "false"));
+    logDebug(lcRecording(), std::string("Session started: ") +
+                                (pipeline_.shared().sessionStarted.load() ? "true" : "false"));
 
     if (timer_) {
         timer_->stop();
@@ -614,9 +620,9 @@ void AudioRecorder::stopRecording() {
     if (stream_) {
         stream_->stopCapture([](const std::optional<PlatformError>& error) {
             if (error) {
-                logLine("Stop capture error: " + error->fullDescription());
+                logWarning(lcRecording(), "Stop capture error: " + error->fullDescription());
             } else {
-                logLine("Stream stopped successfully");
+                logInfo(lcRecording(), "Stream stopped successfully");
             }
         });
         // Kept until the clean-up has run, apart from the field a new recording will use.

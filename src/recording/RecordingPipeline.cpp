@@ -100,12 +100,12 @@ void RecordingPipeline::appendSystemAudio(const SampleBufferPtr& buffer) {
     }
     if (const auto rotated = writer.rotateIfNeeded(buffer->presentationTime()); !rotated) {
         rotationFailed_ = true;
-        logLine("❌ Chunk rotation failed: " + rotated.error().fullDescription());
+        logCritical(lcRecording(), "❌ Chunk rotation failed: " + rotated.error().fullDescription());
         link_.recordingFailed(processingGeneration_, rotated.error().localizedDescription());
         return;
     }
     if (!shared_.sessionStarted.exchange(true)) {
-        logLine("✅ Session started");
+        logInfo(lcRecording(), "✅ Session started");
     }
     const bool mixMicrophone = micBufferQueue_.isMixing();
     const std::shared_ptr<MediaWriterInput> input = writer.input();
@@ -127,8 +127,9 @@ void RecordingPipeline::appendSystemAudio(const SampleBufferPtr& buffer) {
     noteMicrophoneUnderruns();
     if (writer.append(output)) {
         if (!shared_.samplesWritten.load()) {
-            logLine(std::string("✅ Recording started (") +
-                    (mixMicrophone ? "with microphone mixing" : "system audio only") + ")");
+            logInfo(lcRecording(), std::string("✅ Recording started (") +
+                                       (mixMicrophone ? "with microphone mixing" : "system audio only") +
+                                       ")");
             shared_.samplesWritten = true;
         }
         intake_.meterOutput(*output);
@@ -142,7 +143,7 @@ void RecordingPipeline::noteMicrophoneUnderruns() {
     }
     micUnderruns_ = underruns;
     if (underruns == 1 || underruns % 200 == 0) {
-        logLine("⚠️ Mic queue ran dry (" + std::to_string(underruns) + " so far)");
+        logWarning(lcRecording(), "⚠️ Mic queue ran dry (" + std::to_string(underruns) + " so far)");
     }
 }
 
@@ -154,7 +155,8 @@ void RecordingPipeline::handleMicrophoneBuffer(const SampleBufferPtr& buffer) {
         hasLoggedMicFormat_ = true;
         detectedMicSampleRate_ = buffer->format()->sampleRate;
         const auto format = PcmBuffer::Format::fromStreamDescription(*buffer->format());
-        logLine("🎤 Mic input: " + (format ? format->description()
+        logInfo(lcRecording(),
+                "🎤 Mic input: " + (format ? format->description()
                                           : std::to_string(buffer->format()->channelsPerFrame) + " ch, " +
                                                 std::to_string(buffer->format()->sampleRate) + " Hz"));
     }
@@ -163,7 +165,8 @@ void RecordingPipeline::handleMicrophoneBuffer(const SampleBufferPtr& buffer) {
     if (!converted) {
         const std::int64_t failures = ++micConversionFailures_;
         if (failures == 1 || failures % 200 == 0) {
-            logLine("⚠️ Mic buffer conversion failed (" + std::to_string(failures) + " so far)");
+            logWarning(lcRecording(),
+                       "⚠️ Mic buffer conversion failed (" + std::to_string(failures) + " so far)");
         }
         return;
     }

@@ -79,13 +79,13 @@ SampleBufferPtr SystemAudioIntake::processSystemAudio(const SampleBuffer& input,
         const std::string channelText = std::to_string(channels) + " channels, ";
         const std::string countText = std::to_string(count) + " samples";
         if (!isFloat) {
-            logLine("📊 System audio: Int16, " + channelText + (planar ? "NON-INTERLEAVED" : "interleaved") +
-                    ", " + countText);
+            logDebug(lcRecording(), "📊 System audio: Int16, " + channelText +
+                                        (planar ? "NON-INTERLEAVED" : "interleaved") + ", " + countText);
         } else if (!planar) {
-            logLine("📊 System audio: Float32, " + channelText + "interleaved, " + countText);
+            logDebug(lcRecording(), "📊 System audio: Float32, " + channelText + "interleaved, " + countText);
         } else {
-            logLine("📊 System audio: Float32, " + channelText + "NON-INTERLEAVED, " + countText +
-                    " → interleaved");
+            logDebug(lcRecording(), "📊 System audio: Float32, " + channelText + "NON-INTERLEAVED, " +
+                                        countText + " → interleaved");
         }
     }
 
@@ -122,8 +122,9 @@ void SystemAudioIntake::mixInMicrophone(std::vector<float>& samples) {
         return;
     }
     if (!samplesWritten_.load()) {
-        logLine("🔍 Mixing: system=" + std::to_string(frames) + " frames, mic=" + std::to_string(take) +
-                " samples, queue remaining=" + std::to_string(remaining));
+        logDebug(lcRecording(), "🔍 Mixing: system=" + std::to_string(frames) +
+                                    " frames, mic=" + std::to_string(take) +
+                                    " samples, queue remaining=" + std::to_string(remaining));
     }
     levels_.micLevel(computeLevel(taken_));
     const float gain = microphoneGain_.load();

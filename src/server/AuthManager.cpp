@@ -75,7 +75,7 @@ void AuthManager::forgetSession() {
 }
 
 void AuthManager::signOut() {
-    logLine("🔐 signed out");
+    logInfo(lcServer(), "🔐 signed out");
     forgetSession();
     setState(AuthState::unauthenticated());
 }
@@ -124,7 +124,7 @@ QCoro::Task<UserProfile> AuthManager::fetchCurrentUser() {
     if (response.statusCode == 401 && self && state_.kind() == AuthState::Kind::authenticated &&
         currentToken() == token) {
         // The server forgot the session: nothing repairs that but a new sign-in.
-        logLine("🔐 session expired; signing in again is required");
+        logInfo(lcServer(), "🔐 session expired; signing in again is required");
         forgetSession();
         emit sessionExpired();
         setState(AuthState::error(kSessionExpiredText));
@@ -148,17 +148,17 @@ QCoro::Task<> AuthManager::login(QString email, QString password) {
         co_return;
     }
     setState(AuthState::authenticating());
-    logLine("🔐 login: starting Kratos flow at " + baseURL->toString().toStdString());
+    logInfo(lcServer(), "🔐 login: starting Kratos flow at " + baseURL->toString().toStdString());
 
     try {
         const std::string token = co_await performKratosLogin(*baseURL, trimmedEmail, password);
         if (!self) {
             co_return;
         }
-        logLine("🔐 login: got session token (" + QString::fromStdString(token).left(8).toStdString() + "…)");
+        logInfo(lcServer(), "🔐 login: got session token");
         const std::int32_t saveStatus = credentials_.save(CredentialItem::accessToken, token);
         if (!currentToken()) {
-            logLine("🔐 login: token did not survive the keychain");
+            logWarning(lcServer(), "🔐 login: token did not survive the keychain");
             setState(AuthState::error("Signed in, but the session could not be stored (keychain " +
                                       credentials_.statusText(saveStatus) + ")."));
             co_return;
@@ -167,16 +167,16 @@ QCoro::Task<> AuthManager::login(QString email, QString password) {
         if (!self) {
             co_return;
         }
-        logLine("🔐 login: authenticated as " + profile.email);
+        logInfo(lcServer(), "🔐 login: authenticated as " + profile.email);
         setState(AuthState::authenticated(std::move(profile)));
     } catch (const LoginError& error) {
         if (self) {
-            logLine("🔐 login failed: " + error.message());
+            logInfo(lcServer(), "🔐 login failed: " + error.message());
             setState(AuthState::error(error.message()));
         }
     } catch (const std::exception& error) {
         if (self) {
-            logLine("🔐 login failed: " + debugDescription(error));
+            logInfo(lcServer(), "🔐 login failed: " + debugDescription(error));
             setState(AuthState::error(userDescription(error)));
         }
     }
@@ -191,7 +191,7 @@ QCoro::Task<std::string> AuthManager::performKratosLogin(QUrl baseURL, QString e
     const HttpResponse initResponse = co_await transport_.send(initRequest, "GET");
     if (initResponse.statusCode != 200) {
         const std::string status = std::to_string(initResponse.statusCode);
-        logLine("🔐 login: flow init failed, HTTP " + status);
+        logInfo(lcServer(), "🔐 login: flow init failed, HTTP " + status);
         throw LoginError("Couldn't reach the sign-in service (HTTP " + status + ").");
     }
     const KratosFlow flow = decodeJson<KratosFlow>(initResponse.body);
@@ -215,14 +215,14 @@ QCoro::Task<std::string> AuthManager::performKratosLogin(QUrl baseURL, QString e
         try {
             co_return decodeJson<KratosLoginSuccess>(submitResponse.body).sessionToken;
         } catch (const DecodingError&) {
-            logLine("🔐 login: 200 but no session_token — body: " +
-                    utf8Text(submitResponse.body).value_or("<binary>"));
+            logWarning(lcServer(), "🔐 login: 200 but no session_token — body: " +
+                                       utf8Text(submitResponse.body).value_or("<binary>"));
             throw LoginError(QT_TRANSLATE_NOOP("veltrane::Messages",
                                                "Signed in, but the server did not return a session token."));
         }
     }
 
-    logLine("🔐 login: flow submit returned HTTP " + std::to_string(submitResponse.statusCode));
+    logDebug(lcServer(), "🔐 login: flow submit returned HTTP " + std::to_string(submitResponse.statusCode));
     std::vector<KratosFlow::Message> messages;
     try {
         messages = decodeJson<KratosFlow>(submitResponse.body).collectedMessages();

@@ -24,7 +24,7 @@ std::optional<std::string> CredentialStore::load(CredentialItem item) const {
             // Bytes that are not UTF-8 are no token; the legacy variant is not consulted then.
             return utf8Text(QByteArrayView(result.data->data(), static_cast<qsizetype>(result.data->size())));
         }
-        logLine("🔑 keychain load(" + account + ") failed: " + statusText(result.status));
+        logWarning(lcServer(), "🔑 keychain load(" + account + ") failed: " + statusText(result.status));
     }
     return std::nullopt;
 }
@@ -42,7 +42,9 @@ std::int32_t CredentialStore::save(CredentialItem item, const std::string& value
         }
         if (status == kKeychainSuccess) {
             if (!protectedVariant) {
-                logLine("⚠️ No Secret Service available — the session token is stored unencrypted in " +
+                logWarning(
+                    lcServer(),
+                    "⚠️ No Secret Service available — the session token is stored unencrypted in " +
                         legacyLocation_);
             }
             return kKeychainSuccess;
@@ -50,10 +52,10 @@ std::int32_t CredentialStore::save(CredentialItem item, const std::string& value
         if (status != kKeychainMissingEntitlement) {
             break;
         }
-        logLine("🔑 data-protection keychain unavailable (" + statusText(kKeychainMissingEntitlement) +
-                ") — using the legacy keychain");
+        logInfo(lcServer(), "🔑 data-protection keychain unavailable (" +
+                                statusText(kKeychainMissingEntitlement) + ") — using the legacy keychain");
     }
-    logLine("🔑 keychain save(" + account + ") failed: " + statusText(status));
+    logWarning(lcServer(), "🔑 keychain save(" + account + ") failed: " + statusText(status));
     return status;
 }
 

@@ -25,8 +25,10 @@ ServerConfiguration ServerConfiguration::resolve(const QString& environmentValue
         try {
             return ServerConfiguration(parseBaseURL((*text)->trimmed()), source);
         } catch (const std::invalid_argument& error) {
-            logLine(std::string("⚠️ ") + error.what() +
-                    (source == ServerSource::user ? " (your choice)" : " (system preset)") + "; ignored");
+            logWarning(lcServer(),
+                       std::string("⚠️ ") + error.what() +
+                           (source == ServerSource::user ? " (your choice)" : " (system preset)") +
+                           "; ignored");
         }
     }
     return ServerConfiguration(defaultBaseURL(), ServerSource::builtIn);

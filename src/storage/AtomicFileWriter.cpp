@@ -63,8 +63,8 @@ void removePartialFile(const std::filesystem::path& path) {
     std::error_code error;
     std::filesystem::remove(path, error);
     if (error && error != std::errc::no_such_file_or_directory) {
-        logLine("⚠️ Could not remove the unfinished chunk file " + path.string() + ": " +
-                error.message());
+        logWarning(lcStorage(), "⚠️ Could not remove the unfinished chunk file " + path.string() + ": " +
+                                    error.message());
         return; // its record stays with it, so a later start explains it again
     }
     std::filesystem::remove(recoveryCopyPath(path), error);

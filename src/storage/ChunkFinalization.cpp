@@ -75,9 +75,10 @@ void ChunkFinalization::reportFailedFinish() {
     const std::uintmax_t size = std::filesystem::file_size(partialPath_, sizeError);
     const std::uintmax_t sizeBytes = sizeError ? 0 : size;
     const std::optional<PlatformError> error = writer_->error();
-    logLine("❌ finishWriting failed for chunk " + std::to_string(chunkNumber_) + "\n   status: " +
-            describeWriterStatus(writer_->status()) + "\n   partial: " + std::to_string(sizeBytes) +
-            " bytes\n   error: " + describeError(error ? &*error : nullptr));
+    logCritical(lcStorage(), "❌ finishWriting failed for chunk " + std::to_string(chunkNumber_) +
+                                 "\n   status: " + describeWriterStatus(writer_->status()) +
+                                 "\n   partial: " + std::to_string(sizeBytes) +
+                                 " bytes\n   error: " + describeError(error ? &*error : nullptr));
     removePartialFile(partialPath_);
     reportError(WriterError::writerFailed(error));
 }
@@ -93,7 +94,7 @@ void ChunkFinalization::promoteChunk() {
         if (outcome_.finishedChunkCount) {
             outcome_.finishedChunkCount->fetch_add(1);
         }
-        logLine("✅ Chunk saved: " + finalFileName);
+        logInfo(lcStorage(), "✅ Chunk saved: " + finalFileName);
         if (outcome_.onChunkFinished) {
             outcome_.onChunkFinished(finalPath);
         }
@@ -118,8 +119,8 @@ void ChunkFinalization::promoteChunk() {
 
 void ChunkFinalization::keptInPartialFile(const std::error_code& moveError) {
     // The audio is finished but cannot get its name; it stays where it is, and says so.
-    logLine("⚠️ Chunk " + std::to_string(chunkNumber_) + " stays in its partial file " +
-            partialPath_.string() + ": " + moveError.message());
+    logWarning(lcStorage(), "⚠️ Chunk " + std::to_string(chunkNumber_) + " stays in its partial file " +
+                                partialPath_.string() + ": " + moveError.message());
     reportError(makeFileSystemError(moveError));
 }
 

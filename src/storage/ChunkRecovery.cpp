@@ -140,13 +140,14 @@ std::optional<RecoveredChunk> recoverOne(const std::filesystem::path& partial,
     const auto repaired = repairer.repairInterrupted(partial, fileTypeOf(record.extension));
     if (!repaired) {
         const std::filesystem::path aside = keepAside(partial, record);
-        logLine("⚠️ Interrupted chunk " + number + " could not be repaired (" +
-                repaired.error().localizedDescription + "); kept as " + aside.filename().string());
+        logWarning(lcStorage(), "⚠️ Interrupted chunk " + number + " could not be repaired (" +
+                                    repaired.error().localizedDescription + "); kept as " +
+                                    aside.filename().string());
         return std::nullopt;
     }
     if (*repaired == RepairOutcome::holdsNoAudio) {
         removePartialFile(partial);
-        logLine("♻️ Interrupted chunk " + number + " held no audio; removed");
+        logInfo(lcStorage(), "♻️ Interrupted chunk " + number + " held no audio; removed");
         return std::nullopt;
     }
     const ChunkFileName name(record.stem + std::string(ChunkFileName::mark(record.chunkNumber, true)),
@@ -159,12 +160,12 @@ std::optional<RecoveredChunk> recoverOne(const std::filesystem::path& partial,
     }
     if (moveError) {
         // Repaired but nameless: the record stays, so the next start tries again.
-        logLine("⚠️ Recovered chunk " + number + " stays in " + partial.filename().string() + ": " +
-                moveError.message());
+        logWarning(lcStorage(), "⚠️ Recovered chunk " + number + " stays in " +
+                                    partial.filename().string() + ": " + moveError.message());
         return std::nullopt;
     }
     PartialChunkRecord::removeBeside(partial);
-    logLine("♻️ Chunk recovered: " + target.filename().string());
+    logInfo(lcStorage(), "♻️ Chunk recovered: " + target.filename().string());
     return RecoveredChunk{target, record.filing};
 }
 
@@ -283,8 +284,8 @@ std::vector<RecoveredChunk> recoverInterruptedChunks(const std::filesystem::path
         const auto record =
             PartialChunkRecord::fromJson(QByteArray::fromStdString(readSmallFile(recordPath)));
         if (!record) {
-            logLine("⚠️ Unreadable recovery record " + recordPath.filename().string() +
-                    "; its chunk is left as it is");
+            logWarning(lcStorage(), "⚠️ Unreadable recovery record " + recordPath.filename().string() +
+                                        "; its chunk is left as it is");
             continue;
         }
         if (record->owner.isRunning() || (record->filing && filedChunks == FiledChunks::leave)) {

@@ -110,7 +110,7 @@ std::expected<void, ChunkWriterError> ChunkedAudioWriter::openChunk(const MediaT
     chunkNumber_ += 1;
     didAppendToCurrentChunk_ = false;
     owedSilenceSeconds_ = 0;
-    logLine("🔖 Chunk " + std::to_string(chunkNumber_) + " open");
+    logInfo(lcStorage(), "🔖 Chunk " + std::to_string(chunkNumber_) + " open");
     return {};
 }
 
@@ -172,8 +172,9 @@ bool ChunkedAudioWriter::payOwedSilence(MediaWriterInput& input, const StreamDes
     owedSilenceSeconds_ = 0;
     if (!hasLoggedDrops_ && paidSilence) {
         hasLoggedDrops_ = true;
-        logLine("⚠️ The encoder fell behind: " + std::to_string(droppedBufferCount_) +
-                " buffers dropped and replaced by silence, so the chunk keeps its length");
+        logWarning(lcStorage(),
+                   "⚠️ The encoder fell behind: " + std::to_string(droppedBufferCount_) +
+                       " buffers dropped and replaced by silence, so the chunk keeps its length");
     }
     return true;
 }
@@ -189,8 +190,8 @@ void ChunkedAudioWriter::writeRecord(const std::filesystem::path& partialPath,
     };
     // Without its record a chunk cannot be recovered after a crash, but it is still recorded.
     if (const std::error_code error = record.writeBeside(partialPath)) {
-        logLine("⚠️ Recovery record of chunk " + std::to_string(chunkNumber) +
-                " not written: " + error.message());
+        logWarning(lcStorage(), "⚠️ Recovery record of chunk " + std::to_string(chunkNumber) +
+                                    " not written: " + error.message());
     }
 }
 
@@ -207,11 +208,12 @@ void ChunkedAudioWriter::setFiling(std::optional<ChunkFiling> filing) {
 void ChunkedAudioWriter::reportAppendFailure(const SampleBuffer& buffer) {
     const std::optional<PlatformError> error = writer_->error();
     const MediaTime& pts = buffer.presentationTime();
-    logLine("❌ append failed after " + std::to_string(appendedSampleCount_) +
-            " buffers\n   writer status: " + describeWriterStatus(writer_->status()) +
-            "\n   pts: " + shortestDecimal(pts.seconds()) + "s (" + std::to_string(pts.value) + "/" +
-            std::to_string(pts.timescale) + ")\n   samples: " + std::to_string(buffer.numSamples()) +
-            "\n   error: " + describeError(error ? &*error : nullptr));
+    logCritical(lcStorage(), "❌ append failed after " + std::to_string(appendedSampleCount_) +
+                                 " buffers\n   writer status: " + describeWriterStatus(writer_->status()) +
+                                 "\n   pts: " + shortestDecimal(pts.seconds()) + "s (" +
+                                 std::to_string(pts.value) + "/" + std::to_string(pts.timescale) +
+                                 ")\n   samples: " + std::to_string(buffer.numSamples()) +
+                                 "\n   error: " + describeError(error ? &*error : nullptr));
     if (onError) {
         onError(WriterError::writerFailed(error));
     }
@@ -243,8 +245,8 @@ void ChunkedAudioWriter::closeChunk(bool isFinal) {
 
     ChunkFileName finalName = ChunkFileName::make(configuration_.deviceID, chunkStartDate_, chunkNumber_,
                                                   isFinal, configuration_.fileExtension);
-    logLine("🔖 closing chunk " + std::to_string(chunkNumber_) + " after " +
-            std::to_string(appendedSampleCount_) + " buffers → " + finalName.fileName());
+    logInfo(lcStorage(), "🔖 closing chunk " + std::to_string(chunkNumber_) + " after " +
+                             std::to_string(appendedSampleCount_) + " buffers → " + finalName.fileName());
     appendedSampleCount_ = 0;
     if (lastFormat_) {
         (void)payOwedSilence(*input, *lastFormat_, true);
@@ -266,7 +268,7 @@ void ChunkedAudioWriter::discardEmptyChunk(MediaFileWriter& writer,
     writer.cancelWriting();
     removePartialFile(partialPath);
     chunkNumber_ = std::max<std::int64_t>(chunkNumber_ - 1, 0);
-    logLine("⚠️ Chunk closed with no samples; discarded");
+    logWarning(lcStorage(), "⚠️ Chunk closed with no samples; discarded");
 }
 
 } // namespace veltrane

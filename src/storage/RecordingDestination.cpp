@@ -104,7 +104,8 @@ void RecordingDestination::adoptFolder(const std::filesystem::path& folder, Book
     }
     setUrl(absolute);
     setErrorMessage(std::nullopt);
-    logLine("📁 destination set: " + url_->string() + " (scoped: " + (granted ? "true" : "false") + ")");
+    logInfo(lcStorage(),
+            "📁 destination set: " + url_->string() + " (scoped: " + (granted ? "true" : "false") + ")");
     if (saving == BookmarkSaving::save && defaults_) {
         defaults_->setString(QString::fromLatin1(kDestinationBookmark),
                              QString::fromStdString(url_->string()));

@@ -20,7 +20,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <iostream>
 #include <set>
 #include <system_error>
 
@@ -243,7 +242,7 @@ void UploadManager::loadQueue() {
         // Never overwritten while it cannot be read: the first save would destroy its jobs.
         loadWarning_ = "⚠️ Upload queue file could not be read (" + *loaded.readError + ")";
         setSaveError("the queue file could not be read: " + *loaded.readError);
-        std::cerr << *loadWarning_ << std::endl;
+        logWarning(lcUpload(), *loadWarning_);
         return;
     }
     if (!loaded.decoded) {
@@ -254,7 +253,7 @@ void UploadManager::loadQueue() {
         loadWarning_ =
             *warning + (aside ? "; the original is kept as " + aside->string()
                               : "; the original could not be copied aside (" + aside.error() + ")");
-        std::cerr << *loadWarning_ << std::endl;
+        logWarning(lcUpload(), *loadWarning_);
     }
     jobs_ = orderLoadedJobs(std::move(loaded.decoded->jobs));
     for (UploadJob& job : jobs_) {
@@ -289,11 +288,11 @@ void UploadManager::setSaveError(std::optional<std::string> error) {
         return;
     }
     if (error) {
-        std::cerr << "❌ Could not save the upload queue: " << *error
-                  << "; the jobs are kept in memory and saved as soon as writing works again" << std::endl;
+        logCritical(lcUpload(), "❌ Could not save the upload queue: " + *error +
+                                    "; the jobs are kept in memory and saved as soon as writing works again");
         saveRetry_.start();
     } else {
-        std::cerr << "✅ Upload queue saved again" << std::endl;
+        logInfo(lcUpload(), "✅ Upload queue saved again");
         saveRetry_.stop();
     }
     saveError_ = std::move(error);
@@ -533,8 +532,8 @@ void UploadManager::waitForServer(std::size_t position, const std::string& reaso
     if (!unreachableSince_) {
         unreachableSince_ = now;
         probeIntervalSeconds_ = std::min(kFirstProbeSeconds, maxProbeSeconds_);
-        std::cerr << "ℹ️ The server cannot be reached (" << reason
-                  << "); uploads wait and are sent as soon as it answers" << std::endl;
+        logInfo(lcUpload(), "ℹ️ The server cannot be reached (" + reason +
+                                "); uploads wait and are sent as soon as it answers");
     }
     nextProbe_ = now.addingSeconds(probeIntervalSeconds_);
     UploadJob& job = jobs_[position];
@@ -562,7 +561,7 @@ void UploadManager::serverAnswered() {
             job.nextEarliestAttempt.reset();
         }
     }
-    std::cerr << "✅ The server answers again; sending the waiting uploads" << std::endl;
+    logInfo(lcUpload(), "✅ The server answers again; sending the waiting uploads");
 }
 
 void UploadManager::networkCameBack() {
@@ -614,8 +613,8 @@ void UploadManager::handleUnauthorized(std::size_t position) {
 
 void UploadManager::pauseForSignIn() {
     if (!pausedForSignIn_) {
-        std::cerr << "⚠️ The server no longer accepts the session: uploads wait until you sign in again"
-                  << std::endl;
+        logWarning(lcUpload(),
+                   "⚠️ The server no longer accepts the session: uploads wait until you sign in again");
     }
     pausedForSignIn_ = true;
     for (UploadJob& job : jobs_) {

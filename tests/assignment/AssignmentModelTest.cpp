@@ -1,11 +1,11 @@
 #include "assignment/AssignmentFixture.h"
-#include "support/StdoutCapture.h"
+#include "support/LogCapture.h"
 
 namespace veltrane {
 namespace {
 
+using test::LogCapture;
 using test::runTask;
-using test::StdoutCapture;
 
 class AssignmentModelTest : public test::AssignmentFixture {
 protected:
@@ -25,7 +25,7 @@ protected:
 
 TEST_F(AssignmentModelTest, FirstLaunchSelectsNothingAndAStoredChoiceIsRestoredAfterARestart) {
     rig.storeToken("t");
-    StdoutCapture capture;
+    LogCapture capture;
     runTask(model.loadProjects());
     ASSERT_EQ(model.projects().size(), 2u); // the archived project is dropped
     EXPECT_FALSE(model.hasSelectedProject());
@@ -118,7 +118,7 @@ TEST_F(AssignmentModelTest, ACreatedMeetingIsPutFirstAndSelectedUnlessTheProject
 TEST_F(AssignmentModelTest, FailedLoadsKeepTheDataAndExplain) {
     selectA(model);
     meetingsStatus = 500;
-    StdoutCapture capture;
+    LogCapture capture;
     runTask(model.loadMeetings());
     EXPECT_TRUE(capture.contains("📋 meetings fetch failed: APIError.serverError(statusCode: 500"));
     EXPECT_TRUE(model.errorMessage()->startsWith("Could not load meetings: Server error (500): "));

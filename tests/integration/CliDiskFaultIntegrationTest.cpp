@@ -89,7 +89,7 @@ TEST_P(CliDiskFault, RecordingStopsAndKeepsWhatWasFinished) {
     EXPECT_GT(chunks, 0);
     for (const QString& partial :
          QDir(folder).entryList({QStringLiteral(".*.partial")}, QDir::Files | QDir::Hidden)) {
-        EXPECT_TRUE(out.contains(QStringLiteral("⚠️")) && out.contains(partial)) << partial.toStdString();
+        EXPECT_TRUE(err.contains(QStringLiteral("⚠️")) && err.contains(partial)) << partial.toStdString();
     }
 }
 

@@ -79,11 +79,12 @@ protected:
         return match.captured(1);
     }
 
-    // Waits for a recording to end with `exitCode`; its log.
+    // Waits for a recording to end with `exitCode`; its log (warnings and errors are on
+    // standard error, after the rest).
     static QString finished(QProcess& cli, int exitCode) {
         EXPECT_TRUE(cli.waitForFinished(90000));
-        const QString log = QString::fromUtf8(cli.readAllStandardOutput());
-        EXPECT_EQ(cli.exitCode(), exitCode) << log.toStdString() << cli.readAllStandardError().toStdString();
+        const QString log = QString::fromUtf8(cli.readAllStandardOutput() + cli.readAllStandardError());
+        EXPECT_EQ(cli.exitCode(), exitCode) << log.toStdString();
         return log;
     }
 

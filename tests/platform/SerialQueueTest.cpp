@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <future>
 #include <gtest/gtest.h>
+#include <thread>
 #include <vector>
 
 using veltrane::SerialQueue;
@@ -44,4 +46,68 @@ TEST(SerialQueue, QueueDestroyedByItsOwnTaskStillRunsWhatIsLeft) {
     queue->post([&finished] { finished.set_value(); });
     release.set_value();
     finished.get_future().wait();
+}
+
+// A capture's completion may release the capture, whose destructor shuts its queue down.
+TEST(SerialQueue, ShutDownAndDestroyedByItsOwnTaskDropsWhatIsLeft) {
+    auto* queue = new SerialQueue("test.queue");
+    std::promise<void> release;
+    std::promise<void> finished;
+    std::atomic<bool> laterRan = false;
+    queue->post([queue, &finished, gate = release.get_future().share()] {
+        gate.wait();
+        queue->shutdown();
+        delete queue;
+        finished.set_value();
+    });
+    queue->post([&laterRan] { laterRan = true; });
+    release.set_value();
+    finished.get_future().wait();
+    EXPECT_FALSE(laterRan);
+}
+
+TEST(SerialQueue, ShutdownWaitsForTheRunningTaskAndDropsTheRest) {
+    SerialQueue queue("test.queue");
+    std::promise<void> started;
+    std::atomic<bool> finished = false;
+    std::atomic<bool> laterRan = false;
+    queue.post([&] {
+        started.set_value();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        finished = true;
+    });
+    queue.post([&] { laterRan = true; });
+    started.get_future().wait();
+    queue.shutdown();
+    EXPECT_TRUE(finished) << "shutdown() returned while a task was still running";
+    queue.post([&] { laterRan = true; });
+    EXPECT_FALSE(laterRan);
+}
+
+// No gated call runs once close() returns, even one under way on another thread, nor after a
+// call closed the gate itself.
+TEST(CallbackGate, CloseWaitsForACallInProgressAndMayComeFromInside) {
+    veltrane::CallbackGate gate;
+    std::promise<void> inside;
+    std::atomic<bool> callFinished = false;
+    std::thread caller([&] {
+        gate.runIfOpen([&] {
+            inside.set_value();
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            callFinished = true;
+        });
+    });
+    inside.get_future().wait();
+    gate.close();
+    EXPECT_TRUE(callFinished) << "close() returned while a gated call was still running";
+    caller.join();
+
+    veltrane::CallbackGate selfClosing;
+    int calls = 0;
+    selfClosing.runIfOpen([&] {
+        ++calls;
+        selfClosing.close();
+    });
+    selfClosing.runIfOpen([&] { ++calls; });
+    EXPECT_EQ(calls, 1);
 }

@@ -4,7 +4,7 @@
 #include "recording/FakeCaptureService.h"
 #include "storage/FakeMediaFileWriter.h"
 #include "support/EventLoopWait.h"
-#include "support/StdoutCapture.h"
+#include "support/LogCapture.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -127,7 +127,7 @@ TEST_F(RecorderFixture, RecordingWithoutWrittenAudioStopsOnceSaysSoAndLeavesNoFi
         {{.createError = PlatformError{"FFmpeg", -13, "Permission denied", nullptr}}, 0.3}};
     for (const auto& [behaviour, seconds] : cases) {
         writers->setBehaviour(behaviour);
-        test::StdoutCapture log;
+        test::LogCapture log;
         startRunning();
         deliverSeconds(seconds);
         if (behaviour.createError) {
@@ -203,7 +203,7 @@ TEST_F(MicrophoneFixture, MicrophoneJoinsWithALead) {
 // Big-endian buffers cannot be read: each is counted, a few are logged, and after the stop a
 // buffer still on its way from the platform is not even looked at.
 TEST_F(MicrophoneFixture, UnreadableBuffersAreCountedLoggedSparinglyAndIgnoredAfterTheStop) {
-    test::StdoutCapture log;
+    test::LogCapture log;
     startMixing();
     StreamDescription bigEndian =
         PcmBuffer::Format{PcmCommonFormat::int16, 48000, 1, true}.streamDescription();
@@ -242,7 +242,7 @@ TEST_F(MicrophoneFixture, UnpluggedOrMissingMicrophoneLeavesTheRecordingRunning)
     EXPECT_EQ(writers->writers()[0]->state().appended.size(), 2u);
 
     capture->microphoneAvailable = false;
-    test::StdoutCapture log;
+    test::LogCapture log;
     startRunning();
     capture->lastStream->deliver(0, 480, 0.1f);
     drain();

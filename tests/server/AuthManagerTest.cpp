@@ -1,8 +1,8 @@
 // Sign-in answers other than the stand-in server's (its sign-in and wrong password: CliServer).
 #include "support/CannedHttpServer.h"
+#include "support/LogCapture.h"
 #include "support/RunTask.h"
 #include "support/ServerTestRig.h"
-#include "support/StdoutCapture.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -49,9 +49,13 @@ TEST(AuthManagerSignIn, TheFormIsCheckedAndSentTrimmedAndTheTokenMustBeStored) {
     ServerTestRig rig(server.baseURL());
     EXPECT_EQ(login(rig, "   ", "pw"), AuthState::error("Enter your email and password."));
     EXPECT_TRUE(server.requests().empty());
+    test::LogCapture log;
     const AuthState state = login(rig, "  demo@veltrane.test\n", " ");
     ASSERT_EQ(state.kind(), AuthState::Kind::authenticated) << state.errorMessage();
     EXPECT_EQ(rig.storedToken(), "abcdefghijkl");
+    for (std::size_t at = 0; at + 4 <= 12; ++at) { // no piece of the token in the log
+        EXPECT_FALSE(log.contains(std::string("abcdefghijkl").substr(at, 4))) << log.text();
+    }
     const auto requests = server.requests();
     ASSERT_EQ(requests.size(), 3u);
     EXPECT_EQ(requests[1].target, "/self-service/login?flow=flow%201%2Fx");
@@ -110,7 +114,7 @@ TEST(AuthManagerRestore, AFailedCheckOfTheStoredTokenRemovesBothItemsSilently) {
     ServerTestRig rig(closedServerURL()); // any failed check, here no answer at all
     rig.storeToken("stored");
     rig.secretService->put("refreshToken", "r");
-    test::StdoutCapture capture;
+    test::LogCapture capture;
     test::runTask(rig.auth.restoreSession());
     EXPECT_EQ(rig.auth.state(), AuthState::unauthenticated());
     EXPECT_FALSE(rig.storedToken());

@@ -1,7 +1,7 @@
 // Two fake keychains; the fallback to the file store and its warning: CliServer.FileStore.
 #include "server/CredentialStore.h"
 #include "support/FakeKeychainBackend.h"
-#include "support/StdoutCapture.h"
+#include "support/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@ namespace veltrane {
 namespace {
 
 using test::FakeKeychainBackend;
-using test::StdoutCapture;
+using test::LogCapture;
 
 class CredentialStoreTest : public ::testing::Test {
 protected:
@@ -20,7 +20,7 @@ protected:
 
 TEST_F(CredentialStoreTest, ProtectedItemWinsSilentlyAndRemoveVisitsBoth) {
     fileStore->put("accessToken", "stale");
-    StdoutCapture capture;
+    LogCapture capture;
     EXPECT_EQ(store.save(CredentialItem::accessToken, "one"), 0);
     EXPECT_EQ(store.save(CredentialItem::accessToken, "fresh"), 0);
     EXPECT_EQ(store.load(CredentialItem::accessToken), "fresh");
@@ -44,7 +44,7 @@ TEST_F(CredentialStoreTest, ProtectedItemWinsSilentlyAndRemoveVisitsBoth) {
 
 TEST_F(CredentialStoreTest, FailuresAreLoggedAndReturned) {
     secretService->scriptAdd(kKeychainInteractionNotAllowed);
-    StdoutCapture capture; // an error other than "unreachable" does not try the file store
+    LogCapture capture; // an error other than "unreachable" does not try the file store
     EXPECT_EQ(store.save(CredentialItem::accessToken, "tok"), kKeychainInteractionNotAllowed);
     EXPECT_EQ(fileStore->addCalls(), 0);
     secretService->scriptCopy(kKeychainIOError);

@@ -1,7 +1,7 @@
 // The chunk writer when the media writer cannot open, take audio, finish or be moved into place.
 #include "storage/ChunkWriterTestFixture.h"
 #include "storage/StorageErrors.h"
-#include "support/StdoutCapture.h"
+#include "support/LogCapture.h"
 
 #include <cerrno>
 
@@ -47,7 +47,7 @@ TEST_F(ChunkWriterFailureTest, OnlyTheFirstRefusedAppendInTheWritersLifeIsReport
     auto writer = makeWriter();
     feed(*writer, seconds(5.0));
     factory_->writers()[0]->change([](auto& s) { s.behaviour.acceptsAppends = false; });
-    StdoutCapture capture;
+    LogCapture capture;
     EXPECT_FALSE(writer->append(bufferAt(seconds(5.01))));
     factory_->setBehaviour(
         {.acceptsAppends = false, .appendError = failure(22, "encoder rejected the buffer")});

@@ -30,7 +30,7 @@ QDBusMessage notifyMessage(const QString& summary, const QString& body, Notifica
 DesktopNotifications::DesktopNotifications(QObject* parent) : QObject(parent) {}
 
 void DesktopNotifications::announce(const QString& summary, const QString& body) {
-    logLine("🔔 " + summary.toStdString() + (body.isEmpty() ? "" : " — " + body.toStdString()));
+    logInfo(lcDesktop(), "🔔 " + summary.toStdString() + (body.isEmpty() ? "" : " — " + body.toStdString()));
     emit sent(summary, body);
 }
 
@@ -39,7 +39,7 @@ bool DesktopNotifications::connected() {
         return true;
     }
     if (!std::exchange(reportedMissing_, true)) {
-        logLine("ℹ️ no session bus: notifications are not shown");
+        logInfo(lcDesktop(), "ℹ️ no session bus: notifications are not shown");
     }
     return false;
 }
@@ -54,7 +54,8 @@ void DesktopNotifications::notify(const QString& summary, const QString& body, N
     auto* watcher = new QDBusPendingCallWatcher(call, this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* finished) {
         if (finished->isError() && !std::exchange(reportedMissing_, true)) {
-            logLine("ℹ️ no notification service: " + finished->error().message().toStdString());
+            logInfo(lcDesktop(),
+                    "ℹ️ no notification service: " + finished->error().message().toStdString());
         }
         finished->deleteLater();
     });
@@ -69,7 +70,7 @@ bool DesktopNotifications::notifyAndWait(const QString& summary, const QString& 
     const QDBusMessage reply = QDBusConnection::sessionBus().call(notifyMessage(summary, body, urgency),
                                                                   QDBus::Block, kBlockingTimeoutMs);
     if (reply.type() == QDBusMessage::ErrorMessage) {
-        logLine("ℹ️ no notification service: " + reply.errorMessage().toStdString());
+        logInfo(lcDesktop(), "ℹ️ no notification service: " + reply.errorMessage().toStdString());
         return false;
     }
     return true;

@@ -17,7 +17,10 @@ SerialQueue::~SerialQueue() {
         state_->stopping = true;
     }
     state_->wake.notify_all();
-    if (thread_.get_id() == std::this_thread::get_id()) {
+    if (!thread_.joinable()) {
+        return; // shut down from one of its own tasks, which let the thread go then
+    }
+    if (isCurrent()) {
         // Destroyed from one of its own tasks: the thread keeps the state alive, runs what is
         // left and ends.
         thread_.detach();
@@ -31,9 +34,33 @@ void SerialQueue::post(std::function<void()> task) {
     const std::shared_ptr<State> state = state_;
     {
         std::lock_guard lock(state->mutex);
+        if (state->closed) {
+            return;
+        }
         state->tasks.push_back(std::move(task));
     }
     state->wake.notify_one();
+}
+
+void SerialQueue::shutdown() {
+    std::deque<std::function<void()>> dropped;
+    {
+        std::lock_guard lock(state_->mutex);
+        state_->closed = true;
+        state_->stopping = true;
+        dropped.swap(state_->tasks);
+    }
+    state_->wake.notify_all();
+    state_->drained.notify_all();
+    dropped.clear(); // their captures go here, outside the lock
+    if (!thread_.joinable()) {
+        return;
+    }
+    if (isCurrent()) {
+        thread_.detach();
+    } else {
+        thread_.join();
+    }
 }
 
 void SerialQueue::waitUntilDrained() {
@@ -64,6 +91,16 @@ void SerialQueue::run(State& state) {
             state.drained.notify_all();
         }
     }
+}
+
+void CallbackGate::close() {
+    std::lock_guard lock(mutex_);
+    open_ = false;
+}
+
+bool CallbackGate::isOpen() const {
+    std::lock_guard lock(mutex_);
+    return open_;
 }
 
 } // namespace veltrane

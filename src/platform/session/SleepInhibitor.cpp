@@ -88,8 +88,9 @@ void SleepInhibitor::ask(Service service) {
 void SleepInhibitor::granted(Service service, std::uint32_t cookie) {
     service_ = service;
     cookie_ = cookie;
-    logLine(std::string("☕️ Sleep held off while recording (") +
-            (service == Service::screenSaver ? kScreenSaverService : kSessionManagerService) + ")");
+    logInfo(lcSession(),
+            std::string("☕️ Sleep held off while recording (") +
+                (service == Service::screenSaver ? kScreenSaverService : kSessionManagerService) + ")");
     emit heldChanged();
     if (!wanted_) {
         sendRelease(false); // released while the answer was on its way
@@ -101,9 +102,10 @@ void SleepInhibitor::unavailable(const QString& why) {
         return;
     }
     reportedUnavailable_ = true;
-    logLine("ℹ️ Sleep cannot be held off while recording: no screen saver or session manager service "
+    logInfo(lcSession(),
+            "ℹ️ Sleep cannot be held off while recording: no screen saver or session manager service "
             "answers (" +
-            why.toStdString() + ")");
+                why.toStdString() + ")");
 }
 
 void SleepInhibitor::sendRelease(bool waitForAnswer) {
@@ -121,7 +123,7 @@ void SleepInhibitor::sendRelease(bool waitForAnswer) {
     } else {
         (void)QDBusConnection::sessionBus().asyncCall(message);
     }
-    logLine("☕️ Sleep no longer held off");
+    logInfo(lcSession(), "☕️ Sleep no longer held off");
     emit heldChanged();
 }
 

@@ -1,6 +1,6 @@
 #include "recording/AudioNormalizer.h"
 
-#include "support/StdoutCapture.h"
+#include "support/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -88,7 +88,7 @@ TEST(AudioNormalizer, OneConverterPerInputFormatAndARetryWhenNoneCanBeMade) {
     EXPECT_EQ(normalizer.converterCount(), 2u);
 
     const PcmBuffer::Format tooManyChannels{PcmCommonFormat::int16, 48000, 65, true};
-    test::StdoutCapture failures;
+    test::LogCapture failures;
     EXPECT_FALSE(normalizer.convert(constant(tooManyChannels, 10, std::vector<float>(65, 0.0f))));
     EXPECT_FALSE(normalizer.convert(constant(tooManyChannels, 10, std::vector<float>(65, 0.0f))));
     EXPECT_EQ(normalizer.converterCount(), 2u);

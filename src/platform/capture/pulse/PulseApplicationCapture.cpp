@@ -98,8 +98,8 @@ void PulseApplicationCapture::onSinkInputInfo(const pa_sink_input_info& info) {
         processIds_.insert(pid);
         endedAt_.reset();
         postToControl([binary = binaryName_, pid] {
-            logLine("🔁 " + binary + " plays again (process " + std::to_string(pid) +
-                    "): recording follows it");
+            logInfo(lcCapture(), "🔁 " + binary + " plays again (process " + std::to_string(pid) +
+                                     "): recording follows it");
         });
     }
     const auto monitor = sinkMonitors().find(info.sink);
@@ -189,7 +189,9 @@ void PulseApplicationCapture::onClientInfo(const pa_client_info* info, int eol) 
         }
         endedAt_ = std::chrono::steady_clock::now();
         postToControl([binary = binaryName_] {
-            logLine("⏳ The application ended; waiting up to " +
+            logInfo(
+                lcCapture(),
+                "⏳ The application ended; waiting up to " +
                     std::to_string(std::chrono::duration_cast<std::chrono::seconds>(kReturnLimit).count()) +
                     " s for " + binary + " to play again");
         });

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/capture/CaptureService.h"
-#include "platform/capture/pulse/ControlThread.h"
+#include "platform/dispatch/SerialQueue.h"
 
 #include <chrono>
 
@@ -41,7 +41,9 @@ private:
     listContent(std::chrono::milliseconds timeout);
 
     std::chrono::milliseconds timeout_;
-    ControlThread worker_{"pulse.listing"};
+    // Runs the asynchronous listings, one after another, and their completions; shut down (what
+    // has not started is dropped) when the service goes.
+    SerialQueue worker_{"pulse.listing"};
 };
 
 } // namespace veltrane

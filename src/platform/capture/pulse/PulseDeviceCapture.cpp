@@ -73,7 +73,7 @@ std::optional<PlatformError> PulseDeviceCapture::openTaps() {
         if (previous != sinkDescription_) {
             // Another device became the default while the capture was (re)connecting.
             postToControl([this, previous, current = sinkDescription_] {
-                logLine("🔀 Default output changed: " + previous + " → " + current);
+                logInfo(lcCapture(), "🔀 Default output changed: " + previous + " → " + current);
                 notify(Notice{Notice::Kind::deviceChanged, current});
             });
         }
@@ -115,7 +115,7 @@ bool PulseDeviceCapture::followDefault(const std::string& name) {
         return true;
     }
     postToControl([this, previous, current = sinkDescription_] {
-        logLine("🔀 Default output changed: " + previous + " → " + current);
+        logInfo(lcCapture(), "🔀 Default output changed: " + previous + " → " + current);
         notify(Notice{Notice::Kind::deviceChanged, current});
     });
     return true;

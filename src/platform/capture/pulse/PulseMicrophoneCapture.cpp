@@ -211,7 +211,7 @@ void PulseMicrophoneCapture::startRunning() {
         }
     }
     if (error) {
-        logLine("⚠️ Microphone could not start: " + error->localizedDescription);
+        logWarning(lcCapture(), "⚠️ Microphone could not start: " + error->localizedDescription);
     }
 }
 
@@ -252,7 +252,7 @@ void PulseMicrophoneCapture::watchForReturn() {
             stream_.reset();
             continue;
         }
-        logLine("🎤 Microphone " + displayName() + " is back: it rejoins the mix");
+        logInfo(lcCapture(), "🎤 Microphone " + displayName() + " is back: it rejoins the mix");
         return;
     }
 }
@@ -283,7 +283,7 @@ void PulseMicrophoneCapture::followDefault() {
         reportDisconnect(*error);
         return;
     }
-    logLine("🔀 Default microphone changed: " + previous + " → " + sourceDescription_);
+    logInfo(lcCapture(), "🔀 Default microphone changed: " + previous + " → " + sourceDescription_);
 }
 
 std::optional<PlatformError> PulseMicrophoneCapture::connectStream() {

@@ -2,8 +2,8 @@
 
 #include "platform/capture/MicrophoneCapture.h"
 #include "platform/capture/ShareableContent.h"
-#include "platform/capture/pulse/ControlThread.h"
 #include "platform/capture/pulse/PulseRecordStream.h"
+#include "platform/dispatch/SerialQueue.h"
 #include "platform/media/SampleBuffer.h"
 
 #include <atomic>
@@ -110,7 +110,9 @@ private:
     bool disconnectReported_ = false;
     std::string defaultSourceName_; // the default input's device name, when following it
 
-    ControlThread events_{"pulse.microphone"};
+    // The events thread: start completions, disconnects and default-input changes, in order; shut
+    // down (what has not started is dropped) when the capture goes.
+    SerialQueue events_{"pulse.microphone"};
 };
 
 } // namespace veltrane

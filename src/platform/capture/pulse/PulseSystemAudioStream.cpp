@@ -209,7 +209,8 @@ void PulseSystemAudioStream::connectionLost(const PlatformError& error) {
     // What came before the loss goes on now; the time until the server is back becomes silence.
     flush();
     state_ = State::reconnecting;
-    logLine("⚠️ Sound server connection lost (" + error.localizedDescription + "); reconnecting…");
+    logWarning(lcCapture(),
+               "⚠️ Sound server connection lost (" + error.localizedDescription + "); reconnecting…");
     control_.post([this, error] { reconnect(error); });
 }
 
@@ -231,8 +232,8 @@ void PulseSystemAudioStream::reconnect(const PlatformError& lost) {
         onReconnecting();
         const std::optional<PlatformError> error = connectAndTap();
         if (!error) {
-            logLine("✅ Sound server back: recording resumed after " + std::to_string(attempts) +
-                    (attempts == 1 ? " attempt" : " attempts"));
+            logInfo(lcCapture(), "✅ Sound server back: recording resumed after " + std::to_string(attempts) +
+                                     (attempts == 1 ? " attempt" : " attempts"));
             notify(Notice{Notice::Kind::reconnected, {}});
             return;
         }
@@ -242,7 +243,9 @@ void PulseSystemAudioStream::reconnect(const PlatformError& lost) {
         }
         pause = std::min(pause * 2, kLongestReconnectPause);
     }
-    logLine("❌ Sound server did not come back within " +
+    logCritical(
+        lcCapture(),
+        "❌ Sound server did not come back within " +
             std::to_string(std::chrono::duration_cast<std::chrono::seconds>(kReconnectLimit).count()) + " s");
     state_ = State::ended;
     stopReported_ = true;

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "platform/capture/SystemAudioStream.h"
-#include "platform/capture/pulse/ControlThread.h"
 #include "platform/capture/pulse/PulseRecordStream.h"
 #include "platform/capture/pulse/SystemAudioPacing.h"
+#include "platform/dispatch/SerialQueue.h"
 #include "platform/media/SampleBuffer.h"
 
 #include <chrono>
@@ -32,8 +32,9 @@ class SerialQueue;
 // nothing so that the stream always follows the wall clock, and the result is handed to the
 // audio output's queue. PulseDeviceCapture and PulseApplicationCapture decide what is tapped.
 //
-// Start and stop run on the stream's own control thread, which also runs the completions
-// and `didStopWithError`; audio is handled on the connection's event thread.
+// Start and stop run on the stream's own control thread (a serial queue, "pulse.capture"),
+// which also runs the completions and `didStopWithError`; audio is handled on the
+// connection's event thread.
 class PulseSystemAudioStream : public SystemAudioStream {
 public:
     // The capture `filter` asks for: an output device's, or one program's.
@@ -197,7 +198,8 @@ private:
     pa_time_event* tick_ = nullptr;
     bool stopReported_ = false;
 
-    ControlThread control_{"pulse.capture"};
+    // The control thread; shut down (what has not started is dropped) by shutDown().
+    SerialQueue control_{"pulse.capture"};
 };
 
 } // namespace veltrane

@@ -1,5 +1,6 @@
 #include "platform/encoding/ffmpeg/FfmpegEncodingSession.h"
 
+#include "platform/dispatch/SerialQueue.h"
 #include "platform/encoding/ffmpeg/FfmpegAudioEncoder.h"
 
 extern "C" {
@@ -8,7 +9,6 @@ extern "C" {
 
 #include <cerrno>
 #include <system_error>
-#include <thread>
 
 namespace veltrane {
 
@@ -182,7 +182,10 @@ void FfmpegEncodingSession::setFinalStatusLocked(MediaWriterStatus status) {
 
 bool FfmpegEncodingSession::spawnWorkerLocked() {
     try {
-        std::thread([self = shared_from_this()] { self->runWorker(); }).detach();
+        if (!encodingQueue_) {
+            encodingQueue_ = std::make_unique<SerialQueue>("ffmpeg.encoding");
+        }
+        encodingQueue_->post([self = shared_from_this()] { self->runWorker(); });
     } catch (const std::system_error&) {
         return false;
     }

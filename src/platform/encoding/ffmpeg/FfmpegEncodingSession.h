@@ -20,13 +20,17 @@
 
 namespace veltrane {
 
+class SerialQueue;
+
 // Everything one media file writer shares with its input and its encoding thread: the queue
 // of buffers still to encode, the status and error, and the finish completions.
 //
-// The encoding thread is detached and holds its own reference to the session, so the writer
-// object can be released on any thread (even from inside its completion) without waiting for
-// it: a requested finish runs to the end, anything else is cancelled. The thread ends once the
-// session is finished or cancelled.
+// The encoding runs as one long task on the session's own serial queue (thread
+// "ffmpeg.encoding"), one per open chunk, so chunks never wait for each other. The task holds its
+// own reference to the session, so the writer object can be released on any thread (even from
+// inside its completion) without waiting for it: a requested finish runs to the end, anything
+// else is cancelled. The task ends once the session is finished or cancelled; the queue's thread
+// ends with the session.
 class FfmpegEncodingSession : public std::enable_shared_from_this<FfmpegEncodingSession> {
 public:
     // Seconds of audio the queue takes before the input reports that it is not ready.
@@ -74,7 +78,8 @@ private:
     void failEncoding(PlatformError error);
     // Status changes only from Writing (or Unknown) to a final state, never between final ones.
     void setFinalStatusLocked(MediaWriterStatus status);
-    // Starts a thread running runWorker(); false when no thread could be made.
+    // Posts runWorker() to the encoding queue (made on first use); false when no thread could be
+    // made.
     [[nodiscard]] bool spawnWorkerLocked();
 
     const std::filesystem::path path_;
@@ -101,6 +106,7 @@ private:
     std::vector<std::function<void()>> completions_;
     bool workerRunning_ = false;
     bool workerWaiting_ = false;
+    std::unique_ptr<SerialQueue> encodingQueue_; // made by the first spawnWorkerLocked()
 };
 
 } // namespace veltrane

@@ -86,8 +86,9 @@ private:
 };
 
 std::int32_t ioFailure(std::string_view operation, const std::filesystem::path& path, int error) {
-    logLine("🔑 file keychain: " + std::string(operation) + " " + path.string() +
-            " failed: " + std::generic_category().message(error) + " (errno " + std::to_string(error) + ")");
+    logWarning(lcKeychain(), "🔑 file keychain: " + std::string(operation) + " " + path.string() +
+                                 " failed: " + std::generic_category().message(error) + " (errno " +
+                                 std::to_string(error) + ")");
     return kKeychainIOError;
 }
 

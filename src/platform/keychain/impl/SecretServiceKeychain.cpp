@@ -90,7 +90,7 @@ GObjectPtr<GAsyncResult> GLibDeadlineRunner::await(const Start& start) {
     g_cancellable_cancel(cancellable_);
     if (!iterateUntil(pending->finished, std::chrono::steady_clock::now() + kCancelGraceMs)) {
         // The callback keeps its own share of the pending state, so abandoning it is safe.
-        logLine("🔑 a cancelled Secret Service call did not finish; abandoning it");
+        logWarning(lcKeychain(), "🔑 a cancelled Secret Service call did not finish; abandoning it");
     }
     return nullptr;
 }
@@ -195,14 +195,14 @@ std::int32_t statusForError(const GError& error) {
 std::int32_t reportError(const char* operation, const GError& error) {
     const std::int32_t status = statusForError(error);
     if (status == kKeychainIOError) {
-        logLine(std::string("🔑 Secret Service ") + operation + " failed: " + error.message);
+        logWarning(lcKeychain(), std::string("🔑 Secret Service ") + operation + " failed: " + error.message);
     }
     return status;
 }
 
 std::int32_t reportTimeout(const char* operation, std::chrono::milliseconds limitMs) {
-    logLine(std::string("🔑 Secret Service ") + operation + " got no answer within " +
-            std::to_string(limitMs.count()) + " ms");
+    logWarning(lcKeychain(), std::string("🔑 Secret Service ") + operation + " got no answer within " +
+                                 std::to_string(limitMs.count()) + " ms");
     return kKeychainMissingEntitlement;
 }
 
@@ -360,7 +360,7 @@ KeychainBackend::LookupResult SecretServiceKeychain::copyMatching(const std::str
         return withoutData(kKeychainMissingEntitlement);
     }
     if (sawUnreadable) {
-        logLine("🔑 Secret Service lookup found an item whose secret could not be read");
+        logWarning(lcKeychain(), "🔑 Secret Service lookup found an item whose secret could not be read");
         return withoutData(kKeychainIOError);
     }
     return withoutData(kKeychainItemNotFound);

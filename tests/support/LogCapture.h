@@ -5,14 +5,14 @@
 
 namespace veltrane::test {
 
-// Captures what the code under test logs to standard output between construction and
-// lines() / text(). Only one may be active at a time.
-class StdoutCapture {
+// Captures what the code under test logs (every entry, one line each, whatever its level and
+// thread) between construction and lines() / text(). Only one may be active at a time.
+class LogCapture {
 public:
-    StdoutCapture();
-    ~StdoutCapture();
-    StdoutCapture(const StdoutCapture&) = delete;
-    StdoutCapture& operator=(const StdoutCapture&) = delete;
+    LogCapture();
+    ~LogCapture();
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
 
     // Stops capturing (once) and returns everything captured.
     [[nodiscard]] const std::string& text();
