@@ -50,34 +50,36 @@ void writeEntry(QtMsgType type, const QMessageLogContext& context, const QString
     std::fwrite(entry.constData(), 1, static_cast<std::size_t>(entry.size()), stream);
 }
 
+// Hands one entry to Qt's logging (and so to the installed handler) unless the category has the
+// level switched off.
+void writeAt(QtMsgType type, const QLoggingCategory& category, std::string_view text) {
+    if (!category.isEnabled(type)) {
+        return;
+    }
+    const QMessageLogger logger(nullptr, 0, nullptr, category.categoryName());
+    QDebug stream = type == QtDebugMsg     ? logger.debug()
+                    : type == QtInfoMsg    ? logger.info()
+                    : type == QtWarningMsg ? logger.warning()
+                                           : logger.critical();
+    stream.noquote().nospace() << fromUtf8(text);
+}
+
 } // namespace
 
 void logDebug(const QLoggingCategory& category, std::string_view text) {
-    if (category.isDebugEnabled()) {
-        QMessageLogger(nullptr, 0, nullptr, category.categoryName()).debug().noquote().nospace()
-            << fromUtf8(text);
-    }
+    writeAt(QtDebugMsg, category, text);
 }
 
 void logInfo(const QLoggingCategory& category, std::string_view text) {
-    if (category.isInfoEnabled()) {
-        QMessageLogger(nullptr, 0, nullptr, category.categoryName()).info().noquote().nospace()
-            << fromUtf8(text);
-    }
+    writeAt(QtInfoMsg, category, text);
 }
 
 void logWarning(const QLoggingCategory& category, std::string_view text) {
-    if (category.isWarningEnabled()) {
-        QMessageLogger(nullptr, 0, nullptr, category.categoryName()).warning().noquote().nospace()
-            << fromUtf8(text);
-    }
+    writeAt(QtWarningMsg, category, text);
 }
 
 void logCritical(const QLoggingCategory& category, std::string_view text) {
-    if (category.isCriticalEnabled()) {
-        QMessageLogger(nullptr, 0, nullptr, category.categoryName()).critical().noquote().nospace()
-            << fromUtf8(text);
-    }
+    writeAt(QtCriticalMsg, category, text);
 }
 
 void installLogHandler() {
