@@ -13,6 +13,7 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QGuiApplication>
 #include <QKeySequence>
 #include <QLabel>
@@ -22,7 +23,6 @@
 #include <QScreen>
 #include <QShortcut>
 #include <QTimer>
-#include <QVBoxLayout>
 
 #include <algorithm>
 
@@ -47,17 +47,20 @@ DialogFolderChooser::chooseFolder(const QString& title, const QString& acceptLab
 
 MainWindow::MainWindow(AppEnvironment& env, TrayPresence tray, QWidget* parent) : QWidget(parent), env_(env) {
     setWindowTitle(titleText(false, QString()));
-    setMinimumSize(kMinimumSize);
-    auto* layout = new QVBoxLayout(this);
+    auto* layout = new QGridLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
+    // At least the least size, and larger where the screen shown needs more in the current font.
+    layout->setColumnMinimumWidth(0, kMinimumSize.width());
+    layout->setRowMinimumHeight(0, kMinimumSize.height());
+    layout->setRowStretch(0, 1);
     root_ = new RootView(env_, this);
-    layout->addWidget(root_, 1);
+    layout->addWidget(root_, 0, 0);
     savingLabel_ = style::makeLabel(tr("Saving the last chunk…"), style::captionFont(), this);
     savingLabel_->setAlignment(Qt::AlignCenter);
     savingLabel_->setContentsMargins(0, 0, 0, 12);
     savingLabel_->hide();
-    layout->addWidget(savingLabel_);
+    layout->addWidget(savingLabel_, 1, 0);
 
     auto* record = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_R), this);
     connect(record, &QShortcut::activated, this, [this] {

@@ -44,7 +44,7 @@ public:
     static constexpr const char* kDeviceIDKey = "kDeviceID";
     static constexpr double kChunkDurationSeconds = 300.0;
     static constexpr const char* kChunkSecondsVariable = "VELTRANE_CHUNK_SECONDS";
-    static constexpr int kWidthPx = 420;
+    static constexpr int kWidthPx = 400;
 
     // `defaultDeviceID` is used while the user defaults hold no device identifier.
     ContentView(AppEnvironment& env, std::unique_ptr<AudioRecorder> recorder, QString defaultDeviceID,

@@ -40,20 +40,19 @@ LoginView::LoginView(AuthManager& auth, QString serverHost, QWidget* parent) : Q
     logo_->setPixmap(style::logoPixmap(kLogoMaxWidthPx, devicePixelRatioF()));
     layout->addWidget(logo_, 0, Qt::AlignHCenter);
 
-    auto* serverRow = new QHBoxLayout;
-    serverRow->setSpacing(8);
-    serverRow->addStretch();
+    // The server's address, and under it the button: side by side they clip with a large font.
+    auto* serverRow = new QVBoxLayout;
+    serverRow->setSpacing(4);
     serverLabel_ = style::makeLabel(serverHost, style::captionFont(), this);
     serverLabel_->setObjectName(QStringLiteral("server"));
     serverLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     style::setTextColor(*serverLabel_, style::secondaryTextColor(palette()));
-    serverRow->addWidget(serverLabel_);
+    serverRow->addWidget(serverLabel_, 0, Qt::AlignHCenter);
     changeServerButton_ = style::makeSmallButton(tr("Change Server…"), this);
     changeServerButton_->setObjectName(QStringLiteral("changeServer"));
     changeServerButton_->hide();
     connect(changeServerButton_, &QPushButton::clicked, this, &LoginView::changeServerRequested);
-    serverRow->addWidget(changeServerButton_);
-    serverRow->addStretch();
+    serverRow->addWidget(changeServerButton_, 0, Qt::AlignHCenter);
     layout->addLayout(serverRow);
 
     auto* fields = new QVBoxLayout;

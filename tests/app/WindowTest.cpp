@@ -12,6 +12,7 @@
 #include "ui/LoginView.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDirIterator>
 #include <QFile>
 #include <QLabel>
@@ -320,6 +321,67 @@ TEST_F(WindowWithoutFolderTest, RecordAsksForAFolderAndRecordsIntoTheChosenOne) 
     contentView()->toggleRecording();
     ASSERT_TRUE(waitUntil([&] { return contentView()->transition() == RecordTransition::none; }));
     EXPECT_EQ(chooser->asked, 2);
+}
+
+// The window with the application font half as large again.
+class WindowLargeFontTest : public WindowTest {
+protected:
+    void SetUp() override {
+        QFont large = normalFont;
+        large.setPointSizeF(normalFont.pointSizeF() * 1.5);
+        QApplication::setFont(large);
+        WindowTest::SetUp();
+    }
+    void TearDown() override {
+        WindowTest::TearDown();
+        QApplication::setFont(normalFont);
+    }
+    // Labels and buttons whose text does not fit their room or that reach past the window's right
+    // edge. A label that shortens a long name on purpose carries it whole as its tooltip.
+    [[nodiscard]] QStringList clippedTexts() const {
+        QStringList clipped;
+        for (QWidget* widget : window->findChildren<QWidget*>()) {
+            auto* label = qobject_cast<QLabel*>(widget);
+            auto* button = qobject_cast<QAbstractButton*>(widget);
+            auto* picker = qobject_cast<QComboBox*>(widget);
+            const QString text = label    ? label->text()
+                                 : button ? button->text()
+                                 : picker ? picker->currentText()
+                                          : QString();
+            if (text.isEmpty() || !widget->isVisibleTo(window.get()) ||
+                (label && (label->wordWrap() || !label->toolTip().isEmpty()))) {
+                continue;
+            }
+            const bool fits =
+                widget->height() >= widget->minimumSizeHint().height() &&
+                (label ? widget->fontMetrics().horizontalAdvance(text) <= label->contentsRect().width()
+                       : widget->width() >= widget->minimumSizeHint().width());
+            if (!fits || widget->mapTo(window.get(), QPoint(widget->width(), 0)).x() > window->width()) {
+                clipped << text;
+            }
+        }
+        return clipped;
+    }
+
+    const QFont normalFont = QApplication::font();
+};
+
+TEST_F(WindowLargeFontTest, NothingClipsAtTheSmallestSize) {
+    window->show();
+    window->resize(1, 1); // as small as it goes
+    selectAlpha();
+    typeDeviceID("Studio 7");                     // the hint shows
+    test::spinFor(std::chrono::milliseconds(50)); // laid out again
+    EXPECT_EQ(clippedTexts().join(" | ").toStdString(), "") << window->width() << "x" << window->height();
+    typeDeviceID("rig1");
+    startRecording();
+    EXPECT_EQ(clippedTexts().join(" | ").toStdString(), "") << window->width() << "x" << window->height();
+    contentView()->toggleRecording();
+    ASSERT_TRUE(waitUntil([&] { return contentView()->transition() == RecordTransition::none; }));
+    contentView()->findChild<QPushButton*>("signOut")->click();
+    ASSERT_NE(window->rootView().loginView(), nullptr);
+    test::spinFor(std::chrono::milliseconds(50)); // the form is laid out
+    EXPECT_EQ(clippedTexts().join(" | ").toStdString(), "") << window->width() << "x" << window->height();
 }
 
 TEST_F(WindowTest, ASilentSourceAndARecordingThatStopsByItselfRaiseOneNotificationEach) {

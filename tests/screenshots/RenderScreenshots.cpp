@@ -37,6 +37,8 @@ class Renderer {
 public:
     explicit Renderer(QString outputFolder) : output_(std::move(outputFolder)) {
         auto content = std::make_shared<ShareableContent>();
+        content->displays.push_back(
+            {.displayID = 9, .name = kDefaultOutputDeviceName, .description = "Built-in Speakers"});
         content->displays.push_back({.displayID = 1, .name = "speakers", .description = "Built-in Speakers"});
         content->displays.push_back({.displayID = 2, .name = "hdmi", .description = "HDMI Monitor"});
         content->applications.push_back(
@@ -81,6 +83,7 @@ public:
 
         showUploadRows();
         shoot("uploads");
+        darkPalette();
 
         newMeetingError();
         permissionNotice();
@@ -174,6 +177,30 @@ private:
             job("studio7-2026-12-06-101500-chunk-002.m4a", UploadState::pending, 0, nullptr, 10),
             job("studio7-2026-12-06-101500-chunk-001-START.m4a", UploadState::completed, 1, nullptr, 15),
         });
+    }
+
+    // The same screen on a dark palette (Breeze's colours), in a window built anew so that every
+    // colour is taken from it; then the light window again.
+    void darkPalette() {
+        const QPalette light = QApplication::palette();
+        QPalette dark(QColor(0xfc, 0xfc, 0xfc), QColor(0x31, 0x36, 0x3b), QColor(0x47, 0x4d, 0x54),
+                      QColor(0x1b, 0x1e, 0x20), QColor(0x3b, 0x40, 0x45), QColor(0xfc, 0xfc, 0xfc),
+                      QColor(0xfc, 0xfc, 0xfc), QColor(0x1b, 0x1e, 0x20), QColor(0x23, 0x26, 0x29));
+        dark.setColor(QPalette::Highlight, QColor(0x3d, 0xae, 0xe9));
+        dark.setColor(QPalette::HighlightedText, QColor(0xfc, 0xfc, 0xfc));
+        for (const QPalette& palette : {dark, light}) {
+            QApplication::setPalette(palette);
+            const QSize size = window_->size();
+            window_.reset();
+            window_ = std::make_unique<MainWindow>(*env_, TrayPresence::absent);
+            window_->resize(size);
+            window_->show();
+            require(waitUntil([&] { return content() && content()->recorder().selectedSystemSource(); }));
+            showUploadRows();
+            if (palette == dark) {
+                shoot("dark");
+            }
+        }
     }
 
     // The status icon's menu while recording, beside the icon as the panel shows it.
