@@ -94,15 +94,14 @@ PcmBufferPtr AudioNormalizer::convert(const PcmBufferPtr& buffer) {
         handedOver = true;
         return AudioConverter::Input{AudioConverter::InputStatus::haveData, buffer};
     });
-    switch (result.status) {
+    if (!result) {
+        logWarning(lcRecording(), "🎚 audio conversion failed: " + result.error().localizedDescription);
+        return nullptr;
+    }
+    switch (*result) {
     case AudioConverter::OutputStatus::haveData:
     case AudioConverter::OutputStatus::inputRanDry:
         return output->frameLength() > 0 ? output : nullptr;
-    case AudioConverter::OutputStatus::error:
-        logWarning(lcRecording(),
-                   "🎚 audio conversion failed: " +
-                       (result.error ? result.error->localizedDescription : std::string("unknown")));
-        return nullptr;
     case AudioConverter::OutputStatus::endOfStream:
         return nullptr;
     }

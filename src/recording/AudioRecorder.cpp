@@ -111,9 +111,9 @@ void AudioRecorder::streamNotice(const SystemAudioStream::Notice& notice) {
     // The followed default output is another device now: the source row names it.
     const QString name = SystemSource::defaultOutputName(notice.detail);
     const auto rename = [&name, &notice](SystemSource& source) {
-        if (source.display && source.display->name == kDefaultOutputDeviceName) {
+        if (source.output && source.output->name == kDefaultOutputDeviceName) {
             source.name = name;
-            source.display->description = notice.detail;
+            source.output->description = notice.detail;
         }
     };
     std::vector<SystemSource> sources = systemSources_;
@@ -150,12 +150,12 @@ void AudioRecorder::setSelectedSystemSource(std::optional<SystemSource> source) 
     emit selectedSystemSourceChanged();
 }
 
-void AudioRecorder::setMicrophones(std::vector<CaptureDevice> devices) {
+void AudioRecorder::setMicrophones(std::vector<InputDevice> devices) {
     microphones_ = std::move(devices);
     emit microphonesChanged();
 }
 
-void AudioRecorder::setSelectedMicrophone(std::optional<CaptureDevice> device) {
+void AudioRecorder::setSelectedMicrophone(std::optional<InputDevice> device) {
     selectedMicrophone_ = std::move(device);
     emit selectedMicrophoneChanged();
 }
@@ -175,12 +175,12 @@ void AudioRecorder::refreshSources() {
 
 void AudioRecorder::requestLists(bool openWatch, ListsHandler handler) {
     const QPointer<AudioRecorder> guard = self_;
-    capture_->requestShareableContent([guard, openWatch, handler, capture = capture_](
-                                          const std::expected<ShareableContentPtr, PlatformError>& content) {
+    capture_->requestSources([guard, openWatch, handler, capture = capture_](
+                                 const std::expected<CaptureSourcesPtr, PlatformError>& content) {
         // Still on the platform's thread: the microphone listing and the watch wait on the sound
         // server too, and must not do so on the main thread.
         auto microphones =
-            content ? capture->microphones() : std::expected<std::vector<CaptureDevice>, PlatformError>{};
+            content ? capture->microphones() : std::expected<std::vector<InputDevice>, PlatformError>{};
         std::shared_ptr<CaptureService::SourceWatch> sourceWatch;
         if (openWatch && content) {
             sourceWatch = capture->watchSources(
@@ -212,8 +212,8 @@ void AudioRecorder::sourcesChangedOnServer() {
 }
 
 void AudioRecorder::sourcesUpdated(
-    const std::expected<ShareableContentPtr, PlatformError>& content,
-    const std::expected<std::vector<CaptureDevice>, PlatformError>& microphones) {
+    const std::expected<CaptureSourcesPtr, PlatformError>& content,
+    const std::expected<std::vector<InputDevice>, PlatformError>& microphones) {
     // Without a watch that could announce the sound server's return, it is asked again in a while.
     if (sourceWatch_ && sourceWatch_->isLost()) {
         relistTimer_->start(kRewatchIntervalMilliseconds);
@@ -235,32 +235,28 @@ void AudioRecorder::sourcesUpdated(
             setSelectedSystemSource(*match); // the newer snapshot
         }
     }
-    std::vector<CaptureDevice> devices = *microphones;
-    if (selectedMicrophone_ && std::none_of(devices.begin(), devices.end(), [this](const CaptureDevice& d) {
-            return d.uniqueID == selectedMicrophone_->uniqueID;
+    std::vector<InputDevice> devices = *microphones;
+    if (selectedMicrophone_ && std::none_of(devices.begin(), devices.end(), [this](const InputDevice& d) {
+            return d.name == selectedMicrophone_->name;
         })) {
-        CaptureDevice gone = *selectedMicrophone_;
-        gone.localizedName += unavailable.toStdString();
+        InputDevice gone = *selectedMicrophone_;
+        gone.description += unavailable.toStdString();
         devices.push_back(std::move(gone));
     }
     setSystemSources(std::move(sources));
     setMicrophones(std::move(devices));
 }
 
-void AudioRecorder::sourcesListed(
-    const std::expected<ShareableContentPtr, PlatformError>& content,
-    const std::expected<std::vector<CaptureDevice>, PlatformError>& microphones) {
-    const auto failed = [this](const std::string& description) {
-        const QString text = QString::fromStdString(description);
-        if (text.contains(QStringLiteral("declined")) || text.contains(QStringLiteral("permission"))) {
+void AudioRecorder::sourcesListed(const std::expected<CaptureSourcesPtr, PlatformError>& content,
+                                  const std::expected<std::vector<InputDevice>, PlatformError>& microphones) {
+    if (!content) {
+        if (content.error().kind == PlatformError::Kind::permissionDenied) {
             setPermissionError(true);
         } else {
-            setErrorMessage(QStringLiteral("Source Error: ") + text);
+            setErrorMessage(QStringLiteral("Source Error: ") +
+                            QString::fromStdString(content.error().localizedDescription));
         }
         emit sourcesRefreshed();
-    };
-    if (!content) {
-        failed(content.error().localizedDescription);
         return;
     }
     // A microphone listing that fails costs only the microphones: the system-audio sources
@@ -271,7 +267,7 @@ void AudioRecorder::sourcesListed(
     }
     setPermissionError(false);
     setSystemSources(SystemSource::listFrom(*content));
-    setMicrophones(microphones ? *microphones : std::vector<CaptureDevice>{});
+    setMicrophones(microphones ? *microphones : std::vector<InputDevice>{});
 
     // Both remembered picks are read before either is saved again: saving the source pick also
     // writes the (not yet restored) microphone pick, which would forget the remembered one.
@@ -289,12 +285,11 @@ void AudioRecorder::sourcesListed(
     }
     saveSelections();
 
-    std::optional<CaptureDevice> microphone;
+    std::optional<InputDevice> microphone;
     if (savedMic) {
-        const auto device =
-            std::find_if(microphones_.begin(), microphones_.end(), [&](const CaptureDevice& d) {
-                return QString::fromStdString(d.uniqueID) == *savedMic;
-            });
+        const auto device = std::find_if(microphones_.begin(), microphones_.end(), [&](const InputDevice& d) {
+            return QString::fromStdString(d.name) == *savedMic;
+        });
         if (device != microphones_.end()) {
             microphone = *device;
         }
@@ -313,7 +308,7 @@ void AudioRecorder::saveSelections() {
     }
     if (selectedMicrophone_) {
         userDefaults_->setString(QString::fromLatin1(kMicID),
-                                 QString::fromStdString(selectedMicrophone_->uniqueID));
+                                 QString::fromStdString(selectedMicrophone_->name));
     } else {
         userDefaults_->remove(QString::fromLatin1(kMicID));
     }
@@ -353,28 +348,20 @@ void AudioRecorder::startRecording(const std::filesystem::path& directory, const
     } else {
         processingQueue_->post([this] { pipeline_.prepareMicrophone(MicrophoneInput::present); });
         setupMicrophone(*selectedMicrophone_);
-        logInfo(lcRecording(), "✅ Microphone configured: " + selectedMicrophone_->localizedName);
+        logInfo(lcRecording(), "✅ Microphone configured: " + selectedMicrophone_->description);
     }
 
-    StreamConfiguration configuration;
-    configuration.capturesAudio = true;
-    configuration.sampleRate = kTargetSampleRate;
-    configuration.channelCount = 2;
-    configuration.excludesCurrentProcessAudio = true;
-    configuration.width = 10;
-    configuration.height = 10;
-    configuration.minimumFrameInterval = MediaTime::make(1, 1);
-    configuration.queueDepth = 3;
-    logDebug(lcRecording(), "📡 Stream config: " + std::to_string(configuration.sampleRate) + "Hz, " +
-                                std::to_string(configuration.channelCount) + " channels");
+    const StreamSettings settings{.sampleRate = kTargetSampleRate, .channelCount = 2};
+    logDebug(lcRecording(), "📡 Stream config: " + std::to_string(settings.sampleRate) + "Hz, " +
+                                std::to_string(settings.channelCount) + " channels");
 
-    const std::optional<ContentFilter> filter = makeContentFilter();
-    if (!filter) {
+    const std::optional<CaptureTarget> target = makeCaptureTarget();
+    if (!target) {
         return;
     }
 
     const QPointer<AudioRecorder> guard = self_;
-    stream_ = capture_->makeStream(*filter, configuration, [guard, generation](const PlatformError& error) {
+    stream_ = capture_->makeStream(*target, settings, [guard, generation](const PlatformError& error) {
         postGuarded(guard, [error, generation](AudioRecorder* self) {
             if (self->generation_ != generation || !self->stream_) {
                 return; // that recording has been stopped already
@@ -392,23 +379,20 @@ void AudioRecorder::startRecording(const std::filesystem::path& directory, const
         });
     });
 
-    const auto handler = [this](const SampleBufferPtr& buffer, StreamOutputType type) {
-        pipeline_.handleSystemAudio(buffer, type);
-    };
-    for (const StreamOutputType type : {StreamOutputType::screen, StreamOutputType::audio}) {
-        if (const std::optional<PlatformError> error =
-                stream_->addStreamOutput(type, *processingQueue_, handler)) {
-            setErrorMessage(QStringLiteral("Setup Error: ") +
-                            QString::fromStdString(error->localizedDescription));
-            logCritical(lcRecording(), "❌ Stream setup error: " + error->fullDescription());
-            return;
-        }
+    const auto added = stream_->setAudioHandler(
+        *processingQueue_, [this](const SampleBufferPtr& buffer) { pipeline_.handleSystemAudio(buffer); });
+    if (!added) {
+        const PlatformError* error = &added.error();
+        setErrorMessage(QStringLiteral("Setup Error: ") +
+                        QString::fromStdString(error->localizedDescription));
+        logCritical(lcRecording(), "❌ Stream setup error: " + error->fullDescription());
+        return;
     }
-    logInfo(lcRecording(), "✅ Stream outputs added (screen + audio)");
+    logInfo(lcRecording(), "✅ Stream output added (audio)");
 
     const std::uint64_t epoch = ++captureEpoch_;
-    stream_->startCapture([guard, epoch, generation](const std::optional<PlatformError>& error) {
-        if (!error) {
+    stream_->startCapture([guard, epoch, generation](const std::expected<void, PlatformError>& started) {
+        if (started) {
             logInfo(lcRecording(), "✅ Capture started successfully");
             postGuarded(guard, [epoch](AudioRecorder* self) {
                 if (self->captureEpoch_ == epoch) {
@@ -417,6 +401,7 @@ void AudioRecorder::startRecording(const std::filesystem::path& directory, const
             });
             return;
         }
+        const PlatformError* error = &started.error();
         logCritical(lcRecording(), "❌ Capture failed: " + error->localizedDescription);
         postGuarded(guard, [generation, description = error->localizedDescription](AudioRecorder* self) {
             if (self->generation_ != generation) {
@@ -433,7 +418,7 @@ void AudioRecorder::startRecording(const std::filesystem::path& directory, const
     }
 }
 
-void AudioRecorder::setupMicrophone(const CaptureDevice& device) {
+void AudioRecorder::setupMicrophone(const InputDevice& device) {
     micSession_.reset();
     auto session = capture_->makeMicrophoneCapture(device);
     if (!session) {
@@ -443,7 +428,7 @@ void AudioRecorder::setupMicrophone(const CaptureDevice& device) {
     micSession_->setSampleBufferHandler(*processingQueue_, [this](const SampleBufferPtr& buffer) {
         pipeline_.handleMicrophoneBuffer(buffer);
     });
-    micSession_->setDisconnectHandler([name = device.localizedName](const PlatformError& error) {
+    micSession_->setDisconnectHandler([name = device.description](const PlatformError& error) {
         logWarning(lcRecording(), "⚠️ Microphone " + name + " stopped delivering audio (" +
                                       error.localizedDescription +
                                       "); recording continues with system audio only");
@@ -492,35 +477,35 @@ void AudioRecorder::setChunkFiling(std::optional<ChunkFiling> filing) {
     processingQueue_->post([this, filing = std::move(filing)] { pipeline_.setFiling(filing); });
 }
 
-std::optional<ContentFilter> AudioRecorder::makeContentFilter() {
+std::optional<CaptureTarget> AudioRecorder::makeCaptureTarget() {
     const SystemSource& source = *selectedSystemSource_;
-    ContentFilter filter;
-    if (!source.display) {
-        if (!source.app || !source.scContent || source.scContent->displays.empty()) {
+    CaptureTarget target;
+    if (!source.output) {
+        if (!source.app || !source.snapshot || source.snapshot->outputs.empty()) {
             setErrorMessage(
                 QString::fromLatin1(QT_TRANSLATE_NOOP("veltrane::Messages", "Invalid source configuration")));
             logCritical(lcRecording(), "❌ Could not create content filter");
             return std::nullopt;
         }
-        filter.mode = ContentFilter::Mode::displayIncludingApplications;
-        filter.display = source.scContent->displays.front();
-        filter.applications = {*source.app};
+        target.mode = CaptureTarget::Mode::applicationsOnly;
+        target.output = source.snapshot->outputs.front();
+        target.applications = {*source.app};
         logInfo(lcRecording(), "✅ App filter created for: " + source.app->applicationName);
-        return filter;
+        return target;
     }
-    filter.mode = ContentFilter::Mode::displayExcludingApplications;
-    filter.display = *source.display;
+    target.mode = CaptureTarget::Mode::outputExcludingApplications;
+    target.output = *source.output;
     const std::string ownIdentifier = capture_->ownExecutableName();
-    if (source.scContent && !ownIdentifier.empty()) {
-        for (const RunningApplication& app : source.scContent->applications) {
-            if (app.bundleIdentifier == ownIdentifier) {
-                filter.applications.push_back(app);
+    if (source.snapshot && !ownIdentifier.empty()) {
+        for (const RunningApplication& app : source.snapshot->applications) {
+            if (app.binaryName == ownIdentifier) {
+                target.applications.push_back(app);
             }
         }
     }
     logInfo(lcRecording(),
-            "✅ Display filter created (excluding " + std::to_string(filter.applications.size()) + " apps)");
-    return filter;
+            "✅ Display filter created (excluding " + std::to_string(target.applications.size()) + " apps)");
+    return target;
 }
 
 void AudioRecorder::captureStarted() {
@@ -618,8 +603,8 @@ void AudioRecorder::stopRecording() {
     const std::uint64_t generation = generation_;
 
     if (stream_) {
-        stream_->stopCapture([](const std::optional<PlatformError>& error) {
-            if (error) {
+        stream_->stopCapture([](const std::expected<void, PlatformError>& stopped) {
+            if (const PlatformError* error = stopped ? nullptr : &stopped.error()) {
                 logWarning(lcRecording(), "Stop capture error: " + error->fullDescription());
             } else {
                 logInfo(lcRecording(), "Stream stopped successfully");

@@ -81,10 +81,8 @@ public:
     [[nodiscard]] const std::optional<SystemSource>& selectedSystemSource() const {
         return selectedSystemSource_;
     }
-    [[nodiscard]] const std::vector<CaptureDevice>& microphones() const { return microphones_; }
-    [[nodiscard]] const std::optional<CaptureDevice>& selectedMicrophone() const {
-        return selectedMicrophone_;
-    }
+    [[nodiscard]] const std::vector<InputDevice>& microphones() const { return microphones_; }
+    [[nodiscard]] const std::optional<InputDevice>& selectedMicrophone() const { return selectedMicrophone_; }
     [[nodiscard]] qint64 chunksWritten() const { return chunksWritten_; }
     // Null until a chunk of the current recording has been finished.
     [[nodiscard]] const QString& lastChunkName() const { return lastChunkName_; }
@@ -93,8 +91,8 @@ public:
     void setMicrophoneGain(float gain);
     void setSystemSources(std::vector<SystemSource> sources);
     void setSelectedSystemSource(std::optional<SystemSource> source);
-    void setMicrophones(std::vector<CaptureDevice> devices);
-    void setSelectedMicrophone(std::optional<CaptureDevice> device);
+    void setMicrophones(std::vector<InputDevice> devices);
+    void setSelectedMicrophone(std::optional<InputDevice> device);
 
     // Lists the sources and microphones and restores the remembered picks; emits
     // sourcesRefreshed() when done (whether the listing succeeded or not). From then on the lists
@@ -165,22 +163,22 @@ private:
     void showLevels(const RecordingPipeline::Levels& levels);
     void createChunkWriter(const std::filesystem::path& directory, const QString& deviceID,
                            RecordingFormat format, double chunkDurationSeconds, std::uint64_t generation);
-    [[nodiscard]] std::optional<ContentFilter> makeContentFilter();
-    void setupMicrophone(const CaptureDevice& device);
-    void sourcesListed(const std::expected<ShareableContentPtr, PlatformError>& content,
-                       const std::expected<std::vector<CaptureDevice>, PlatformError>& microphones);
+    [[nodiscard]] std::optional<CaptureTarget> makeCaptureTarget();
+    void setupMicrophone(const InputDevice& device);
+    void sourcesListed(const std::expected<CaptureSourcesPtr, PlatformError>& content,
+                       const std::expected<std::vector<InputDevice>, PlatformError>& microphones);
     void setPermissionError(bool value);
     // The server announced a change: lists again, soon, once per burst of announcements.
     void sourcesChangedOnServer();
     using ListsHandler =
-        void (AudioRecorder::*)(const std::expected<ShareableContentPtr, PlatformError>&,
-                                const std::expected<std::vector<CaptureDevice>, PlatformError>&);
+        void (AudioRecorder::*)(const std::expected<CaptureSourcesPtr, PlatformError>&,
+                                const std::expected<std::vector<InputDevice>, PlatformError>&);
     // Lists the sources and microphones off the main thread (and, when asked and the server
     // answered, opens a watch of its announcements), then hands both lists to `handler` on the
     // main thread.
     void requestLists(bool openWatch, ListsHandler handler);
-    void sourcesUpdated(const std::expected<ShareableContentPtr, PlatformError>& content,
-                        const std::expected<std::vector<CaptureDevice>, PlatformError>& microphones);
+    void sourcesUpdated(const std::expected<CaptureSourcesPtr, PlatformError>& content,
+                        const std::expected<std::vector<InputDevice>, PlatformError>& microphones);
     void captureStarted();
     void updateRecordingTime();
     void setIsRecording(bool value);
@@ -214,8 +212,8 @@ private:
     QString statusNotice_;
     std::vector<SystemSource> systemSources_;
     std::optional<SystemSource> selectedSystemSource_;
-    std::vector<CaptureDevice> microphones_;
-    std::optional<CaptureDevice> selectedMicrophone_;
+    std::vector<InputDevice> microphones_;
+    std::optional<InputDevice> selectedMicrophone_;
     qint64 chunksWritten_ = 0;
     QString lastChunkName_;
 

@@ -76,8 +76,8 @@ RecordingPipeline::Levels RecordingPipeline::takeLevels() {
 
 // MARK: - Per-buffer hand-off
 
-void RecordingPipeline::handleSystemAudio(const SampleBufferPtr& buffer, StreamOutputType type) {
-    if (type != StreamOutputType::audio || !processingWriter_ || !buffer) {
+void RecordingPipeline::handleSystemAudio(const SampleBufferPtr& buffer) {
+    if (!processingWriter_ || !buffer) {
         return;
     }
     appendSystemAudio(buffer);

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "platform/capture/CaptureTypes.h"
 #include "platform/capture/MicrophoneCapture.h"
 #include "platform/media/SampleBuffer.h"
 #include "recording/AudioNormalizer.h"
@@ -83,7 +82,7 @@ public:
     void setFiling(const std::optional<ChunkFiling>& filing);
 
     // The capture handlers.
-    void handleSystemAudio(const SampleBufferPtr& buffer, StreamOutputType type);
+    void handleSystemAudio(const SampleBufferPtr& buffer);
     void handleMicrophoneBuffer(const SampleBufferPtr& buffer);
 
     // The processing side of a stop: ends the microphone's deliveries, forgets its samples and

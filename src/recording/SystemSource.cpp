@@ -4,28 +4,26 @@
 
 namespace veltrane {
 
-SystemSource SystemSource::fromDisplay(const OutputDevice& display, const ShareableContentPtr& content) {
+SystemSource SystemSource::fromOutput(const OutputDevice& output, const CaptureSourcesPtr& content) {
     SystemSource source;
-    source.id = static_cast<std::int64_t>(display.displayID);
-    // There are no displays on this platform: the output device's description tells the user
-    // which sound is captured.
-    source.name = (display.name == kDefaultOutputDeviceName
-                       ? defaultOutputName(display.description)
+    source.id = static_cast<std::int64_t>(output.outputID);
+    // The output device's description tells the user which sound is captured.
+    source.name = (output.name == kDefaultOutputDeviceName
+                       ? defaultOutputName(output.description)
                        : QCoreApplication::translate("veltrane::SystemSource", "Desktop Audio (%1)")
-                             .arg(QString::fromStdString(display.description)));
-    source.display = display;
-    source.scContent = content;
+                             .arg(QString::fromStdString(output.description)));
+    source.output = output;
+    source.snapshot = content;
     return source;
 }
 
-SystemSource SystemSource::fromApplication(const RunningApplication& app,
-                                           const ShareableContentPtr& content) {
+SystemSource SystemSource::fromApplication(const RunningApplication& app, const CaptureSourcesPtr& content) {
     SystemSource source;
     source.id = static_cast<std::int64_t>(app.processID);
     source.name = QCoreApplication::translate("veltrane::SystemSource", "App: %1")
                       .arg(QString::fromStdString(app.applicationName));
     source.app = app;
-    source.scContent = content;
+    source.snapshot = content;
     return source;
 }
 
@@ -34,14 +32,14 @@ QString SystemSource::defaultOutputName(const std::string& deviceDescription) {
         .arg(QString::fromStdString(deviceDescription));
 }
 
-std::vector<SystemSource> SystemSource::listFrom(const ShareableContentPtr& content) {
+std::vector<SystemSource> SystemSource::listFrom(const CaptureSourcesPtr& content) {
     std::vector<SystemSource> sources;
     if (!content) {
         return sources;
     }
-    sources.reserve(content->displays.size() + content->applications.size());
-    for (const OutputDevice& display : content->displays) {
-        sources.push_back(fromDisplay(display, content));
+    sources.reserve(content->outputs.size() + content->applications.size());
+    for (const OutputDevice& output : content->outputs) {
+        sources.push_back(fromOutput(output, content));
     }
     for (const RunningApplication& app : content->applications) {
         sources.push_back(fromApplication(app, content));

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/capture/ShareableContent.h"
+#include "platform/capture/CaptureSources.h"
 
 #include <QMetaType>
 #include <QString>
@@ -11,30 +11,30 @@
 
 namespace veltrane {
 
-// One selectable system-audio source: a whole output device ("display") or one running
-// program ("app"), with the listing snapshot it came from.
+// One selectable system-audio source: a whole output device or one running program ("app"),
+// with the listing snapshot it came from.
 struct SystemSource {
     std::int64_t id = 0;
     QString name;
-    std::optional<OutputDevice> display;
+    std::optional<OutputDevice> output;
     std::optional<RunningApplication> app;
-    ShareableContentPtr scContent;
+    CaptureSourcesPtr snapshot;
 
-    [[nodiscard]] static SystemSource fromDisplay(const OutputDevice& display,
-                                                  const ShareableContentPtr& content);
+    [[nodiscard]] static SystemSource fromOutput(const OutputDevice& output,
+                                                 const CaptureSourcesPtr& content);
     [[nodiscard]] static SystemSource fromApplication(const RunningApplication& app,
-                                                      const ShareableContentPtr& content);
+                                                      const CaptureSourcesPtr& content);
 
-    // Sources of one snapshot: every display in the order delivered, then every application.
-    [[nodiscard]] static std::vector<SystemSource> listFrom(const ShareableContentPtr& content);
+    // Sources of one snapshot: every output in the order delivered, then every application.
+    [[nodiscard]] static std::vector<SystemSource> listFrom(const CaptureSourcesPtr& content);
     // The name of the followed default output, by the device it is now.
     [[nodiscard]] static QString defaultOutputName(const std::string& deviceDescription);
 
     // Equal when all fields are; snapshots compare by identity, so a source from an earlier
     // listing never equals the same device or program in a later one.
     friend bool operator==(const SystemSource& lhs, const SystemSource& rhs) {
-        return lhs.id == rhs.id && lhs.name == rhs.name && lhs.display == rhs.display && lhs.app == rhs.app &&
-               lhs.scContent == rhs.scContent;
+        return lhs.id == rhs.id && lhs.name == rhs.name && lhs.output == rhs.output && lhs.app == rhs.app &&
+               lhs.snapshot == rhs.snapshot;
     }
 };
 

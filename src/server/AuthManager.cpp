@@ -156,11 +156,11 @@ QCoro::Task<> AuthManager::login(QString email, QString password) {
             co_return;
         }
         logInfo(lcServer(), "🔐 login: got session token");
-        const std::int32_t saveStatus = credentials_.save(CredentialItem::accessToken, token);
+        const KeychainResult saved = credentials_.save(CredentialItem::accessToken, token);
         if (!currentToken()) {
             logWarning(lcServer(), "🔐 login: token did not survive the keychain");
             setState(AuthState::error("Signed in, but the session could not be stored (keychain " +
-                                      credentials_.statusText(saveStatus) + ")."));
+                                      saved.describe() + ")."));
             co_return;
         }
         UserProfile profile = co_await fetchCurrentUser();

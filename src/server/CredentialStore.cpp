@@ -14,48 +14,48 @@ CredentialStore::CredentialStore(std::shared_ptr<KeychainBackend> dataProtection
 std::optional<std::string> CredentialStore::load(CredentialItem item) const {
     const std::string account(accountName(item));
     for (const Slot& slot : slots_) {
-        const KeychainBackend::LookupResult result =
-            slot.backend ? slot.backend->copyMatching(kService, account)
-                         : KeychainBackend::LookupResult{kKeychainMissingEntitlement, std::nullopt};
-        if (result.status == kKeychainMissingEntitlement || result.status == kKeychainItemNotFound) {
+        const KeychainResult result =
+            slot.backend ? slot.backend->lookUp(kService, account) : KeychainResult::unavailable();
+        if (result.status == KeychainResult::Status::unavailable ||
+            result.status == KeychainResult::Status::notFound) {
             continue;
         }
-        if (result.status == kKeychainSuccess && result.data) {
+        if (result.status == KeychainResult::Status::found && result.data) {
             // Bytes that are not UTF-8 are no token; the legacy variant is not consulted then.
             return utf8Text(QByteArrayView(result.data->data(), static_cast<qsizetype>(result.data->size())));
         }
-        logWarning(lcServer(), "🔑 keychain load(" + account + ") failed: " + statusText(result.status));
+        logWarning(lcServer(), "🔑 keychain load(" + account + ") failed: " + result.describe());
     }
     return std::nullopt;
 }
 
-std::int32_t CredentialStore::save(CredentialItem item, const std::string& value) const {
+KeychainResult CredentialStore::save(CredentialItem item, const std::string& value) const {
     const std::string account(accountName(item));
-    std::int32_t status = kKeychainMissingEntitlement;
+    KeychainResult status = KeychainResult::unavailable();
     for (const Slot& slot : slots_) {
         const bool protectedVariant = slot.variant == Variant::dataProtection;
         if (slot.backend) {
-            (void)slot.backend->deleteItem(kService, account);
-            status = slot.backend->add(kService, account, value, protectedVariant);
+            (void)slot.backend->remove(kService, account);
+            status = slot.backend->store(kService, account, value);
         } else {
-            status = kKeychainMissingEntitlement;
+            status = KeychainResult::unavailable();
         }
-        if (status == kKeychainSuccess) {
+        if (status.status == KeychainResult::Status::found) {
             if (!protectedVariant) {
                 logWarning(
                     lcServer(),
                     "⚠️ No Secret Service available — the session token is stored unencrypted in " +
                         legacyLocation_);
             }
-            return kKeychainSuccess;
+            return status;
         }
-        if (status != kKeychainMissingEntitlement) {
+        if (status.status != KeychainResult::Status::unavailable) {
             break;
         }
-        logInfo(lcServer(), "🔑 data-protection keychain unavailable (" +
-                                statusText(kKeychainMissingEntitlement) + ") — using the legacy keychain");
+        logInfo(lcServer(), "🔑 data-protection keychain unavailable (" + status.describe() +
+                                ") — using the legacy keychain");
     }
-    logWarning(lcServer(), "🔑 keychain save(" + account + ") failed: " + statusText(status));
+    logWarning(lcServer(), "🔑 keychain save(" + account + ") failed: " + status.describe());
     return status;
 }
 
@@ -63,19 +63,9 @@ void CredentialStore::remove(CredentialItem item) const {
     const std::string account(accountName(item));
     for (const Slot& slot : slots_) {
         if (slot.backend) {
-            (void)slot.backend->deleteItem(kService, account);
+            (void)slot.backend->remove(kService, account);
         }
     }
-}
-
-std::string CredentialStore::statusText(std::int32_t status) const {
-    std::optional<std::string> message;
-    for (const Slot& slot : slots_) {
-        if (!message && slot.backend) {
-            message = slot.backend->errorMessage(status);
-        }
-    }
-    return std::to_string(status) + " (" + message.value_or("unknown") + ")";
 }
 
 } // namespace veltrane

@@ -3,7 +3,6 @@
 #include "platform/keychain/KeychainBackend.h"
 
 #include <array>
-#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,8 +28,8 @@ enum class CredentialItem {
 }
 
 // Keeps the session token in the system keychain. Two backends are tried in a fixed order: the
-// protected one (Secret Service) first, the legacy one (a file store) when the first is not
-// reachable (kKeychainMissingEntitlement). Nothing is kept in memory: every call asks the backends.
+// protected one (Secret Service) first, the legacy one (a file store) when the first is
+// unavailable. Nothing is kept in memory: every call asks the backends.
 class CredentialStore {
 public:
     static constexpr const char* kService = "co.brimfold.VeltraneRecorder";
@@ -42,12 +41,9 @@ public:
                     std::string legacyLocation = kDefaultLegacyLocation);
 
     [[nodiscard]] std::optional<std::string> load(CredentialItem item) const;
-    // The status of the last attempt; kKeychainSuccess (0) means stored.
-    [[nodiscard]] std::int32_t save(CredentialItem item, const std::string& value) const;
+    // The result of the last attempt; `found` means stored.
+    [[nodiscard]] KeychainResult save(CredentialItem item, const std::string& value) const;
     void remove(CredentialItem item) const;
-
-    // "<code> (<message>)", or "<code> (unknown)" when no backend has a message for the code.
-    [[nodiscard]] std::string statusText(std::int32_t status) const;
 
 private:
     enum class Variant { dataProtection, legacy };

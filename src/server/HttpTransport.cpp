@@ -33,8 +33,8 @@ void HttpTransport::addCaCertificatesForTesting(const QList<QSslCertificate>& ce
 }
 
 QCoro::Task<HttpResponse> HttpTransport::send(QNetworkRequest request, QByteArray method, QByteArray body) {
-    if (auto refusal = TransportPolicy::refusalFor(request.url())) {
-        throw TransportError(std::move(*refusal));
+    if (auto permitted = TransportPolicy::permits(request.url()); !permitted) {
+        throw TransportError(std::move(permitted.error()));
     }
     request.setSslConfiguration(TransportPolicy::sslConfiguration(extraCaCertificates_));
     const auto timeLimit = requestTimeLimit_;

@@ -88,23 +88,17 @@ std::expected<void, ChunkWriterError> ChunkedAudioWriter::openChunk(const MediaT
     }
     std::shared_ptr<MediaFileWriter> writer = std::move(*created);
 
-    std::shared_ptr<MediaWriterInput> input = writer->makeAudioInput(configuration_.outputSettings);
-    input->setExpectsMediaDataInRealTime(true);
-    if (!writer->canAddInput(*input)) {
-        removePartialFile(partialPath);
-        return std::unexpected(ChunkWriterError(WriterError::cannotAddInput()));
-    }
-    writer->addInput(input);
-    if (!writer->startWriting()) {
-        const std::optional<PlatformError> error = writer->error();
+    auto started = writer->startWriting(configuration_.outputSettings, pts);
+    if (!started) {
         // The file is ours alone (a fresh hidden name); do not leave a broken one behind.
         removePartialFile(partialPath);
-        return std::unexpected(ChunkWriterError(WriterError::writerFailed(error)));
+        const bool unsupported = started.error().kind == PlatformError::Kind::unsupportedFormat;
+        return std::unexpected(ChunkWriterError(unsupported ? WriterError::cannotAddInput()
+                                                            : WriterError::writerFailed(started.error())));
     }
-    writer->startSession(pts);
 
     writer_ = std::move(writer);
-    input_ = std::move(input);
+    input_ = std::move(*started);
     partialPath_ = partialPath;
     chunkStartPTS_ = pts;
     chunkNumber_ += 1;

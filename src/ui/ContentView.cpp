@@ -614,14 +614,14 @@ void ContentView::refreshSources() {
     microphonePicker_->clear();
     microphonePicker_->addItem(tr("No Microphone"));
     const auto& microphones = recorder_->microphones();
-    for (const CaptureDevice& device : microphones) {
-        microphonePicker_->addItem(QString::fromStdString(device.localizedName));
+    for (const InputDevice& device : microphones) {
+        microphonePicker_->addItem(QString::fromStdString(device.description));
     }
     const auto& microphone = recorder_->selectedMicrophone();
-    const auto micMatch =
-        microphone ? std::find_if(microphones.begin(), microphones.end(),
-                                  [&](const CaptureDevice& d) { return d.uniqueID == microphone->uniqueID; })
-                   : microphones.end();
+    const auto micMatch = microphone
+                              ? std::find_if(microphones.begin(), microphones.end(),
+                                             [&](const InputDevice& d) { return d.name == microphone->name; })
+                              : microphones.end();
     microphonePicker_->setCurrentIndex(
         micMatch == microphones.end() ? 0 : 1 + static_cast<int>(micMatch - microphones.begin()));
     refreshLevels();

@@ -69,8 +69,8 @@ TEST_F(AppEnvironmentTest, ChunksOfACrashedRunAreRecoveredAndQueuedUnderTheirOwn
 TEST_F(AppEnvironmentTest, EveryChunkIsFiledOnceBeforeTheStopEndsUnlessTheGateKeepsItBack) {
     auto owner = rig.launch();
     auto env = rig.launch(); // without the queue: every filing shows as a waiting chunk
-    auto content = std::make_shared<ShareableContent>();
-    content->displays.push_back({.displayID = 7, .name = "virt_out", .description = "Speakers"});
+    auto content = std::make_shared<CaptureSources>();
+    content->outputs.push_back({.outputID = 7, .name = "virt_out", .description = "Speakers"});
     AudioRecorder recorder(rig.capture, rig.writers, rig.defaults);
     recorder.setSelectedSystemSource(SystemSource::listFrom(content).at(0));
     recorder.setChunkFiling(ChunkFiling{"prj-alpha", std::nullopt, std::nullopt, std::nullopt});

@@ -172,9 +172,9 @@ protected:
                                     QString::fromStdString((root() / "chunks").string()));
         }
         rig.folderChooser = chooser;
-        auto content = std::make_shared<ShareableContent>();
-        content->displays.push_back({.displayID = 7, .name = "virt_out", .description = "Speakers"});
-        rig.capture->content = content;
+        auto content = std::make_shared<CaptureSources>();
+        content->outputs.push_back({.outputID = 7, .name = "virt_out", .description = "Speakers"});
+        rig.capture->sources = content;
         env = rig.launch();
         window = std::make_unique<MainWindow>(*env, TrayPresence::absent);
         QObject::connect(

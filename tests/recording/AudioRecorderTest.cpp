@@ -18,8 +18,8 @@ class RecorderFixture : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(folder.isValid());
-        auto content = std::make_shared<ShareableContent>();
-        content->displays.push_back(OutputDevice{4242, "virt_out", "VirtualOutput"});
+        auto content = std::make_shared<CaptureSources>();
+        content->outputs.push_back(OutputDevice{4242, "virt_out", "VirtualOutput"});
         content->applications.push_back(RunningApplication{1001, "Player", "player"});
         content->applications.push_back(RunningApplication{1002, "Recorder", "veltrane-recorder"});
         snapshot = content;
@@ -58,7 +58,7 @@ protected:
     }
 
     QTemporaryDir folder;
-    ShareableContentPtr snapshot;
+    CaptureSourcesPtr snapshot;
     std::shared_ptr<test::FakeCaptureService> capture = std::make_shared<test::FakeCaptureService>();
     std::shared_ptr<test::FakeMediaFileWriterFactory> writers =
         std::make_shared<test::FakeMediaFileWriterFactory>();
@@ -67,20 +67,20 @@ protected:
     std::vector<std::filesystem::path> chunks;
 };
 
-TEST_F(RecorderFixture, TheDisplayFilterLeavesOurselvesOutAndADevicelessSourceIsRefused) {
-    const auto filterFor = [&](const char* ownName) {
+TEST_F(RecorderFixture, TheOutputTargetLeavesOurselvesOutAndADevicelessSourceIsRefused) {
+    const auto targetFor = [&](const char* ownName) {
         capture->ownIdentifier = ownName;
         pick(0);
         start();
-        const ContentFilter filter = capture->lastStream->filter;
+        const CaptureTarget target = capture->lastStream->target;
         EXPECT_TRUE(stopAndSettle());
-        return filter;
+        return target;
     };
-    EXPECT_EQ(filterFor("veltrane-recorder").applications, std::vector{snapshot->applications[1]});
-    EXPECT_TRUE(filterFor("someone-else").applications.empty());
+    EXPECT_EQ(targetFor("veltrane-recorder").applications, std::vector{snapshot->applications[1]});
+    EXPECT_TRUE(targetFor("someone-else").applications.empty());
 
     // An application without any output device to capture it through.
-    auto content = std::make_shared<ShareableContent>();
+    auto content = std::make_shared<CaptureSources>();
     content->applications.push_back(RunningApplication{1001, "Player", "player"});
     recorder.setSelectedSystemSource(SystemSource::listFrom(content).at(0));
     capture->lastStream = nullptr;
@@ -93,10 +93,10 @@ TEST_F(RecorderFixture, TheDisplayFilterLeavesOurselvesOutAndADevicelessSourceIs
 // ends the recording and keeps its audio. Each says why.
 TEST_F(RecorderFixture, StreamFailuresStopTheRecordingWithAMessage) {
     pick(0);
-    capture->nextAddOutputError = PlatformError{"PulseAudio", 3, "no such stream", nullptr};
+    capture->nextHandlerError = PlatformError{"PulseAudio", 3, "no such stream", nullptr};
     start();
     EXPECT_EQ(recorder.errorMessage(), QStringLiteral("Setup Error: no such stream"));
-    capture->nextAddOutputError.reset();
+    capture->nextHandlerError.reset();
     capture->nextStartError = PlatformError{"PulseAudio", 6, "Connection refused", nullptr};
     start();
     EXPECT_TRUE(recorder.errorMessage().isNull()); // cleared by the start
@@ -168,7 +168,7 @@ class MicrophoneFixture : public RecorderFixture {
 protected:
     void SetUp() override {
         RecorderFixture::SetUp();
-        recorder.setSelectedMicrophone(CaptureDevice{"virt_mic", "VirtualMic"});
+        recorder.setSelectedMicrophone(InputDevice{"virt_mic", "VirtualMic"});
     }
     void startMixing() {
         startRunning();
@@ -254,14 +254,14 @@ TEST_F(MicrophoneFixture, UnpluggedOrMissingMicrophoneLeavesTheRecordingRunning)
 class SelectionFixture : public RecorderFixture {
 protected:
     void SetUp() override {
-        capture->content = snapshotOf({{7, "virt_out", "Speakers"}, {8, "hdmi", "HDMI"}},
+        capture->sources = snapshotOf({{7, "virt_out", "Speakers"}, {8, "hdmi", "HDMI"}},
                                       {{8, "Player", "player"}, {1001, "Browser", "browser"}});
         capture->microphoneList = {{"mic_a", "Headset"}, {"mic_b", "Webcam"}};
     }
-    static ShareableContentPtr snapshotOf(std::vector<OutputDevice> displays,
-                                          std::vector<RunningApplication> apps) {
-        auto content = std::make_shared<ShareableContent>();
-        content->displays = std::move(displays);
+    static CaptureSourcesPtr snapshotOf(std::vector<OutputDevice> outputs,
+                                        std::vector<RunningApplication> apps) {
+        auto content = std::make_shared<CaptureSources>();
+        content->outputs = std::move(outputs);
         content->applications = std::move(apps);
         return content;
     }
@@ -312,10 +312,10 @@ TEST_F(SelectionFixture, RememberedPicksAreRestoredAndVanishedOnesReplaced) {
     refresh();
     EXPECT_EQ(recorder.selectedSystemSource()->name, QStringLiteral("App: Browser"));
     ASSERT_TRUE(recorder.selectedMicrophone());
-    EXPECT_EQ(recorder.selectedMicrophone()->uniqueID, "mic_b");
+    EXPECT_EQ(recorder.selectedMicrophone()->name, "mic_b");
 
     // The browser restarted with a new process id and the webcam was unplugged.
-    capture->content = snapshotOf({{7, "virt_out", "Speakers"}}, {{2002, "Browser", "browser"}});
+    capture->sources = snapshotOf({{7, "virt_out", "Speakers"}}, {{2002, "Browser", "browser"}});
     capture->microphoneList = {{"mic_a", "Headset"}};
     refresh();
     EXPECT_EQ(recorder.selectedSystemSource()->id, 7);
@@ -331,7 +331,7 @@ TEST_F(SelectionFixture, ListsFollowTheServerAndKeepAVanishedPick) {
     defaults->setString(QStringLiteral("kMicID"), QStringLiteral("mic_b"));
     refresh();
     ASSERT_TRUE(capture->sourcesChanged);
-    capture->content = snapshotOf({{7, "virt_out", "Speakers"}}, {{3003, "Meeting", "meet"}});
+    capture->sources = snapshotOf({{7, "virt_out", "Speakers"}}, {{3003, "Meeting", "meet"}});
     capture->microphoneList = {{"mic_a", "Headset"}};
     capture->sourcesChanged();
     ASSERT_TRUE(test::waitUntil([&] { return recorder.systemSources().size() == 3; }));
@@ -339,38 +339,43 @@ TEST_F(SelectionFixture, ListsFollowTheServerAndKeepAVanishedPick) {
     EXPECT_EQ(recorder.systemSources()[2].name, QStringLiteral("App: Browser (unavailable)"));
     EXPECT_EQ(recorder.selectedSystemSource()->id, 1001);
     ASSERT_EQ(recorder.microphones().size(), 2u);
-    EXPECT_EQ(recorder.microphones()[1].localizedName, "Webcam (unavailable)");
+    EXPECT_EQ(recorder.microphones()[1].description, "Webcam (unavailable)");
 
     // The sound server restarts: the lists are asked for until it answers, then watched anew.
-    capture->content = std::unexpected(PlatformError{"PulseAudio", 6, "Connection refused", nullptr});
+    capture->sources = std::unexpected(PlatformError{"PulseAudio", 6, "Connection refused", nullptr});
     *capture->watchLost = true;
     capture->sourcesChanged();
     ASSERT_TRUE(test::waitUntil([&] { return capture->listings >= 3; }));
-    capture->content = snapshotOf({{7, "virt_out", "Speakers"}}, {});
+    capture->sources = snapshotOf({{7, "virt_out", "Speakers"}}, {});
     ASSERT_TRUE(test::waitUntil([&] { return capture->watchesOpened == 2; }));
     ASSERT_TRUE(test::waitUntil([&] { return recorder.systemSources().size() == 2; }));
 }
 
-// A failed microphone listing still offers the sources; a declined listing keeps the last one
-// and raises the permission error until a listing succeeds.
+// A failed microphone listing still offers the sources; a refused listing keeps the last one
+// and raises the permission error until a listing succeeds. The error's kind decides, not its words.
 TEST_F(SelectionFixture, ListingFailuresKeepTheListsAndSayWhy) {
     capture->microphoneListError = PlatformError{"PulseAudio", 6, "Connection terminated", nullptr};
     refresh();
     EXPECT_TRUE(recorder.selectedSystemSource());
     EXPECT_TRUE(recorder.microphones().empty());
     EXPECT_TRUE(recorder.errorMessage().isNull());
-    capture->content = std::unexpected(PlatformError{"PulseAudio", 1, "declined", nullptr});
+    capture->sources =
+        std::unexpected(PlatformError{"PulseAudio", 6, "No permission issue: refused", nullptr});
+    refresh();
+    EXPECT_EQ(recorder.errorMessage(), QStringLiteral("Source Error: No permission issue: refused"));
+    EXPECT_FALSE(recorder.permissionError());
+    capture->sources = std::unexpected(
+        PlatformError{"PulseAudio", 1, "Access denied", nullptr, PlatformError::Kind::permissionDenied});
     refresh();
     EXPECT_TRUE(recorder.permissionError());
-    EXPECT_TRUE(recorder.errorMessage().isNull());
     EXPECT_EQ(recorder.systemSources().size(), 4u);
 
-    capture->content = std::unexpected(PlatformError{"PulseAudio", 6, "Connection refused", nullptr});
+    capture->sources = std::unexpected(PlatformError{"PulseAudio", 6, "Connection refused", nullptr});
     refresh();
     EXPECT_EQ(recorder.errorMessage(), QStringLiteral("Source Error: Connection refused"));
     EXPECT_TRUE(recorder.permissionError());
 
-    capture->content = snapshotOf({{7, "virt_out", "Speakers"}}, {});
+    capture->sources = snapshotOf({{7, "virt_out", "Speakers"}}, {});
     refresh();
     EXPECT_FALSE(recorder.permissionError());
 }

@@ -11,29 +11,33 @@
 
 namespace veltrane::test {
 
-std::optional<PlatformError> FakeSystemAudioStream::addStreamOutput(StreamOutputType type, SerialQueue& queue,
-                                                                    OutputHandler handler) {
-    if (!addOutputError && type == StreamOutputType::audio) {
-        queue_ = &queue;
-        audioHandler_ = std::move(handler);
+std::expected<void, PlatformError> FakeSystemAudioStream::setAudioHandler(SerialQueue& queue,
+                                                                          AudioHandler handler) {
+    if (handlerError) {
+        return std::unexpected(*handlerError);
     }
-    return addOutputError;
+    queue_ = &queue;
+    audioHandler_ = std::move(handler);
+    return {};
 }
 
 // Completions come from a platform thread, never the caller's.
 void FakeSystemAudioStream::startCapture(Completion completion) {
-    std::thread([completion = std::move(completion), error = startError] { completion(error); }).detach();
+    std::thread([completion = std::move(completion), error = startError] {
+        completion(error ? std::expected<void, PlatformError>(std::unexpected(*error))
+                         : std::expected<void, PlatformError>());
+    }).detach();
 }
 
 void FakeSystemAudioStream::stopCapture(Completion completion) {
-    std::thread([completion = std::move(completion)] { completion(std::nullopt); }).detach();
+    std::thread([completion = std::move(completion)] { completion({}); }).detach();
 }
 
 void FakeSystemAudioStream::deliver(std::int64_t ptsFrames, int frames, float value) {
     const std::vector<float> samples(static_cast<std::size_t>(frames) * 2, value);
     auto buffer = SampleBuffer::fromInterleavedFloats(samples.data(), samples.size(), 2, 48000.0,
                                                       MediaTime::make(ptsFrames, 48000));
-    queue_->post([handler = audioHandler_, buffer] { handler(buffer, StreamOutputType::audio); });
+    queue_->post([handler = audioHandler_, buffer] { handler(buffer); });
 }
 
 void FakeMicrophoneCapture::startRunning() {
@@ -41,29 +45,29 @@ void FakeMicrophoneCapture::startRunning() {
     running_ = true;
 }
 
-void FakeCaptureService::requestShareableContent(ContentCompletion completion) {
+void FakeCaptureService::requestSources(SourcesCompletion completion) {
     ++listings;
     // Every listing is a snapshot of its own, as the sound server's are.
-    std::expected<ShareableContentPtr, PlatformError> answer = content;
+    std::expected<CaptureSourcesPtr, PlatformError> answer = sources;
     if (answer && *answer) {
-        answer = std::make_shared<const ShareableContent>(**answer);
+        answer = std::make_shared<const CaptureSources>(**answer);
     }
     std::thread([completion = std::move(completion), answer] { completion(answer); }).detach();
 }
 
 std::unique_ptr<SystemAudioStream>
-FakeCaptureService::makeStream(const ContentFilter& filter, const StreamConfiguration&,
+FakeCaptureService::makeStream(const CaptureTarget& target, const StreamSettings&,
                                std::function<void(const PlatformError&)> didStop) {
     auto stream = std::make_unique<FakeSystemAudioStream>(std::move(didStop), liveStreams);
-    stream->addOutputError = nextAddOutputError;
+    stream->handlerError = nextHandlerError;
     stream->startError = nextStartError;
-    stream->filter = filter;
+    stream->target = target;
     lastStream = stream.get();
     return stream;
 }
 
 std::expected<std::unique_ptr<MicrophoneCapture>, PlatformError>
-FakeCaptureService::makeMicrophoneCapture(const CaptureDevice&) {
+FakeCaptureService::makeMicrophoneCapture(const InputDevice&) {
     if (!microphoneAvailable) {
         return std::unexpected(PlatformError{"Fake", -1, "The microphone is not available", nullptr});
     }

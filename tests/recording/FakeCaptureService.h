@@ -18,8 +18,7 @@ public:
     }
     ~FakeSystemAudioStream() override { --*live_; }
 
-    std::optional<PlatformError> addStreamOutput(StreamOutputType type, SerialQueue& queue,
-                                                 OutputHandler handler) override;
+    std::expected<void, PlatformError> setAudioHandler(SerialQueue& queue, AudioHandler handler) override;
     void startCapture(Completion completion) override;
     void stopCapture(Completion completion) override;
 
@@ -27,14 +26,14 @@ public:
     void deliver(std::int64_t ptsFrames, int frames, float value);
     void stopWithError(const PlatformError& error) { didStop_(error); }
 
-    std::optional<PlatformError> addOutputError;
+    std::optional<PlatformError> handlerError;
     std::optional<PlatformError> startError;
-    ContentFilter filter;
+    CaptureTarget target;
 
 private:
     std::function<void(const PlatformError&)> didStop_;
     SerialQueue* queue_ = nullptr;
-    OutputHandler audioHandler_;
+    AudioHandler audioHandler_;
     std::shared_ptr<std::atomic<int>> live_;
 };
 
@@ -74,8 +73,8 @@ private:
 
 class FakeCaptureService : public CaptureService {
 public:
-    void requestShareableContent(ContentCompletion completion) override;
-    std::expected<std::vector<CaptureDevice>, PlatformError> microphones() override {
+    void requestSources(SourcesCompletion completion) override;
+    std::expected<std::vector<InputDevice>, PlatformError> microphones() override {
         if (microphoneListError) {
             return std::unexpected(*microphoneListError);
         }
@@ -95,18 +94,17 @@ public:
         watch->lost = watchLost;
         return watch;
     }
-    std::unique_ptr<SystemAudioStream> makeStream(const ContentFilter& filter,
-                                                  const StreamConfiguration& configuration,
+    std::unique_ptr<SystemAudioStream> makeStream(const CaptureTarget& target, const StreamSettings& settings,
                                                   std::function<void(const PlatformError&)> didStop) override;
     std::expected<std::unique_ptr<MicrophoneCapture>, PlatformError>
-    makeMicrophoneCapture(const CaptureDevice& device) override;
+    makeMicrophoneCapture(const InputDevice& device) override;
 
     // What the next stream will answer.
-    std::optional<PlatformError> nextAddOutputError;
+    std::optional<PlatformError> nextHandlerError;
     std::optional<PlatformError> nextStartError;
 
-    std::expected<ShareableContentPtr, PlatformError> content = std::make_shared<const ShareableContent>();
-    std::vector<CaptureDevice> microphoneList;
+    std::expected<CaptureSourcesPtr, PlatformError> sources = std::make_shared<const CaptureSources>();
+    std::vector<InputDevice> microphoneList;
     std::optional<PlatformError> microphoneListError;
     std::string ownIdentifier = "veltrane-recorder";
     bool microphoneAvailable = true;

@@ -36,15 +36,15 @@ void require(bool condition) {
 class Renderer {
 public:
     explicit Renderer(QString outputFolder) : output_(std::move(outputFolder)) {
-        auto content = std::make_shared<ShareableContent>();
-        content->displays.push_back(
-            {.displayID = 9, .name = kDefaultOutputDeviceName, .description = "Built-in Speakers"});
-        content->displays.push_back({.displayID = 1, .name = "speakers", .description = "Built-in Speakers"});
-        content->displays.push_back({.displayID = 2, .name = "hdmi", .description = "HDMI Monitor"});
+        auto content = std::make_shared<CaptureSources>();
+        content->outputs.push_back(
+            {.outputID = 9, .name = kDefaultOutputDeviceName, .description = "Built-in Speakers"});
+        content->outputs.push_back({.outputID = 1, .name = "speakers", .description = "Built-in Speakers"});
+        content->outputs.push_back({.outputID = 2, .name = "hdmi", .description = "HDMI Monitor"});
         content->applications.push_back(
-            {.processID = 4242, .applicationName = "Firefox", .bundleIdentifier = "firefox"});
-        rig_.capture->content = content;
-        rig_.capture->microphoneList = {{.uniqueID = "usb-mic", .localizedName = "USB Microphone"}};
+            {.processID = 4242, .applicationName = "Firefox", .binaryName = "firefox"});
+        rig_.capture->sources = content;
+        rig_.capture->microphoneList = {{.name = "usb-mic", .description = "USB Microphone"}};
     }
     ~Renderer() {
         window_.reset();
@@ -244,11 +244,12 @@ private:
     }
 
     void permissionNotice() {
-        rig_.capture->content =
+        rig_.capture->sources =
             std::unexpected(PlatformError{.domain = "pulse",
                                           .code = 1,
                                           .localizedDescription = "The sound server declined access",
-                                          .underlying = nullptr});
+                                          .underlying = nullptr,
+                                          .kind = PlatformError::Kind::permissionDenied});
         content()->recorder().refreshSources();
         require(waitUntil([&] { return content()->recorder().permissionError(); }));
         spinFor(std::chrono::milliseconds(100));

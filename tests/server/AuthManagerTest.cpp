@@ -64,10 +64,10 @@ TEST(AuthManagerSignIn, TheFormIsCheckedAndSentTrimmedAndTheTokenMustBeStored) {
         (nlohmann::json{{"method", "password"}, {"identifier", "demo@veltrane.test"}, {"password", " "}}));
     EXPECT_EQ(requests[2].header("Authorization"), "Bearer abcdefghijkl");
 
-    rig.secretService->failEverythingWith(kKeychainMissingEntitlement);
-    rig.fileStore->failEverythingWith(kKeychainIOError);
-    EXPECT_EQ(login(rig),
-              AuthState::error("Signed in, but the session could not be stored (keychain -36 (unknown))."));
+    rig.secretService->failEverythingWith(KeychainResult::unavailable());
+    rig.fileStore->failEverythingWith(KeychainResult::failed("The credential file could not be used."));
+    EXPECT_EQ(login(rig), AuthState::error("Signed in, but the session could not be stored (keychain The "
+                                           "credential file could not be used.)."));
     EXPECT_EQ(server.count("/api/v1/auth/me"), 1u); // the first sign-in's only
 }
 

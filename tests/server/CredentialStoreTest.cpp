@@ -21,17 +21,17 @@ protected:
 TEST_F(CredentialStoreTest, ProtectedItemWinsSilentlyAndRemoveVisitsBoth) {
     fileStore->put("accessToken", "stale");
     LogCapture capture;
-    EXPECT_EQ(store.save(CredentialItem::accessToken, "one"), 0);
-    EXPECT_EQ(store.save(CredentialItem::accessToken, "fresh"), 0);
+    EXPECT_EQ(store.save(CredentialItem::accessToken, "one").status, KeychainResult::Status::found);
+    EXPECT_EQ(store.save(CredentialItem::accessToken, "fresh").status, KeychainResult::Status::found);
     EXPECT_EQ(store.load(CredentialItem::accessToken), "fresh");
-    EXPECT_EQ(secretService->addProtectionFlags(), (std::vector<bool>{true, true}));
-    EXPECT_EQ(fileStore->addCalls(), 0);
+    EXPECT_EQ(secretService->storeCalls(), 2);
+    EXPECT_EQ(fileStore->storeCalls(), 0);
 
     // Bytes that are not UTF-8 are no token, and the file store is not consulted either.
     secretService->put("refreshToken", std::string("\xff\xfe\x80", 3));
     fileStore->put("refreshToken", "legacy");
     EXPECT_EQ(store.load(CredentialItem::refreshToken), std::nullopt);
-    EXPECT_EQ(fileStore->copyCalls(), 0);
+    EXPECT_EQ(fileStore->lookUpCalls(), 0);
     EXPECT_EQ(CredentialStore(nullptr, fileStore).load(CredentialItem::refreshToken),
               "legacy"); // as unreachable
 
@@ -43,21 +43,21 @@ TEST_F(CredentialStoreTest, ProtectedItemWinsSilentlyAndRemoveVisitsBoth) {
 }
 
 TEST_F(CredentialStoreTest, FailuresAreLoggedAndReturned) {
-    secretService->scriptAdd(kKeychainInteractionNotAllowed);
-    LogCapture capture; // an error other than "unreachable" does not try the file store
-    EXPECT_EQ(store.save(CredentialItem::accessToken, "tok"), kKeychainInteractionNotAllowed);
-    EXPECT_EQ(fileStore->addCalls(), 0);
-    secretService->scriptCopy(kKeychainIOError);
-    fileStore->scriptCopy(kKeychainIOError);
+    secretService->scriptStore(KeychainResult::failed("The collection refused the item."));
+    LogCapture capture; // an error other than "unavailable" does not try the file store
+    EXPECT_EQ(store.save(CredentialItem::accessToken, "tok").failure, "The collection refused the item.");
+    EXPECT_EQ(fileStore->storeCalls(), 0);
+    secretService->scriptLookUp(KeychainResult::failed({}));
+    fileStore->scriptLookUp(KeychainResult::failed("Disk on fire."));
     EXPECT_EQ(store.load(CredentialItem::accessToken), std::nullopt);
-    secretService->failEverythingWith(kKeychainMissingEntitlement);
-    fileStore->failEverythingWith(kKeychainMissingEntitlement);
-    EXPECT_EQ(store.save(CredentialItem::accessToken, "tok"), kKeychainMissingEntitlement);
+    secretService->failEverythingWith(KeychainResult::unavailable());
+    fileStore->failEverythingWith(KeychainResult::unavailable());
+    EXPECT_EQ(store.save(CredentialItem::accessToken, "tok").status, KeychainResult::Status::unavailable);
     const std::vector<std::string> failures = {
-        "🔑 keychain save(accessToken) failed: -25308 (User interaction is not allowed.)",
-        "🔑 keychain load(accessToken) failed: -36 (unknown)",
-        "🔑 keychain load(accessToken) failed: -36 (unknown)",
-        "🔑 keychain save(accessToken) failed: -34018 (No Secret Service is available.)"};
+        "🔑 keychain save(accessToken) failed: The collection refused the item.",
+        "🔑 keychain load(accessToken) failed: An input/output error occurred while accessing the keychain.",
+        "🔑 keychain load(accessToken) failed: Disk on fire.",
+        "🔑 keychain save(accessToken) failed: The Secret Service is not available."};
     auto lines = capture.lines();
     std::erase_if(lines, [](const std::string& line) { return line.find("failed") == std::string::npos; });
     EXPECT_EQ(lines, failures);

@@ -19,8 +19,8 @@ PlatformError failure(std::int64_t code, std::string text) {
 TEST_F(ChunkWriterFailureTest, AChunkThatCannotOpenIsRaisedLeavesNothingAndTheNextBufferTriesAgain) {
     const std::pair<FakeWriterBehaviour, const char*> cases[] = {
         {{.createError = failure(-11823, "Cannot Save")}, "Cannot Save"},
-        {{.canAddInput = false}, "Could not add an audio input to the chunk writer."},
-        {{.startWritingSucceeds = false, .startError = failure(28, "No space left on device")},
+        {{.acceptsSettings = false}, "Could not add an audio input to the chunk writer."},
+        {{.startError = failure(28, "No space left on device")},
          "Chunk writer failed: No space left on device"},
     };
     for (const auto& [behaviour, description] : cases) {

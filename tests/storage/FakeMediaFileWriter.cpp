@@ -5,13 +5,22 @@
 
 namespace veltrane::test {
 
-bool FakeMediaFileWriter::startWriting() {
+std::expected<std::shared_ptr<MediaWriterInput>, PlatformError>
+FakeMediaFileWriter::startWriting(const AudioOutputSettings&, const MediaTime& sourceTime) {
     std::lock_guard lock(mutex_);
+    if (!state_.behaviour.acceptsSettings) {
+        return std::unexpected(PlatformError{"FakeWriter", -1, "unsupported settings", nullptr,
+                                             PlatformError::Kind::unsupportedFormat});
+    }
     std::ofstream(path, std::ios::binary | std::ios::trunc) << "FAKE";
-    const bool started = state_.behaviour.startWritingSucceeds;
-    state_.status = started ? MediaWriterStatus::writing : MediaWriterStatus::failed;
-    state_.error = started ? std::nullopt : state_.behaviour.startError;
-    return started;
+    state_.error = state_.behaviour.startError;
+    if (state_.error) {
+        state_.status = MediaWriterStatus::failed;
+        return std::unexpected(*state_.error);
+    }
+    state_.status = MediaWriterStatus::writing;
+    state_.sessionStart = sourceTime;
+    return shared_from_this();
 }
 
 bool FakeMediaFileWriter::append(const SampleBufferPtr& buffer) {

@@ -15,9 +15,8 @@ namespace veltrane::test {
 // How fake media writers behave; each writer starts with the factory's copy, which it may change.
 struct FakeWriterBehaviour {
     std::optional<PlatformError> createError = std::nullopt;
-    bool canAddInput = true;
-    bool startWritingSucceeds = true;
-    std::optional<PlatformError> startError = std::nullopt; // error() after a failed start
+    bool acceptsSettings = true;
+    std::optional<PlatformError> startError = std::nullopt; // the start fails with it
     bool readyForMoreMediaData = true;
     bool acceptsAppends = true;
     std::optional<PlatformError> appendError = std::nullopt; // a refused append fails the writer with it
@@ -40,7 +39,6 @@ public:
         FakeWriterBehaviour behaviour;
         MediaWriterStatus status = MediaWriterStatus::unknown;
         std::optional<PlatformError> error;
-        bool inputAdded = false;
         std::vector<SampleBufferPtr> appended;
         std::optional<MediaTime> sessionStart;
         std::function<void()> heldCompletion;
@@ -54,22 +52,8 @@ public:
         state_.behaviour = std::move(behaviour);
     }
 
-    [[nodiscard]] std::shared_ptr<MediaWriterInput>
-    makeAudioInput(const AudioOutputSettings& settings) override {
-        settings_ = settings;
-        return shared_from_this();
-    }
-    [[nodiscard]] bool canAddInput(const MediaWriterInput&) const override {
-        const State s = state();
-        return s.behaviour.canAddInput && !s.inputAdded;
-    }
-    void addInput(std::shared_ptr<MediaWriterInput>) override {
-        change([](State& s) { s.inputAdded = true; });
-    }
-    [[nodiscard]] bool startWriting() override;
-    void startSession(const MediaTime& sourceTime) override {
-        change([&](State& s) { s.sessionStart = sourceTime; });
-    }
+    [[nodiscard]] std::expected<std::shared_ptr<MediaWriterInput>, PlatformError>
+    startWriting(const AudioOutputSettings& settings, const MediaTime& sourceTime) override;
     void finishWriting(std::function<void()> completion) override;
     void cancelWriting() override {
         change([](State& s) {
@@ -81,8 +65,6 @@ public:
     [[nodiscard]] std::optional<PlatformError> error() const override { return state().error; }
 
     // The input's side.
-    [[nodiscard]] const AudioOutputSettings& outputSettings() const override { return settings_; }
-    void setExpectsMediaDataInRealTime(bool) override {}
     [[nodiscard]] bool isReadyForMoreMediaData() const override {
         const State s = state();
         return s.behaviour.readyForMoreMediaData && s.status == MediaWriterStatus::writing;
@@ -108,7 +90,6 @@ private:
     void completeFinish(std::function<void()> completion);
 
     SerialQueue& completionQueue_;
-    AudioOutputSettings settings_;
     mutable std::mutex mutex_;
     State state_;
 };

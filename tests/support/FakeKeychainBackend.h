@@ -4,82 +4,68 @@
 
 #include <deque>
 #include <map>
+#include <optional>
 #include <string>
-#include <vector>
 
 namespace veltrane::test {
 
-// An in-memory keychain. Scripted statuses (first in, first out) override what the next calls of a
+// An in-memory keychain. Scripted results (first in, first out) override what the next calls of a
 // kind answer; without a script it behaves like a working store.
 class FakeKeychainBackend : public KeychainBackend {
 public:
-    // Every call of every kind answers `status` (e.g. kKeychainMissingEntitlement: not reachable).
-    void failEverythingWith(std::int32_t status) { alwaysStatus_ = status; }
-    void scriptCopy(std::int32_t status) { copyScript_.push_back(status); }
-    void scriptAdd(std::int32_t status) { addScript_.push_back(status); }
+    // Every call of every kind answers `result` (e.g. KeychainResult::unavailable()).
+    void failEverythingWith(KeychainResult result) { always_ = std::move(result); }
+    void scriptLookUp(KeychainResult result) { lookUpScript_.push_back(std::move(result)); }
+    void scriptStore(KeychainResult result) { storeScript_.push_back(std::move(result)); }
     // Stores raw bytes directly, as another program might have.
     void put(const std::string& account, const std::string& bytes) { items_[account] = bytes; }
     [[nodiscard]] bool contains(const std::string& account) const { return items_.contains(account); }
 
-    [[nodiscard]] int copyCalls() const noexcept { return copyCalls_; }
-    [[nodiscard]] int addCalls() const noexcept { return static_cast<int>(addProtectionFlags_.size()); }
-    [[nodiscard]] int deleteCalls() const noexcept { return deleteCalls_; }
-    // Per add(): whether the item was to be protected (accessible after first unlock, this device only).
-    [[nodiscard]] const std::vector<bool>& addProtectionFlags() const noexcept { return addProtectionFlags_; }
+    [[nodiscard]] int lookUpCalls() const noexcept { return lookUpCalls_; }
+    [[nodiscard]] int storeCalls() const noexcept { return storeCalls_; }
 
-    [[nodiscard]] LookupResult copyMatching(const std::string&, const std::string& account) override {
-        ++copyCalls_;
-        if (const auto status = scripted(copyScript_)) {
-            return {*status, std::nullopt};
+    [[nodiscard]] KeychainResult lookUp(const std::string&, const std::string& account) override {
+        ++lookUpCalls_;
+        if (auto result = scripted(lookUpScript_)) {
+            return *result;
         }
         const auto found = items_.find(account);
-        return found == items_.end() ? LookupResult{kKeychainItemNotFound, std::nullopt}
-                                     : LookupResult{kKeychainSuccess, found->second};
+        return found == items_.end() ? KeychainResult::notFound() : KeychainResult::found(found->second);
     }
-    [[nodiscard]] std::int32_t add(const std::string&, const std::string& account, const std::string& data,
-                                   bool accessibleAfterFirstUnlockThisDeviceOnly) override {
-        addProtectionFlags_.push_back(accessibleAfterFirstUnlockThisDeviceOnly);
-        if (const auto status = scripted(addScript_); status && *status != kKeychainSuccess) {
-            return *status;
+    [[nodiscard]] KeychainResult store(const std::string&, const std::string& account,
+                                       const std::string& data) override {
+        ++storeCalls_;
+        if (auto result = scripted(storeScript_)) {
+            return *result;
         }
-        return items_.emplace(account, data).second ? kKeychainSuccess : kKeychainDuplicateItem;
+        items_[account] = data;
+        return KeychainResult::found();
     }
-    [[nodiscard]] std::int32_t deleteItem(const std::string&, const std::string& account) override {
-        ++deleteCalls_;
-        std::deque<std::int32_t> none;
-        if (const auto status = scripted(none)) {
-            return *status;
+    [[nodiscard]] KeychainResult remove(const std::string&, const std::string& account) override {
+        std::deque<KeychainResult> none;
+        if (auto result = scripted(none)) {
+            return *result;
         }
-        return items_.erase(account) > 0 ? kKeychainSuccess : kKeychainItemNotFound;
-    }
-    [[nodiscard]] std::optional<std::string> errorMessage(std::int32_t status) const override {
-        static const std::map<std::int32_t, std::string> messages = {
-            {kKeychainSuccess, "No error."},
-            {kKeychainItemNotFound, "The specified item could not be found in the keychain."},
-            {kKeychainMissingEntitlement, "No Secret Service is available."},
-            {kKeychainInteractionNotAllowed, "User interaction is not allowed."}};
-        const auto found = messages.find(status);
-        return found == messages.end() ? std::nullopt : std::optional<std::string>(found->second);
+        return items_.erase(account) > 0 ? KeychainResult::found() : KeychainResult::notFound();
     }
 
 private:
-    // The status that overrides this call, if any.
-    std::optional<std::int32_t> scripted(std::deque<std::int32_t>& script) {
-        if (alwaysStatus_ || script.empty()) {
-            return alwaysStatus_;
+    // The result that overrides this call, if any.
+    std::optional<KeychainResult> scripted(std::deque<KeychainResult>& script) {
+        if (always_ || script.empty()) {
+            return always_;
         }
-        const std::int32_t status = script.front();
+        KeychainResult result = std::move(script.front());
         script.pop_front();
-        return status;
+        return result;
     }
 
-    std::optional<std::int32_t> alwaysStatus_;
-    std::deque<std::int32_t> copyScript_;
-    std::deque<std::int32_t> addScript_;
+    std::optional<KeychainResult> always_;
+    std::deque<KeychainResult> lookUpScript_;
+    std::deque<KeychainResult> storeScript_;
     std::map<std::string, std::string> items_;
-    int copyCalls_ = 0;
-    int deleteCalls_ = 0;
-    std::vector<bool> addProtectionFlags_;
+    int lookUpCalls_ = 0;
+    int storeCalls_ = 0;
 };
 
 } // namespace veltrane::test

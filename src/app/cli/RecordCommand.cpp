@@ -138,13 +138,12 @@ RecordCommand::RecordCommand(RecordOptions options, std::shared_ptr<CaptureServi
 
 void RecordCommand::run() {
     const QPointer<RecordCommand> guard(this);
-    capture_->requestShareableContent(
-        [guard](const std::expected<ShareableContentPtr, PlatformError>& result) {
-            postGuarded(guard, [result](RecordCommand* self) { self->sourcesListed(result); });
-        });
+    capture_->requestSources([guard](const std::expected<CaptureSourcesPtr, PlatformError>& result) {
+        postGuarded(guard, [result](RecordCommand* self) { self->sourcesListed(result); });
+    });
 }
 
-void RecordCommand::sourcesListed(const std::expected<ShareableContentPtr, PlatformError>& result) {
+void RecordCommand::sourcesListed(const std::expected<CaptureSourcesPtr, PlatformError>& result) {
     if (stopping_) {
         emit finished(exitCode_);
         return;
@@ -176,11 +175,11 @@ void RecordCommand::sourcesListed(const std::expected<ShareableContentPtr, Platf
             return;
         }
         const auto device =
-            std::find_if(microphones->begin(), microphones->end(), [this](const CaptureDevice& d) {
+            std::find_if(microphones->begin(), microphones->end(), [this](const InputDevice& d) {
                 // "default": the default input, followed.
-                return QString::fromStdString(d.uniqueID) == *options_.microphoneID ||
+                return QString::fromStdString(d.name) == *options_.microphoneID ||
                        (*options_.microphoneID == QStringLiteral("default") &&
-                        d.uniqueID == kDefaultInputDeviceName);
+                        d.name == kDefaultInputDeviceName);
             });
         if (device == microphones->end()) {
             fail(tr("unknown microphone: %1").arg(*options_.microphoneID), 2);

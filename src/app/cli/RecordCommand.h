@@ -55,7 +55,7 @@ signals:
     void finished(int exitCode);
 
 private:
-    void sourcesListed(const std::expected<ShareableContentPtr, PlatformError>& result);
+    void sourcesListed(const std::expected<CaptureSourcesPtr, PlatformError>& result);
     void start(const SystemSource& source);
     void errorChanged();
     void recordingChanged();

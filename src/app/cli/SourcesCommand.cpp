@@ -13,13 +13,12 @@ SourcesCommand::SourcesCommand(std::shared_ptr<CaptureService> capture, QObject*
 
 void SourcesCommand::run() {
     const QPointer<SourcesCommand> guard(this);
-    capture_->requestShareableContent(
-        [guard](const std::expected<ShareableContentPtr, PlatformError>& result) {
-            postGuarded(guard, [result](SourcesCommand* self) { self->listed(result); });
-        });
+    capture_->requestSources([guard](const std::expected<CaptureSourcesPtr, PlatformError>& result) {
+        postGuarded(guard, [result](SourcesCommand* self) { self->listed(result); });
+    });
 }
 
-void SourcesCommand::listed(const std::expected<ShareableContentPtr, PlatformError>& result) {
+void SourcesCommand::listed(const std::expected<CaptureSourcesPtr, PlatformError>& result) {
     QTextStream out(stdout);
     QTextStream err(stderr);
     if (!result) {
@@ -41,9 +40,9 @@ void SourcesCommand::listed(const std::expected<ShareableContentPtr, PlatformErr
         emit finished(1);
         return;
     }
-    for (const CaptureDevice& device : *microphones) {
-        out << "mic\t" << QString::fromStdString(device.uniqueID) << '\t'
-            << QString::fromStdString(device.localizedName) << '\n';
+    for (const InputDevice& device : *microphones) {
+        out << "mic\t" << QString::fromStdString(device.name) << '\t'
+            << QString::fromStdString(device.description) << '\n';
     }
     out.flush();
     emit finished(0);

@@ -9,7 +9,7 @@
 namespace veltrane {
 
 // `veltrane-cli sources`: one line per capturable source, "<id>\t<name>", then one line per
-// microphone, "mic\t<uniqueID>\t<name>".
+// microphone, "mic\t<source name>\t<description>".
 class SourcesCommand : public QObject {
     Q_OBJECT
 public:
@@ -20,7 +20,7 @@ signals:
     void finished(int exitCode);
 
 private:
-    void listed(const std::expected<ShareableContentPtr, PlatformError>& result);
+    void listed(const std::expected<CaptureSourcesPtr, PlatformError>& result);
 
     std::shared_ptr<CaptureService> capture_;
 };

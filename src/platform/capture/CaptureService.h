@@ -1,8 +1,7 @@
 #pragma once
 
-#include "platform/capture/CaptureTypes.h"
+#include "platform/capture/CaptureSources.h"
 #include "platform/capture/MicrophoneCapture.h"
-#include "platform/capture/ShareableContent.h"
 #include "platform/capture/SystemAudioStream.h"
 #include "platform/core/PlatformError.h"
 
@@ -18,7 +17,7 @@ namespace veltrane {
 // Every wait on the server is bounded; an unreachable server is an error, never a hang.
 class CaptureService {
 public:
-    using ContentCompletion = std::function<void(const std::expected<ShareableContentPtr, PlatformError>&)>;
+    using SourcesCompletion = std::function<void(const std::expected<CaptureSourcesPtr, PlatformError>&)>;
 
     // Keeps a watch on the sources going for as long as it lives. A watch whose connection to
     // the sound server ended (a restart) hears nothing more: it calls `changed` once more and
@@ -33,10 +32,10 @@ public:
 
     // A snapshot of the output devices and the programs playing audio. The completion runs
     // once, on a platform thread.
-    virtual void requestShareableContent(ContentCompletion completion) = 0;
+    virtual void requestSources(SourcesCompletion completion) = 0;
 
     // The microphones (input devices that are not monitors), in the server's order.
-    [[nodiscard]] virtual std::expected<std::vector<CaptureDevice>, PlatformError> microphones() = 0;
+    [[nodiscard]] virtual std::expected<std::vector<InputDevice>, PlatformError> microphones() = 0;
 
     // Calls `changed` on a platform thread soon after an output device or a microphone comes or
     // goes, a program starts or stops playing, or a default device changes, for as long as the
@@ -54,11 +53,11 @@ public:
     // `didStopWithError` runs on a platform thread when the stream stops by itself (the device
     // or program went away, the server died).
     [[nodiscard]] virtual std::unique_ptr<SystemAudioStream>
-    makeStream(const ContentFilter& filter, const StreamConfiguration& configuration,
+    makeStream(const CaptureTarget& target, const StreamSettings& settings,
                std::function<void(const PlatformError&)> didStopWithError) = 0;
 
     [[nodiscard]] virtual std::expected<std::unique_ptr<MicrophoneCapture>, PlatformError>
-    makeMicrophoneCapture(const CaptureDevice& device) = 0;
+    makeMicrophoneCapture(const InputDevice& device) = 0;
 };
 
 } // namespace veltrane

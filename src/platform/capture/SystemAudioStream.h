@@ -1,18 +1,18 @@
 #pragma once
 
-#include "platform/capture/CaptureTypes.h"
+#include "platform/capture/CaptureSources.h"
 #include "platform/core/PlatformError.h"
 #include "platform/media/SampleBuffer.h"
 
+#include <expected>
 #include <functional>
-#include <optional>
 #include <string>
 
 namespace veltrane {
 
 class SerialQueue;
 
-// A running capture of system audio for one content filter. Audio arrives as interleaved
+// A running capture of system audio for one capture target. Audio arrives as interleaved
 // 32-bit float sample buffers at the configured rate and channel count, with presentation
 // times that advance continuously (timescale = sample rate) and follow wall-clock time:
 // while the source plays nothing the stream delivers silence at the real rate.
@@ -20,8 +20,8 @@ class SerialQueue;
 // After the destructor returns, none of the stream's callbacks runs any more.
 class SystemAudioStream {
 public:
-    using OutputHandler = std::function<void(const SampleBufferPtr& buffer, StreamOutputType type)>;
-    using Completion = std::function<void(const std::optional<PlatformError>& error)>;
+    using AudioHandler = std::function<void(const SampleBufferPtr& buffer)>;
+    using Completion = std::function<void(const std::expected<void, PlatformError>& result)>;
 
     // What a running stream tells about itself: the sound server went away and is waited for,
     // it came back, or the followed output device changed (`detail` names the new device).
@@ -34,10 +34,10 @@ public:
 
     virtual ~SystemAudioStream() = default;
 
-    // Buffers of `type` are delivered by posting `handler` calls to `queue`, in order.
-    // An error means the output could not be added.
-    [[nodiscard]] virtual std::optional<PlatformError>
-    addStreamOutput(StreamOutputType type, SerialQueue& queue, OutputHandler handler) = 0;
+    // The audio is delivered by posting `handler` calls to `queue`, in order. Set before
+    // startCapture; an error means the handler was refused.
+    [[nodiscard]] virtual std::expected<void, PlatformError> setAudioHandler(SerialQueue& queue,
+                                                                             AudioHandler handler) = 0;
     // Notices are delivered on a platform thread. Set before startCapture.
     virtual void setNoticeHandler(NoticeHandler handler) { (void)handler; }
     // Completions run once, on a platform thread.

@@ -18,13 +18,11 @@ enum class MediaFileType { wave, appleM4A };
 // 4 cancelled.
 enum class MediaWriterStatus : int { unknown = 0, writing = 1, completed = 2, failed = 3, cancelled = 4 };
 
-// The audio input of one media file writer. Called from the owner's serial queue only.
+// The audio input of one started media file writer. Called from the owner's serial queue only.
 class MediaWriterInput {
 public:
     virtual ~MediaWriterInput() = default;
 
-    [[nodiscard]] virtual const AudioOutputSettings& outputSettings() const = 0;
-    virtual void setExpectsMediaDataInRealTime(bool realTime) = 0;
     // True while the writer can take another buffer without blocking (its queue has room).
     [[nodiscard]] virtual bool isReadyForMoreMediaData() const = 0;
     // Takes the buffer for encoding; false when it is refused (not writing, wrong format,
@@ -33,8 +31,8 @@ public:
     virtual void markAsFinished() = 0;
 };
 
-// Writes one media file (one chunk). Created for a path and a container type; one audio
-// input; the timeline starts at the session's source time.
+// Writes one media file (one chunk). Created for a path and a container type; started once,
+// with the audio's settings and the source time at which the file's timeline starts.
 //
 // Lifetime: the object may be released on any thread at any time, including from inside its
 // own finish completion; a finish already requested still runs to the end and calls its
@@ -43,13 +41,12 @@ class MediaFileWriter {
 public:
     virtual ~MediaFileWriter() = default;
 
-    [[nodiscard]] virtual std::shared_ptr<MediaWriterInput>
-    makeAudioInput(const AudioOutputSettings& settings) = 0;
-    [[nodiscard]] virtual bool canAddInput(const MediaWriterInput& input) const = 0;
-    virtual void addInput(std::shared_ptr<MediaWriterInput> input) = 0;
-    // Opens the file and the encoder; false on failure, with error() telling why.
-    [[nodiscard]] virtual bool startWriting() = 0;
-    virtual void startSession(const MediaTime& sourceTime) = 0;
+    // Opens the file and the encoder for audio in `settings` and returns the input that takes
+    // it. Fails with kind unsupportedFormat when the settings cannot be written into this
+    // writer's container, and otherwise when the file or the encoder cannot be opened or the
+    // writer was started or cancelled before.
+    [[nodiscard]] virtual std::expected<std::shared_ptr<MediaWriterInput>, PlatformError>
+    startWriting(const AudioOutputSettings& settings, const MediaTime& sourceTime) = 0;
     // Encodes what is still queued, writes the trailer and closes the file, without blocking
     // the caller. `completion` runs once, on the writer's own thread, after status() has
     // become Completed or Failed.

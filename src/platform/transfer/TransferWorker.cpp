@@ -101,10 +101,10 @@ void TransferWorker::startTask(std::int64_t identifier) {
 
 void TransferWorker::send(Entry& entry) {
     const std::int64_t identifier = entry.task->identifier();
-    if (const auto refusal = TransportPolicy::refusalFor(entry.request.url)) {
+    if (const auto permitted = TransportPolicy::permits(entry.request.url); !permitted) {
         complete(identifier,
-                 PlatformError{kSessionErrorDomain, TransferError::kRefusedURL, refusal->localizedDescription,
-                               nullptr},
+                 PlatformError{kSessionErrorDomain, TransferError::kRefusedURL,
+                               permitted.error().localizedDescription, nullptr},
                  std::nullopt);
         return;
     }

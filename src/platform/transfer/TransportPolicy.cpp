@@ -12,26 +12,27 @@ bool TransportPolicy::isLoopbackHost(const QString& host) {
     return !address.isNull() && address.isLoopback();
 }
 
-std::optional<PlatformError> TransportPolicy::refusalFor(const QUrl& url) {
+std::expected<void, PlatformError> TransportPolicy::permits(const QUrl& url) {
     if (!url.isValid() || url.host().isEmpty()) {
-        return PlatformError{kErrorDomain, kUnsupportedScheme, "Invalid URL: " + url.toString().toStdString(),
-                             nullptr};
+        return std::unexpected(PlatformError{kErrorDomain, kUnsupportedScheme,
+                                             "Invalid URL: " + url.toString().toStdString(), nullptr});
     }
     const QString scheme = url.scheme().toLower();
     if (scheme == "https") {
-        return std::nullopt;
+        return {};
     }
     if (scheme == "http") {
         if (isLoopbackHost(url.host())) {
-            return std::nullopt;
+            return {};
         }
-        return PlatformError{kErrorDomain, kInsecureSchemeRefused,
-                             "Refusing plain HTTP to " + url.host().toStdString() +
-                                 ": http:// is only allowed to this computer; use https://",
-                             nullptr};
+        return std::unexpected(PlatformError{kErrorDomain, kInsecureSchemeRefused,
+                                             "Refusing plain HTTP to " + url.host().toStdString() +
+                                                 ": http:// is only allowed to this computer; use https://",
+                                             nullptr});
     }
-    return PlatformError{kErrorDomain, kUnsupportedScheme,
-                         "Unsupported URL scheme \"" + scheme.toStdString() + "\": use https://", nullptr};
+    return std::unexpected(
+        PlatformError{kErrorDomain, kUnsupportedScheme,
+                      "Unsupported URL scheme \"" + scheme.toStdString() + "\": use https://", nullptr});
 }
 
 QSslConfiguration TransportPolicy::sslConfiguration(const QList<QSslCertificate>& extraCaCertificates) {

@@ -7,7 +7,7 @@
 #include <QSslConfiguration>
 #include <QUrl>
 
-#include <optional>
+#include <expected>
 
 namespace veltrane {
 
@@ -22,9 +22,9 @@ public:
     static constexpr std::int64_t kInsecureSchemeRefused = 1;
     static constexpr std::int64_t kUnsupportedScheme = 2;
 
-    // Absent when `url` may be requested; otherwise why it is refused. Check before sending:
-    // a refused URL must never be handed to the network stack.
-    [[nodiscard]] static std::optional<PlatformError> refusalFor(const QUrl& url);
+    // Whether `url` may be requested, or why it is refused. Check before sending: a refused URL
+    // must never be handed to the network stack.
+    [[nodiscard]] static std::expected<void, PlatformError> permits(const QUrl& url);
     [[nodiscard]] static bool isLoopbackHost(const QString& host);
 
     // The system's TLS configuration with peer verification. `extraCaCertificates` is empty in the

@@ -44,9 +44,9 @@ protected:
             environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
         }
         // The private keyring lives as long as the whole test program: start each test empty.
-        (void)secretService.deleteItem(kService, "accessToken");
+        (void)secretService.remove(kService, "accessToken").status;
     }
-    void TearDown() override { (void)secretService.deleteItem(kService, "accessToken"); }
+    void TearDown() override { (void)secretService.remove(kService, "accessToken").status; }
 
     CliRun cli(const QStringList& arguments, const QByteArray& input = {}) {
         return runCli(arguments, 20'000, environment, input);
@@ -64,7 +64,7 @@ protected:
     // The token as the keychain under test holds it.
     [[nodiscard]] std::optional<std::string> storedToken() {
         if (usesSecretService()) {
-            return secretService.copyMatching(kService, "accessToken").data;
+            return secretService.lookUp(kService, "accessToken").data;
         }
         std::ifstream file(tokenFile(), std::ios::binary);
         return file ? std::optional<std::string>(std::string(std::istreambuf_iterator<char>(file), {}))

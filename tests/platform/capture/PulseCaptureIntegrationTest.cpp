@@ -44,7 +44,7 @@ template <typename T> std::optional<T> await(std::future<T>& future, std::chrono
 std::optional<RunningApplication> waitForApplication(PulseCaptureService& service, const std::string& name) {
     const auto deadline = std::chrono::steady_clock::now() + kBound;
     while (std::chrono::steady_clock::now() < deadline) {
-        if (const auto content = service.shareableContent()) {
+        if (const auto content = service.sources()) {
             for (const auto& app : (*content)->applications) {
                 if (app.applicationName == name) {
                     return app;
@@ -57,10 +57,10 @@ std::optional<RunningApplication> waitForApplication(PulseCaptureService& servic
 }
 
 OutputDevice outputDevice(PulseCaptureService& service, const std::string& name = "virt_out") {
-    if (const auto content = service.shareableContent()) {
-        for (const auto& display : (*content)->displays) {
-            if (display.name == name) {
-                return display;
+    if (const auto content = service.sources()) {
+        for (const auto& output : (*content)->outputs) {
+            if (output.name == name) {
+                return output;
             }
         }
     }
@@ -68,10 +68,10 @@ OutputDevice outputDevice(PulseCaptureService& service, const std::string& name 
     return {};
 }
 
-ContentFilter wholeDevice(OutputDevice device) {
-    ContentFilter filter;
-    filter.display = std::move(device);
-    return filter;
+CaptureTarget wholeDevice(OutputDevice device) {
+    CaptureTarget target;
+    target.output = std::move(device);
+    return target;
 }
 
 // Keeps the first error a stream or a microphone reports, and counts the reports.
@@ -102,7 +102,9 @@ std::optional<PlatformError> complete(SystemAudioStream& stream,
                                       void (SystemAudioStream::*call)(SystemAudioStream::Completion)) {
     auto done = std::make_shared<std::promise<std::optional<PlatformError>>>();
     auto future = done->get_future();
-    (stream.*call)([done](const std::optional<PlatformError>& error) { done->set_value(error); });
+    (stream.*call)([done](const std::expected<void, PlatformError>& result) {
+        done->set_value(result ? std::nullopt : std::optional(result.error()));
+    });
     const auto result = await(future);
     return result ? *result : PlatformError{"test", -1, "did not complete", nullptr};
 }
@@ -126,17 +128,16 @@ protected:
     }
 
     // A stream whose audio goes nowhere.
-    std::unique_ptr<RunningStream> makeStream(const ContentFilter& filter) {
+    std::unique_ptr<RunningStream> makeStream(const CaptureTarget& filter) {
         auto running = std::make_unique<RunningStream>();
         running->stream =
-            service_.makeStream(filter, StreamConfiguration{},
+            service_.makeStream(filter, StreamSettings{},
                                 [raw = running.get()](const PlatformError& error) { raw->stopped(error); });
-        EXPECT_FALSE(running->stream->addStreamOutput(StreamOutputType::audio, queue_,
-                                                      [](const SampleBufferPtr&, StreamOutputType) {}));
+        EXPECT_TRUE(running->stream->setAudioHandler(queue_, [](const SampleBufferPtr&) {}));
         return running;
     }
 
-    std::unique_ptr<RunningMicrophone> startMicrophone(const CaptureDevice& device) {
+    std::unique_ptr<RunningMicrophone> startMicrophone(const InputDevice& device) {
         auto capture = service_.makeMicrophoneCapture(device);
         EXPECT_TRUE(capture.has_value()) << capture.error().fullDescription();
         if (!capture) {
@@ -179,11 +180,11 @@ TEST_F(PulseCaptureIntegration, AProgramsEndStopsItsCaptureOnce) {
     const auto appA = waitForApplication(service_, "tone-a");
     ASSERT_TRUE(appA.has_value());
 
-    ContentFilter filter = wholeDevice(outputDevice(service_));
-    filter.mode = ContentFilter::Mode::displayIncludingApplications;
+    CaptureTarget filter = wholeDevice(outputDevice(service_));
+    filter.mode = CaptureTarget::Mode::applicationsOnly;
     filter.applications = {*appA};
     // A program of unknown binary is not waited for (another process of it could not be told).
-    filter.applications.front().bundleIdentifier.clear();
+    filter.applications.front().binaryName.clear();
     auto running = makeStream(filter);
     const auto error = startAndWait(*running->stream);
     ASSERT_FALSE(error.has_value()) << error->fullDescription();
@@ -207,38 +208,37 @@ TEST_F(PulseCaptureIntegration, RemovingADeviceStopsItsCaptureWithAnError) {
     ASSERT_EQ(device.description, "DoomedOutput");
     auto running = makeStream(wholeDevice(device));
     ASSERT_FALSE(startAndWait(*running->stream).has_value());
-    auto microphone = startMicrophone(CaptureDevice{"doomed_mic", "DoomedMic"});
+    auto microphone = startMicrophone(InputDevice{"doomed_mic", "DoomedMic"});
     ASSERT_NE(microphone, nullptr);
     // Output monitors are not offered as microphones.
     const auto microphones = service_.microphones();
     ASSERT_TRUE(microphones.has_value());
-    EXPECT_TRUE(std::ranges::any_of(*microphones, [](const auto& m) { return m.uniqueID == "doomed_mic"; }));
+    EXPECT_TRUE(std::ranges::any_of(*microphones, [](const auto& m) { return m.name == "doomed_mic"; }));
     EXPECT_TRUE(
-        std::ranges::none_of(*microphones, [](const auto& m) { return m.uniqueID.ends_with(".monitor"); }));
+        std::ranges::none_of(*microphones, [](const auto& m) { return m.name.ends_with(".monitor"); }));
 
     pactl({"unload-module", QString::fromStdString(source)});
     pactl({"unload-module", QString::fromStdString(sink)});
     expectStopped(*running, *microphone, "The output device DoomedOutput was removed", "DoomedMic");
 
     auto missing =
-        makeStream(wholeDevice(OutputDevice{deviceIDForDeviceName("nowhere"), "nowhere", "Nowhere"}));
+        makeStream(wholeDevice(OutputDevice{outputIDForSinkName("nowhere"), "nowhere", "Nowhere"}));
     const auto startError = startAndWait(*missing->stream);
     ASSERT_TRUE(startError.has_value());
     EXPECT_EQ(startError->localizedDescription, "The output device Nowhere is not available");
-    const auto ghost = service_.makeMicrophoneCapture(CaptureDevice{"no_such_mic", "Ghost"});
+    const auto ghost = service_.makeMicrophoneCapture(InputDevice{"no_such_mic", "Ghost"});
     ASSERT_FALSE(ghost.has_value());
     EXPECT_EQ(ghost.error().localizedDescription, "The microphone Ghost is not available");
 }
 
 TEST_F(PulseCaptureIntegration, NoCallbackRunsAfterTheStreamIsDestroyed) {
     std::atomic<int> calls = 0;
-    auto stream = service_.makeStream(wholeDevice(outputDevice(service_)), StreamConfiguration{},
+    auto stream = service_.makeStream(wholeDevice(outputDevice(service_)), StreamSettings{},
                                       [&calls](const PlatformError&) { ++calls; });
-    ASSERT_FALSE(stream->addStreamOutput(StreamOutputType::audio, queue_,
-                                         [&calls](const SampleBufferPtr&, StreamOutputType) {
-                                             std::this_thread::sleep_for(1ms);
-                                             ++calls;
-                                         }));
+    ASSERT_TRUE(stream->setAudioHandler(queue_, [&calls](const SampleBufferPtr&) {
+        std::this_thread::sleep_for(1ms);
+        ++calls;
+    }));
     ASSERT_FALSE(startAndWait(*stream).has_value());
     for (const auto deadline = std::chrono::steady_clock::now() + kBound;
          calls == 0 && std::chrono::steady_clock::now() < deadline;) {
@@ -260,7 +260,7 @@ TEST_F(PulseCaptureIntegration, NoCallbackRunsAfterTheStreamIsDestroyed) {
 TEST_F(PulseCaptureIntegration, ServerExitStopsStreamAndMicrophone) {
     auto running = makeStream(wholeDevice(outputDevice(service_)));
     ASSERT_FALSE(startAndWait(*running->stream).has_value());
-    auto microphone = startMicrophone(CaptureDevice{"virt_mic", "VirtualMic"});
+    auto microphone = startMicrophone(InputDevice{"virt_mic", "VirtualMic"});
     ASSERT_NE(microphone, nullptr);
 
     // Ended with a signal: pipewire-pulse refuses `pactl exit`.
@@ -273,7 +273,7 @@ TEST_F(PulseCaptureIntegration, ServerExitStopsStreamAndMicrophone) {
                       kBound);
     microphone->capture->stopRunning();
     // Nothing hangs once the server is gone.
-    EXPECT_FALSE(service_.shareableContent().has_value());
+    EXPECT_FALSE(service_.sources().has_value());
 }
 
 } // namespace

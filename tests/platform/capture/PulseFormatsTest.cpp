@@ -1,7 +1,9 @@
 #include "platform/capture/pulse/PulseCaptureService.h"
+#include "platform/capture/pulse/PulseConnection.h"
 #include "platform/capture/pulse/PulseMicrophoneCapture.h"
 
 #include <gtest/gtest.h>
+#include <pulse/def.h>
 
 #include <string_view>
 
@@ -10,9 +12,24 @@ namespace {
 
 // Identifiers are listed by one process and used by the next: a fixed hash (32-bit FNV-1a).
 TEST(DeviceIdentity, IsTheFnv1aHashOfTheNameAndNeverZero) {
-    EXPECT_EQ(deviceIDForDeviceName("a"), 0xE40C292Cu);
-    EXPECT_EQ(deviceIDForDeviceName("foobar"), 0xBF9CF968u);
-    EXPECT_NE(deviceIDForDeviceName(""), 0u);
+    EXPECT_EQ(outputIDForSinkName("a"), 0xE40C292Cu);
+    EXPECT_EQ(outputIDForSinkName("foobar"), 0xBF9CF968u);
+    EXPECT_NE(outputIDForSinkName(""), 0u);
+}
+
+// Callers act on the kind (a refusal raises the permission notice), so the error number sets it.
+TEST(PulseErrorKind, FollowsTheErrorNumber) {
+    using Kind = PlatformError::Kind;
+    const std::pair<int, Kind> cases[] = {
+        {PA_ERR_ACCESS, Kind::permissionDenied},
+        {PA_ERR_CONNECTIONREFUSED, Kind::serverUnavailable},
+        {PA_ERR_CONNECTIONTERMINATED, Kind::serverUnavailable},
+        {PA_ERR_NOENTITY, Kind::deviceGone},
+        {PA_ERR_INVALID, Kind::other},
+    };
+    for (const auto& [code, kind] : cases) {
+        EXPECT_EQ(pulseErrorWithText(code, "Could not list the output devices: ").kind, kind) << code;
+    }
 }
 
 // The recordings' s16le and float32le microphones are shown end to end; the other sample types here.

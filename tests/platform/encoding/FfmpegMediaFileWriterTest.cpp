@@ -78,19 +78,15 @@ protected:
         std::shared_ptr<MediaFileWriter> writer;
         std::shared_ptr<MediaWriterInput> input;
     };
-    // A started writer with its input added.
+    // A started writer and its input.
     Started start(const fs::path& path, MediaFileType type = MediaFileType::wave,
                   double sourceStartSeconds = 0) {
         auto writer = *factory_.create(path, type);
-        auto input =
-            writer->makeAudioInput(type == MediaFileType::wave ? AudioOutputSettings::wav16Stereo48k()
-                                                               : AudioOutputSettings::aacStereo48k());
-        input->setExpectsMediaDataInRealTime(true);
-        EXPECT_TRUE(writer->canAddInput(*input));
-        writer->addInput(input);
-        EXPECT_TRUE(writer->startWriting());
-        writer->startSession(MediaTime::make(std::llround(sourceStartSeconds * 48000), 48000));
-        return {writer, input};
+        auto input = writer->startWriting(type == MediaFileType::wave ? AudioOutputSettings::wav16Stereo48k()
+                                                                      : AudioOutputSettings::aacStereo48k(),
+                                          MediaTime::make(std::llround(sourceStartSeconds * 48000), 48000));
+        EXPECT_TRUE(input.has_value()) << input.error().fullDescription();
+        return {writer, input.value_or(nullptr)};
     }
     static void appendAll(MediaWriterInput& input, const std::vector<SampleBufferPtr>& all) {
         for (const auto& buffer : all) {
@@ -142,15 +138,9 @@ TEST_F(FfmpegWriterTest, FilesStartAtZeroLastAsLongAsTheAudioAndWavHoldsExactlyT
 
 TEST_F(FfmpegWriterTest, RefusesBuffersItCannotPlaceInTheFile) {
     const fs::path path = directory_ / "refuse.wav";
-    auto writer = *factory_.create(path, MediaFileType::wave);
-    auto input = writer->makeAudioInput(AudioOutputSettings::wav16Stereo48k());
-    writer->addInput(input);
+    auto [writer, input] = start(path);
+    ASSERT_TRUE(input);
     const auto good = buffers(testSignal(480), 480).front();
-    EXPECT_FALSE(input->append(good)) << "before startWriting";
-    EXPECT_FALSE(input->isReadyForMoreMediaData());
-    ASSERT_TRUE(writer->startWriting());
-    EXPECT_FALSE(input->append(good)) << "before startSession";
-    writer->startSession(MediaTime::make(0, 48000));
     EXPECT_TRUE(input->isReadyForMoreMediaData());
 
     std::vector<float> samples(960, 0.25f);
@@ -176,7 +166,7 @@ TEST_F(FfmpegWriterTest, RefusesBuffersItCannotPlaceInTheFile) {
     EXPECT_EQ(decodeAudioFile(path)->mono.size(), 480u);
 }
 
-TEST_F(FfmpegWriterTest, OnlyAddsOneInputWithSettingsItCanHonour) {
+TEST_F(FfmpegWriterTest, StartsOnceAndOnlyWithSettingsItCanHonour) {
     auto wav = *factory_.create(directory_ / "a.wav", MediaFileType::wave);
     auto m4a = *factory_.create(directory_ / "a.m4a", MediaFileType::appleM4A);
     const AudioOutputSettings wav16 = AudioOutputSettings::wav16Stereo48k();
@@ -195,15 +185,18 @@ TEST_F(FfmpegWriterTest, OnlyAddsOneInputWithSettingsItCanHonour) {
         {m4a, with(aac, [](auto& s) { s.sampleRate = 12345; })},
         {m4a, with(aac, [](auto& s) { s.encoderBitRate.reset(); })},
     };
+    const MediaTime at = MediaTime::make(0, 48000);
     for (const auto& [writer, settings] : refused) {
-        EXPECT_FALSE(writer->canAddInput(*writer->makeAudioInput(settings)));
+        const auto started = writer->startWriting(settings, at);
+        ASSERT_FALSE(started.has_value());
+        EXPECT_EQ(started.error().kind, PlatformError::Kind::unsupportedFormat);
+        EXPECT_EQ(writer->status(), MediaWriterStatus::unknown);
     }
-    // An input belongs to the writer that made it, and a writer takes one.
-    EXPECT_FALSE(wav->canAddInput(*m4a->makeAudioInput(wav16)));
-    auto input = wav->makeAudioInput(wav16);
-    ASSERT_TRUE(wav->canAddInput(*input));
-    wav->addInput(input);
-    EXPECT_FALSE(wav->canAddInput(*wav->makeAudioInput(wav16)));
+    // A refused start leaves the writer to start with settings it can honour, once.
+    ASSERT_TRUE(wav->startWriting(wav16, at).has_value());
+    EXPECT_FALSE(wav->startWriting(wav16, at).has_value());
+    EXPECT_EQ(wav->status(), MediaWriterStatus::writing);
+    wav->cancelWriting();
 }
 
 TEST_F(FfmpegWriterTest, NothingIsOverwrittenAndNamesAreNoProtocols) {

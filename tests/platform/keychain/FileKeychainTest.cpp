@@ -28,27 +28,30 @@ protected:
 };
 
 TEST_F(FileKeychainTest, ItemsAreReplacedAndDeletedOneByOneInAnOwnerOnlyFolderWhateverTheUmask) {
-    EXPECT_EQ(keychain.copyMatching(kService, "accessToken").status, kKeychainItemNotFound);
-    EXPECT_EQ(keychain.deleteItem(kService, "accessToken"), kKeychainItemNotFound);
+    EXPECT_EQ(keychain.lookUp(kService, "accessToken").status, KeychainResult::Status::notFound);
+    EXPECT_EQ(keychain.remove(kService, "accessToken").status, KeychainResult::Status::notFound);
     EXPECT_FALSE(fs::exists(folder)) << "reading must not create the folder";
     fs::create_directories(folder);
     fs::permissions(folder, fs::perms::all);
     const mode_t previous = ::umask(0);
     const std::string token("tok\0en\xff\xfe\x80 end", 13);
-    EXPECT_EQ(keychain.add(kService, "accessToken", "first-and-longer", true), kKeychainSuccess);
-    EXPECT_EQ(keychain.add(kService, "accessToken", token, true), kKeychainSuccess); // replaces it
-    EXPECT_EQ(keychain.add(kService, "refreshToken", "", false), kKeychainSuccess);  // empty is an item
+    EXPECT_EQ(keychain.store(kService, "accessToken", "first-and-longer").status,
+              KeychainResult::Status::found);
+    EXPECT_EQ(keychain.store(kService, "accessToken", token).status,
+              KeychainResult::Status::found); // replaces it
+    EXPECT_EQ(keychain.store(kService, "refreshToken", "").status,
+              KeychainResult::Status::found); // empty is an item
     ::umask(previous);
     EXPECT_EQ(fs::status(folder).permissions(), fs::perms::owner_all);
     for (const fs::path& file : entriesOf(folder)) {
         EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write) << file;
     }
-    EXPECT_EQ(keychain.copyMatching(kService, "accessToken").data, token);
-    EXPECT_EQ(keychain.copyMatching(kService, "refreshToken").data, std::string());
+    EXPECT_EQ(keychain.lookUp(kService, "accessToken").data, token);
+    EXPECT_EQ(keychain.lookUp(kService, "refreshToken").data, std::string());
     EXPECT_EQ(entriesOf(folder).size(), 2U) << "no temporary files are left behind";
-    EXPECT_EQ(keychain.deleteItem(kService, "accessToken"), kKeychainSuccess);
-    EXPECT_EQ(keychain.copyMatching(kService, "accessToken").status, kKeychainItemNotFound);
-    EXPECT_EQ(keychain.copyMatching(kService, "refreshToken").status, kKeychainSuccess);
+    EXPECT_EQ(keychain.remove(kService, "accessToken").status, KeychainResult::Status::found);
+    EXPECT_EQ(keychain.lookUp(kService, "accessToken").status, KeychainResult::Status::notFound);
+    EXPECT_EQ(keychain.lookUp(kService, "refreshToken").status, KeychainResult::Status::found);
 }
 
 TEST_F(FileKeychainTest, ItemsAreKeyedByServiceAndAccountWhateverTheNamesUnlessTooLong) {
@@ -60,11 +63,12 @@ TEST_F(FileKeychainTest, ItemsAreKeyedByServiceAndAccountWhateverTheNamesUnlessT
         pairs.emplace_back(kService, account == "nul" ? std::string("nul\0byte", 8) : account);
     }
     for (const auto& [service, account] : pairs) {
-        ASSERT_EQ(keychain.add(service, account, service + "/" + account, false), kKeychainSuccess)
+        ASSERT_EQ(keychain.store(service, account, service + "/" + account).status,
+                  KeychainResult::Status::found)
             << account;
     }
     for (const auto& [service, account] : pairs) {
-        EXPECT_EQ(keychain.copyMatching(service, account).data, service + "/" + account) << account;
+        EXPECT_EQ(keychain.lookUp(service, account).data, service + "/" + account) << account;
     }
     // Every item is one plain, visible file directly in the folder; nothing appeared beside it.
     const auto entries = entriesOf(folder);
@@ -77,16 +81,16 @@ TEST_F(FileKeychainTest, ItemsAreKeyedByServiceAndAccountWhateverTheNamesUnlessT
     EXPECT_EQ(entriesOf(root / "data"), std::vector<fs::path>{folder});
     // Too long a name, and a file where the folder should be, or a relative folder, are errors.
     const std::string longAccount(300, 'a');
-    EXPECT_EQ(keychain.add(kService, longAccount, "x", false), kKeychainParam);
-    EXPECT_EQ(keychain.copyMatching(kService, longAccount).status, kKeychainParam);
-    EXPECT_EQ(keychain.deleteItem(kService, longAccount), kKeychainParam);
+    EXPECT_EQ(keychain.store(kService, longAccount, "x").status, KeychainResult::Status::failed);
+    EXPECT_EQ(keychain.lookUp(kService, longAccount).status, KeychainResult::Status::failed);
+    EXPECT_EQ(keychain.remove(kService, longAccount).status, KeychainResult::Status::failed);
     std::ofstream(root / "file") << "not a folder";
     FileKeychain onFile(root / "file");
-    EXPECT_EQ(onFile.add(kService, "accessToken", "x", false), kKeychainIOError);
-    EXPECT_EQ(onFile.copyMatching(kService, "accessToken").status, kKeychainIOError);
-    EXPECT_EQ(onFile.deleteItem(kService, "accessToken"), kKeychainIOError);
+    EXPECT_EQ(onFile.store(kService, "accessToken", "x").status, KeychainResult::Status::failed);
+    EXPECT_EQ(onFile.lookUp(kService, "accessToken").status, KeychainResult::Status::failed);
+    EXPECT_EQ(onFile.remove(kService, "accessToken").status, KeychainResult::Status::failed);
     FileKeychain relative("relative-file-keychain-test");
-    EXPECT_EQ(relative.add(kService, "accessToken", "x", false), kKeychainIOError);
+    EXPECT_EQ(relative.store(kService, "accessToken", "x").status, KeychainResult::Status::failed);
     EXPECT_FALSE(fs::exists("relative-file-keychain-test"));
 }
 

@@ -25,11 +25,11 @@ void requirePrivateSecretService() {
 
 // Lookup, store and delete all report the Secret Service as unavailable, so that callers fall back.
 void expectEveryCallUnavailable(SecretServiceKeychain& keychain, const char* account = "accessToken") {
-    const auto found = keychain.copyMatching(kService, account);
-    EXPECT_EQ(found.status, kKeychainMissingEntitlement);
+    const auto found = keychain.lookUp(kService, account);
+    EXPECT_EQ(found.status, KeychainResult::Status::unavailable);
     EXPECT_FALSE(found.data.has_value());
-    EXPECT_EQ(keychain.add(kService, account, "secret", true), kKeychainMissingEntitlement);
-    EXPECT_EQ(keychain.deleteItem(kService, account), kKeychainMissingEntitlement);
+    EXPECT_EQ(keychain.store(kService, account, "secret").status, KeychainResult::Status::unavailable);
+    EXPECT_EQ(keychain.remove(kService, account).status, KeychainResult::Status::unavailable);
 }
 
 // A locked keyring answers searches with nothing and no error: "not found" would make the caller
@@ -37,7 +37,8 @@ void expectEveryCallUnavailable(SecretServiceKeychain& keychain, const char* acc
 TEST(LockedSecretServiceTest, EveryCallReportsUnavailableAndTheItemIsKept) {
     requirePrivateSecretService();
     SecretServiceKeychain keychain;
-    ASSERT_EQ(keychain.add(kService, "storedBeforeLocking", "secret", true), kKeychainSuccess);
+    ASSERT_EQ(keychain.store(kService, "storedBeforeLocking", "secret").status,
+              KeychainResult::Status::found);
     GError* error = nullptr;
     SecretService* service = secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, &error);
     ASSERT_NE(service, nullptr) << (error ? error->message : "");

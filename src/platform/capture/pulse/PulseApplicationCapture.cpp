@@ -46,14 +46,13 @@ bool processIsRunning(std::int32_t pid) {
 
 } // namespace
 
-PulseApplicationCapture::PulseApplicationCapture(ContentFilter filter, StreamConfiguration configuration,
+PulseApplicationCapture::PulseApplicationCapture(CaptureTarget target, StreamSettings settings,
                                                  std::function<void(const PlatformError&)> didStopWithError,
                                                  std::chrono::milliseconds timeout)
-    : PulseSystemAudioStream(std::move(filter), configuration, std::move(didStopWithError), timeout),
-      binaryName_(this->filter().applications.empty()
-                      ? std::string()
-                      : this->filter().applications.front().bundleIdentifier) {
-    for (const RunningApplication& application : this->filter().applications) {
+    : PulseSystemAudioStream(std::move(target), settings, std::move(didStopWithError), timeout),
+      binaryName_(this->target().applications.empty() ? std::string()
+                                                      : this->target().applications.front().binaryName) {
+    for (const RunningApplication& application : this->target().applications) {
         processIds_.insert(application.processID);
     }
 }
@@ -62,21 +61,22 @@ PulseApplicationCapture::~PulseApplicationCapture() {
     shutDown();
 }
 
-std::optional<PlatformError> PulseApplicationCapture::checkFilter() const {
+std::expected<void, PlatformError> PulseApplicationCapture::checkTarget() const {
     if (processIds_.empty()) {
-        return pulseError(PA_ERR_INVALID, "No application to capture");
+        return std::unexpected(pulseError(PA_ERR_INVALID, "No application to capture"));
     }
-    return std::nullopt;
+    return {};
 }
 
-std::optional<PlatformError> PulseApplicationCapture::openTaps() {
+std::expected<void, PlatformError> PulseApplicationCapture::openTaps() {
     livenessQueryRunning_ = false;
     ticksUntilLivenessCheck_ = kTicksPerLivenessCheck;
     if (!connection().waitFor(pa_context_get_sink_input_info_list(context(), &sinkInputThunk, this),
                               timeout())) {
-        return pulseErrorWithText(connection().lastErrorCode(), "Could not list the playing applications: ");
+        return std::unexpected(
+            pulseErrorWithText(connection().lastErrorCode(), "Could not list the playing applications: "));
     }
-    return std::nullopt;
+    return {};
 }
 
 void PulseApplicationCapture::requestSinkInputs() {

@@ -17,7 +17,7 @@ namespace veltrane {
 // one, and ends only when none has come within kReturnLimit.
 class PulseApplicationCapture final : public PulseSystemAudioStream {
 public:
-    PulseApplicationCapture(ContentFilter filter, StreamConfiguration configuration,
+    PulseApplicationCapture(CaptureTarget target, StreamSettings settings,
                             std::function<void(const PlatformError&)> didStopWithError,
                             std::chrono::milliseconds timeout);
     ~PulseApplicationCapture() override;
@@ -25,8 +25,8 @@ public:
     static constexpr std::chrono::milliseconds kReturnLimit{60000};
 
 private:
-    [[nodiscard]] std::optional<PlatformError> checkFilter() const override;
-    [[nodiscard]] std::optional<PlatformError> openTaps() override;
+    [[nodiscard]] std::expected<void, PlatformError> checkTarget() const override;
+    [[nodiscard]] std::expected<void, PlatformError> openTaps() override;
     void onSinkListed(const pa_sink_info&) override {}
     void onEvent(unsigned facility, unsigned type, std::uint32_t index) override;
     void onTapFailed(Tap&) override {} // its next stream is attached when it appears

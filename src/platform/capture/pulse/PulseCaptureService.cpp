@@ -14,11 +14,11 @@
 
 namespace veltrane {
 
-std::uint32_t deviceIDForDeviceName(std::string_view deviceName) {
+std::uint32_t outputIDForSinkName(std::string_view sinkName) {
     constexpr std::uint32_t kOffsetBasis = 2166136261u;
     constexpr std::uint32_t kPrime = 16777619u;
     std::uint32_t hash = kOffsetBasis;
-    for (const char c : deviceName) {
+    for (const char c : sinkName) {
         hash ^= static_cast<std::uint8_t>(c);
         hash *= kPrime;
     }
@@ -31,8 +31,8 @@ constexpr const char* kClientName = "VeltraneRecorder";
 
 struct Query {
     PulseConnection* connection = nullptr;
-    ShareableContent content;
-    std::vector<CaptureDevice> devices;
+    CaptureSources sources;
+    std::vector<InputDevice> devices;
     std::string defaultSinkName;
     std::string defaultSourceName;
 };
@@ -59,8 +59,8 @@ void onSink(pa_context*, const pa_sink_info* info, int eol, void* userdata) {
         OutputDevice device;
         device.name = info->name ? info->name : "";
         device.description = info->description ? info->description : device.name;
-        device.displayID = deviceIDForDeviceName(device.name);
-        query->content.displays.push_back(std::move(device));
+        device.outputID = outputIDForSinkName(device.name);
+        query->sources.outputs.push_back(std::move(device));
     }
     query->connection->signal();
 }
@@ -71,16 +71,16 @@ void onSinkInput(pa_context*, const pa_sink_input_info* info, int eol, void* use
         const std::string pidText = propertyOrEmpty(info->proplist, PA_PROP_APPLICATION_PROCESS_ID);
         std::int32_t pid = 0;
         const auto [end, ec] = std::from_chars(pidText.data(), pidText.data() + pidText.size(), pid);
-        auto& apps = query->content.applications;
+        auto& apps = query->sources.applications;
         const bool known = std::any_of(apps.begin(), apps.end(),
                                        [pid](const RunningApplication& app) { return app.processID == pid; });
         if (ec == std::errc() && pid > 0 && !known) {
             RunningApplication app;
             app.processID = pid;
-            app.bundleIdentifier = propertyOrEmpty(info->proplist, PA_PROP_APPLICATION_PROCESS_BINARY);
+            app.binaryName = propertyOrEmpty(info->proplist, PA_PROP_APPLICATION_PROCESS_BINARY);
             app.applicationName = propertyOrEmpty(info->proplist, PA_PROP_APPLICATION_NAME);
             if (app.applicationName.empty()) {
-                app.applicationName = app.bundleIdentifier;
+                app.applicationName = app.binaryName;
             }
             apps.push_back(std::move(app));
         }
@@ -91,9 +91,9 @@ void onSinkInput(pa_context*, const pa_sink_input_info* info, int eol, void* use
 void onSource(pa_context*, const pa_source_info* info, int eol, void* userdata) {
     auto* query = static_cast<Query*>(userdata);
     if (eol == 0 && info && info->monitor_of_sink == PA_INVALID_INDEX) {
-        CaptureDevice device;
-        device.uniqueID = info->name ? info->name : "";
-        device.localizedName = info->description ? info->description : device.uniqueID;
+        InputDevice device;
+        device.name = info->name ? info->name : "";
+        device.description = info->description ? info->description : device.name;
         query->devices.push_back(std::move(device));
     }
     query->connection->signal();
@@ -165,13 +165,13 @@ PulseCaptureService::~PulseCaptureService() {
     worker_.shutdown();
 }
 
-void PulseCaptureService::requestShareableContent(ContentCompletion completion) {
+void PulseCaptureService::requestSources(SourcesCompletion completion) {
     worker_.post(
-        [timeout = timeout_, completion = std::move(completion)] { completion(listContent(timeout)); });
+        [timeout = timeout_, completion = std::move(completion)] { completion(listSources(timeout)); });
 }
 
-std::expected<ShareableContentPtr, PlatformError>
-PulseCaptureService::listContent(std::chrono::milliseconds timeout) {
+std::expected<CaptureSourcesPtr, PlatformError>
+PulseCaptureService::listSources(std::chrono::milliseconds timeout) {
     auto connection = PulseConnection::open(kClientName, timeout);
     if (!connection) {
         return std::unexpected(connection.error());
@@ -192,22 +192,22 @@ PulseCaptureService::listContent(std::chrono::milliseconds timeout) {
     }
     // The output device the user hears by default comes first, so "the first source" records
     // what is playing through the speakers; the others keep the server's order.
-    auto& displays = query.content.displays;
-    std::stable_partition(displays.begin(), displays.end(), [&query](const OutputDevice& device) {
+    auto& outputs = query.sources.outputs;
+    std::stable_partition(outputs.begin(), outputs.end(), [&query](const OutputDevice& device) {
         return device.name == query.defaultSinkName;
     });
     // Before them all, the default output as such: recording it follows the default wherever it moves.
-    if (!displays.empty() && displays.front().name == query.defaultSinkName) {
+    if (!outputs.empty() && outputs.front().name == query.defaultSinkName) {
         OutputDevice followed;
         followed.name = kDefaultOutputDeviceName;
-        followed.description = displays.front().description;
-        followed.displayID = deviceIDForDeviceName(followed.name);
-        displays.insert(displays.begin(), std::move(followed));
+        followed.description = outputs.front().description;
+        followed.outputID = outputIDForSinkName(followed.name);
+        outputs.insert(outputs.begin(), std::move(followed));
     }
-    return std::make_shared<const ShareableContent>(std::move(query.content));
+    return std::make_shared<const CaptureSources>(std::move(query.sources));
 }
 
-std::expected<std::vector<CaptureDevice>, PlatformError> PulseCaptureService::microphones() {
+std::expected<std::vector<InputDevice>, PlatformError> PulseCaptureService::microphones() {
     auto connection = PulseConnection::open(kClientName, timeout_);
     if (!connection) {
         return std::unexpected(connection.error());
@@ -223,11 +223,11 @@ std::expected<std::vector<CaptureDevice>, PlatformError> PulseCaptureService::mi
     // The default input first, followed when the default changes, as long as it is a microphone.
     const auto current =
         std::find_if(query.devices.begin(), query.devices.end(),
-                     [&query](const CaptureDevice& d) { return d.uniqueID == query.defaultSourceName; });
+                     [&query](const InputDevice& d) { return d.name == query.defaultSourceName; });
     if (current != query.devices.end()) {
-        CaptureDevice followed;
-        followed.uniqueID = kDefaultInputDeviceName;
-        followed.localizedName = "Default microphone (" + current->localizedName + ")";
+        InputDevice followed;
+        followed.name = kDefaultInputDeviceName;
+        followed.description = "Default microphone (" + current->description + ")";
         query.devices.insert(query.devices.begin(), std::move(followed));
     }
     return std::move(query.devices);
@@ -256,13 +256,13 @@ std::string PulseCaptureService::ownExecutableName() const {
 }
 
 std::unique_ptr<SystemAudioStream>
-PulseCaptureService::makeStream(const ContentFilter& filter, const StreamConfiguration& configuration,
+PulseCaptureService::makeStream(const CaptureTarget& target, const StreamSettings& settings,
                                 std::function<void(const PlatformError&)> didStopWithError) {
-    return PulseSystemAudioStream::make(filter, configuration, std::move(didStopWithError), timeout_);
+    return PulseSystemAudioStream::make(target, settings, std::move(didStopWithError), timeout_);
 }
 
 std::expected<std::unique_ptr<MicrophoneCapture>, PlatformError>
-PulseCaptureService::makeMicrophoneCapture(const CaptureDevice& device) {
+PulseCaptureService::makeMicrophoneCapture(const InputDevice& device) {
     auto capture = PulseMicrophoneCapture::create(device, timeout_);
     if (!capture) {
         return std::unexpected(capture.error());

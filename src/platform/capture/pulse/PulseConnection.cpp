@@ -4,17 +4,33 @@
 
 namespace veltrane {
 
+PlatformError::Kind pulseErrorKind(int code) {
+    switch (code) {
+    case PA_ERR_ACCESS:
+        return PlatformError::Kind::permissionDenied;
+    case PA_ERR_CONNECTIONREFUSED:
+    case PA_ERR_CONNECTIONTERMINATED:
+    case PA_ERR_KILLED:
+    case PA_ERR_INVALIDSERVER:
+        return PlatformError::Kind::serverUnavailable;
+    case PA_ERR_NOENTITY:
+        return PlatformError::Kind::deviceGone;
+    default:
+        return PlatformError::Kind::other;
+    }
+}
+
 PlatformError pulseError(int code, std::string description) {
     PlatformError error;
     error.domain = kPulseErrorDomain;
     error.code = code;
     error.localizedDescription = std::move(description);
+    error.kind = pulseErrorKind(code);
     return error;
 }
 
 PlatformError pulseErrorWithText(int code, const std::string& prefix) {
     if (code == PA_ERR_ACCESS) {
-        // Worded so that the recorder shows its permission notice.
         return pulseError(code, prefix + "the sound server refused permission to this program");
     }
     const char* text = pa_strerror(code);
@@ -77,7 +93,9 @@ PulseConnection::open(const std::string& clientName, std::chrono::milliseconds t
         },
         timeout);
     if (!settled) {
-        return std::unexpected(pulseError(PA_ERR_TIMEOUT, std::string(kConnectPrefix) + "Timeout"));
+        PlatformError error = pulseError(PA_ERR_TIMEOUT, std::string(kConnectPrefix) + "Timeout");
+        error.kind = PlatformError::Kind::serverUnavailable; // no answer is as good as no server
+        return std::unexpected(std::move(error));
     }
     if (pa_context_get_state(context) != PA_CONTEXT_READY) {
         const int code = pa_context_errno(context);

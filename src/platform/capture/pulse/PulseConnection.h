@@ -17,7 +17,11 @@ namespace veltrane {
 // The error domain of everything the sound-server client reports.
 inline constexpr const char* kPulseErrorDomain = "PulseAudio";
 
-// An error of the sound-server client: `code` is the client library's error number.
+// The kind of failure a client library error number stands for.
+[[nodiscard]] PlatformError::Kind pulseErrorKind(int code);
+
+// An error of the sound-server client: `code` is the client library's error number, which
+// also gives the error's kind.
 [[nodiscard]] PlatformError pulseError(int code, std::string description);
 
 // An error whose description is `prefix` followed by the library's text for `code`,

@@ -14,13 +14,13 @@ constexpr std::uint32_t kDeviceTapID = PA_INVALID_INDEX;
 
 } // namespace
 
-PulseDeviceCapture::PulseDeviceCapture(ContentFilter filter, StreamConfiguration configuration,
+PulseDeviceCapture::PulseDeviceCapture(CaptureTarget target, StreamSettings settings,
                                        std::function<void(const PlatformError&)> didStopWithError,
                                        std::chrono::milliseconds timeout)
-    : PulseSystemAudioStream(std::move(filter), configuration, std::move(didStopWithError), timeout),
-      followsDefault_(this->filter().display.name == kDefaultOutputDeviceName),
-      sinkDescription_(this->filter().display.description.empty() ? this->filter().display.name
-                                                                  : this->filter().display.description) {}
+    : PulseSystemAudioStream(std::move(target), settings, std::move(didStopWithError), timeout),
+      followsDefault_(this->target().output.name == kDefaultOutputDeviceName),
+      sinkDescription_(this->target().output.description.empty() ? this->target().output.name
+                                                                 : this->target().output.description) {}
 
 PulseDeviceCapture::~PulseDeviceCapture() {
     shutDown();
@@ -47,9 +47,9 @@ void PulseDeviceCapture::onSinkListed(const pa_sink_info& info) {
     if (sinkIndex_ != PA_INVALID_INDEX) {
         return;
     }
-    const OutputDevice& device = filter().display;
+    const OutputDevice& device = target().output;
     const bool matches =
-        device.name.empty() ? deviceIDForDeviceName(name) == device.displayID : name == device.name;
+        device.name.empty() ? outputIDForSinkName(name) == device.outputID : name == device.name;
     if (matches) {
         sinkIndex_ = info.index;
         if (info.description) {
@@ -58,14 +58,15 @@ void PulseDeviceCapture::onSinkListed(const pa_sink_info& info) {
     }
 }
 
-std::optional<PlatformError> PulseDeviceCapture::openTaps() {
+std::expected<void, PlatformError> PulseDeviceCapture::openTaps() {
     if (followsDefault_) {
         if (!connection().waitFor(pa_context_get_server_info(context(), &serverInfoThunk, this), timeout())) {
-            return pulseErrorWithText(connection().lastErrorCode(), "Could not find the default output: ");
+            return std::unexpected(
+                pulseErrorWithText(connection().lastErrorCode(), "Could not find the default output: "));
         }
         const auto sink = sinksByName_.find(defaultSinkName_);
         if (sink == sinksByName_.end()) {
-            return pulseError(PA_ERR_NOENTITY, "The sound server has no default output");
+            return std::unexpected(pulseError(PA_ERR_NOENTITY, "The sound server has no default output"));
         }
         const std::string previous = sinkDescription_;
         sinkIndex_ = sink->second.first;
@@ -79,16 +80,18 @@ std::optional<PlatformError> PulseDeviceCapture::openTaps() {
         }
     }
     if (sinkIndex_ == PA_INVALID_INDEX) {
-        return pulseError(PA_ERR_NOENTITY, "The output device " + sinkDescription_ + " is not available");
+        return std::unexpected(
+            pulseError(PA_ERR_NOENTITY, "The output device " + sinkDescription_ + " is not available"));
     }
     Tap* tap = openTap(kDeviceTapID, PA_INVALID_INDEX, sinkIndex_, sinkMonitors()[sinkIndex_]);
     if (!tap) {
-        return pulseErrorWithText(connection().lastErrorCode(), "Could not record the output device: ");
+        return std::unexpected(
+            pulseErrorWithText(connection().lastErrorCode(), "Could not record the output device: "));
     }
     if (const std::optional<int> code = tap->stream->waitUntilReady(timeout())) {
-        return pulseErrorWithText(*code, "Could not record the output device: ");
+        return std::unexpected(pulseErrorWithText(*code, "Could not record the output device: "));
     }
-    return std::nullopt;
+    return {};
 }
 
 void PulseDeviceCapture::onServerInfo(const pa_server_info& info) {

@@ -15,13 +15,13 @@ namespace veltrane {
 // monitor.
 class PulseDeviceCapture final : public PulseSystemAudioStream {
 public:
-    PulseDeviceCapture(ContentFilter filter, StreamConfiguration configuration,
+    PulseDeviceCapture(CaptureTarget target, StreamSettings settings,
                        std::function<void(const PlatformError&)> didStopWithError,
                        std::chrono::milliseconds timeout);
     ~PulseDeviceCapture() override;
 
 private:
-    [[nodiscard]] std::optional<PlatformError> openTaps() override;
+    [[nodiscard]] std::expected<void, PlatformError> openTaps() override;
     void onSinkListed(const pa_sink_info& info) override;
     void onEvent(unsigned facility, unsigned type, std::uint32_t index) override;
     void onTapFailed(Tap& tap) override;

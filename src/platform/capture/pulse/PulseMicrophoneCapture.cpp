@@ -75,14 +75,14 @@ MicrophoneFormat MicrophoneFormat::forDevice(std::string_view deviceFormat, std:
     return format;
 }
 
-PulseMicrophoneCapture::PulseMicrophoneCapture(CaptureDevice device, std::chrono::milliseconds timeout)
+PulseMicrophoneCapture::PulseMicrophoneCapture(InputDevice device, std::chrono::milliseconds timeout)
     : device_(std::move(device)), timeout_(timeout) {}
 
 std::expected<std::unique_ptr<PulseMicrophoneCapture>, PlatformError>
-PulseMicrophoneCapture::create(const CaptureDevice& device, std::chrono::milliseconds timeout) {
+PulseMicrophoneCapture::create(const InputDevice& device, std::chrono::milliseconds timeout) {
     std::unique_ptr<PulseMicrophoneCapture> capture(new PulseMicrophoneCapture(device, timeout));
-    if (auto error = capture->lookUp()) {
-        return std::unexpected(*error);
+    if (auto found = capture->lookUp(); !found) {
+        return std::unexpected(std::move(found.error()));
     }
     return capture;
 }
@@ -107,7 +107,7 @@ PulseMicrophoneCapture::~PulseMicrophoneCapture() {
 }
 
 std::string PulseMicrophoneCapture::displayName() const {
-    return device_.localizedName.empty() ? device_.uniqueID : device_.localizedName;
+    return device_.description.empty() ? device_.name : device_.description;
 }
 
 void PulseMicrophoneCapture::dropConnection() {
@@ -122,18 +122,18 @@ void PulseMicrophoneCapture::dropConnection() {
     connection_.reset();
 }
 
-std::optional<PlatformError> PulseMicrophoneCapture::lookUp() {
+std::expected<void, PlatformError> PulseMicrophoneCapture::lookUp() {
     sourceFound_ = false;
     auto opened = PulseConnection::open(kClientName, timeout_);
     if (!opened) {
-        return opened.error();
+        return std::unexpected(opened.error());
     }
     connection_ = std::move(*opened);
     PulseConnection::Lock lock(*connection_);
     pa_context* context = connection_->context();
     const auto gotInfo =
         connection_->waitFor(pa_context_get_source_info_by_name(
-                                 context, device_.uniqueID.c_str(),
+                                 context, device_.name.c_str(),
                                  [](pa_context*, const pa_source_info* info, int eol, void* userdata) {
                                      auto* self = static_cast<PulseMicrophoneCapture*>(userdata);
                                      if (eol == 0 && info) {
@@ -144,10 +144,12 @@ std::optional<PlatformError> PulseMicrophoneCapture::lookUp() {
                                  this),
                              timeout_);
     if (!gotInfo && !connection_->isReady()) {
-        return pulseErrorWithText(connection_->lastErrorCode(), "Could not look up the microphone: ");
+        return std::unexpected(
+            pulseErrorWithText(connection_->lastErrorCode(), "Could not look up the microphone: "));
     }
     if (!sourceFound_) {
-        return pulseError(PA_ERR_NOENTITY, "The microphone " + displayName() + " is not available");
+        return std::unexpected(
+            pulseError(PA_ERR_NOENTITY, "The microphone " + displayName() + " is not available"));
     }
     format_ = MicrophoneFormat::forDevice(deviceFormatName_, deviceRate_, deviceChannels_);
 
@@ -161,23 +163,24 @@ std::optional<PlatformError> PulseMicrophoneCapture::lookUp() {
     const auto mask =
         static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_SERVER);
     if (!connection_->waitFor(pa_context_subscribe(context, mask, nullptr, nullptr), timeout_)) {
-        return pulseErrorWithText(connection_->lastErrorCode(), "Could not follow the microphone: ");
+        return std::unexpected(
+            pulseErrorWithText(connection_->lastErrorCode(), "Could not follow the microphone: "));
     }
     connection_->setLostHandler([this](const PlatformError& error) {
         if (running_.load()) {
             reportDisconnect(error);
         }
     });
-    return std::nullopt;
+    return {};
 }
 
 void PulseMicrophoneCapture::onSourceInfo(const pa_source_info* info) {
     sourceFound_ = true;
-    if (device_.uniqueID == kDefaultInputDeviceName) {
+    if (device_.name == kDefaultInputDeviceName) {
         defaultSourceName_ = info->name ? info->name : "";
     }
     sourceIndex_ = info->index;
-    sourceDescription_ = info->description ? info->description : device_.uniqueID;
+    sourceDescription_ = info->description ? info->description : device_.name;
     const char* formatName = pa_sample_format_to_string(info->sample_spec.format);
     deviceFormatName_ = formatName ? formatName : "";
     deviceRate_ = info->sample_spec.rate;
@@ -200,17 +203,17 @@ void PulseMicrophoneCapture::startRunning() {
     if (running_.load() || !connection_) {
         return;
     }
-    std::optional<PlatformError> error;
+    std::expected<void, PlatformError> connected;
     {
         PulseConnection::Lock lock(*connection_);
-        error = connectStream();
-        if (error) {
+        connected = connectStream();
+        if (!connected) {
             stream_.reset();
         } else {
             running_ = true;
         }
     }
-    if (error) {
+    if (const PlatformError* error = connected ? nullptr : &connected.error()) {
         logWarning(lcCapture(), "⚠️ Microphone could not start: " + error->localizedDescription);
     }
 }
@@ -244,11 +247,11 @@ void PulseMicrophoneCapture::watchForReturn() {
         // A fresh connection each time: it finds the device whether it was unplugged or the
         // whole sound server restarted.
         dropConnection();
-        if (lookUp()) {
+        if (!lookUp()) {
             continue;
         }
         PulseConnection::Lock lock(*connection_);
-        if (connectStream()) {
+        if (!connectStream()) {
             stream_.reset();
             continue;
         }
@@ -278,38 +281,40 @@ void PulseMicrophoneCapture::followDefault() {
         return;
     }
     format_ = MicrophoneFormat::forDevice(deviceFormatName_, deviceRate_, deviceChannels_);
-    if (auto error = connectStream()) {
+    if (auto connected = connectStream(); !connected) {
         stream_.reset();
-        reportDisconnect(*error);
+        reportDisconnect(connected.error());
         return;
     }
     logInfo(lcCapture(), "🔀 Default microphone changed: " + previous + " → " + sourceDescription_);
 }
 
-std::optional<PlatformError> PulseMicrophoneCapture::connectStream() {
+std::expected<void, PlatformError> PulseMicrophoneCapture::connectStream() {
     if (!connection_->isReady()) {
-        return pulseErrorWithText(connection_->lastErrorCode(), "Could not record the microphone: ");
+        return std::unexpected(
+            pulseErrorWithText(connection_->lastErrorCode(), "Could not record the microphone: "));
     }
     PulseRecordStream::Options options;
     options.name = "Meeting microphone";
     options.sampleSpec.format = sampleFormatFor(format_.encoding);
     options.sampleSpec.rate = deviceRate_;
     options.sampleSpec.channels = static_cast<std::uint8_t>(deviceChannels_);
-    options.source = device_.uniqueID;
+    options.source = device_.name;
     options.fragment = kFragment;
     framesDelivered_ = 0;
     disconnectReported_ = false;
     stream_ = PulseRecordStream::connect(
         *connection_, options, [this] { onReadable(); }, [this](pa_stream_state_t state) { onState(state); });
     if (!stream_) {
-        return pulseErrorWithText(connection_->lastErrorCode(), "Could not record the microphone: ");
+        return std::unexpected(
+            pulseErrorWithText(connection_->lastErrorCode(), "Could not record the microphone: "));
     }
     if (const std::optional<int> code = stream_->waitUntilReady(timeout_)) {
-        return *code == PA_ERR_TIMEOUT
-                   ? pulseError(PA_ERR_TIMEOUT, "Could not record the microphone: Timeout")
-                   : pulseErrorWithText(*code, "Could not record the microphone: ");
+        return std::unexpected(*code == PA_ERR_TIMEOUT
+                                   ? pulseError(PA_ERR_TIMEOUT, "Could not record the microphone: Timeout")
+                                   : pulseErrorWithText(*code, "Could not record the microphone: "));
     }
-    return std::nullopt;
+    return {};
 }
 
 void PulseMicrophoneCapture::reportDisconnect(const PlatformError& error) {

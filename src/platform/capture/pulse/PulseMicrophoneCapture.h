@@ -1,7 +1,7 @@
 #pragma once
 
+#include "platform/capture/CaptureSources.h"
 #include "platform/capture/MicrophoneCapture.h"
-#include "platform/capture/ShareableContent.h"
 #include "platform/capture/pulse/PulseRecordStream.h"
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/media/SampleBuffer.h"
@@ -48,7 +48,7 @@ class PulseMicrophoneCapture final : public MicrophoneCapture {
 public:
     // Looks the device up; fails when the server or the device is not there.
     [[nodiscard]] static std::expected<std::unique_ptr<PulseMicrophoneCapture>, PlatformError>
-    create(const CaptureDevice& device, std::chrono::milliseconds timeout);
+    create(const InputDevice& device, std::chrono::milliseconds timeout);
 
     ~PulseMicrophoneCapture() override;
     PulseMicrophoneCapture(const PulseMicrophoneCapture&) = delete;
@@ -63,11 +63,11 @@ public:
     [[nodiscard]] const MicrophoneFormat& format() const { return format_; }
 
 private:
-    PulseMicrophoneCapture(CaptureDevice device, std::chrono::milliseconds timeout);
+    PulseMicrophoneCapture(InputDevice device, std::chrono::milliseconds timeout);
 
     static constexpr std::chrono::milliseconds kReturnPoll{500};
 
-    [[nodiscard]] std::optional<PlatformError> lookUp();
+    [[nodiscard]] std::expected<void, PlatformError> lookUp();
     // Closes the stream and the connection (control mutex held, connection lock not).
     void dropConnection();
     // On the events thread after a disconnect: until stopped, looks for the device every
@@ -76,14 +76,14 @@ private:
     // On the events thread: records the server's new default input.
     void followDefault();
     [[nodiscard]] std::string displayName() const;
-    [[nodiscard]] std::optional<PlatformError> connectStream();
+    [[nodiscard]] std::expected<void, PlatformError> connectStream();
     void reportDisconnect(const PlatformError& error);
     void onSourceInfo(const pa_source_info* info);
     void onEvent(unsigned facility, unsigned type, std::uint32_t index);
     void onReadable();
     void onState(pa_stream_state_t state);
 
-    const CaptureDevice device_;
+    const InputDevice device_;
     const std::chrono::milliseconds timeout_;
     const std::shared_ptr<CallbackGate> gate_ = std::make_shared<CallbackGate>();
     std::atomic<bool> running_ = false;

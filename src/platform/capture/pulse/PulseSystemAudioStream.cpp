@@ -28,23 +28,23 @@ std::int64_t framesOf(std::chrono::milliseconds duration, std::uint32_t rate) {
 } // namespace
 
 std::unique_ptr<SystemAudioStream>
-PulseSystemAudioStream::make(ContentFilter filter, StreamConfiguration configuration,
+PulseSystemAudioStream::make(CaptureTarget target, StreamSettings settings,
                              std::function<void(const PlatformError&)> didStopWithError,
                              std::chrono::milliseconds timeout) {
-    if (filter.mode == ContentFilter::Mode::displayIncludingApplications) {
-        return std::make_unique<PulseApplicationCapture>(std::move(filter), configuration,
+    if (target.mode == CaptureTarget::Mode::applicationsOnly) {
+        return std::make_unique<PulseApplicationCapture>(std::move(target), settings,
                                                          std::move(didStopWithError), timeout);
     }
-    return std::make_unique<PulseDeviceCapture>(std::move(filter), configuration, std::move(didStopWithError),
+    return std::make_unique<PulseDeviceCapture>(std::move(target), settings, std::move(didStopWithError),
                                                 timeout);
 }
 
-PulseSystemAudioStream::PulseSystemAudioStream(ContentFilter filter, StreamConfiguration configuration,
+PulseSystemAudioStream::PulseSystemAudioStream(CaptureTarget target, StreamSettings settings,
                                                std::function<void(const PlatformError&)> didStopWithError,
                                                std::chrono::milliseconds timeout)
-    : filter_(std::move(filter)),
-      channels_(static_cast<std::uint32_t>(std::clamp(configuration.channelCount, 1, 8))),
-      rate_(static_cast<std::uint32_t>(std::clamp(configuration.sampleRate, 8000, 192000))),
+    : target_(std::move(target)),
+      channels_(static_cast<std::uint32_t>(std::clamp(settings.channelCount, 1, 8))),
+      rate_(static_cast<std::uint32_t>(std::clamp(settings.sampleRate, 8000, 192000))),
       didStopWithError_(std::move(didStopWithError)), timeout_(timeout) {}
 
 PulseSystemAudioStream::~PulseSystemAudioStream() {
@@ -58,19 +58,15 @@ void PulseSystemAudioStream::shutDown() {
     teardown();
 }
 
-std::optional<PlatformError>
-PulseSystemAudioStream::addStreamOutput(StreamOutputType type, SerialQueue& queue, OutputHandler handler) {
+std::expected<void, PlatformError> PulseSystemAudioStream::setAudioHandler(SerialQueue& queue,
+                                                                           AudioHandler handler) {
     if (!handler) {
-        return pulseError(PA_ERR_INVALID, "The stream output has no handler");
-    }
-    if (type == StreamOutputType::screen) {
-        // Sound servers have no pictures: a screen output is accepted and never called.
-        return std::nullopt;
+        return std::unexpected(pulseError(PA_ERR_INVALID, "The stream output has no handler"));
     }
     std::lock_guard lock(outputMutex_);
     audioQueue_ = &queue;
-    audioHandler_ = std::make_shared<const OutputHandler>(std::move(handler));
-    return std::nullopt;
+    audioHandler_ = std::make_shared<const AudioHandler>(std::move(handler));
+    return {};
 }
 
 void PulseSystemAudioStream::setNoticeHandler(NoticeHandler handler) {
@@ -104,12 +100,12 @@ bool PulseSystemAudioStream::stopRequestedWithin(std::chrono::milliseconds pause
 
 void PulseSystemAudioStream::startCapture(Completion completion) {
     control_.post([this, completion = std::move(completion)] {
-        auto error = start();
-        if (error) {
+        const auto started = start();
+        if (!started) {
             teardown();
         }
         if (completion) {
-            completion(error);
+            completion(started);
         }
     });
 }
@@ -119,7 +115,7 @@ void PulseSystemAudioStream::stopCapture(Completion completion) {
     control_.post([this, completion = std::move(completion)] {
         teardown();
         if (completion) {
-            completion(std::nullopt);
+            completion({});
         }
     });
 }
@@ -134,12 +130,12 @@ std::int64_t PulseSystemAudioStream::nowFrames() const {
     return elapsed.count() * static_cast<std::int64_t>(rate_) / 1'000'000;
 }
 
-std::optional<PlatformError> PulseSystemAudioStream::start() {
+std::expected<void, PlatformError> PulseSystemAudioStream::start() {
     if (connection_) {
-        return pulseError(PA_ERR_BADSTATE, "The capture is already running");
+        return std::unexpected(pulseError(PA_ERR_BADSTATE, "The capture is already running"));
     }
-    if (auto error = checkFilter()) {
-        return error;
+    if (auto checked = checkTarget(); !checked) {
+        return checked;
     }
     pacer_.emplace(framesOf(kSilenceAllowance, rate_), framesOf(kSilenceLag, rate_));
     mixer_.emplace(channels_, framesOf(kMixerIdle, rate_), framesOf(kMixerMaxBuffered, rate_));
@@ -152,10 +148,10 @@ std::optional<PlatformError> PulseSystemAudioStream::start() {
     return connectAndTap();
 }
 
-std::optional<PlatformError> PulseSystemAudioStream::connectAndTap() {
+std::expected<void, PlatformError> PulseSystemAudioStream::connectAndTap() {
     auto opened = PulseConnection::open(kClientName, timeout_);
     if (!opened) {
-        return opened.error();
+        return std::unexpected(opened.error());
     }
     connection_ = std::move(*opened);
     PulseConnection::Lock lock(*connection_);
@@ -163,7 +159,8 @@ std::optional<PlatformError> PulseSystemAudioStream::connectAndTap() {
 
     sinkMonitors_.clear();
     if (!connection_->waitFor(pa_context_get_sink_info_list(context, &sinkListedThunk, this), timeout_)) {
-        return pulseErrorWithText(connection_->lastErrorCode(), "Could not list the output devices: ");
+        return std::unexpected(
+            pulseErrorWithText(connection_->lastErrorCode(), "Could not list the output devices: "));
     }
     const bool resuming = state_ == State::reconnecting;
     state_ = State::starting;
@@ -182,10 +179,11 @@ std::optional<PlatformError> PulseSystemAudioStream::connectAndTap() {
         static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SINK_INPUT |
                                             PA_SUBSCRIPTION_MASK_CLIENT | PA_SUBSCRIPTION_MASK_SERVER);
     if (!connection_->waitFor(pa_context_subscribe(context, mask, nullptr, nullptr), timeout_)) {
-        return pulseErrorWithText(connection_->lastErrorCode(), "Could not follow the sound server: ");
+        return std::unexpected(
+            pulseErrorWithText(connection_->lastErrorCode(), "Could not follow the sound server: "));
     }
-    if (auto error = openTaps()) {
-        return error;
+    if (auto opened = openTaps(); !opened) {
+        return opened;
     }
 
     connection_->setLostHandler([this](const PlatformError& error) { connectionLost(error); });
@@ -199,7 +197,7 @@ std::optional<PlatformError> PulseSystemAudioStream::connectAndTap() {
     state_ = State::running;
     armTick();
     onRunning();
-    return std::nullopt;
+    return {};
 }
 
 void PulseSystemAudioStream::connectionLost(const PlatformError& error) {
@@ -230,8 +228,7 @@ void PulseSystemAudioStream::reconnect(const PlatformError& lost) {
         ++attempts;
         state_ = State::reconnecting;
         onReconnecting();
-        const std::optional<PlatformError> error = connectAndTap();
-        if (!error) {
+        if (connectAndTap()) {
             logInfo(lcCapture(), "✅ Sound server back: recording resumed after " + std::to_string(attempts) +
                                      (attempts == 1 ? " attempt" : " attempts"));
             notify(Notice{Notice::Kind::reconnected, {}});
@@ -424,7 +421,7 @@ void PulseSystemAudioStream::deliver() {
         return;
     }
     SerialQueue* queue = nullptr;
-    std::shared_ptr<const OutputHandler> handler;
+    std::shared_ptr<const AudioHandler> handler;
     {
         std::lock_guard lock(outputMutex_);
         queue = audioQueue_;
@@ -439,7 +436,7 @@ void PulseSystemAudioStream::deliver() {
     queue->post([gate = gate_, handler = std::move(handler), batch = std::move(batch)] {
         gate->runIfOpen([&] {
             for (const SampleBufferPtr& buffer : batch) {
-                (*handler)(buffer, StreamOutputType::audio);
+                (*handler)(buffer);
             }
         });
     });

@@ -37,17 +37,17 @@ class SerialQueue;
 // connection's event thread.
 class PulseSystemAudioStream : public SystemAudioStream {
 public:
-    // The capture `filter` asks for: an output device's, or one program's.
+    // The capture `target` asks for: an output device's, or one program's.
     [[nodiscard]] static std::unique_ptr<SystemAudioStream>
-    make(ContentFilter filter, StreamConfiguration configuration,
+    make(CaptureTarget target, StreamSettings settings,
          std::function<void(const PlatformError&)> didStopWithError, std::chrono::milliseconds timeout);
 
     ~PulseSystemAudioStream() override;
     PulseSystemAudioStream(const PulseSystemAudioStream&) = delete;
     PulseSystemAudioStream& operator=(const PulseSystemAudioStream&) = delete;
 
-    [[nodiscard]] std::optional<PlatformError> addStreamOutput(StreamOutputType type, SerialQueue& queue,
-                                                               OutputHandler handler) final;
+    [[nodiscard]] std::expected<void, PlatformError> setAudioHandler(SerialQueue& queue,
+                                                                     AudioHandler handler) final;
     void setNoticeHandler(NoticeHandler handler) final;
     void startCapture(Completion completion) final;
     void stopCapture(Completion completion) final;
@@ -81,7 +81,7 @@ protected:
     };
     enum class State { idle, starting, running, reconnecting, ended };
 
-    PulseSystemAudioStream(ContentFilter filter, StreamConfiguration configuration,
+    PulseSystemAudioStream(CaptureTarget target, StreamSettings settings,
                            std::function<void(const PlatformError&)> didStopWithError,
                            std::chrono::milliseconds timeout);
 
@@ -90,10 +90,10 @@ protected:
     void shutDown();
 
     // Hooks of the kinds of capture; all with the connection's lock held.
-    // Before connecting: whether the filter can be captured at all.
-    [[nodiscard]] virtual std::optional<PlatformError> checkFilter() const { return std::nullopt; }
+    // Before connecting: whether the target can be captured at all.
+    [[nodiscard]] virtual std::expected<void, PlatformError> checkTarget() const { return {}; }
     // After the devices were listed and the server's events subscribed: opens the first taps.
-    [[nodiscard]] virtual std::optional<PlatformError> openTaps() = 0;
+    [[nodiscard]] virtual std::expected<void, PlatformError> openTaps() = 0;
     virtual void onSinkListed(const pa_sink_info& info) = 0;
     virtual void onEvent(unsigned facility, unsigned type, std::uint32_t index) = 0;
     // A tap's stream failed or ended while running.
@@ -116,7 +116,7 @@ protected:
     [[nodiscard]] PulseConnection& connection() { return *connection_; }
     [[nodiscard]] pa_context* context() const;
     [[nodiscard]] std::chrono::milliseconds timeout() const { return timeout_; }
-    [[nodiscard]] const ContentFilter& filter() const { return filter_; }
+    [[nodiscard]] const CaptureTarget& target() const { return target_; }
     [[nodiscard]] std::map<std::uint32_t, std::unique_ptr<Tap>>& taps() { return taps_; }
     // Sink index -> the name of its monitor source, for every device listed or announced.
     [[nodiscard]] std::map<std::uint32_t, std::string>& sinkMonitors() { return sinkMonitors_; }
@@ -132,9 +132,9 @@ private:
     enum class SilenceFill { allowed, deferred };
 
     // Control thread.
-    [[nodiscard]] std::optional<PlatformError> start();
+    [[nodiscard]] std::expected<void, PlatformError> start();
     // Connects, follows the server's events and opens the taps; the timeline is kept.
-    [[nodiscard]] std::optional<PlatformError> connectAndTap();
+    [[nodiscard]] std::expected<void, PlatformError> connectAndTap();
     void teardown();
     // Closes the taps and the connection without handing anything on.
     void dropConnection();
@@ -165,7 +165,7 @@ private:
     static void sinkListedThunk(pa_context*, const pa_sink_info* info, int eol, void* userdata);
     static void tickThunk(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* userdata);
 
-    const ContentFilter filter_;
+    const CaptureTarget target_;
     const std::uint32_t channels_;
     const std::uint32_t rate_;
     const std::function<void(const PlatformError&)> didStopWithError_;
@@ -174,7 +174,7 @@ private:
 
     std::mutex outputMutex_;
     SerialQueue* audioQueue_ = nullptr;
-    std::shared_ptr<const OutputHandler> audioHandler_;
+    std::shared_ptr<const AudioHandler> audioHandler_;
     std::shared_ptr<const NoticeHandler> noticeHandler_;
 
     // A stop asked for while the control thread waits for the server.

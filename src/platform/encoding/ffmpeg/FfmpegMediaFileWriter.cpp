@@ -13,22 +13,19 @@ extern "C" {
 
 namespace veltrane {
 
-FfmpegWriterInput::FfmpegWriterInput(std::shared_ptr<FfmpegEncodingSession> session,
-                                     AudioOutputSettings settings)
-    : session_(std::move(session)), settings_(std::move(settings)) {}
+FfmpegWriterInput::FfmpegWriterInput(std::shared_ptr<FfmpegEncodingSession> session)
+    : session_(std::move(session)) {}
 
 bool FfmpegWriterInput::isReadyForMoreMediaData() const {
-    return attached_ && session_->isReadyForMoreMediaData();
+    return session_->isReadyForMoreMediaData();
 }
 
 bool FfmpegWriterInput::append(const SampleBufferPtr& buffer) {
-    return attached_ && session_->enqueue(buffer);
+    return session_->enqueue(buffer);
 }
 
 void FfmpegWriterInput::markAsFinished() {
-    if (attached_) {
-        session_->markInputFinished();
-    }
+    session_->markInputFinished();
 }
 
 FfmpegMediaFileWriter::FfmpegMediaFileWriter(std::filesystem::path path, MediaFileType fileType)
@@ -38,33 +35,26 @@ FfmpegMediaFileWriter::~FfmpegMediaFileWriter() {
     session_->releaseByOwner();
 }
 
-std::shared_ptr<MediaWriterInput> FfmpegMediaFileWriter::makeAudioInput(const AudioOutputSettings& settings) {
-    return std::make_shared<FfmpegWriterInput>(session_, settings);
-}
-
-bool FfmpegMediaFileWriter::canAddInput(const MediaWriterInput& input) const {
-    const auto* ours = dynamic_cast<const FfmpegWriterInput*>(&input);
-    return ours != nullptr && ours->belongsTo(*session_) && !input_ &&
-           session_->status() == MediaWriterStatus::unknown &&
-           FfmpegEncoderConfig::resolve(session_->fileType(), ours->outputSettings()).has_value();
-}
-
-void FfmpegMediaFileWriter::addInput(std::shared_ptr<MediaWriterInput> input) {
-    if (!input || !canAddInput(*input)) {
-        return;
+std::expected<std::shared_ptr<MediaWriterInput>, PlatformError>
+FfmpegMediaFileWriter::startWriting(const AudioOutputSettings& settings, const MediaTime& sourceTime) {
+    if (input_ || session_->status() != MediaWriterStatus::unknown) {
+        return std::unexpected(
+            makeFfmpegError(AVERROR(EINVAL), "the writer was started or cancelled before"));
     }
-    auto ours = std::static_pointer_cast<FfmpegWriterInput>(std::move(input));
-    session_->configure(*FfmpegEncoderConfig::resolve(session_->fileType(), ours->outputSettings()));
-    ours->attach();
-    input_ = std::move(ours);
-}
-
-bool FfmpegMediaFileWriter::startWriting() {
-    return session_->start();
-}
-
-void FfmpegMediaFileWriter::startSession(const MediaTime& sourceTime) {
+    const auto config = FfmpegEncoderConfig::resolve(session_->fileType(), settings);
+    if (!config) {
+        PlatformError error = makeFfmpegError(AVERROR(EINVAL), config.error());
+        error.kind = PlatformError::Kind::unsupportedFormat;
+        return std::unexpected(std::move(error));
+    }
+    session_->configure(*config);
+    if (!session_->start()) {
+        return std::unexpected(session_->error().value_or(
+            makeFfmpegError(AVERROR(ECANCELED), "the writer was cancelled while it started")));
+    }
     session_->startTimeline(sourceTime);
+    input_ = std::make_shared<FfmpegWriterInput>(session_);
+    return input_;
 }
 
 void FfmpegMediaFileWriter::finishWriting(std::function<void()> completion) {

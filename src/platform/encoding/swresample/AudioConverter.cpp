@@ -119,9 +119,9 @@ int AudioConverter::run(PcmBuffer& output, std::uint32_t writtenFrames, const Pc
 AudioConverter::Result AudioConverter::convert(PcmBuffer& output, const InputProvider& provider) {
     output.setFrameLength(0);
     if (output.format() != outputFormat_ || output.mutablePlaneData(0) == nullptr) {
-        return {OutputStatus::error, converterError(-1, "output buffer " + output.format().description() +
-                                                            " is not in the converter's output format " +
-                                                            outputFormat_.description())};
+        return std::unexpected(converterError(-1, "output buffer " + output.format().description() +
+                                                      " is not in the converter's output format " +
+                                                      outputFormat_.description()));
     }
     const std::uint32_t capacityFrames = output.frameCapacity();
     std::uint32_t writtenFrames = 0;
@@ -134,13 +134,12 @@ AudioConverter::Result AudioConverter::convert(PcmBuffer& output, const InputPro
         return std::nullopt;
     };
     const auto afterFlush = [&]() {
-        return Result{writtenFrames == capacityFrames ? OutputStatus::haveData : OutputStatus::endOfStream,
-                      std::nullopt};
+        return Result{writtenFrames == capacityFrames ? OutputStatus::haveData : OutputStatus::endOfStream};
     };
 
     // Audio held back by earlier calls comes first.
     if (auto error = advance(run(output, 0, nullptr, flushed_), "could not take out pending audio")) {
-        return {OutputStatus::error, std::move(error)};
+        return std::unexpected(std::move(*error));
     }
     if (flushed_) {
         return afterFlush();
@@ -150,31 +149,29 @@ AudioConverter::Result AudioConverter::convert(PcmBuffer& output, const InputPro
         switch (input.status) {
         case InputStatus::haveData:
             if (!input.buffer || input.buffer->format() != inputFormat_) {
-                return {OutputStatus::error,
-                        converterError(-2, "input buffer " +
-                                               (input.buffer ? input.buffer->format().description()
-                                                             : std::string("(none)")) +
-                                               " is not in the converter's input format " +
-                                               inputFormat_.description())};
+                return std::unexpected(converterError(
+                    -2, "input buffer " +
+                            (input.buffer ? input.buffer->format().description() : std::string("(none)")) +
+                            " is not in the converter's input format " + inputFormat_.description()));
             }
             if (auto error = advance(run(output, writtenFrames, input.buffer.get(), false),
                                      "could not convert audio")) {
-                return {OutputStatus::error, std::move(error)};
+                return std::unexpected(std::move(*error));
             }
             break;
         case InputStatus::noDataNow:
-            return {OutputStatus::inputRanDry, std::nullopt};
+            return OutputStatus::inputRanDry;
         case InputStatus::endOfStream:
             flushed_ = true;
             if (auto error = advance(run(output, writtenFrames, nullptr, true), "could not flush audio")) {
-                return {OutputStatus::error, std::move(error)};
+                return std::unexpected(std::move(*error));
             }
             return afterFlush();
         case InputStatus::error:
-            return {OutputStatus::error, converterError(-3, "the input provider reported an error")};
+            return std::unexpected(converterError(-3, "the input provider reported an error"));
         }
     }
-    return {OutputStatus::haveData, std::nullopt};
+    return OutputStatus::haveData;
 }
 
 } // namespace veltrane

@@ -3,6 +3,7 @@
 #include "platform/core/PlatformError.h"
 #include "platform/media/PcmBuffer.h"
 
+#include <expected>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -38,13 +39,8 @@ public:
         haveData = 0,    // the output buffer is full; more may be waiting inside
         inputRanDry = 1, // the provider had nothing more for now; the output holds what was made
         endOfStream = 2, // the provider ended the stream and everything has been put out
-        error = 3,       // see the error
     };
-
-    struct Result {
-        OutputStatus status = OutputStatus::error;
-        std::optional<PlatformError> error;
-    };
+    using Result = std::expected<OutputStatus, PlatformError>;
 
     // A converter from `input` to `output`, or nothing when the formats are invalid or the
     // resampler cannot convert between them.

@@ -1,7 +1,6 @@
 #include "platform/keychain/impl/FileKeychain.h"
 
 #include "platform/core/Log.h"
-#include "platform/keychain/impl/SecretServiceKeychain.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -54,10 +53,6 @@ std::optional<std::string> credentialFileName(const std::string& service, const 
 
 namespace {
 
-KeychainBackend::LookupResult withoutData(std::int32_t status) {
-    return {.status = status, .data = std::nullopt};
-}
-
 constexpr mode_t kFolderMode = 0700;
 constexpr mode_t kFileMode = 0600;
 constexpr int kTemporaryNameAttempts = 16;
@@ -85,11 +80,16 @@ private:
     int fd_ = -1;
 };
 
-std::int32_t ioFailure(std::string_view operation, const std::filesystem::path& path, int error) {
-    logWarning(lcKeychain(), "🔑 file keychain: " + std::string(operation) + " " + path.string() +
-                                 " failed: " + std::generic_category().message(error) + " (errno " +
-                                 std::to_string(error) + ")");
-    return kKeychainIOError;
+KeychainResult ioFailure(std::string_view operation, const std::filesystem::path& path, int error) {
+    const std::string reason =
+        std::string(operation) + " " + path.string() + " failed: " + std::generic_category().message(error);
+    logWarning(lcKeychain(), "🔑 file keychain: " + reason + " (errno " + std::to_string(error) + ")");
+    return KeychainResult::failed("The credential file could not be used: " + reason + ".");
+}
+
+// An item whose name cannot be a file name.
+KeychainResult unnamable() {
+    return KeychainResult::failed("One or more parameters passed to the keychain were not valid.");
 }
 
 bool writeAll(int fd, const std::string& data) {
@@ -131,7 +131,7 @@ std::string temporaryName() {
 
 // Opens the folder (creating it and its parents first when `create` is set) and makes sure it is
 // a directory of the current user with mode 0700. Sets `status` when it gives no descriptor.
-FileDescriptor openFolder(const std::filesystem::path& folder, bool create, std::int32_t& status) {
+FileDescriptor openFolder(const std::filesystem::path& folder, bool create, KeychainResult& status) {
     if (!folder.is_absolute()) {
         status = ioFailure("using relative folder", folder, EINVAL);
         return FileDescriptor(-1);
@@ -151,7 +151,8 @@ FileDescriptor openFolder(const std::filesystem::path& folder, bool create, std:
     FileDescriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!fd.valid()) {
         const int error = errno;
-        status = error == ENOENT && !create ? kKeychainItemNotFound : ioFailure("opening", folder, error);
+        status =
+            error == ENOENT && !create ? KeychainResult::notFound() : ioFailure("opening", folder, error);
         return fd;
     }
     struct stat info {};
@@ -175,46 +176,44 @@ FileDescriptor openFolder(const std::filesystem::path& folder, bool create, std:
 
 FileKeychain::FileKeychain(std::filesystem::path folder) : folder_(std::move(folder)) {}
 
-KeychainBackend::LookupResult FileKeychain::copyMatching(const std::string& service,
-                                                         const std::string& account) {
+KeychainResult FileKeychain::lookUp(const std::string& service, const std::string& account) {
     const auto name = credentialFileName(service, account);
     if (!name) {
-        return withoutData(kKeychainParam);
+        return unnamable();
     }
-    std::int32_t status = kKeychainSuccess;
+    KeychainResult status;
     const FileDescriptor folder = openFolder(folder_, false, status);
     if (!folder.valid()) {
-        return withoutData(status);
+        return status;
     }
     const FileDescriptor file(::openat(folder.get(), name->c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     if (!file.valid()) {
         const int error = errno;
-        return withoutData(error == ENOENT ? kKeychainItemNotFound
-                                           : ioFailure("opening", folder_ / *name, error));
+        return error == ENOENT ? KeychainResult::notFound() : ioFailure("opening", folder_ / *name, error);
     }
     struct stat info {};
     if (::fstat(file.get(), &info) != 0) {
         const int error = errno;
-        return withoutData(ioFailure("inspecting", folder_ / *name, error));
+        return ioFailure("inspecting", folder_ / *name, error);
     }
     if (!S_ISREG(info.st_mode)) {
-        return withoutData(ioFailure("reading non-file", folder_ / *name, EINVAL));
+        return ioFailure("reading non-file", folder_ / *name, EINVAL);
     }
     std::string data;
     if (!readAll(file.get(), data)) {
         const int error = errno;
-        return withoutData(ioFailure("reading", folder_ / *name, error));
+        return ioFailure("reading", folder_ / *name, error);
     }
-    return {.status = kKeychainSuccess, .data = std::move(data)};
+    return KeychainResult::found(std::move(data));
 }
 
-std::int32_t FileKeychain::add(const std::string& service, const std::string& account,
-                               const std::string& data, bool /*accessibleAfterFirstUnlockThisDeviceOnly*/) {
+KeychainResult FileKeychain::store(const std::string& service, const std::string& account,
+                                   const std::string& data) {
     const auto name = credentialFileName(service, account);
     if (!name) {
-        return kKeychainParam;
+        return unnamable();
     }
-    std::int32_t status = kKeychainSuccess;
+    KeychainResult status;
     const FileDescriptor folder = openFolder(folder_, true, status);
     if (!folder.valid()) {
         return status;
@@ -260,31 +259,27 @@ std::int32_t FileKeychain::add(const std::string& service, const std::string& ac
     if (::fsync(folder.get()) != 0) {
         return ioFailure("flushing", folder_, errno);
     }
-    return kKeychainSuccess;
+    return KeychainResult::found();
 }
 
-std::int32_t FileKeychain::deleteItem(const std::string& service, const std::string& account) {
+KeychainResult FileKeychain::remove(const std::string& service, const std::string& account) {
     const auto name = credentialFileName(service, account);
     if (!name) {
-        return kKeychainParam;
+        return unnamable();
     }
-    std::int32_t status = kKeychainSuccess;
+    KeychainResult status;
     const FileDescriptor folder = openFolder(folder_, false, status);
     if (!folder.valid()) {
         return status;
     }
     if (::unlinkat(folder.get(), name->c_str(), 0) != 0) {
         const int error = errno;
-        return error == ENOENT ? kKeychainItemNotFound : ioFailure("removing", folder_ / *name, error);
+        return error == ENOENT ? KeychainResult::notFound() : ioFailure("removing", folder_ / *name, error);
     }
     if (::fsync(folder.get()) != 0) {
         return ioFailure("flushing", folder_, errno);
     }
-    return kKeychainSuccess;
-}
-
-std::optional<std::string> FileKeychain::errorMessage(std::int32_t status) const {
-    return keychainStatusMessage(status);
+    return KeychainResult::found();
 }
 
 } // namespace veltrane

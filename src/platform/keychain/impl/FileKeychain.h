@@ -25,14 +25,10 @@ public:
     // `folder` must be absolute; it and its parents are created on the first `add`.
     explicit FileKeychain(std::filesystem::path folder);
 
-    [[nodiscard]] LookupResult copyMatching(const std::string& service, const std::string& account) override;
-    // Replaces an item with the same service and account. The accessibility flag is ignored: the
-    // file is always readable by its owner only.
-    [[nodiscard]] std::int32_t add(const std::string& service, const std::string& account,
-                                   const std::string& data,
-                                   bool accessibleAfterFirstUnlockThisDeviceOnly) override;
-    [[nodiscard]] std::int32_t deleteItem(const std::string& service, const std::string& account) override;
-    [[nodiscard]] std::optional<std::string> errorMessage(std::int32_t status) const override;
+    [[nodiscard]] KeychainResult lookUp(const std::string& service, const std::string& account) override;
+    [[nodiscard]] KeychainResult store(const std::string& service, const std::string& account,
+                                       const std::string& data) override;
+    [[nodiscard]] KeychainResult remove(const std::string& service, const std::string& account) override;
 
     [[nodiscard]] const std::filesystem::path& folder() const { return folder_; }
 

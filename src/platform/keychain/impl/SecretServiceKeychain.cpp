@@ -95,31 +95,11 @@ GObjectPtr<GAsyncResult> GLibDeadlineRunner::await(const Start& start) {
     return nullptr;
 }
 
-std::optional<std::string> keychainStatusMessage(std::int32_t status) {
-    switch (status) {
-    case kKeychainSuccess:
-        return "No error.";
-    case kKeychainItemNotFound:
-        return "The specified item could not be found in the keychain.";
-    case kKeychainDuplicateItem:
-        return "The specified item already exists in the keychain.";
-    case kKeychainMissingEntitlement:
-        return "The Secret Service is not available.";
-    case kKeychainInteractionNotAllowed:
-        return "User interaction is not allowed.";
-    case kKeychainIOError:
-        return "An input/output error occurred while accessing the keychain.";
-    case kKeychainParam:
-        return "One or more parameters passed to the keychain were not valid.";
-    default:
-        return std::nullopt;
-    }
-}
-
 namespace {
 
-KeychainBackend::LookupResult withoutData(std::int32_t status) {
-    return {.status = status, .data = std::nullopt};
+// An item named by text the Secret Service cannot take as an attribute.
+KeychainResult invalidName() {
+    return KeychainResult::failed("One or more parameters passed to the keychain were not valid.");
 }
 
 const SecretSchema* genericPasswordSchema() {
@@ -146,16 +126,16 @@ GHashTablePtr itemAttributes(const std::string& service, const std::string& acco
     return attributes;
 }
 
-// The status for an error from a Secret Service that was reached.
-std::int32_t statusForError(const GError& error) {
+// Whether an error from a Secret Service that was reached means it cannot be used.
+KeychainResult::Status statusForError(const GError& error) {
     if (error.domain == SECRET_ERROR) {
         switch (error.code) {
         case SECRET_ERROR_IS_LOCKED:
-            return kKeychainMissingEntitlement;
+            return KeychainResult::Status::unavailable;
         case SECRET_ERROR_NO_SUCH_OBJECT:
-            return kKeychainItemNotFound;
+            return KeychainResult::Status::notFound;
         default:
-            return kKeychainIOError;
+            return KeychainResult::Status::failed;
         }
     }
     if (error.domain == G_DBUS_ERROR) {
@@ -171,9 +151,9 @@ std::int32_t statusForError(const GError& error) {
         case G_DBUS_ERROR_UNKNOWN_METHOD:
         case G_DBUS_ERROR_UNKNOWN_OBJECT:
         case G_DBUS_ERROR_UNKNOWN_INTERFACE:
-            return kKeychainMissingEntitlement;
+            return KeychainResult::Status::unavailable;
         default:
-            return kKeychainIOError;
+            return KeychainResult::Status::failed;
         }
     }
     if (error.domain == G_IO_ERROR) {
@@ -184,26 +164,28 @@ std::int32_t statusForError(const GError& error) {
         case G_IO_ERROR_BROKEN_PIPE:
         case G_IO_ERROR_CONNECTION_REFUSED:
         case G_IO_ERROR_NOT_CONNECTED:
-            return kKeychainMissingEntitlement;
+            return KeychainResult::Status::unavailable;
         default:
-            return kKeychainIOError;
+            return KeychainResult::Status::failed;
         }
     }
-    return kKeychainIOError;
+    return KeychainResult::Status::failed;
 }
 
-std::int32_t reportError(const char* operation, const GError& error) {
-    const std::int32_t status = statusForError(error);
-    if (status == kKeychainIOError) {
+KeychainResult reportError(const char* operation, const GError& error) {
+    const KeychainResult::Status status = statusForError(error);
+    if (status == KeychainResult::Status::failed) {
         logWarning(lcKeychain(), std::string("🔑 Secret Service ") + operation + " failed: " + error.message);
+        return KeychainResult::failed(std::string("The Secret Service ") + operation +
+                                      " failed: " + error.message);
     }
-    return status;
+    return {.status = status, .data = std::nullopt, .failure = {}};
 }
 
-std::int32_t reportTimeout(const char* operation, std::chrono::milliseconds limitMs) {
+KeychainResult reportTimeout(const char* operation, std::chrono::milliseconds limitMs) {
     logWarning(lcKeychain(), std::string("🔑 Secret Service ") + operation + " got no answer within " +
                                  std::to_string(limitMs.count()) + " ms");
-    return kKeychainMissingEntitlement;
+    return KeychainResult::unavailable();
 }
 
 enum class CollectionState { unlocked, locked, absent };
@@ -230,7 +212,7 @@ public:
         if (!service_) {
             // Whatever stops us reaching the service (no bus, no provider) means "unavailable".
             GErrorPtr owned(error);
-            status = kKeychainMissingEntitlement;
+            status = KeychainResult::unavailable();
             return false;
         }
         return true;
@@ -280,9 +262,9 @@ public:
         return result;
     }
 
-    [[nodiscard]] std::int32_t fail(const GError& error) { return status = reportError(operation_, error); }
+    [[nodiscard]] KeychainResult fail(const GError& error) { return status = reportError(operation_, error); }
 
-    std::int32_t status = kKeychainSuccess;
+    KeychainResult status = KeychainResult::found();
 
 private:
     GLibDeadlineRunner runner_; // first member: the GLib objects below are released before it
@@ -298,19 +280,18 @@ SecretServiceKeychain::SecretServiceKeychain() : SecretServiceKeychain(Options{}
 
 SecretServiceKeychain::SecretServiceKeychain(Options options) : options_(std::move(options)) {}
 
-KeychainBackend::LookupResult SecretServiceKeychain::copyMatching(const std::string& service,
-                                                                  const std::string& account) {
+KeychainResult SecretServiceKeychain::lookUp(const std::string& service, const std::string& account) {
     if (!isValidAttribute(service) || !isValidAttribute(account)) {
-        return withoutData(kKeychainParam);
+        return invalidName();
     }
     Conversation conversation(options_, "lookup");
     if (!conversation.open() || !conversation.readDefaultCollection()) {
-        return withoutData(conversation.status);
+        return conversation.status;
     }
     // A locked collection answers searches with "nothing" although it may hold the item: the
     // store is then unusable rather than empty.
     if (conversation.collectionState() == CollectionState::locked) {
-        return withoutData(kKeychainMissingEntitlement);
+        return KeychainResult::unavailable();
     }
     const GHashTablePtr attributes = itemAttributes(service, account);
     auto result = conversation.await([&](GCancellable* cancellable, GAsyncReadyCallback callback,
@@ -320,13 +301,13 @@ KeychainBackend::LookupResult SecretServiceKeychain::copyMatching(const std::str
                               cancellable, callback, data);
     });
     if (!result) {
-        return withoutData(conversation.status);
+        return conversation.status;
     }
     GError* error = nullptr;
     GList* items = secret_service_search_finish(conversation.service(), result.get(), &error);
     if (error != nullptr) {
         GErrorPtr owned(error);
-        return withoutData(conversation.fail(*owned));
+        return conversation.fail(*owned);
     }
     bool sawLocked = false;
     bool sawUnreadable = false;
@@ -354,25 +335,23 @@ KeychainBackend::LookupResult SecretServiceKeychain::copyMatching(const std::str
     }
     g_list_free_full(items, g_object_unref);
     if (newest) {
-        return {.status = kKeychainSuccess, .data = std::move(newest)};
+        return KeychainResult::found(std::move(newest));
     }
     if (sawLocked) {
-        return withoutData(kKeychainMissingEntitlement);
+        return KeychainResult::unavailable();
     }
     if (sawUnreadable) {
         logWarning(lcKeychain(), "🔑 Secret Service lookup found an item whose secret could not be read");
-        return withoutData(kKeychainIOError);
+        return KeychainResult::failed("The Secret Service holds the item but its secret could not be read.");
     }
-    return withoutData(kKeychainItemNotFound);
+    return KeychainResult::notFound();
 }
 
-std::int32_t SecretServiceKeychain::add(const std::string& service, const std::string& account,
-                                        const std::string& data,
-                                        bool /*accessibleAfterFirstUnlockThisDeviceOnly*/) {
-    // The Secret Service always keeps items encrypted per user and unreadable while locked,
-    // which is the most protected storage it offers, so the flag needs no handling.
+KeychainResult SecretServiceKeychain::store(const std::string& service, const std::string& account,
+                                            const std::string& data) {
+    // The Secret Service keeps items encrypted per user and unreadable while locked.
     if (!isValidAttribute(service) || !isValidAttribute(account)) {
-        return kKeychainParam;
+        return invalidName();
     }
     Conversation conversation(options_, "store");
     if (!conversation.open() || !conversation.readDefaultCollection()) {
@@ -381,7 +360,7 @@ std::int32_t SecretServiceKeychain::add(const std::string& service, const std::s
     // Without an unlocked default collection storing would need a prompt (to unlock or to
     // create one), which nobody may be there to answer.
     if (conversation.collectionState() != CollectionState::unlocked) {
-        return kKeychainMissingEntitlement;
+        return KeychainResult::unavailable();
     }
     const GHashTablePtr attributes = itemAttributes(service, account);
     const std::string label = options_.labelPrefix + ": " + account;
@@ -401,21 +380,21 @@ std::int32_t SecretServiceKeychain::add(const std::string& service, const std::s
     GError* error = nullptr;
     if (!secret_service_store_finish(conversation.service(), result.get(), &error)) {
         GErrorPtr owned(error);
-        return owned ? conversation.fail(*owned) : kKeychainIOError;
+        return owned ? conversation.fail(*owned) : KeychainResult::failed({});
     }
-    return kKeychainSuccess;
+    return KeychainResult::found();
 }
 
-std::int32_t SecretServiceKeychain::deleteItem(const std::string& service, const std::string& account) {
+KeychainResult SecretServiceKeychain::remove(const std::string& service, const std::string& account) {
     if (!isValidAttribute(service) || !isValidAttribute(account)) {
-        return kKeychainParam;
+        return invalidName();
     }
     Conversation conversation(options_, "delete");
     if (!conversation.open() || !conversation.readDefaultCollection()) {
         return conversation.status;
     }
     if (conversation.collectionState() == CollectionState::locked) {
-        return kKeychainMissingEntitlement;
+        return KeychainResult::unavailable();
     }
     const GHashTablePtr attributes = itemAttributes(service, account);
     auto result =
@@ -428,17 +407,13 @@ std::int32_t SecretServiceKeychain::deleteItem(const std::string& service, const
     }
     GError* error = nullptr;
     if (secret_service_clear_finish(conversation.service(), result.get(), &error)) {
-        return kKeychainSuccess;
+        return KeychainResult::found();
     }
     if (error == nullptr) {
-        return kKeychainItemNotFound;
+        return KeychainResult::notFound();
     }
     GErrorPtr owned(error);
     return conversation.fail(*owned);
-}
-
-std::optional<std::string> SecretServiceKeychain::errorMessage(std::int32_t status) const {
-    return keychainStatusMessage(status);
 }
 
 } // namespace veltrane

@@ -69,13 +69,10 @@ private:
     bool timedOut_ = false;
 };
 
-// The readable message for a keychain status code, absent for codes without one.
-[[nodiscard]] std::optional<std::string> keychainStatusMessage(std::int32_t status);
-
 // Generic-password items in the Secret Service (GNOME Keyring, KWallet, KeePassXC, ...) through
 // libsecret, kept in the default collection and found by their "service" and "account"
 // attributes. Every call is bounded by a time limit: a Secret Service that is absent, locked or
-// does not answer in time counts as unreachable (kKeychainMissingEntitlement). A locked
+// does not answer in time counts as unavailable. A locked
 // collection is never unlocked and no prompt is ever shown.
 class SecretServiceKeychain final : public KeychainBackend {
 public:
@@ -89,13 +86,10 @@ public:
     SecretServiceKeychain();
     explicit SecretServiceKeychain(Options options);
 
-    [[nodiscard]] LookupResult copyMatching(const std::string& service, const std::string& account) override;
-    // Replaces an item with the same service and account.
-    [[nodiscard]] std::int32_t add(const std::string& service, const std::string& account,
-                                   const std::string& data,
-                                   bool accessibleAfterFirstUnlockThisDeviceOnly) override;
-    [[nodiscard]] std::int32_t deleteItem(const std::string& service, const std::string& account) override;
-    [[nodiscard]] std::optional<std::string> errorMessage(std::int32_t status) const override;
+    [[nodiscard]] KeychainResult lookUp(const std::string& service, const std::string& account) override;
+    [[nodiscard]] KeychainResult store(const std::string& service, const std::string& account,
+                                       const std::string& data) override;
+    [[nodiscard]] KeychainResult remove(const std::string& service, const std::string& account) override;
 
 private:
     Options options_;
