@@ -539,6 +539,14 @@ QWidget* ContentView::buildFormatPicker() {
             button->setFocusPolicy(button->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
             if (button->isChecked()) {
                 style::makeProminent(*button);
+                // Locked while recording, it stays half filled: the recorded format still shows.
+                QPalette locked = button->palette();
+                const QColor fill = locked.color(QPalette::Active, QPalette::Button);
+                const QColor plain = locked.color(QPalette::Disabled, QPalette::Button);
+                locked.setColor(QPalette::Disabled, QPalette::Button,
+                                QColor((fill.red() + plain.red()) / 2, (fill.green() + plain.green()) / 2,
+                                       (fill.blue() + plain.blue()) / 2));
+                button->setPalette(locked);
             } else {
                 button->setPalette(QPalette());
             }

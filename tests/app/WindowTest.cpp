@@ -258,6 +258,10 @@ TEST_F(WindowTest, ChunksAreQueuedUnderTheProjectChosenWhenTheyAreReported) {
     startRecording();
     ASSERT_NE(button("Stop"), nullptr);
     EXPECT_FALSE(contentView()->findChild<QLineEdit*>()->isEnabled());
+    const auto locked = [&](const char* format) {
+        return button(format)->palette().color(QPalette::Disabled, QPalette::Button);
+    };
+    EXPECT_NE(locked("M4A"), locked("WAV")) << "the recorded format shows while locked";
 
     // Stop, then Record at once: the second press must not start anything while the last chunk
     // is still being finished.
