@@ -545,7 +545,7 @@ TEST_F(GermanWindowTest, MainScreenAndSignInWithItsErrorAreGermanAndNothingClips
     const QString error = window->rootView().loginView()->findChild<QLabel*>("error")->text();
     EXPECT_TRUE(error.startsWith("Der Server " + QUrl(closed).authority() + " war nicht erreichbar ("))
         << error.toStdString();
-    EXPECT_EQ(shownMessage("Source Error: Invalid source configuration"),
+    EXPECT_EQ(shownMessage("Source Error: Invalid source configuration").toStdString(),
               "Quellenfehler: Ungültige Quelleneinstellung");
 }
 
