@@ -2,13 +2,6 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de_DE" sourcelanguage="en">
 <context>
-    <name>veltrane::AssignmentModel</name>
-    <message>
-        <source>Could not load meetings: %1</source>
-        <translation>Meetings konnten nicht geladen werden: %1</translation>
-    </message>
-</context>
-<context>
     <name>veltrane::AssignmentView</name>
     <message>
         <source>Project</source>
@@ -605,6 +598,86 @@
         <source>Upload failed</source>
         <translation>Upload fehlgeschlagen</translation>
     </message>
+    <message>
+        <source>Source Error: %1</source>
+        <translation>Quellenfehler: %1</translation>
+    </message>
+    <message>
+        <source>Setup Error: %1</source>
+        <translation>Einrichtungsfehler: %1</translation>
+    </message>
+    <message>
+        <source>Capture Error: %1</source>
+        <translation>Aufnahmefehler: %1</translation>
+    </message>
+    <message>
+        <source>Stream Stopped: %1</source>
+        <translation>Audiostrom beendet: %1</translation>
+    </message>
+    <message>
+        <source>Recording failed: %1</source>
+        <translation>Aufnahme fehlgeschlagen: %1</translation>
+    </message>
+    <message>
+        <source>Chunk error: %1</source>
+        <translation>Abschnittsfehler: %1</translation>
+    </message>
+    <message>
+        <source>Could not load meetings: %1</source>
+        <translation>Meetings konnten nicht geladen werden: %1</translation>
+    </message>
+    <message>
+        <source>Couldn&apos;t reach the sign-in service (HTTP %1).</source>
+        <translation>Der Anmeldedienst war nicht erreichbar (HTTP %1).</translation>
+    </message>
+    <message>
+        <source>Signed in, but the session could not be stored (keychain %1).</source>
+        <translation>Angemeldet, aber die Sitzung konnte nicht gespeichert werden (Schlüsselbund %1).</translation>
+    </message>
+    <message>
+        <source>Couldn&apos;t reach the server at %1 (%2).</source>
+        <translation>Der Server %1 war nicht erreichbar (%2).</translation>
+    </message>
+    <message>
+        <source>The server at %1 did not answer in time.</source>
+        <translation>Der Server %1 hat nicht rechtzeitig geantwortet.</translation>
+    </message>
+    <message>
+        <source>Server error (%1): %2</source>
+        <translation>Serverfehler (%1): %2</translation>
+    </message>
+    <message>
+        <source>Decoding error: %1</source>
+        <translation>Antwort nicht lesbar: %1</translation>
+    </message>
+    <message>
+        <source>Server unreachable — retrying</source>
+        <translation>Server nicht erreichbar — neuer Versuch folgt</translation>
+    </message>
+    <message>
+        <source>Server unreachable — retrying at %2</source>
+        <translation>Server nicht erreichbar — neuer Versuch um %2</translation>
+    </message>
+    <message>
+        <source>Server unreachable since %1 — retrying</source>
+        <translation>Server seit %1 nicht erreichbar — neuer Versuch folgt</translation>
+    </message>
+    <message>
+        <source>Server unreachable since %1 — retrying at %2</source>
+        <translation>Server seit %1 nicht erreichbar — neuer Versuch um %2</translation>
+    </message>
+    <message>
+        <source>no answer for 24 hours: %1</source>
+        <translation>seit 24 Stunden keine Antwort: %1</translation>
+    </message>
+    <message>
+        <source>Could not write the upload body: %1</source>
+        <translation>Die Upload-Daten konnten nicht geschrieben werden: %1</translation>
+    </message>
+    <message>
+        <source>Could not save the upload queue (%1); retrying</source>
+        <translation>Die Upload-Warteschlange konnte nicht gespeichert werden (%1); neuer Versuch folgt</translation>
+    </message>
 </context>
 <context>
     <name>veltrane::NewMeetingSheet</name>
@@ -786,6 +859,10 @@
             <numerusform>· %n fehlgeschlagen</numerusform>
         </translation>
     </message>
+    <message>
+        <source>Upload list</source>
+        <translation>Upload-Liste</translation>
+    </message>
 </context>
 <context>
     <name>veltrane::UploadRow</name>
@@ -800,6 +877,22 @@
     <message>
         <source>Retry %1</source>
         <translation>%1 wiederholen</translation>
+    </message>
+    <message>
+        <source>Waiting</source>
+        <translation>Wartet</translation>
+    </message>
+    <message>
+        <source>Uploading</source>
+        <translation>Wird hochgeladen</translation>
+    </message>
+    <message>
+        <source>Uploaded</source>
+        <translation>Hochgeladen</translation>
+    </message>
+    <message>
+        <source>Failed</source>
+        <translation>Fehlgeschlagen</translation>
     </message>
 </context>
 <context>

@@ -1,10 +1,18 @@
 #include "app/Translations.h"
 
+#include "assignment/AssignmentModel.h"
+#include "server/AuthManager.h"
+#include "server/ServerErrors.h"
+#include "upload/UploadJob.h"
+#include "upload/UploadManager.h"
+
 #include <QCoreApplication>
 #include <QLibraryInfo>
+#include <QRegularExpression>
 #include <QTranslator>
 
 #include <memory>
+#include <vector>
 
 namespace veltrane {
 
@@ -41,8 +49,87 @@ bool installTranslations(const QLocale& locale) {
     return false;
 }
 
+namespace {
+
+// The messages the services put together from a fixed text and parts. The recorder's errors prefix
+// a description (AudioRecorder.cpp); the others are the services' own template constants.
+constexpr const char* kComposedMessages[] = {
+    kUnreachableServerMessage,
+    kServerTimeoutMessage,
+    kServerErrorMessage,
+    kDecodingErrorMessage,
+    AuthManager::kSignInServiceFailedMessage,
+    AuthManager::kSessionNotStoredMessage,
+    UploadJob::kServerWaitMessages[0][0],
+    UploadJob::kServerWaitMessages[0][1],
+    UploadJob::kServerWaitMessages[1][0],
+    UploadJob::kServerWaitMessages[1][1],
+    UploadManager::kNoAnswerForADayMessage,
+    UploadManager::kBodyUnwritableMessage,
+    UploadManager::kQueueUnsavedMessage,
+    AssignmentModel::kMeetingsUnloadedMessage,
+    QT_TRANSLATE_NOOP("veltrane::Messages", "Source Error: %1"),
+    QT_TRANSLATE_NOOP("veltrane::Messages", "Setup Error: %1"),
+    QT_TRANSLATE_NOOP("veltrane::Messages", "Capture Error: %1"),
+    QT_TRANSLATE_NOOP("veltrane::Messages", "Stream Stopped: %1"),
+    QT_TRANSLATE_NOOP("veltrane::Messages", "Recording failed: %1"),
+    QT_TRANSLATE_NOOP("veltrane::Messages", "Chunk error: %1"),
+};
+
+// A composed message's template as a pattern that finds its parts again in the English text.
+struct ComposedMessage {
+    const char* source = nullptr;
+    QRegularExpression pattern;
+    std::vector<int> partNumbers; // of the pattern's groups in turn: "%2" is 2
+};
+
+const std::vector<ComposedMessage>& composedMessages() {
+    static const std::vector<ComposedMessage> messages = [] {
+        static const QRegularExpression placeholder(QStringLiteral("%([1-9])"));
+        std::vector<ComposedMessage> built;
+        for (const char* source : kComposedMessages) {
+            const QString text = QString::fromUtf8(source);
+            ComposedMessage message;
+            message.source = source;
+            QString pattern;
+            qsizetype done = 0;
+            for (const QRegularExpressionMatch& match : placeholder.globalMatch(text)) {
+                pattern += QRegularExpression::escape(text.mid(done, match.capturedStart() - done)) +
+                           QStringLiteral("(.*?)");
+                message.partNumbers.push_back(match.captured(1).toInt());
+                done = match.capturedEnd();
+            }
+            pattern += QRegularExpression::escape(text.mid(done));
+            message.pattern = QRegularExpression(QRegularExpression::anchoredPattern(pattern),
+                                                 QRegularExpression::DotMatchesEverythingOption);
+            built.push_back(std::move(message));
+        }
+        return built;
+    }();
+    return messages;
+}
+
+} // namespace
+
 QString shownMessage(const std::string& message) {
-    return QCoreApplication::translate("veltrane::Messages", message.c_str());
+    const QString whole = QCoreApplication::translate("veltrane::Messages", message.c_str());
+    const QString english = QString::fromStdString(message);
+    if (whole != english) {
+        return whole;
+    }
+    for (const ComposedMessage& composed : composedMessages()) {
+        const QRegularExpressionMatch match = composed.pattern.match(english);
+        if (!match.hasMatch()) {
+            continue;
+        }
+        QStringList parts(9);
+        for (std::size_t group = 0; group < composed.partNumbers.size(); ++group) {
+            parts[composed.partNumbers[group] - 1] =
+                shownMessage(match.captured(static_cast<int>(group) + 1).toStdString());
+        }
+        return filledMessage(QCoreApplication::translate("veltrane::Messages", composed.source), parts);
+    }
+    return english;
 }
 
 } // namespace veltrane

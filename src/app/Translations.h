@@ -15,7 +15,10 @@ bool installTranslations(const QLocale& locale = QLocale::system());
 
 // A message of the services as shown to people. Their fixed messages are written, and logged, in
 // English and marked for translation where they are written (QT_TRANSLATE_NOOP("veltrane::Messages",
-// …)); such a message comes back translated, any other text as it is.
+// …)); such a message comes back translated, any other text as it is. A message put together from
+// a template and parts ("Couldn't reach the server at %1 (%2).") comes back with its template
+// translated and each part shown in turn, so "Source Error: Invalid source configuration" reads
+// German through and through.
 [[nodiscard]] QString shownMessage(const std::string& message);
 
 } // namespace veltrane

@@ -5,7 +5,6 @@
 #include "server/APIClient.h"
 #include "server/ServerErrors.h"
 
-#include <QCoreApplication>
 #include <QPointer>
 
 #include <algorithm>
@@ -39,8 +38,7 @@ QCoro::Task<> AssignmentModel::loadProjects() {
         fetched = co_await projectService_.fetchActiveProjects();
     } catch (const std::exception& error) {
         if (self) {
-            setErrorMessage(
-                QCoreApplication::translate("veltrane::Messages", userDescription(error).c_str()));
+            setErrorMessage(QString::fromStdString(userDescription(error)));
             setIsLoading(false);
         }
         co_return;
@@ -95,8 +93,7 @@ QCoro::Task<> AssignmentModel::loadMeetings() {
         logWarning(lcAssignment(), "📋 meetings fetch failed: " + debugDescription(error));
         if (self && generation == projectChoiceGeneration_) {
             setErrorMessage(
-                tr("Could not load meetings: %1")
-                    .arg(QCoreApplication::translate("veltrane::Messages", userDescription(error).c_str())));
+                filledMessage(kMeetingsUnloadedMessage, {QString::fromStdString(userDescription(error))}));
         }
     }
     if (!self) {

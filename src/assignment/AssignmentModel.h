@@ -19,7 +19,7 @@ class UserDefaults;
 
 // The user's choice of project and meeting, the lists to choose from and the load flags the
 // assignment view shows. The choice is remembered in the user defaults and kept valid when the
-// lists change. Main thread only; load failures end in errorMessage, never in an exception.
+// lists change. Main thread only; load failures end in errorMessage (English), never in an exception.
 class AssignmentModel : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool isLoading READ isLoading NOTIFY isLoadingChanged)
@@ -32,6 +32,10 @@ class AssignmentModel : public QObject {
 public:
     static constexpr const char* kSelectedProjectIdKey = "kSelectedProjectId";
     static constexpr const char* kSelectedMeetingIdKey = "kSelectedMeetingId";
+    // A load failure's message is kept in English, like the services' own; the view shows it in
+    // the locale's language (shownMessage, app/Translations.h).
+    static constexpr const char* kMeetingsUnloadedMessage =
+        QT_TRANSLATE_NOOP("veltrane::Messages", "Could not load meetings: %1");
 
     // Reads the remembered meeting id; the remembered project is read by loadProjects(). The client
     // and the defaults must outlive the model.

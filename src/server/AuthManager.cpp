@@ -159,8 +159,9 @@ QCoro::Task<> AuthManager::login(QString email, QString password) {
         const KeychainResult saved = credentials_.save(CredentialItem::accessToken, token);
         if (!currentToken()) {
             logWarning(lcServer(), "🔐 login: token did not survive the keychain");
-            setState(AuthState::error("Signed in, but the session could not be stored (keychain " +
-                                      saved.describe() + ")."));
+            setState(AuthState::error(
+                filledMessage(kSessionNotStoredMessage, {QString::fromStdString(saved.describe())})
+                    .toStdString()));
             co_return;
         }
         UserProfile profile = co_await fetchCurrentUser();
@@ -192,7 +193,8 @@ QCoro::Task<std::string> AuthManager::performKratosLogin(QUrl baseURL, QString e
     if (initResponse.statusCode != 200) {
         const std::string status = std::to_string(initResponse.statusCode);
         logInfo(lcServer(), "🔐 login: flow init failed, HTTP " + status);
-        throw LoginError("Couldn't reach the sign-in service (HTTP " + status + ").");
+        throw LoginError(
+            filledMessage(kSignInServiceFailedMessage, {QString::fromStdString(status)}).toStdString());
     }
     const KratosFlow flow = decodeJson<KratosFlow>(initResponse.body);
     if (!self) {

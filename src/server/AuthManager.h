@@ -52,6 +52,13 @@ class AuthManager : public QObject {
     Q_OBJECT
 
 public:
+    // The sign-in failures put together from parts, marked for translation like
+    // kUnreachableServerMessage (server/ServerErrors.h).
+    static constexpr const char* kSignInServiceFailedMessage =
+        QT_TRANSLATE_NOOP("veltrane::Messages", "Couldn't reach the sign-in service (HTTP %1).");
+    static constexpr const char* kSessionNotStoredMessage = QT_TRANSLATE_NOOP(
+        "veltrane::Messages", "Signed in, but the session could not be stored (keychain %1).");
+
     // The three collaborators must outlive the manager.
     AuthManager(const ServerConfiguration& serverConfig, const CredentialStore& credentials,
                 HttpTransport& transport, QObject* parent = nullptr);

@@ -19,7 +19,23 @@ std::string debugDescription(const std::exception& error) {
 }
 
 std::string unreachableServerText(const std::string& server, const std::string& cause) {
-    return "Couldn't reach the server at " + server + " (" + cause + ").";
+    return filledMessage(kUnreachableServerMessage,
+                         {QString::fromStdString(server), QString::fromStdString(cause)})
+        .toStdString();
+}
+
+QString filledMessage(const QString& templateText, const QStringList& parts) {
+    QString text;
+    for (qsizetype i = 0; i < templateText.size(); ++i) {
+        const int number = i + 1 < templateText.size() ? templateText[i + 1].digitValue() : -1;
+        if (templateText[i] == u'%' && number >= 1 && number <= parts.size()) {
+            text += parts[number - 1];
+            ++i;
+        } else {
+            text += templateText[i];
+        }
+    }
+    return text;
 }
 
 namespace {
@@ -29,7 +45,7 @@ std::string transportText(const PlatformError& error, const std::string& server)
         return error.localizedDescription;
     }
     if (error.code == TransportError::kTimeoutCode) {
-        return "The server at " + server + " did not answer in time.";
+        return filledMessage(kServerTimeoutMessage, {QString::fromStdString(server)}).toStdString();
     }
     return unreachableServerText(server, error.localizedDescription);
 }
@@ -44,7 +60,9 @@ std::string TransportError::debugDescription() const {
 }
 
 APIError APIError::serverError(std::int32_t statusCode, std::string message) {
-    APIError error(Kind::serverError, "Server error (" + std::to_string(statusCode) + "): " + message);
+    APIError error(Kind::serverError, filledMessage(kServerErrorMessage, {QString::number(statusCode),
+                                                                          QString::fromStdString(message)})
+                                          .toStdString());
     error.statusCode_ = statusCode;
     error.message_ = std::move(message);
     return error;
@@ -57,7 +75,9 @@ APIError APIError::networkError(const TransportError& underlying) {
 }
 
 APIError APIError::decodingError(const DecodingError& underlying) {
-    APIError error(Kind::decodingError, "Decoding error: " + underlying.description());
+    APIError error(Kind::decodingError,
+                   filledMessage(kDecodingErrorMessage, {QString::fromStdString(underlying.description())})
+                       .toStdString());
     error.underlying_ = std::make_shared<DecodingError>(underlying);
     return error;
 }

@@ -2,6 +2,9 @@
 
 #include "platform/core/PlatformError.h"
 
+#include <QString>
+#include <QStringList>
+
 #include <cstdint>
 #include <exception>
 #include <memory>
@@ -31,6 +34,22 @@ private:
 // How every screen says that no answer came from a server ("host" or "host:port"): "Couldn't
 // reach the server at example.org (Connection refused)."
 [[nodiscard]] std::string unreachableServerText(const std::string& server, const std::string& cause);
+
+// The fixed texts of the messages the services put together from parts. The message is written,
+// stored and logged in English; where it is shown, shownMessage() (app/Translations.h) finds its
+// template again and shows it in the locale's language, with each part shown in turn.
+inline constexpr const char* kUnreachableServerMessage =
+    QT_TRANSLATE_NOOP("veltrane::Messages", "Couldn't reach the server at %1 (%2).");
+inline constexpr const char* kServerTimeoutMessage =
+    QT_TRANSLATE_NOOP("veltrane::Messages", "The server at %1 did not answer in time.");
+inline constexpr const char* kServerErrorMessage =
+    QT_TRANSLATE_NOOP("veltrane::Messages", "Server error (%1): %2");
+inline constexpr const char* kDecodingErrorMessage =
+    QT_TRANSLATE_NOOP("veltrane::Messages", "Decoding error: %1");
+
+// A message template with its parts put in, in one pass: "%1", "%2"… stand for parts[0], parts[1]…
+// wherever the (perhaps translated) template places them, and a part's own "%" signs stay as they are.
+[[nodiscard]] QString filledMessage(const QString& templateText, const QStringList& parts);
 
 // A request that got no HTTP answer: no connection, time-out, TLS failure, refused by the
 // transport policy, cancelled. With the server's address ("host" or "host:port") the description

@@ -1,5 +1,6 @@
 #include "ui/AssignmentView.h"
 
+#include "app/Translations.h"
 #include "assignment/AssignmentModel.h"
 #include "ui/NewMeetingSheet.h"
 #include "ui/Style.h"
@@ -202,7 +203,7 @@ void AssignmentView::render() {
     addButton_->setEnabled(!locked_ && hasProject);
 
     const std::optional<QString>& error = model_.errorMessage();
-    errorLabel_->setText(error.value_or(QString()));
+    errorLabel_->setText(error ? shownMessage(error->toStdString()) : QString());
     errorLabel_->setVisible(error.has_value());
 }
 

@@ -792,7 +792,8 @@ void ContentView::recordingChanged() {
             // A recording that stopped by itself shows its error once its last chunk is finished.
             if (byItself) {
                 const QString& error = self->recorder_->errorMessage();
-                emit self->recordingStoppedByItself(error.isEmpty() ? tr("The capture ended.") : error);
+                emit self->recordingStoppedByItself(error.isEmpty() ? tr("The capture ended.")
+                                                                    : shownMessage(error.toStdString()));
             }
             // Every chunk of the recording is filed by now.
             if (!self) {

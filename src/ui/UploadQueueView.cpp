@@ -152,25 +152,30 @@ void UploadRow::render() {
 void UploadRow::updateIcon() {
     QColor tint;
     style::Symbol symbol = style::Symbol::clock;
+    QString name; // what a screen reader says of the icon
     switch (job_.state) {
     case UploadState::pending:
         tint = style::secondaryTextColor(palette());
+        name = tr("Waiting");
         break;
     case UploadState::uploading:
         symbol = style::Symbol::uploading;
         tint = style::accentColor(palette());
+        name = tr("Uploading");
         break;
     case UploadState::completed:
         symbol = style::Symbol::completed;
         tint = style::greenColor(palette());
+        name = tr("Uploaded");
         break;
     case UploadState::failed:
         symbol = style::Symbol::warning;
         tint = style::redColor(palette());
+        name = tr("Failed");
         break;
     }
     icon_->setPixmap(style::symbolPixmap(symbol, kIconWidthPx, tint, devicePixelRatioF()));
-    icon_->setAccessibleName(QString::fromUtf8(rawValue(job_.state)));
+    icon_->setAccessibleName(name);
 }
 
 void UploadRow::elide(QLabel& label, Qt::TextElideMode mode) {
@@ -279,7 +284,7 @@ UploadQueueView::UploadQueueView(UploadManager* manager, QWidget* parent) : QWid
     scrollArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scrollArea_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     scrollArea_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
-    scrollArea_->setAccessibleName(QStringLiteral("Upload list")); // a Tab stop, for scrolling by keys
+    scrollArea_->setAccessibleName(tr("Upload list")); // a Tab stop, for scrolling by keys
     list_ = new QWidget(scrollArea_);
     listLayout_ = new QVBoxLayout(list_);
     listLayout_->setContentsMargins(0, 0, 0, 0);
@@ -354,7 +359,7 @@ void UploadQueueView::setManager(UploadManager* manager) {
 
 void UploadQueueView::managerChanged() {
     const QString problem = manager_ != nullptr ? manager_->problemText() : QString();
-    problemLabel_->setText(problem);
+    problemLabel_->setText(shownMessage(problem.toStdString()));
     problemLabel_->setVisible(!problem.isEmpty());
     if (manager_ != nullptr) {
         showJobs(manager_->jobs());

@@ -1,6 +1,7 @@
 #include "upload/UploadJob.h"
 
 #include "platform/core/UUID.h"
+#include "server/ServerErrors.h"
 
 #include <QDateTime>
 
@@ -97,15 +98,14 @@ std::optional<std::string> UploadJob::waitingText() const {
     if (*waitingFor == UploadWait::signIn) {
         return QT_TRANSLATE_NOOP("veltrane::Messages", "Waiting for sign-in");
     }
-    std::string text = "Server unreachable";
-    if (waitingSince) {
-        text += " since " + localTime(*waitingSince).toString(QStringLiteral("HH:mm")).toStdString();
-    }
-    text += " \u2014 retrying";
-    if (nextEarliestAttempt) {
-        text += " at " + localTime(*nextEarliestAttempt).toString(QStringLiteral("HH:mm:ss")).toStdString();
-    }
-    return text;
+    const QString since =
+        waitingSince ? localTime(*waitingSince).toString(QStringLiteral("HH:mm")) : QString();
+    const QString next = nextEarliestAttempt
+                             ? localTime(*nextEarliestAttempt).toString(QStringLiteral("HH:mm:ss"))
+                             : QString();
+    return filledMessage(kServerWaitMessages[waitingSince ? 1 : 0][nextEarliestAttempt ? 1 : 0],
+                         {since, next})
+        .toStdString();
 }
 
 namespace {

@@ -2,6 +2,8 @@
 
 #include "upload/UploadTiming.h"
 
+#include <QtGlobal>
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -65,6 +67,13 @@ struct UploadJob {
     // since 10:42 — retrying at 10:44:10", "Waiting for sign-in"), local time; absent when it
     // does not wait.
     [[nodiscard]] std::optional<std::string> waitingText() const;
+    // The templates of the server's waiting text, marked for translation like
+    // kUnreachableServerMessage (server/ServerErrors.h): [since when known][next attempt known].
+    static constexpr const char* kServerWaitMessages[2][2] = {
+        {QT_TRANSLATE_NOOP("veltrane::Messages", "Server unreachable — retrying"),
+         QT_TRANSLATE_NOOP("veltrane::Messages", "Server unreachable — retrying at %2")},
+        {QT_TRANSLATE_NOOP("veltrane::Messages", "Server unreachable since %1 — retrying"),
+         QT_TRANSLATE_NOOP("veltrane::Messages", "Server unreachable since %1 — retrying at %2")}};
 
     bool operator==(const UploadJob&) const = default;
 };

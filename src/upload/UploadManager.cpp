@@ -217,7 +217,7 @@ bool UploadManager::isIdle() const {
 
 QString UploadManager::problemText() const {
     if (saveError_) {
-        return QString::fromStdString("Could not save the upload queue (" + *saveError_ + "); retrying");
+        return filledMessage(kQueueUnsavedMessage, {QString::fromStdString(*saveError_)});
     }
     return loadWarning_ ? QString::fromStdString(*loadWarning_) : QString();
 }
@@ -390,7 +390,9 @@ bool UploadManager::startUpload(std::size_t position) {
     if (body.outcome == MultipartBodyWriter::Outcome::bodyUnwritable) {
         // A full disk or an unusable body folder: counted as a failed attempt, so the job backs
         // off and the user sees why, instead of being retried silently at every pass.
-        recordFailure(position, std::nullopt, "Could not write the upload body: " + body.reason);
+        recordFailure(
+            position, std::nullopt,
+            filledMessage(kBodyUnwritableMessage, {QString::fromStdString(body.reason)}).toStdString());
         if (jobs_[position].state == UploadState::failed) {
             saveQueue();
             emit jobFinished(jobs_[position]);
@@ -497,7 +499,7 @@ void UploadManager::handleCompletion(const std::optional<std::string>& descripti
     } else if (error) {
         std::string message = error->localizedDescription;
         if (noAnswer) {
-            message = "no answer for 24 hours: " + message;
+            message = filledMessage(kNoAnswerForADayMessage, {QString::fromStdString(message)}).toStdString();
         }
         // A failure to reach the server reads as on every other screen, naming the server.
         if (const auto baseURL = apiBaseURL_();

@@ -91,6 +91,14 @@ public:
     static constexpr const char* kMaxProbeEnvironmentVariable = "VELTRANE_UPLOAD_PROBE_MAX_SECONDS";
     static constexpr double kUnreachableLimitSeconds = 24.0 * 3600.0;
     static constexpr std::size_t kMaxErrorTextLength = 300;
+    // Upload failures and queue problems put together from parts, marked for translation like
+    // kUnreachableServerMessage (server/ServerErrors.h).
+    static constexpr const char* kNoAnswerForADayMessage =
+        QT_TRANSLATE_NOOP("veltrane::Messages", "no answer for 24 hours: %1");
+    static constexpr const char* kBodyUnwritableMessage =
+        QT_TRANSLATE_NOOP("veltrane::Messages", "Could not write the upload body: %1");
+    static constexpr const char* kQueueUnsavedMessage =
+        QT_TRANSLATE_NOOP("veltrane::Messages", "Could not save the upload queue (%1); retrying");
 
     // The per-user application data folder (QStandardPaths::AppDataLocation); needs the
     // application's name to be set first.

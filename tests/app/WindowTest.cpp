@@ -5,6 +5,7 @@
 #include "app/UploadFailureNotifier.h"
 #include "platform/desktop/DesktopNotifications.h"
 #include "storage/ChunkFileName.h"
+#include "support/CannedHttpServer.h"
 #include "support/EventLoopWait.h"
 #include "support/RunTask.h"
 #include "ui/ContentView.h"
@@ -540,6 +541,16 @@ TEST_F(GermanWindowTest, MainScreenAndSignInWithItsErrorAreGermanAndNothingClips
     QApplication::processEvents(); // the form's layout
     EXPECT_TRUE(window->rootView().loginView()->findChild<QLabel*>("error")->isVisibleTo(window.get()));
     expectGerman(window->rootView().loginView());
+
+    // Messages put together below the screens read German around their parts, which are shown in turn.
+    const QString closed = [] { return test::CannedHttpServer().baseURL(); }();
+    env->changeServer(closed);
+    test::runTask(env->auth().login("demo@veltrane.test", "demo-password"));
+    const QString error = window->rootView().loginView()->findChild<QLabel*>("error")->text();
+    EXPECT_TRUE(error.startsWith("Der Server " + QUrl(closed).authority() + " war nicht erreichbar ("))
+        << error.toStdString();
+    EXPECT_EQ(shownMessage("Source Error: Invalid source configuration").toStdString(),
+              "Quellenfehler: Ungültige Quelleneinstellung");
 }
 
 } // namespace

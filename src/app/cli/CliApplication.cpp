@@ -2,6 +2,7 @@
 
 #include "app/AppEnvironment.h"
 #include "app/SignalWatcher.h"
+#include "app/Translations.h"
 #include "app/cli/RecordCommand.h"
 #include "app/cli/ServerCommands.h"
 #include "app/cli/SourcesCommand.h"
@@ -92,7 +93,7 @@ QCoro::Task<CheckedAssignment> checkAssignment(AppEnvironment& env, std::string 
         result.check = AssignmentCheck::unreachable;
         result.message = CliText::tr("Could not check the project with the server (%1); "
                                      "chunks are queued under the ids")
-                             .arg(QString::fromStdString(userDescription(error)));
+                             .arg(shownMessage(userDescription(error)));
         result.names.projectName = projectId;
         result.names.meetingName = meetingId;
     }

@@ -1,5 +1,6 @@
 #include "app/cli/RecordCommand.h"
 
+#include "app/Translations.h"
 #include "app/cli/CliApplication.h"
 #include "platform/dispatch/MainThread.h"
 #include "storage/ChunkFileName.h"
@@ -122,7 +123,7 @@ namespace {
 
 void printError(const QString& message) {
     QTextStream err(stderr);
-    err << message << Qt::endl;
+    err << shownMessage(message.toStdString()) << Qt::endl;
 }
 
 } // namespace

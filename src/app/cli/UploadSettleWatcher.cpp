@@ -1,5 +1,6 @@
 #include "app/cli/UploadSettleWatcher.h"
 
+#include "app/Translations.h"
 #include "app/cli/CliApplication.h"
 #include "app/cli/UploadCommands.h"
 #include "upload/UploadManager.h"
@@ -84,8 +85,7 @@ void UploadRunReport::jobFinished(const UploadJob& job) {
         ++failed_;
         std::cerr << CliText::tr("❌ %1 failed after %n attempts: %2", nullptr, static_cast<int>(job.attempts))
                          .arg(QString::fromStdString(job.filename + context),
-                              job.lastError ? QString::fromStdString(*job.lastError)
-                                            : CliText::tr("Upload failed"))
+                              job.lastError ? shownMessage(*job.lastError) : CliText::tr("Upload failed"))
                          .toStdString()
                   << std::endl;
     }
@@ -136,7 +136,7 @@ bool UploadRunReport::printEnd() {
     std::cerr << UploadQueueReport::summary(jobs) << std::endl;
     for (const UploadJob& job : jobs) {
         if (const auto waiting = job.waitingText()) {
-            std::cerr << "   " << job.filename << ": " << *waiting << std::endl;
+            std::cerr << "   " << job.filename << ": " << shownMessage(*waiting).toStdString() << std::endl;
         }
     }
     if (uploads_.isPausedForSignIn()) {
