@@ -3,6 +3,7 @@
 #include "platform/core/UUID.h"
 #include "storage/ChunkedAudioWriter.h"
 #include "storage/FakeMediaFileWriter.h"
+#include "support/CliProcess.h"
 
 #include <QDateTime>
 #include <gtest/gtest.h>
@@ -128,10 +129,6 @@ protected:
         }
         std::sort(names.begin(), names.end());
         return names;
-    }
-    [[nodiscard]] static std::string readFile(const std::filesystem::path& path) {
-        std::ifstream file(path, std::ios::binary);
-        return {std::istreambuf_iterator<char>(file), {}};
     }
 
     std::filesystem::path directory_ =

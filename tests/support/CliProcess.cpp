@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 
 namespace veltrane::test {
 
@@ -53,6 +55,11 @@ std::vector<std::filesystem::path> filesIn(const QTemporaryDir& folder) {
     }
     std::sort(files.begin(), files.end());
     return files;
+}
+
+std::string readFile(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), {}};
 }
 
 void sleepSeconds(double seconds) {

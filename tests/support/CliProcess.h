@@ -33,6 +33,9 @@ struct CliRun {
 // The files of a folder, sorted by name.
 [[nodiscard]] std::vector<std::filesystem::path> filesIn(const QTemporaryDir& folder);
 
+// A file's bytes; empty when it cannot be read.
+[[nodiscard]] std::string readFile(const std::filesystem::path& path);
+
 void sleepSeconds(double seconds);
 
 } // namespace veltrane::test

@@ -3,6 +3,7 @@
 
 #include "platform/dispatch/MainThread.h"
 #include "support/CannedHttpServer.h"
+#include "support/CliProcess.h"
 #include "support/EventLoopWait.h"
 #include "upload/UploadManagerTestSupport.h"
 #include "upload/UploadQueueFile.h"
@@ -13,18 +14,13 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
-#include <iterator>
 
 namespace veltrane {
 namespace {
 
 namespace fs = std::filesystem;
+using test::readFile;
 using test::waitUntil;
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 class UploadManagerTest : public ::testing::Test {
 protected:

@@ -1,5 +1,6 @@
 #include "upload/UploadQueueFile.h"
 
+#include "support/CliProcess.h"
 #include "upload/UploadJob.h"
 
 #include <QTemporaryDir>
@@ -8,18 +9,13 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 
 namespace veltrane {
 namespace {
 
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using test::readFile;
 
 constexpr const char* kJobA = "3F2504E0-4F89-41D3-9A0C-0305E82C3301";
 

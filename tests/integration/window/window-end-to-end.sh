@@ -10,58 +10,18 @@
 # is sent. Third run: uploads that fail for good make one grouped notification, from the window
 # and from the background uploader.
 #   window-end-to-end.sh BIN_DIR DEVSERVER SCRIPTS_DIR
-set -u
 bin=$1
 devserver=$2
-scripts=$3
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-    # The background uploader the window started: only this run's (other tests run the same binary).
+source "$(dirname "$0")/window-session.sh" "$devserver" e2e1
+own_uploaders() { # the background uploaders the window started (other tests run the same binary)
     for pid in $(pgrep -f "$bin/veltrane-cli upload"); do
-        grep -qzx "XDG_DATA_HOME=$XDG_DATA_HOME" "/proc/$pid/environ" 2>/dev/null && kill "$pid"
+        grep -qzx "XDG_DATA_HOME=$XDG_DATA_HOME" "/proc/$pid/environ" 2>/dev/null && echo "$pid"
     done
-    rm -rf "$work"
 }
-trap cleanup EXIT
-fail() {
-    echo "FAIL: $*" >&2
-    for log in "$work"/*.log; do echo "--- $log" >&2; tail -n 40 "$log" >&2; done
-    exit 1
-}
-# Waits up to $1 seconds for the command after it to succeed.
-wait_for() {
-    local limit=$1
-    shift
-    for _ in $(seq $((limit * 10))); do
-        "$@" >/dev/null 2>&1 && return 0
-        sleep 0.1
-    done
-    return 1
-}
-
-export XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data XDG_STATE_HOME=$work/state
-# A private session bus that starts nothing by itself (no Secret Service: the token goes to the
-# file store), with the stand-in notification service on it.
-cat >"$work/bus.conf" <<CONF
-<busconfig>
-  <type>session</type>
-  <listen>unix:path=$work/bus</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow user="*"/><allow send_destination="*"/><allow receive_sender="*"/><allow own="*"/>
-  </policy>
-</busconfig>
-CONF
-dbus-daemon --config-file="$work/bus.conf" --nofork >"$work/bus.log" 2>&1 &
-pids+=($!)
-export DBUS_SESSION_BUS_ADDRESS=unix:path=$work/bus
-wait_for 10 test -S "$work/bus" || fail "the private session bus did not start"
+trap 'kill $(own_uploaders) 2>/dev/null; cleanup' EXIT
 notes=$work/notifications.txt
 : >"$notes"
-/usr/bin/python3 "$(dirname "$0")/notification-service.py" "$notes" >"$work/notifier.log" 2>&1 &
-pids+=($!)
+start notifier /usr/bin/python3 "$(dirname "$0")/notification-service.py" "$notes"
 wait_for 10 grep -q ready "$work/notifier.log" || fail "the stand-in notification service did not start"
 # The window manager keeps the bottom 32 px free, as a panel would.
 cat >"$work/openbox.xml" <<XML
@@ -70,37 +30,15 @@ cat >"$work/openbox.xml" <<XML
   <margins><top>0</top><bottom>32</bottom><left>0</left><right>0</right></margins>
 </openbox_config>
 XML
-openbox --config-file "$work/openbox.xml" >"$work/openbox.log" 2>&1 &
-pids+=($!)
+start openbox openbox --config-file "$work/openbox.xml"
 wait_for 10 bash -c "xprop -root _NET_SUPPORTING_WM_CHECK | grep -q window" || fail "openbox did not start"
 export QT_QPA_PLATFORM=xcb # the test runner's offscreen platform would show nothing to xdotool
 export VELTRANE_CHUNK_SECONDS=5
-chunks=$work/chunks
-received=$work/received
-mkdir -p "$chunks" "$XDG_CONFIG_HOME/Veltrane"
-
-"$devserver" --port 0 --data "$received" >"$work/devserver.log" 2>&1 &
-devserver_pid=$!
-pids+=($!)
-wait_for 10 grep -q '^Listening on' "$work/devserver.log" || fail "stand-in server did not start"
-export VELTRANE_SERVER_URL=$(sed -n 's/^Listening on \(http[^ ]*\).*/\1/p' "$work/devserver.log" | head -n 1)
-
-# The folder and the device identifier are set beforehand, and the project picked earlier is
-# remembered; it can only be restored once the projects have loaded after the sign-in.
-cat >"$XDG_CONFIG_HOME/Veltrane/VeltraneRecorder.ini" <<INI
-[General]
-kDestinationBookmark=$chunks
-kDeviceID=e2e1
-kSelectedProjectId=prj-alpha
-INI
-
-bash "$scripts/play-tone.sh" 440 60 e2e-tone >/dev/null 2>&1 &
-pids+=($!)
+start tone bash "$3/play-tone.sh" 440 60 e2e-tone
 
 start_window() {
-    "$bin/veltrane-recorder" >"$work/window$1.log" 2>&1 &
-    window=$!
-    pids+=("$window")
+    start "window$1" "$bin/veltrane-recorder"
+    window=${pids[-1]}
     wid=$(timeout 20 xdotool search --sync --onlyvisible --pid "$window" | head -n 1)
     [ -n "$wid" ] || fail "no window appeared"
     xdotool windowfocus --sync "$wid"
@@ -199,19 +137,12 @@ echo "second run: $last saved on quit and delivered by the background uploader"
 
 # Third run: every upload fails; three jobs on their last attempt fail together and make one
 # notification. The background uploader reports its own failures the same way.
-uploader_running() {
-    for pid in $(pgrep -f "$bin/veltrane-cli upload"); do
-        grep -qzx "XDG_DATA_HOME=$XDG_DATA_HOME" "/proc/$pid/environ" 2>/dev/null && return 0
-    done
-    return 1
-}
-wait_for 30 bash -c "$(declare -f uploader_running); bin='$bin' XDG_DATA_HOME='$XDG_DATA_HOME'; ! uploader_running" ||
-    fail "the background uploader did not end"
+no_uploader() { [ -z "$(own_uploaders)" ]; }
+wait_for 30 no_uploader || fail "the background uploader did not end"
 kill "$devserver_pid"
 port=${VELTRANE_SERVER_URL##*:}
 wait_for 10 bash -c "! kill -0 $devserver_pid"
-"$devserver" --port "$port" --data "$received" --fail-uploads 100 >"$work/devserver2.log" 2>&1 &
-pids+=($!)
+start devserver2 "$devserver" --port "$port" --data "$received" --fail-uploads 100
 wait_for 10 grep -q '^Listening on' "$work/devserver2.log" || fail "the failing stand-in server did not start"
 queue=$XDG_DATA_HOME/Veltrane/VeltraneRecorder/upload_queue.json
 last_try() { # a queue of the given chunk files, each on its last attempt

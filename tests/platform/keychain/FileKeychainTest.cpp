@@ -80,17 +80,16 @@ TEST_F(FileKeychainTest, ItemsAreKeyedByServiceAndAccountWhateverTheNamesUnlessT
     EXPECT_EQ(entriesOf(root), std::vector<fs::path>{root / "data"});
     EXPECT_EQ(entriesOf(root / "data"), std::vector<fs::path>{folder});
     // Too long a name, and a file where the folder should be, or a relative folder, are errors.
-    const std::string longAccount(300, 'a');
-    EXPECT_EQ(keychain.store(kService, longAccount, "x").status, KeychainResult::Status::failed);
-    EXPECT_EQ(keychain.lookUp(kService, longAccount).status, KeychainResult::Status::failed);
-    EXPECT_EQ(keychain.remove(kService, longAccount).status, KeychainResult::Status::failed);
     std::ofstream(root / "file") << "not a folder";
     FileKeychain onFile(root / "file");
-    EXPECT_EQ(onFile.store(kService, "accessToken", "x").status, KeychainResult::Status::failed);
-    EXPECT_EQ(onFile.lookUp(kService, "accessToken").status, KeychainResult::Status::failed);
-    EXPECT_EQ(onFile.remove(kService, "accessToken").status, KeychainResult::Status::failed);
     FileKeychain relative("relative-file-keychain-test");
-    EXPECT_EQ(relative.store(kService, "accessToken", "x").status, KeychainResult::Status::failed);
+    for (auto [store, account] : {std::pair{&keychain, std::string(300, 'a')},
+                                  {&onFile, "accessToken"},
+                                  {&relative, "accessToken"}}) {
+        EXPECT_EQ(store->store(kService, account, "x").status, KeychainResult::Status::failed) << account;
+        EXPECT_EQ(store->lookUp(kService, account).status, KeychainResult::Status::failed) << account;
+        EXPECT_EQ(store->remove(kService, account).status, KeychainResult::Status::failed) << account;
+    }
     EXPECT_FALSE(fs::exists("relative-file-keychain-test"));
 }
 
