@@ -44,15 +44,15 @@ void UploadSessionDelegate::didSendBodyData(const TransferTaskInfo& task, std::i
 }
 
 void UploadSessionDelegate::didComplete(const TransferTaskInfo& task,
-                                        const std::optional<PlatformError>& error,
+                                        const std::expected<void, PlatformError>& outcome,
                                         const std::optional<TransferResponse>& response) {
     std::optional<QByteArray> bytes;
     if (const auto found = responseData_.find(task.identifier); found != responseData_.end()) {
         bytes = std::move(found->second);
         responseData_.erase(found);
     }
-    postGuarded(manager_, [task, error, response, bytes = std::move(bytes)](UploadManager* manager) {
-        manager->handleCompletion(task.description, task.identifier, error, response, bytes);
+    postGuarded(manager_, [task, outcome, response, bytes = std::move(bytes)](UploadManager* manager) {
+        manager->handleCompletion(task.description, task.identifier, outcome, response, bytes);
     });
 }
 
@@ -465,7 +465,7 @@ void UploadManager::updateProgress(const std::optional<std::string>& description
 }
 
 void UploadManager::handleCompletion(const std::optional<std::string>& description, std::int64_t identifier,
-                                     const std::optional<PlatformError>& error,
+                                     const std::expected<void, PlatformError>& outcome,
                                      const std::optional<TransferResponse>& response,
                                      const std::optional<QByteArray>& bytes) {
     const auto position = findJob(description, identifier);
@@ -485,6 +485,7 @@ void UploadManager::handleCompletion(const std::optional<std::string>& descripti
     }
     const std::optional<int> status = response ? std::optional<int>(response->statusCode) : std::nullopt;
     const ReferenceDate now = clock_->now();
+    const PlatformError* error = outcome ? nullptr : &outcome.error();
     const bool noAnswer = error && !response && error->domain == TransferError::kDomain &&
                           error->code == TransferError::kNoAnswer;
     if (response) {
