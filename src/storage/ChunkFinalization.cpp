@@ -80,7 +80,7 @@ void ChunkFinalization::reportFailedFinish() {
                                  "\n   partial: " + std::to_string(sizeBytes) +
                                  " bytes\n   error: " + describeError(error ? &*error : nullptr));
     removePartialFile(partialPath_);
-    reportError(WriterError::writerFailed(error));
+    reportError(ChunkWriterError::writerFailed(error));
 }
 
 void ChunkFinalization::promoteChunk() {
@@ -111,7 +111,7 @@ void ChunkFinalization::promoteChunk() {
         return;
     }
     PartialChunkRecord::removeBeside(partialPath_);
-    reportError(WriterError::nameCollision(finalFileName));
+    reportError(ChunkWriterError::nameCollision(finalFileName));
     if (outcome_.onChunkFinished) {
         outcome_.onChunkFinished(collisionPath);
     }

@@ -55,7 +55,7 @@ std::expected<void, ChunkWriterError> ChunkedAudioWriter::rotateIfNeeded(const M
         // file, and the failure is raised: the owner must not record on into nothing.
         const std::optional<PlatformError> error = writer_->error();
         closeChunk(false);
-        return std::unexpected(ChunkWriterError(WriterError::writerFailed(error)));
+        return std::unexpected(ChunkWriterError::writerFailed(error));
     }
     const double elapsedSeconds = subtract(pts, chunkStartPTS_).seconds();
     if (!std::isfinite(elapsedSeconds)) {
@@ -93,8 +93,8 @@ std::expected<void, ChunkWriterError> ChunkedAudioWriter::openChunk(const MediaT
         // The file is ours alone (a fresh hidden name); do not leave a broken one behind.
         removePartialFile(partialPath);
         const bool unsupported = started.error().kind == PlatformError::Kind::unsupportedFormat;
-        return std::unexpected(ChunkWriterError(unsupported ? WriterError::cannotAddInput()
-                                                            : WriterError::writerFailed(started.error())));
+        return std::unexpected(unsupported ? ChunkWriterError::cannotAddInput()
+                                           : ChunkWriterError::writerFailed(started.error()));
     }
 
     writer_ = std::move(writer);
@@ -209,7 +209,7 @@ void ChunkedAudioWriter::reportAppendFailure(const SampleBuffer& buffer) {
                                  ")\n   samples: " + std::to_string(buffer.numSamples()) +
                                  "\n   error: " + describeError(error ? &*error : nullptr));
     if (onError) {
-        onError(WriterError::writerFailed(error));
+        onError(ChunkWriterError::writerFailed(error));
     }
 }
 

@@ -4,23 +4,23 @@
 
 namespace veltrane {
 
-WriterError WriterError::writerFailed(std::optional<PlatformError> underlying) {
-    WriterError error(Kind::writerFailed);
+ChunkWriterError ChunkWriterError::writerFailed(std::optional<PlatformError> underlying) {
+    ChunkWriterError error(Kind::writerFailed);
     error.underlying_ = std::move(underlying);
     return error;
 }
 
-WriterError WriterError::nameCollision(std::string takenName) {
-    WriterError error(Kind::nameCollision);
+ChunkWriterError ChunkWriterError::nameCollision(std::string takenName) {
+    ChunkWriterError error(Kind::nameCollision);
     error.takenName_ = std::move(takenName);
     return error;
 }
 
-WriterError WriterError::cannotAddInput() {
-    return WriterError(Kind::cannotAddInput);
+ChunkWriterError ChunkWriterError::cannotAddInput() {
+    return ChunkWriterError(Kind::cannotAddInput);
 }
 
-std::string WriterError::errorDescription() const {
+std::string ChunkWriterError::localizedDescription() const {
     switch (kind_) {
     case Kind::writerFailed:
         return "Chunk writer failed: " + (underlying_ ? underlying_->localizedDescription : "unknown error");
@@ -28,43 +28,40 @@ std::string WriterError::errorDescription() const {
         return "A file named " + takenName_ + " already exists; the chunk was kept under a modified name.";
     case Kind::cannotAddInput:
         return "Could not add an audio input to the chunk writer.";
+    case Kind::platform:
+        return underlying_->localizedDescription;
     }
     return {};
 }
 
 namespace {
 
-const char* kindName(WriterError::Kind kind) {
+const char* kindName(ChunkWriterError::Kind kind) {
     switch (kind) {
-    case WriterError::Kind::writerFailed:
+    case ChunkWriterError::Kind::writerFailed:
         return "writerFailed";
-    case WriterError::Kind::nameCollision:
+    case ChunkWriterError::Kind::nameCollision:
         return "nameCollision";
-    case WriterError::Kind::cannotAddInput:
+    case ChunkWriterError::Kind::cannotAddInput:
         return "cannotAddInput";
+    case ChunkWriterError::Kind::platform:
+        break;
     }
     return "unknown";
 }
 
 } // namespace
 
-std::string ChunkWriterError::localizedDescription() const {
-    if (const auto* own = writerError()) {
-        return own->errorDescription();
-    }
-    return platformError()->localizedDescription;
-}
-
 std::string ChunkWriterError::fullDescription() const {
-    if (const auto* own = writerError()) {
-        std::string text =
-            std::string("WriterError.") + kindName(own->kind()) + ": " + own->errorDescription();
-        if (own->underlying()) {
-            text += " (" + own->underlying()->fullDescription() + ")";
-        }
-        return text;
+    if (kind_ == Kind::platform) {
+        return underlying_->fullDescription();
     }
-    return platformError()->fullDescription();
+    // The chunk writer's own failures keep the "WriterError.<kind>" prefix of the log lines.
+    std::string text = std::string("WriterError.") + kindName(kind_) + ": " + localizedDescription();
+    if (underlying_) {
+        text += " (" + underlying_->fullDescription() + ")";
+    }
+    return text;
 }
 
 PlatformError makeFileSystemError(const std::error_code& error) {

@@ -28,7 +28,7 @@ std::string MultipartBodyWriter::mediaTypeForFilename(std::string_view filename)
 MultipartBodyWriter::Result MultipartBodyWriter::write(const std::string& boundary, const UploadJob& job,
                                                        const std::filesystem::path& chunkFile,
                                                        const std::filesystem::path& bodyFile) {
-    const Result chunkUnreadable{Outcome::chunkUnreadable, {}};
+    const std::unexpected chunkUnreadable{Failure{Failure::Kind::chunkUnreadable, {}}};
     std::ifstream chunk(chunkFile, std::ios::binary);
     if (!chunk) {
         return chunkUnreadable;
@@ -53,7 +53,9 @@ MultipartBodyWriter::Result MultipartBodyWriter::write(const std::string& bounda
     // The body is rebuilt from the chunk for every attempt, so it need not survive a crash.
     // A failed writer removes its temporary file, so no partial body is left behind.
     AtomicFileWriter body(bodyFile, AtomicFileWriter::Durability::processOnly);
-    const auto bodyUnwritable = [&body] { return Result{Outcome::bodyUnwritable, body.error().message()}; };
+    const auto bodyUnwritable = [&body] {
+        return std::unexpected(Failure{Failure::Kind::bodyUnwritable, body.error().message()});
+    };
     if (!body.open() || !body.write(head)) {
         return bodyUnwritable();
     }

@@ -3,6 +3,7 @@
 #include "upload/UploadJob.h"
 
 #include <cstddef>
+#include <expected>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -19,14 +20,13 @@ public:
     // "audio/wav" when the file name's extension is "wav" in any letter case, else "audio/mp4".
     [[nodiscard]] static std::string mediaTypeForFilename(std::string_view filename);
 
-    enum class Outcome { written, chunkUnreadable, bodyUnwritable };
-    struct Result {
-        Outcome outcome = Outcome::written;
+    struct Failure {
+        enum class Kind { chunkUnreadable, bodyUnwritable };
+        Kind kind = Kind::chunkUnreadable;
         // Why the body file could not be written, e.g. "No space left on device".
         std::string reason;
-
-        [[nodiscard]] explicit operator bool() const { return outcome == Outcome::written; }
     };
+    using Result = std::expected<void, Failure>;
 
     // Writes the body atomically to `bodyFile`, replacing an earlier one. Fails when the chunk
     // file cannot be read or the body file cannot be written (no body file is left then).

@@ -44,15 +44,15 @@ void UploadSessionDelegate::didSendBodyData(const TransferTaskInfo& task, std::i
 }
 
 void UploadSessionDelegate::didComplete(const TransferTaskInfo& task,
-                                        const std::optional<PlatformError>& error,
+                                        const std::expected<void, PlatformError>& outcome,
                                         const std::optional<TransferResponse>& response) {
     std::optional<QByteArray> bytes;
     if (const auto found = responseData_.find(task.identifier); found != responseData_.end()) {
         bytes = std::move(found->second);
         responseData_.erase(found);
     }
-    postGuarded(manager_, [task, error, response, bytes = std::move(bytes)](UploadManager* manager) {
-        manager->handleCompletion(task.description, task.identifier, error, response, bytes);
+    postGuarded(manager_, [task, outcome, response, bytes = std::move(bytes)](UploadManager* manager) {
+        manager->handleCompletion(task.description, task.identifier, outcome, response, bytes);
     });
 }
 
@@ -238,24 +238,24 @@ void UploadManager::reconnectSession() {
 
 void UploadManager::loadQueue() {
     UploadQueueFile::LoadResult loaded = queueFile_.load();
-    if (loaded.readError) {
+    if (!loaded) {
         // Never overwritten while it cannot be read: the first save would destroy its jobs.
-        loadWarning_ = "⚠️ Upload queue file could not be read (" + *loaded.readError + ")";
-        setSaveError("the queue file could not be read: " + *loaded.readError);
+        loadWarning_ = "⚠️ Upload queue file could not be read (" + loaded.error() + ")";
+        setSaveError("the queue file could not be read: " + loaded.error());
         logWarning(lcUpload(), *loadWarning_);
         return;
     }
-    if (!loaded.decoded) {
+    if (!*loaded) {
         return;
     }
-    if (const auto warning = loaded.damageText()) {
+    if (const auto warning = UploadQueueFile::damageText(**loaded)) {
         const auto aside = queueFile_.setAside();
         loadWarning_ =
             *warning + (aside ? "; the original is kept as " + aside->string()
                               : "; the original could not be copied aside (" + aside.error() + ")");
         logWarning(lcUpload(), *loadWarning_);
     }
-    jobs_ = orderLoadedJobs(std::move(loaded.decoded->jobs));
+    jobs_ = orderLoadedJobs(std::move((*loaded)->jobs));
     for (UploadJob& job : jobs_) {
         // This process tries again at once: a new run may have a network or a new session. A
         // server that was unreachable is probed first, and the wait keeps counting from its start.
@@ -384,15 +384,15 @@ bool UploadManager::startUpload(std::size_t position) {
     }
     const fs::path bodyFile = bodyFilePath(job.id);
     const MultipartBodyWriter::Result body = MultipartBodyWriter::write(boundary, job, chunkFile, bodyFile);
-    if (body.outcome == MultipartBodyWriter::Outcome::chunkUnreadable) {
+    if (!body && body.error().kind == MultipartBodyWriter::Failure::Kind::chunkUnreadable) {
         return false;
     }
-    if (body.outcome == MultipartBodyWriter::Outcome::bodyUnwritable) {
+    if (!body) {
         // A full disk or an unusable body folder: counted as a failed attempt, so the job backs
         // off and the user sees why, instead of being retried silently at every pass.
-        recordFailure(
-            position, std::nullopt,
-            filledMessage(kBodyUnwritableMessage, {QString::fromStdString(body.reason)}).toStdString());
+        recordFailure(position, std::nullopt,
+                      filledMessage(kBodyUnwritableMessage, {QString::fromStdString(body.error().reason)})
+                          .toStdString());
         if (jobs_[position].state == UploadState::failed) {
             saveQueue();
             emit jobFinished(jobs_[position]);
@@ -465,7 +465,7 @@ void UploadManager::updateProgress(const std::optional<std::string>& description
 }
 
 void UploadManager::handleCompletion(const std::optional<std::string>& description, std::int64_t identifier,
-                                     const std::optional<PlatformError>& error,
+                                     const std::expected<void, PlatformError>& outcome,
                                      const std::optional<TransferResponse>& response,
                                      const std::optional<QByteArray>& bytes) {
     const auto position = findJob(description, identifier);
@@ -485,6 +485,7 @@ void UploadManager::handleCompletion(const std::optional<std::string>& descripti
     }
     const std::optional<int> status = response ? std::optional<int>(response->statusCode) : std::nullopt;
     const ReferenceDate now = clock_->now();
+    const PlatformError* error = outcome ? nullptr : &outcome.error();
     const bool noAnswer = error && !response && error->domain == TransferError::kDomain &&
                           error->code == TransferError::kNoAnswer;
     if (response) {

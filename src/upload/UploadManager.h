@@ -16,6 +16,7 @@
 #include <QUrl>
 
 #include <cstdint>
+#include <expected>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -39,7 +40,7 @@ public:
     void didReceiveData(const TransferTaskInfo& task, const QByteArray& bytes) override;
     void didSendBodyData(const TransferTaskInfo& task, std::int64_t totalBytesSent,
                          std::int64_t totalBytesExpectedToSend) override;
-    void didComplete(const TransferTaskInfo& task, const std::optional<PlatformError>& error,
+    void didComplete(const TransferTaskInfo& task, const std::expected<void, PlatformError>& outcome,
                      const std::optional<TransferResponse>& response) override;
 
 private:
@@ -165,7 +166,7 @@ public:
     void updateProgress(const std::optional<std::string>& description, std::int64_t identifier,
                         double fraction);
     void handleCompletion(const std::optional<std::string>& description, std::int64_t identifier,
-                          const std::optional<PlatformError>& error,
+                          const std::expected<void, PlatformError>& outcome,
                           const std::optional<TransferResponse>& response,
                           const std::optional<QByteArray>& bytes);
 

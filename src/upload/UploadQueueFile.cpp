@@ -22,40 +22,36 @@ namespace fs = std::filesystem;
 UploadQueueFile::UploadQueueFile(fs::path applicationDataDirectory)
     : directory_(std::move(applicationDataDirectory)), path_(directory_ / kFileName) {}
 
-std::optional<std::string> UploadQueueFile::LoadResult::damageText() const {
-    if (!needsSalvage()) {
+std::optional<std::string> UploadQueueFile::damageText(const DecodedUploadJobs& decoded) {
+    if (decoded.isClean()) {
         return std::nullopt;
     }
     std::string text =
-        "⚠️ Upload queue file was damaged: kept " + std::to_string(decoded->jobs.size()) + " job(s)";
-    if (decoded->undecodableEntries > 0) {
-        text += ", set aside " + std::to_string(decoded->undecodableEntries) + " undecodable entr" +
-                (decoded->undecodableEntries == 1 ? "y" : "ies");
+        "⚠️ Upload queue file was damaged: kept " + std::to_string(decoded.jobs.size()) + " job(s)";
+    if (decoded.undecodableEntries > 0) {
+        text += ", set aside " + std::to_string(decoded.undecodableEntries) + " undecodable entr" +
+                (decoded.undecodableEntries == 1 ? "y" : "ies");
     }
-    if (decoded->damaged) {
+    if (decoded.damaged) {
         text += " (the file was cut off or overwritten)";
     }
     return text;
 }
 
 UploadQueueFile::LoadResult UploadQueueFile::load() const {
-    LoadResult result;
     std::error_code error;
     if (!fs::exists(path_, error)) {
-        return result;
+        return std::nullopt;
     }
     std::ifstream in(path_, std::ios::binary);
     if (!in) {
-        result.readError = path_.string() + ": " + std::strerror(errno);
-        return result;
+        return std::unexpected(path_.string() + ": " + std::strerror(errno));
     }
     const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     if (in.bad()) {
-        result.readError = path_.string() + ": read error";
-        return result;
+        return std::unexpected(path_.string() + ": read error");
     }
-    result.decoded = decodeUploadJobs(text);
-    return result;
+    return decodeUploadJobs(text);
 }
 
 std::expected<void, std::string> UploadQueueFile::save(const std::vector<UploadJob>& jobs) const {

@@ -23,22 +23,17 @@ class UploadQueueFile {
 public:
     static constexpr const char* kFileName = "upload_queue.json";
 
-    struct LoadResult {
-        // Absent when there is no file; present (perhaps empty) otherwise.
-        std::optional<DecodedUploadJobs> decoded;
-        // Why an existing file could not be read at all.
-        std::optional<std::string> readError;
-
-        [[nodiscard]] bool needsSalvage() const { return decoded && !decoded->isClean(); }
-        // The one-line warning about a damaged file, absent for a clean one.
-        [[nodiscard]] std::optional<std::string> damageText() const;
-    };
+    // The decoded list, absent when there is no file and present (perhaps empty) otherwise; or
+    // why an existing file could not be read at all.
+    using LoadResult = std::expected<std::optional<DecodedUploadJobs>, std::string>;
 
     explicit UploadQueueFile(std::filesystem::path applicationDataDirectory);
 
     [[nodiscard]] const std::filesystem::path& path() const { return path_; }
 
     [[nodiscard]] LoadResult load() const;
+    // The one-line warning about a damaged file, absent for a clean one.
+    [[nodiscard]] static std::optional<std::string> damageText(const DecodedUploadJobs& decoded);
 
     // Writes the whole list atomically, owner-only. The error names the cause ("<path>: Read-only
     // file system").

@@ -84,8 +84,8 @@ TEST_F(ChunkWriterFailureTest, AFailedMoveReportsTheFileSystemErrorAndKeepsThePa
     finish(*writer);
     const auto errors = events_->errors();
     ASSERT_EQ(errors.size(), 1u);
-    ASSERT_NE(errors[0].platformError(), nullptr);
-    EXPECT_EQ(errors[0].platformError()->code, ENAMETOOLONG);
+    ASSERT_EQ(errors[0].kind(), ChunkWriterError::Kind::platform);
+    EXPECT_EQ(errors[0].underlying()->code, ENAMETOOLONG);
     EXPECT_TRUE(std::filesystem::exists(factory_->writers()[0]->path));
     EXPECT_EQ(writer->finishedChunkCount(), 0);
 }

@@ -141,8 +141,9 @@ TEST_P(TakenNameTest, TakenFinalNameKeepsTheChunkUnderADupNameAndLeavesTheOtherF
 
     const auto events = events_->events();
     ASSERT_EQ(events.size(), 2u);
-    ASSERT_TRUE(events[0].error && events[0].error->writerError()) << "the collision is reported first";
-    EXPECT_EQ(events[0].error->writerError()->takenName(), name);
+    ASSERT_TRUE(events[0].error && events[0].error->kind() == ChunkWriterError::Kind::nameCollision)
+        << "the collision is reported first";
+    EXPECT_EQ(events[0].error->takenName(), name);
     ASSERT_TRUE(events[1].finishedPath.has_value());
     const std::string dupName = events[1].finishedPath->filename().string();
     EXPECT_TRUE(

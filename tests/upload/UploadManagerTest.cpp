@@ -91,7 +91,7 @@ TEST_F(UploadManagerTest,
     ASSERT_EQ(manager->jobs().size(), 2u);
     EXPECT_EQ(job("a.wav").projectId, "prj-alpha");
     EXPECT_EQ(job("a.wav").folder, chunks.string());
-    EXPECT_EQ(UploadQueueFile(appData).load().decoded->jobs, manager->jobs());
+    EXPECT_EQ(UploadQueueFile(appData).load().value()->jobs, manager->jobs());
     EXPECT_EQ(fs::status(appData).permissions(), fs::perms::owner_all);
     {
         const test::CannedHttpServer gone;
@@ -133,7 +133,7 @@ TEST_F(UploadManagerTest, AQueueFileThatCannotBeWrittenIsReportedAndWrittenOnceI
     EXPECT_EQ(manager->jobs().size(), 1u) << "the list in memory is what counts";
     fs::remove(appData / "upload_queue.json");
     ASSERT_TRUE(waitUntil([&] { return !manager->queueSaveError(); })) << "retried by itself";
-    EXPECT_EQ(UploadQueueFile(appData).load().decoded->jobs, manager->jobs());
+    EXPECT_EQ(UploadQueueFile(appData).load().value()->jobs, manager->jobs());
     EXPECT_TRUE(manager->problemText().isEmpty());
 }
 

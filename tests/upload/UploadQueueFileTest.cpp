@@ -40,7 +40,7 @@ protected:
 };
 
 TEST_F(UploadQueueFileTest, EveryFieldRoundTripsExactlyAndOptionalsAreLeftOut) {
-    EXPECT_FALSE(file.load().decoded);
+    EXPECT_FALSE(file.load().value());
     UploadJob full = UploadJob::makeNew("chunk.m4a", "prj-alpha", "Alpha", "mtg", "Weekly", 299.987654321,
                                         ReferenceDate{786000000.123456789});
     full.state = UploadState::uploading;
@@ -59,7 +59,7 @@ TEST_F(UploadQueueFileTest, EveryFieldRoundTripsExactlyAndOptionalsAreLeftOut) {
     ASSERT_TRUE(file.save({full, job("a.wav", UploadState::pending, 1)}));
     EXPECT_EQ(readFile(dir / "before-save"), saved);
     fs::remove(dir / "before-save");
-    const auto loaded = file.load().decoded->jobs;
+    const auto loaded = file.load().value()->jobs;
     ASSERT_EQ(loaded.size(), 2u);
     EXPECT_EQ(loaded.front(), full);
     EXPECT_EQ(fs::status(file.path()).permissions(), fs::perms::owner_read | fs::perms::owner_write);
@@ -110,12 +110,12 @@ TEST_F(UploadQueueFileTest, DamagedFileIsSalvagedJobByJobAndReadingChangesNothin
     for (const std::string& original : {"[" + good + R"(,{"id":"6F1A3C2E-0B7D-4E55-9A1F-2C3D4E5F60)",
                                         "\x01\xff[" + good + ",17,{\"state\":1}]\x00"}) {
         std::ofstream(file.path(), std::ios::binary | std::ios::trunc) << original;
-        const auto loaded = file.load();
-        ASSERT_TRUE(loaded.needsSalvage());
-        EXPECT_EQ(loaded.decoded->jobs.size(), 2u);
-        EXPECT_EQ(loaded.decoded->jobs[1], decodeUploadJobs("[" + second.dump() + "]").jobs.at(0));
+        const auto loaded = file.load().value();
+        ASSERT_TRUE(loaded && !loaded->isClean());
+        EXPECT_EQ(loaded->jobs.size(), 2u);
+        EXPECT_EQ(loaded->jobs[1], decodeUploadJobs("[" + second.dump() + "]").jobs.at(0));
         EXPECT_EQ(entries().size(), 1u) << "reading sets nothing aside";
-        ASSERT_TRUE(loaded.damageText());
+        ASSERT_TRUE(UploadQueueFile::damageText(*loaded));
         const auto aside = file.setAside();
         ASSERT_TRUE(aside);
         EXPECT_EQ(readFile(*aside), original);

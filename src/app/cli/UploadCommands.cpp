@@ -188,21 +188,21 @@ int usageError(const std::string& message) {
 int listUploads() {
     const UploadQueueFile file(UploadManager::defaultApplicationDataDirectory());
     UploadQueueFile::LoadResult loaded = file.load();
-    if (loaded.readError) {
+    if (!loaded) {
         std::cerr << CliText::tr("❌ The upload queue file could not be read: %1")
-                         .arg(QString::fromStdString(*loaded.readError))
+                         .arg(QString::fromStdString(loaded.error()))
                          .toStdString()
                   << std::endl;
         return kFailure;
     }
-    if (const auto warning = loaded.damageText()) {
+    if (const auto warning = *loaded ? UploadQueueFile::damageText(**loaded) : std::nullopt) {
         std::cerr << CliText::tr("%1; the next upload run keeps the readable jobs")
                          .arg(QString::fromStdString(*warning))
                          .toStdString()
                   << std::endl;
     }
-    if (loaded.decoded) {
-        for (const UploadJob& job : orderLoadedJobs(std::move(loaded.decoded->jobs))) {
+    if (*loaded) {
+        for (const UploadJob& job : orderLoadedJobs(std::move((*loaded)->jobs))) {
             std::cout << UploadQueueReport::line(job) << '\n';
         }
     }

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <expected>
 #include <optional>
 #include <string>
 #include <utility>
@@ -81,10 +82,11 @@ public:
     virtual void didSendBodyData(const TransferTaskInfo& task, std::int64_t totalBytesSent,
                                  std::int64_t totalBytesExpectedToSend) = 0;
 
-    // The task finished. `error` is a transport failure (connection, TLS, time-out, refused URL,
-    // unreadable body file); an HTTP answer of any status is not an error and comes as
-    // `response`. The last callback of a task.
-    virtual void didComplete(const TransferTaskInfo& task, const std::optional<PlatformError>& error,
+    // The task finished. `outcome` fails with a transport failure (connection, TLS, time-out,
+    // refused URL, unreadable body file); an HTTP answer of any status is not an error and comes
+    // as `response`, which a failure after the answer's head may have as well. The last callback
+    // of a task.
+    virtual void didComplete(const TransferTaskInfo& task, const std::expected<void, PlatformError>& outcome,
                              const std::optional<TransferResponse>& response) = 0;
 };
 

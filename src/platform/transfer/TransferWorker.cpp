@@ -103,8 +103,8 @@ void TransferWorker::send(Entry& entry) {
     const std::int64_t identifier = entry.task->identifier();
     if (const auto permitted = TransportPolicy::permits(entry.request.url); !permitted) {
         complete(identifier,
-                 PlatformError{kSessionErrorDomain, TransferError::kRefusedURL,
-                               permitted.error().localizedDescription, nullptr},
+                 std::unexpected(PlatformError{kSessionErrorDomain, TransferError::kRefusedURL,
+                                               permitted.error().localizedDescription, nullptr}),
                  std::nullopt);
         return;
     }
@@ -114,7 +114,8 @@ void TransferWorker::send(Entry& entry) {
             "The upload body file could not be read: " + body->errorString().toStdString();
         delete body;
         complete(identifier,
-                 PlatformError{kSessionErrorDomain, TransferError::kBodyUnreadable, reason, nullptr},
+                 std::unexpected(
+                     PlatformError{kSessionErrorDomain, TransferError::kBodyUnreadable, reason, nullptr}),
                  std::nullopt);
         return;
     }
@@ -208,39 +209,40 @@ void TransferWorker::finishReply(std::int64_t identifier) {
         response = std::move(http);
     }
 
-    std::optional<PlatformError> error;
+    std::expected<void, PlatformError> outcome;
     const QNetworkReply::NetworkError code = reply->error();
     if (found->second.resourceTimedOut) {
-        error = PlatformError{kSessionErrorDomain, TransferError::kResourceTimeout,
-                              "The transfer did not finish within " +
-                                  std::to_string(configuration_.resourceTimeout.count()) + " seconds",
-                              nullptr};
+        outcome = std::unexpected(PlatformError{kSessionErrorDomain, TransferError::kResourceTimeout,
+                                                "The transfer did not finish within " +
+                                                    std::to_string(configuration_.resourceTimeout.count()) +
+                                                    " seconds",
+                                                nullptr});
         response.reset();
     } else if (code != QNetworkReply::NoError && (!response || code < QNetworkReply::ContentAccessDenied)) {
         // Connection, TLS, proxy and time-out failures. An HTTP answer with an error status
         // (Qt's content, protocol and server error classes) is a response, not an error.
         if (found->second.connectTimedOut) {
-            error = PlatformError{kSessionErrorDomain, TransferError::kNoAnswer,
-                                  "No connection to the server within " +
-                                      std::to_string(found->second.request.connectTimeout.count() / 1000) +
-                                      " seconds",
-                                  nullptr};
+            outcome = std::unexpected(PlatformError{
+                kSessionErrorDomain, TransferError::kNoAnswer,
+                "No connection to the server within " +
+                    std::to_string(found->second.request.connectTimeout.count() / 1000) + " seconds",
+                nullptr});
         } else if (code == QNetworkReply::OperationCanceledError && found->second.bodyBytesSent) {
             // The idle time-out after the server had taken (part of) the body.
-            error = PlatformError{kSessionErrorDomain, TransferError::kStoppedAnswering,
-                                  "The server stopped answering", nullptr};
+            outcome = std::unexpected(PlatformError{kSessionErrorDomain, TransferError::kStoppedAnswering,
+                                                    "The server stopped answering", nullptr});
         } else if (isNoAnswer(code)) {
-            error = PlatformError{kSessionErrorDomain, TransferError::kNoAnswer,
-                                  reply->errorString().toStdString(), nullptr};
+            outcome = std::unexpected(PlatformError{kSessionErrorDomain, TransferError::kNoAnswer,
+                                                    reply->errorString().toStdString(), nullptr});
         } else {
-            error = PlatformError{kNetworkErrorDomain, static_cast<std::int64_t>(code),
-                                  reply->errorString().toStdString(), nullptr};
+            outcome = std::unexpected(PlatformError{kNetworkErrorDomain, static_cast<std::int64_t>(code),
+                                                    reply->errorString().toStdString(), nullptr});
         }
     }
-    complete(identifier, std::move(error), std::move(response));
+    complete(identifier, std::move(outcome), std::move(response));
 }
 
-void TransferWorker::complete(std::int64_t identifier, std::optional<PlatformError> error,
+void TransferWorker::complete(std::int64_t identifier, std::expected<void, PlatformError> outcome,
                               std::optional<TransferResponse> response) {
     const auto found = entries_.find(identifier);
     if (found == entries_.end()) {
@@ -249,7 +251,7 @@ void TransferWorker::complete(std::int64_t identifier, std::optional<PlatformErr
     const TransferTaskInfo info = infoOf(found->second);
     entries_.erase(found);
     if (auto target = delegate()) {
-        target->didComplete(info, error, response);
+        target->didComplete(info, outcome, response);
     }
 }
 

@@ -72,7 +72,7 @@ private:
     void send(Entry& entry);
     void deliverData(std::int64_t identifier);
     void finishReply(std::int64_t identifier);
-    void complete(std::int64_t identifier, std::optional<PlatformError> error,
+    void complete(std::int64_t identifier, std::expected<void, PlatformError> outcome,
                   std::optional<TransferResponse> response);
     [[nodiscard]] std::shared_ptr<TransferSessionDelegate> delegate() const;
 

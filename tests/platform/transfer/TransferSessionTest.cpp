@@ -39,10 +39,11 @@ public:
     void didSendBodyData(const TransferTaskInfo&, std::int64_t sent, std::int64_t expected) override {
         update([&](Record& record) { record.sent = expected > 0 ? sent : record.sent; });
     }
-    void didComplete(const TransferTaskInfo& task, const std::optional<PlatformError>& error,
+    void didComplete(const TransferTaskInfo& task, const std::expected<void, PlatformError>& outcome,
                      const std::optional<TransferResponse>& response) override {
         update([&](Record& record) {
-            record.completions[task.description.value_or("")] = Completion{error, response};
+            record.completions[task.description.value_or("")] =
+                Completion{outcome ? std::nullopt : std::optional(outcome.error()), response};
         });
     }
     [[nodiscard]] Record record() const {

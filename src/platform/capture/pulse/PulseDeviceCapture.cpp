@@ -88,8 +88,8 @@ std::expected<void, PlatformError> PulseDeviceCapture::openTaps() {
         return std::unexpected(
             pulseErrorWithText(connection().lastErrorCode(), "Could not record the output device: "));
     }
-    if (const std::optional<int> code = tap->stream->waitUntilReady(timeout())) {
-        return std::unexpected(pulseErrorWithText(*code, "Could not record the output device: "));
+    if (const auto ready = tap->stream->waitUntilReady(timeout()); !ready) {
+        return std::unexpected(pulseErrorWithText(ready.error(), "Could not record the output device: "));
     }
     return {};
 }

@@ -309,10 +309,10 @@ std::expected<void, PlatformError> PulseMicrophoneCapture::connectStream() {
         return std::unexpected(
             pulseErrorWithText(connection_->lastErrorCode(), "Could not record the microphone: "));
     }
-    if (const std::optional<int> code = stream_->waitUntilReady(timeout_)) {
-        return std::unexpected(*code == PA_ERR_TIMEOUT
+    if (const auto ready = stream_->waitUntilReady(timeout_); !ready) {
+        return std::unexpected(ready.error() == PA_ERR_TIMEOUT
                                    ? pulseError(PA_ERR_TIMEOUT, "Could not record the microphone: Timeout")
-                                   : pulseErrorWithText(*code, "Could not record the microphone: "));
+                                   : pulseErrorWithText(ready.error(), "Could not record the microphone: "));
     }
     return {};
 }

@@ -72,7 +72,7 @@ PulseRecordStream::~PulseRecordStream() {
     pa_stream_unref(stream_);
 }
 
-std::optional<int> PulseRecordStream::waitUntilReady(std::chrono::milliseconds timeout) {
+std::expected<void, int> PulseRecordStream::waitUntilReady(std::chrono::milliseconds timeout) {
     pa_stream* stream = stream_;
     const bool settled = connection_.waitUntil(
         [stream] {
@@ -81,12 +81,12 @@ std::optional<int> PulseRecordStream::waitUntilReady(std::chrono::milliseconds t
         },
         timeout);
     if (!settled) {
-        return PA_ERR_TIMEOUT;
+        return std::unexpected(PA_ERR_TIMEOUT);
     }
     if (pa_stream_get_state(stream) != PA_STREAM_READY) {
-        return connection_.lastErrorCode();
+        return std::unexpected(connection_.lastErrorCode());
     }
-    return std::nullopt;
+    return {};
 }
 
 pa_stream_state_t PulseRecordStream::state() const {

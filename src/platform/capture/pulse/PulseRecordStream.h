@@ -7,9 +7,9 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <expected>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 
 namespace veltrane {
@@ -44,9 +44,9 @@ public:
     PulseRecordStream(const PulseRecordStream&) = delete;
     PulseRecordStream& operator=(const PulseRecordStream&) = delete;
 
-    // With the lock held, off the event thread: waits until the stream is recording. Returns
-    // nothing once it is, else the client library's error number (a timeout included).
-    [[nodiscard]] std::optional<int> waitUntilReady(std::chrono::milliseconds timeout);
+    // With the lock held, off the event thread: waits until the stream is recording. Fails with
+    // the client library's error number (PA_ERR_TIMEOUT when the time ran out).
+    [[nodiscard]] std::expected<void, int> waitUntilReady(std::chrono::milliseconds timeout);
 
     [[nodiscard]] pa_stream_state_t state() const;
 
