@@ -178,28 +178,6 @@ protected:
     void drain() { recorder.processingQueue().waitUntilDrained(); }
 };
 
-// A quarter of full scale, 44.1 kHz int16: resampled to 48 kHz, queued, and mixed once the lead is in.
-TEST_F(MicrophoneFixture, MicrophoneJoinsWithALead) {
-    startMixing();
-    EXPECT_FALSE(capture->lastMicrophone->startedOnMainThread.load());
-    for (int i = 0; i < 10; ++i) {
-        capture->lastMicrophone->deliver(test::makeInt16MonoBuffer(441, 8192, 44100));
-    }
-    drain();
-    for (int i = 0; i < 9; ++i) {
-        capture->lastStream->deliver(i * 480, 480, 0.0f);
-    }
-    drain();
-    ASSERT_TRUE(stopAndSettle());
-    // About 100 ms were queued; mixing starts with the 80 ms lead, which fills eight buffers.
-    const auto appended = writers->writers()[0]->state().appended;
-    ASSERT_EQ(appended.size(), 9u);
-    const auto* mixed = reinterpret_cast<const float*>(appended[7]->data().data());
-    EXPECT_NEAR(mixed[958], 0.25f, 0.01f);
-    EXPECT_EQ(mixed[958], mixed[959]) << "both channels carry the microphone";
-    EXPECT_EQ(reinterpret_cast<const float*>(appended[8]->data().data())[0], 0.0f);
-}
-
 // Big-endian buffers cannot be read: each is counted, a few are logged, and after the stop a
 // buffer still on its way from the platform is not even looked at.
 TEST_F(MicrophoneFixture, UnreadableBuffersAreCountedLoggedSparinglyAndIgnoredAfterTheStop) {
