@@ -79,7 +79,6 @@ protected:
     httplib::Headers auth = bearer(server.signInDemoUser());
 };
 
-// One suite per part of the interface.
 using LoginFlowTest = DevServerAPI;
 using UploadTest = DevServerAPI;
 using FaultInjectionTest = DevServerAPI;

@@ -89,8 +89,6 @@ TEST_F(RecorderFixture, TheOutputTargetLeavesOurselvesOutAndADevicelessSourceIsR
     EXPECT_EQ(capture->lastStream, nullptr);
 }
 
-// A stream that cannot be set up or started leaves the recorder idle; one that stops by itself
-// ends the recording and keeps its audio. Each says why.
 TEST_F(RecorderFixture, StreamFailuresStopTheRecordingWithAMessage) {
     pick(0);
     capture->nextHandlerError = PlatformError{"PulseAudio", 3, "no such stream", nullptr};
@@ -163,7 +161,6 @@ TEST_F(RecorderFixture, LatePostsOfAStoppedRecordingLeaveTheNextOneAlone) {
     EXPECT_TRUE(recorder.errorMessage().isNull()) << recorder.errorMessage().toStdString();
 }
 
-// Recordings that mix in a microphone.
 class MicrophoneFixture : public RecorderFixture {
 protected:
     void SetUp() override {
@@ -302,8 +299,6 @@ TEST_F(SelectionFixture, RememberedPicksAreRestoredAndVanishedOnesReplaced) {
     EXPECT_FALSE(defaults->string(QStringLiteral("kMicID")));
 }
 
-// The lists follow the server's announcements: a program that starts playing appears, while the
-// picked program and microphone that went away stay on offer as unavailable.
 TEST_F(SelectionFixture, ListsFollowTheServerAndKeepAVanishedPick) {
     defaults->setInteger(QStringLiteral("kSysSourceID"), 1001);
     defaults->setString(QStringLiteral("kMicID"), QStringLiteral("mic_b"));

@@ -38,8 +38,6 @@ struct ScriptedProvider {
     }
 };
 
-// What does not fit the output waits for the next call; a failing provider and buffers in
-// another format are errors.
 TEST(AudioConverter, KeepsWhatDoesNotFitAndReportsErrors) {
     auto converter = AudioConverter::make(kInt16Mono48k, kFloatMono48k);
     auto output = PcmBuffer::make(kFloatMono48k, 300);
