@@ -203,19 +203,8 @@ TEST_F(MicrophoneFixture, UnreadableBuffersAreCountedLoggedSparinglyAndIgnoredAf
     EXPECT_EQ(log.count("⚠️ Mic buffer conversion failed"), 3u);
 }
 
-TEST_F(MicrophoneFixture, UnpluggedOrMissingMicrophoneLeavesTheRecordingRunning) {
-    startMixing();
-    capture->lastStream->deliver(0, 480, 0.1f);
-    capture->lastMicrophone->disconnect(
-        PlatformError{"PulseAudio", 5, "The microphone was removed", nullptr});
-    capture->lastStream->deliver(480, 480, 0.1f);
-    drain();
-    test::spinFor(std::chrono::milliseconds(50));
-    EXPECT_TRUE(recorder.isRecording());
-    ASSERT_TRUE(stopAndSettle());
-    EXPECT_TRUE(recorder.errorMessage().isNull());
-    EXPECT_EQ(writers->writers()[0]->state().appended.size(), 2u);
-
+// An unplugged microphone is shown end to end (MicrophoneRecord); here one missing at the start.
+TEST_F(MicrophoneFixture, MissingMicrophoneLeavesTheRecordingRunning) {
     capture->microphoneAvailable = false;
     test::LogCapture log;
     startRunning();
