@@ -64,8 +64,6 @@ TEST_F(AppEnvironmentTest, ChunksOfACrashedRunAreRecoveredAndQueuedUnderTheirOwn
     EXPECT_EQ(env->uploads()->jobs().front().contextLabel(), "Alpha Research");
 }
 
-// A recording's chunks are filed as they are reported, each once, so all of them are filed by the
-// time its stop has ended; a chunk the gate keeps back is not filed.
 TEST_F(AppEnvironmentTest, EveryChunkIsFiledOnceBeforeTheStopEndsUnlessTheGateKeepsItBack) {
     auto owner = rig.launch();
     auto env = rig.launch(); // without the queue: every filing shows as a waiting chunk

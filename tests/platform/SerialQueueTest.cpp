@@ -84,8 +84,6 @@ TEST(SerialQueue, ShutdownWaitsForTheRunningTaskAndDropsTheRest) {
     EXPECT_FALSE(laterRan);
 }
 
-// No gated call runs once close() returns, even one under way on another thread, nor after a
-// call closed the gate itself.
 TEST(CallbackGate, CloseWaitsForACallInProgressAndMayComeFromInside) {
     veltrane::CallbackGate gate;
     std::promise<void> inside;

@@ -89,8 +89,6 @@ TEST_F(RecorderFixture, TheOutputTargetLeavesOurselvesOutAndADevicelessSourceIsR
     EXPECT_EQ(capture->lastStream, nullptr);
 }
 
-// A stream that cannot be set up or started leaves the recorder idle; one that stops by itself
-// ends the recording and keeps its audio. Each says why.
 TEST_F(RecorderFixture, StreamFailuresStopTheRecordingWithAMessage) {
     pick(0);
     capture->nextHandlerError = PlatformError{"PulseAudio", 3, "no such stream", nullptr};
@@ -163,7 +161,6 @@ TEST_F(RecorderFixture, LatePostsOfAStoppedRecordingLeaveTheNextOneAlone) {
     EXPECT_TRUE(recorder.errorMessage().isNull()) << recorder.errorMessage().toStdString();
 }
 
-// Recordings that mix in a microphone.
 class MicrophoneFixture : public RecorderFixture {
 protected:
     void SetUp() override {
@@ -177,28 +174,6 @@ protected:
     }
     void drain() { recorder.processingQueue().waitUntilDrained(); }
 };
-
-// A quarter of full scale, 44.1 kHz int16: resampled to 48 kHz, queued, and mixed once the lead is in.
-TEST_F(MicrophoneFixture, MicrophoneJoinsWithALead) {
-    startMixing();
-    EXPECT_FALSE(capture->lastMicrophone->startedOnMainThread.load());
-    for (int i = 0; i < 10; ++i) {
-        capture->lastMicrophone->deliver(test::makeInt16MonoBuffer(441, 8192, 44100));
-    }
-    drain();
-    for (int i = 0; i < 9; ++i) {
-        capture->lastStream->deliver(i * 480, 480, 0.0f);
-    }
-    drain();
-    ASSERT_TRUE(stopAndSettle());
-    // About 100 ms were queued; mixing starts with the 80 ms lead, which fills eight buffers.
-    const auto appended = writers->writers()[0]->state().appended;
-    ASSERT_EQ(appended.size(), 9u);
-    const auto* mixed = reinterpret_cast<const float*>(appended[7]->data().data());
-    EXPECT_NEAR(mixed[958], 0.25f, 0.01f);
-    EXPECT_EQ(mixed[958], mixed[959]) << "both channels carry the microphone";
-    EXPECT_EQ(reinterpret_cast<const float*>(appended[8]->data().data())[0], 0.0f);
-}
 
 // Big-endian buffers cannot be read: each is counted, a few are logged, and after the stop a
 // buffer still on its way from the platform is not even looked at.
@@ -228,19 +203,8 @@ TEST_F(MicrophoneFixture, UnreadableBuffersAreCountedLoggedSparinglyAndIgnoredAf
     EXPECT_EQ(log.count("⚠️ Mic buffer conversion failed"), 3u);
 }
 
-TEST_F(MicrophoneFixture, UnpluggedOrMissingMicrophoneLeavesTheRecordingRunning) {
-    startMixing();
-    capture->lastStream->deliver(0, 480, 0.1f);
-    capture->lastMicrophone->disconnect(
-        PlatformError{"PulseAudio", 5, "The microphone was removed", nullptr});
-    capture->lastStream->deliver(480, 480, 0.1f);
-    drain();
-    test::spinFor(std::chrono::milliseconds(50));
-    EXPECT_TRUE(recorder.isRecording());
-    ASSERT_TRUE(stopAndSettle());
-    EXPECT_TRUE(recorder.errorMessage().isNull());
-    EXPECT_EQ(writers->writers()[0]->state().appended.size(), 2u);
-
+// An unplugged microphone is shown end to end (MicrophoneRecord); here one missing at the start.
+TEST_F(MicrophoneFixture, MissingMicrophoneLeavesTheRecordingRunning) {
     capture->microphoneAvailable = false;
     test::LogCapture log;
     startRunning();
@@ -324,8 +288,6 @@ TEST_F(SelectionFixture, RememberedPicksAreRestoredAndVanishedOnesReplaced) {
     EXPECT_FALSE(defaults->string(QStringLiteral("kMicID")));
 }
 
-// The lists follow the server's announcements: a program that starts playing appears, while the
-// picked program and microphone that went away stay on offer as unavailable.
 TEST_F(SelectionFixture, ListsFollowTheServerAndKeepAVanishedPick) {
     defaults->setInteger(QStringLiteral("kSysSourceID"), 1001);
     defaults->setString(QStringLiteral("kMicID"), QStringLiteral("mic_b"));

@@ -72,8 +72,6 @@ TEST_F(IntakeFixture, PlanarInputIsInterleavedFrameByFrame) {
                             30 / 32768.f}));
 }
 
-// The system gain scales; queued microphone samples go into both channels of the first frames
-// with the microphone's gain, a surplus stays queued and the sum is clipped to full scale.
 TEST_F(IntakeFixture, GainsApplyAndTheMicrophoneIsAddedToBothChannelsClipped) {
     EXPECT_EQ(floatsOf(*intake.processSystemAudio(stereoFloat({0.5f, -0.25f}), false, 0.5f)),
               (std::vector<float>{0.25f, -0.125f}));

@@ -58,9 +58,10 @@ TEST_F(CredentialStoreTest, FailuresAreLoggedAndReturned) {
         "🔑 keychain load(accessToken) failed: An input/output error occurred while accessing the keychain.",
         "🔑 keychain load(accessToken) failed: Disk on fire.",
         "🔑 keychain save(accessToken) failed: The Secret Service is not available."};
-    auto lines = capture.lines();
-    std::erase_if(lines, [](const std::string& line) { return line.find("failed") == std::string::npos; });
-    EXPECT_EQ(lines, failures);
+    EXPECT_EQ(capture.count("failed"), failures.size()) << capture.text();
+    for (const auto& failure : failures) {
+        EXPECT_TRUE(capture.contains(failure + "\n")) << failure;
+    }
 }
 
 } // namespace

@@ -24,7 +24,6 @@ TEST(TransportPolicyTest, LoopbackHostsMayUsePlainHttpOthersMayNot) {
     }
 }
 
-// The stand-in server speaking HTTPS with a self-signed certificate: refused until it is trusted.
 TEST(TlsTest, SelfSignedServerIsRefusedUnlessItsCertificateIsTrusted) {
     QTemporaryDir dir;
     const std::filesystem::path folder = dir.path().toStdString();

@@ -4,7 +4,6 @@
 #include <QtGlobal>
 
 #include <mutex>
-#include <sstream>
 
 namespace veltrane::test {
 
@@ -40,15 +39,6 @@ const std::string& LogCapture::text() {
         capturing_ = false;
     }
     return text_;
-}
-
-std::vector<std::string> LogCapture::lines() {
-    std::vector<std::string> result;
-    std::istringstream in(text());
-    for (std::string line; std::getline(in, line);) {
-        result.push_back(line);
-    }
-    return result;
 }
 
 std::size_t LogCapture::count(const std::string& needle) {

@@ -1,12 +1,11 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
 namespace veltrane::test {
 
 // Captures what the code under test logs (every entry, one line each, whatever its level and
-// thread) between construction and lines() / text(). Only one may be active at a time.
+// thread) between construction and text(). Only one may be active at a time.
 class LogCapture {
 public:
     LogCapture();
@@ -16,7 +15,6 @@ public:
 
     // Stops capturing (once) and returns everything captured.
     [[nodiscard]] const std::string& text();
-    [[nodiscard]] std::vector<std::string> lines();
     [[nodiscard]] bool contains(const std::string& needle) {
         return text().find(needle) != std::string::npos;
     }

@@ -1,9 +1,6 @@
-// The upload commands of the real command line against the stand-in server program: chunks
-// recorded with --project reach the server byte for byte, failed deliveries stay queued until a
-// later `upload --wait`, failed jobs come back with `retry-all`, and misuse exits with 2.
-// The day's troubles: the network gone and back (a private network namespace), a read-only data
-// folder (a read-only bind mount in a private mount namespace), a damaged queue file, servers
-// that answer badly, an expired session.
+// The upload commands of the real command line against the stand-in server program, also through
+// the day's troubles: a private network namespace takes the network away, a read-only bind mount
+// in a private mount namespace the data folder.
 #include "support/CannedHttpServer.h"
 #include "support/CliProcess.h"
 #include "support/StandInServer.h"

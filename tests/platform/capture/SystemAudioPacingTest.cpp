@@ -43,8 +43,6 @@ std::vector<float> constant(std::int64_t frames, float value) {
     return std::vector<float>(static_cast<std::size_t>(frames) * 2, value);
 }
 
-// One program's streams summed where all have audio; quiet, stalled and removed sources do not
-// hold the others back.
 TEST(SourceMixer, SumsWhereAllHaveAudioAndQuietOrRemovedSourcesDoNotHoldBack) {
     const auto a = constant(960, 0.25f);
     const auto b = constant(480, 0.5f);

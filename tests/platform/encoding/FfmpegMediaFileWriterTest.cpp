@@ -1,5 +1,3 @@
-// What the FFmpeg writer puts into WAV and M4A files (read back with FFmpeg), what it refuses,
-// how it fails, where and how often its completion runs, and what releasing it does.
 #include "platform/encoding/ffmpeg/FfmpegMediaFileWriter.h"
 
 #include "support/AudioFileProbe.h"

@@ -38,15 +38,6 @@ struct ScriptedProvider {
     }
 };
 
-TEST(AudioConverterCreation, RefusesFormatsTheResamplerCannotHandle) {
-    EXPECT_FALSE(AudioConverter::make({PcmCommonFormat::int16, 0, 1, true}, kFloatMono48k));
-    EXPECT_FALSE(AudioConverter::make({PcmCommonFormat::int16, 48000, 65, true},
-                                      {PcmCommonFormat::float32, 48000, 65, false}));
-    EXPECT_TRUE(AudioConverter::make(kInt16Mono44k, kFloatMono48k));
-}
-
-// What does not fit the output waits for the next call; a failing provider and buffers in
-// another format are errors.
 TEST(AudioConverter, KeepsWhatDoesNotFitAndReportsErrors) {
     auto converter = AudioConverter::make(kInt16Mono48k, kFloatMono48k);
     auto output = PcmBuffer::make(kFloatMono48k, 300);
