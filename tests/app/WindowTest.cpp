@@ -6,6 +6,7 @@
 #include "platform/desktop/DesktopNotifications.h"
 #include "storage/ChunkFileName.h"
 #include "support/CannedHttpServer.h"
+#include "support/CliProcess.h"
 #include "support/EventLoopWait.h"
 #include "support/RunTask.h"
 #include "ui/ContentView.h"
@@ -444,9 +445,8 @@ TEST_F(WindowTest, AnExpiredSessionReturnsToSignInWhileTheRecordingGoesOn) {
         waitUntil([&] { return window->rootView().loginView() == nullptr && !contentView()->isHidden(); }));
     ASSERT_TRUE(waitUntil([&] { return env->uploads()->jobs().front().state == UploadState::completed; }));
     const UploadJob& job = env->uploads()->jobs().front();
-    std::ifstream chunk(root() / "chunks" / job.filename, std::ios::binary);
-    const std::string written((std::istreambuf_iterator<char>(chunk)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(received(job.filename), QByteArray::fromStdString(written));
+    EXPECT_EQ(received(job.filename),
+              QByteArray::fromStdString(test::readFile(root() / "chunks" / job.filename)));
     // The sign-in's own load of the projects and meetings ends before the window goes.
     ASSERT_TRUE(
         waitUntil([&] { return !env->assignment().isLoading() && !env->assignment().isLoadingMeetings(); }));
