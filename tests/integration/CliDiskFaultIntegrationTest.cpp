@@ -37,11 +37,12 @@ struct Fault {
     const char* message; // what standard error must name
 };
 
-// The folder turns read-only through a read-only bind mount over it: a remount of the whole
-// file system is refused while the open chunk is being written.
+// The folder turns read-only through a read-only bind mount over it (tried again while a file
+// the recorder just opened makes it busy); a remount of the whole file system would be refused.
 const Fault kFaults[] = {
     {"DiskFull", "", "No space left on device"},
-    {"FolderReadOnly", "mount --bind '%1' '%1' && mount -o remount,bind,ro '%1'", "Read-only file system"},
+    {"FolderReadOnly", "for i in $(seq 20); do mount -o bind,ro '%1' '%1' && exit 0; sleep 0.2; done; exit 1",
+     "Read-only file system"},
     {"FolderRemoved", "ln '%1'/*.wav '%1'/.. && rm -rf '%1'", "No such file or directory"},
 };
 
