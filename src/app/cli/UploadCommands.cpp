@@ -185,6 +185,18 @@ int usageError(const std::string& message) {
 }
 
 // Reads the queue file as it is: a listing never changes a file, damaged or not.
+// Tells the user when the queue could not be saved; true when it could not.
+bool toldSaveError(const UploadManager& uploads) {
+    const auto& error = uploads.queueSaveError();
+    if (error) {
+        std::cerr << CliText::tr("❌ The upload queue could not be saved: %1")
+                         .arg(QString::fromStdString(*error))
+                         .toStdString()
+                  << std::endl;
+    }
+    return error.has_value();
+}
+
 int listUploads() {
     const UploadQueueFile file(UploadManager::defaultApplicationDataDirectory());
     UploadQueueFile::LoadResult loaded = file.load();
@@ -226,11 +238,7 @@ int retryAll() {
     // retryAll posts its work to the main thread; this quit is posted after it.
     QTimer::singleShot(0, qApp, &QCoreApplication::quit);
     (void)QCoreApplication::exec();
-    if (const auto& error = uploads.queueSaveError()) {
-        std::cerr << CliText::tr("❌ The upload queue could not be saved: %1")
-                         .arg(QString::fromStdString(*error))
-                         .toStdString()
-                  << std::endl;
+    if (toldSaveError(uploads)) {
         return kFailure;
     }
     std::cerr << CliText::tr("%n failed upload(s) set back to pending", nullptr, static_cast<int>(failed))
@@ -270,11 +278,7 @@ int enqueue(const QStringList& arguments) {
                         std::nullopt, file.parent_path());
         ++queued;
     }
-    if (const auto& error = uploads.queueSaveError()) {
-        std::cerr << CliText::tr("❌ The upload queue could not be saved: %1")
-                         .arg(QString::fromStdString(*error))
-                         .toStdString()
-                  << std::endl;
+    if (toldSaveError(uploads)) {
         return kFailure;
     }
     std::cerr << CliText::tr("%n chunk file(s) queued; send them with veltrane-cli upload", nullptr, queued)
