@@ -678,6 +678,106 @@
         <source>Could not save the upload queue (%1); retrying</source>
         <translation>Die Upload-Warteschlange konnte nicht gespeichert werden (%1); neuer Versuch folgt</translation>
     </message>
+    <message>
+        <source>Not a usable server base URL: %1</source>
+        <translation>Keine verwendbare Server-Adresse: %1</translation>
+    </message>
+    <message>
+        <source>Plain http:// is only allowed to this computer; use https:// for %1</source>
+        <translation>Unverschlüsseltes http:// ist nur zu diesem Computer erlaubt; verwenden Sie https:// für %1</translation>
+    </message>
+    <message>
+        <source>Choose a folder for recorded audio chunks</source>
+        <translation>Ordner für die aufgenommenen Audioabschnitte wählen</translation>
+    </message>
+    <message>
+        <source>Choose</source>
+        <translation>Auswählen</translation>
+    </message>
+    <message>
+        <source>Could not reopen %1. Choose the folder again.</source>
+        <translation>%1 konnte nicht wieder geöffnet werden. Wählen Sie den Ordner erneut.</translation>
+    </message>
+    <message>
+        <source>%1 is not writable. Choose another folder.</source>
+        <translation>In %1 kann nicht geschrieben werden. Wählen Sie einen anderen Ordner.</translation>
+    </message>
+    <message>
+        <source>unknown error</source>
+        <translation>unbekannter Fehler</translation>
+    </message>
+    <message>
+        <source>Could not add an audio input to the chunk writer.</source>
+        <translation>Dem Abschnittsschreiber konnte kein Audioeingang hinzugefügt werden.</translation>
+    </message>
+    <message>
+        <source>Chunk writer failed: %1</source>
+        <translation>Der Abschnittsschreiber ist fehlgeschlagen: %1</translation>
+    </message>
+    <message>
+        <source>A file named %1 already exists; the chunk was kept under a modified name.</source>
+        <translation>Eine Datei namens %1 gibt es bereits; der Abschnitt wurde unter einem geänderten Namen gespeichert.</translation>
+    </message>
+    <message>
+        <source>the queue file could not be read: %1</source>
+        <translation>die Datei der Warteschlange konnte nicht gelesen werden: %1</translation>
+    </message>
+    <message>
+        <source>%1; the original is kept as %2</source>
+        <translation>%1; das Original ist als %2 aufbewahrt</translation>
+    </message>
+    <message>
+        <source>%1; the original could not be copied aside (%2)</source>
+        <translation>%1; das Original konnte nicht beiseitegelegt werden (%2)</translation>
+    </message>
+    <message>
+        <source>Server answered %1</source>
+        <translation>Der Server antwortete %1</translation>
+    </message>
+    <message>
+        <source>Server answered %1: %2</source>
+        <translation>Der Server antwortete %1: %2</translation>
+    </message>
+    <message>
+        <source>Server answered %1; redirects are not followed</source>
+        <translation>Der Server antwortete %1; Weiterleitungen werden nicht verfolgt</translation>
+    </message>
+    <message>
+        <source>Server answered %1, pointing to %2; redirects are not followed</source>
+        <translation>Der Server antwortete %1 und verwies auf %2; Weiterleitungen werden nicht verfolgt</translation>
+    </message>
+    <message>
+        <source>⚠️ Upload queue file was damaged: %1</source>
+        <translation>⚠️ Die Datei der Upload-Warteschlange war beschädigt: %1</translation>
+    </message>
+    <message>
+        <source>kept %1 job(s)</source>
+        <translation>%1 Auftrag/Aufträge behalten</translation>
+    </message>
+    <message>
+        <source>%1, set aside %2 undecodable entry</source>
+        <translation>%1, %2 unlesbaren Eintrag beiseitegelegt</translation>
+    </message>
+    <message>
+        <source>%1, set aside %2 undecodable entries</source>
+        <translation>%1, %2 unlesbare Einträge beiseitegelegt</translation>
+    </message>
+    <message>
+        <source>%1 (the file was cut off or overwritten)</source>
+        <translation>%1 (die Datei war abgeschnitten oder überschrieben)</translation>
+    </message>
+    <message>
+        <source>The upload queue&apos;s folder %1 cannot be written (%2); nothing can be queued or uploaded until it can</source>
+        <translation>In den Ordner der Upload-Warteschlange %1 kann nicht geschrieben werden (%2); bis dahin kann nichts eingereiht oder hochgeladen werden</translation>
+    </message>
+    <message>
+        <source>The upload queue is in use by another VeltraneRecorder process (process %1); try again when it has finished</source>
+        <translation>Die Upload-Warteschlange wird von einem anderen VeltraneRecorder-Prozess verwendet (Prozess %1); versuchen Sie es erneut, wenn er beendet ist</translation>
+    </message>
+    <message>
+        <source>The upload queue&apos;s lock file in %1 could not be created; try again</source>
+        <translation>Die Sperrdatei der Upload-Warteschlange in %1 konnte nicht angelegt werden; versuchen Sie es erneut</translation>
+    </message>
 </context>
 <context>
     <name>veltrane::NewMeetingSheet</name>

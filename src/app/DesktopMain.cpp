@@ -72,7 +72,8 @@ int main(int argc, char** argv) {
     try {
         platform = veltrane::AppPlatform::system();
     } catch (const std::invalid_argument& error) {
-        QMessageBox::critical(nullptr, QStringLiteral("VeltraneRecorder"), QString::fromUtf8(error.what()));
+        QMessageBox::critical(nullptr, QStringLiteral("VeltraneRecorder"),
+                              veltrane::shownMessage(error.what()));
         return 2;
     }
     platform->folderChooser = chooser;

@@ -3,6 +3,7 @@
 #include "app/AppEnvironment.h"
 #include "app/RootView.h"
 #include "app/StatusIcon.h"
+#include "app/Translations.h"
 #include "app/UploadFailureNotifier.h"
 #include "platform/core/Log.h"
 #include "platform/desktop/DesktopNotifications.h"
@@ -31,11 +32,11 @@ namespace veltrane {
 std::optional<std::filesystem::path>
 DialogFolderChooser::chooseFolder(const QString& title, const QString& acceptLabel,
                                   const std::optional<std::filesystem::path>& startFolder) {
-    QFileDialog dialog(parent_, title);
+    QFileDialog dialog(parent_, shownMessage(title.toStdString()));
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setLabelText(QFileDialog::Accept, acceptLabel);
+    dialog.setLabelText(QFileDialog::Accept, shownMessage(acceptLabel.toStdString()));
     if (startFolder) {
         dialog.setDirectory(QString::fromStdString(startFolder->string()));
     }

@@ -1,6 +1,7 @@
 #include "app/RootView.h"
 
 #include "app/AppEnvironment.h"
+#include "app/Translations.h"
 #include "ui/ContentView.h"
 #include "ui/LoginView.h"
 #include "ui/Style.h"
@@ -126,7 +127,7 @@ void RootView::changeServer() {
             login_->setServer(env_.serverConfig().displayText(), env_.serverConfig().isChangeable());
             return;
         } catch (const std::invalid_argument& error) {
-            QMessageBox::warning(this, tr("Change Server"), QString::fromUtf8(error.what()));
+            QMessageBox::warning(this, tr("Change Server"), shownMessage(error.what()));
         }
     }
 }

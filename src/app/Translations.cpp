@@ -2,15 +2,21 @@
 
 #include "assignment/AssignmentModel.h"
 #include "server/AuthManager.h"
+#include "server/ServerConfiguration.h"
 #include "server/ServerErrors.h"
+#include "storage/RecordingDestination.h"
+#include "storage/StorageErrors.h"
 #include "upload/UploadJob.h"
 #include "upload/UploadManager.h"
+#include "upload/UploadQueueFile.h"
 
 #include <QCoreApplication>
 #include <QLibraryInfo>
 #include <QRegularExpression>
 #include <QTranslator>
 
+#include <algorithm>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -67,6 +73,27 @@ constexpr const char* kComposedMessages[] = {
     UploadManager::kNoAnswerForADayMessage,
     UploadManager::kBodyUnwritableMessage,
     UploadManager::kQueueUnsavedMessage,
+    UploadManager::kQueueUnreadableMessage,
+    UploadManager::kOriginalKeptMessage,
+    UploadManager::kOriginalNotKeptMessage,
+    UploadManager::kServerAnsweredMessages[0],
+    UploadManager::kServerAnsweredMessages[1],
+    UploadManager::kServerAnsweredMessages[2],
+    UploadManager::kServerAnsweredMessages[3],
+    UploadQueueFile::kDamageMessages[0],
+    UploadQueueFile::kDamageMessages[1],
+    UploadQueueFile::kDamageMessages[2],
+    UploadQueueFile::kDamageMessages[3],
+    UploadQueueFile::kDamageMessages[4],
+    UploadQueueLock::kUnwritableMessage,
+    UploadQueueLock::kInUseMessage,
+    UploadQueueLock::kLockFailedMessage,
+    ServerConfiguration::kUnusableURLMessage,
+    ServerConfiguration::kPlainHttpMessage,
+    ChunkWriterError::kWriterFailedMessage,
+    ChunkWriterError::kNameCollisionMessage,
+    RecordingDestination::kReopenFailedMessage,
+    RecordingDestination::kNotWritableMessage,
     AssignmentModel::kMeetingsUnloadedMessage,
     QT_TRANSLATE_NOOP("veltrane::Messages", "Source Error: %1"),
     QT_TRANSLATE_NOOP("veltrane::Messages", "Setup Error: %1"),
@@ -81,6 +108,7 @@ struct ComposedMessage {
     const char* source = nullptr;
     QRegularExpression pattern;
     std::vector<int> partNumbers; // of the pattern's groups in turn: "%2" is 2
+    qsizetype fixedLength = 0;    // of the template's own text around the parts
 };
 
 const std::vector<ComposedMessage>& composedMessages() {
@@ -100,10 +128,14 @@ const std::vector<ComposedMessage>& composedMessages() {
                 done = match.capturedEnd();
             }
             pattern += QRegularExpression::escape(text.mid(done));
+            message.fixedLength = text.size() - 2 * static_cast<qsizetype>(message.partNumbers.size());
             message.pattern = QRegularExpression(QRegularExpression::anchoredPattern(pattern),
                                                  QRegularExpression::DotMatchesEverythingOption);
             built.push_back(std::move(message));
         }
+        // Where two templates fit a message ("Server answered %1" fits every answer), the one
+        // with more text of its own is the message's.
+        std::ranges::stable_sort(built, std::greater<>(), &ComposedMessage::fixedLength);
         return built;
     }();
     return messages;

@@ -1,6 +1,7 @@
 #include "server/ServerConfiguration.h"
 
 #include "platform/core/Log.h"
+#include "platform/core/Messages.h"
 #include "platform/transfer/TransportPolicy.h"
 
 #include <QSettings>
@@ -58,11 +59,10 @@ QUrl ServerConfiguration::parseBaseURL(const QString& text) {
     const QString scheme = url.scheme().toLower();
     if (!url.isValid() || url.isRelative() || url.host().isEmpty() ||
         (scheme != "https" && scheme != "http")) {
-        throw std::invalid_argument("Not a usable server base URL: " + text.toStdString());
+        throw std::invalid_argument(filledMessage(kUnusableURLMessage, {text}).toStdString());
     }
     if (scheme == "http" && !TransportPolicy::isLoopbackHost(url.host())) {
-        throw std::invalid_argument("Plain http:// is only allowed to this computer; use https:// for " +
-                                    url.host().toStdString());
+        throw std::invalid_argument(filledMessage(kPlainHttpMessage, {url.host()}).toStdString());
     }
     return url;
 }

@@ -42,8 +42,12 @@ public:
     [[nodiscard]] static std::optional<QString> systemPreset();
     [[nodiscard]] static QUrl defaultBaseURL();
     // Parses a base URL text; throws std::invalid_argument unless it is an absolute https URL, or
-    // an http URL to this computer.
+    // an http URL to this computer, with one of these messages (see filledMessage).
     [[nodiscard]] static QUrl parseBaseURL(const QString& text);
+    static constexpr const char* kUnusableURLMessage =
+        QT_TRANSLATE_NOOP("veltrane::Messages", "Not a usable server base URL: %1");
+    static constexpr const char* kPlainHttpMessage = QT_TRANSLATE_NOOP(
+        "veltrane::Messages", "Plain http:// is only allowed to this computer; use https:// for %1");
 
     [[nodiscard]] const std::optional<QUrl>& baseURL() const noexcept { return baseURL_; }
     [[nodiscard]] ServerSource source() const noexcept { return source_; }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/core/Messages.h"
 #include "platform/core/PlatformError.h"
 
 #include <QString>
@@ -46,10 +47,6 @@ inline constexpr const char* kServerErrorMessage =
     QT_TRANSLATE_NOOP("veltrane::Messages", "Server error (%1): %2");
 inline constexpr const char* kDecodingErrorMessage =
     QT_TRANSLATE_NOOP("veltrane::Messages", "Decoding error: %1");
-
-// A message template with its parts put in, in one pass: "%1", "%2"… stand for parts[0], parts[1]…
-// wherever the (perhaps translated) template places them, and a part's own "%" signs stay as they are.
-[[nodiscard]] QString filledMessage(const QString& templateText, const QStringList& parts);
 
 // A request that got no HTTP answer: no connection, time-out, TLS failure, refused by the
 // transport policy, cancelled. With the server's address ("host" or "host:port") the description

@@ -81,8 +81,7 @@ void RecordingDestination::adoptFolder(const std::filesystem::path& folder, Book
     accessedURL_.reset();
     const bool granted = startAccessing(folder);
     if (access == ScopedAccess::required && !granted) {
-        setErrorMessage(QStringLiteral("Could not reopen ") + folderName(folder) +
-                        QStringLiteral(". Choose the folder again."));
+        setErrorMessage(filledMessage(kReopenFailedMessage, {folderName(folder)}));
         return;
     }
     if (granted) {
@@ -90,7 +89,7 @@ void RecordingDestination::adoptFolder(const std::filesystem::path& folder, Book
     }
     if (!isWritableFolder(folder)) {
         accessedURL_.reset();
-        setErrorMessage(folderName(folder) + QStringLiteral(" is not writable. Choose another folder."));
+        setErrorMessage(filledMessage(kNotWritableMessage, {folderName(folder)}));
         return;
     }
     std::error_code error;

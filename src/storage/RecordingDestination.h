@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/core/Messages.h"
 #include "platform/settings/UserDefaults.h"
 
 #include <QObject>
@@ -37,8 +38,14 @@ class RecordingDestination : public QObject {
 
 public:
     static constexpr const char* kDestinationBookmark = "kDestinationBookmark";
-    static constexpr const char* kChooserTitle = "Choose a folder for recorded audio chunks";
-    static constexpr const char* kChooserAcceptLabel = "Choose";
+    // The chooser's texts and the folder problems, marked for translation (see filledMessage).
+    static constexpr const char* kChooserTitle =
+        QT_TRANSLATE_NOOP("veltrane::Messages", "Choose a folder for recorded audio chunks");
+    static constexpr const char* kChooserAcceptLabel = QT_TRANSLATE_NOOP("veltrane::Messages", "Choose");
+    static constexpr const char* kReopenFailedMessage =
+        QT_TRANSLATE_NOOP("veltrane::Messages", "Could not reopen %1. Choose the folder again.");
+    static constexpr const char* kNotWritableMessage =
+        QT_TRANSLATE_NOOP("veltrane::Messages", "%1 is not writable. Choose another folder.");
 
     // Reopens the remembered folder. A null chooser makes chooseFolder() do nothing.
     RecordingDestination(std::shared_ptr<UserDefaults> defaults, std::shared_ptr<FolderChooser> chooser,

@@ -23,11 +23,15 @@ ChunkWriterError ChunkWriterError::cannotAddInput() {
 std::string ChunkWriterError::localizedDescription() const {
     switch (kind_) {
     case Kind::writerFailed:
-        return "Chunk writer failed: " + (underlying_ ? underlying_->localizedDescription : "unknown error");
+        return filledMessage(kWriterFailedMessage,
+                             {QString::fromStdString(
+                                 underlying_ ? underlying_->localizedDescription
+                                             : QT_TRANSLATE_NOOP("veltrane::Messages", "unknown error"))})
+            .toStdString();
     case Kind::nameCollision:
-        return "A file named " + takenName_ + " already exists; the chunk was kept under a modified name.";
+        return filledMessage(kNameCollisionMessage, {QString::fromStdString(takenName_)}).toStdString();
     case Kind::cannotAddInput:
-        return "Could not add an audio input to the chunk writer.";
+        return QT_TRANSLATE_NOOP("veltrane::Messages", "Could not add an audio input to the chunk writer.");
     case Kind::platform:
         return underlying_->localizedDescription;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/core/Messages.h"
 #include "platform/core/PlatformError.h"
 #include "platform/encoding/MediaFileWriter.h"
 
@@ -30,8 +31,12 @@ public:
     // The final file name that was taken (nameCollision only; empty otherwise).
     [[nodiscard]] const std::string& takenName() const { return takenName_; }
 
-    // The user-readable text.
+    // The user-readable text, from these templates (see filledMessage) or the platform's own text.
     [[nodiscard]] std::string localizedDescription() const;
+    static constexpr const char* kWriterFailedMessage =
+        QT_TRANSLATE_NOOP("veltrane::Messages", "Chunk writer failed: %1");
+    static constexpr const char* kNameCollisionMessage = QT_TRANSLATE_NOOP(
+        "veltrane::Messages", "A file named %1 already exists; the chunk was kept under a modified name.");
     // The text for log lines: the user-readable text together with domains and codes.
     [[nodiscard]] std::string fullDescription() const;
 

@@ -689,7 +689,7 @@ void ContentView::refreshChunkRow() {
 void ContentView::refreshErrors() {
     const auto& folderError = env_.destination().errorMessage();
     folderError_->setVisible(folderError.has_value());
-    folderError_->setText(folderError.value_or(QString()));
+    folderError_->setText(folderError ? shownMessage(folderError->toStdString()) : QString());
     const QString& error = recorder_->errorMessage();
     errorLabel_->setVisible(!error.isNull() && !recorder_->permissionError());
     errorLabel_->setText(shownMessage(error.toStdString()));

@@ -369,7 +369,7 @@ void UploadQueueView::managerChanged() {
     // Without a manager the queue is another process's, unless its folder cannot be written at all.
     const auto unwritable =
         UploadQueueLock::unwritableReason(UploadManager::defaultApplicationDataDirectory());
-    otherProcessLabel_->setText(unwritable ? QString::fromStdString(*unwritable) : otherProcessText());
+    otherProcessLabel_->setText(unwritable ? shownMessage(*unwritable) : otherProcessText());
     body_->setCurrentIndex(static_cast<int>(BodyPage::otherProcess));
     body_->updateGeometry();
 }

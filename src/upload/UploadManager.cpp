@@ -75,7 +75,6 @@ QUrl appendingPathComponent(QUrl url, const QString& component) {
 }
 
 constexpr auto kSaveRetryInterval = std::chrono::seconds(3);
-constexpr std::size_t kMaxBodyLineLength = 200;
 constexpr qsizetype kMaxBodyBytesRead = 64 * 1024;
 
 // Cuts UTF-8 text to at most `limit` bytes without splitting a character.
@@ -102,7 +101,8 @@ std::optional<std::string> firstReadableLine(const std::optional<QByteArray>& by
     if (json.isObject()) {
         for (const char* key : {"detail", "message", "error"}) {
             if (const QJsonValue value = json.object().value(QLatin1String(key)); value.isString()) {
-                return truncatedUtf8(value.toString().simplified().toStdString(), kMaxBodyLineLength);
+                return truncatedUtf8(value.toString().simplified().toStdString(),
+                                     UploadManager::kMaxErrorPartLength);
             }
         }
     }
@@ -123,7 +123,7 @@ std::optional<std::string> firstReadableLine(const std::optional<QByteArray>& by
         if (line.startsWith('<') || line.startsWith('{') || line.startsWith('[')) {
             return std::nullopt; // markup or structured data: no sentence for a person
         }
-        return truncatedUtf8(line.toStdString(), kMaxBodyLineLength);
+        return truncatedUtf8(line.toStdString(), UploadManager::kMaxErrorPartLength);
     }
     return std::nullopt;
 }
@@ -131,21 +131,28 @@ std::optional<std::string> firstReadableLine(const std::optional<QByteArray>& by
 // What a server's error answer means, in one line: "Server answered 413 Payload Too Large",
 // with the body's first readable line, or where a redirect pointed.
 std::string describeAnswer(const TransferResponse& response, const std::optional<QByteArray>& bytes) {
-    std::string text = "Server answered " + std::to_string(response.statusCode);
-    if (!response.reasonPhrase.isEmpty()) {
-        text += " " + QString::fromUtf8(response.reasonPhrase).simplified().toStdString();
+    constexpr std::size_t limit = UploadManager::kMaxErrorPartLength;
+    std::string status = std::to_string(response.statusCode);
+    if (const QString reason = QString::fromUtf8(response.reasonPhrase).simplified(); !reason.isEmpty()) {
+        status += " " + truncatedUtf8(reason.toStdString(), limit);
     }
+    const auto answered = [&status](int form, const std::string& detail = {}) {
+        return filledMessage(UploadManager::kServerAnsweredMessages[form],
+                             {QString::fromStdString(status), QString::fromStdString(detail)})
+            .toStdString();
+    };
     if (response.statusCode >= 300 && response.statusCode <= 399) {
         for (const auto& [name, value] : response.headers) {
             if (name.compare("location", Qt::CaseInsensitive) == 0) {
-                text += ", pointing to " + truncatedUtf8(value.toStdString(), kMaxBodyLineLength);
+                return answered(3, truncatedUtf8(value.toStdString(), limit));
             }
         }
-        text += "; redirects are not followed";
-    } else if (const auto line = firstReadableLine(bytes)) {
-        text += ": " + *line;
+        return answered(2);
     }
-    return truncatedUtf8(std::move(text), UploadManager::kMaxErrorTextLength);
+    if (const auto line = firstReadableLine(bytes)) {
+        return answered(1, *line);
+    }
+    return answered(0);
 }
 
 double maxProbeSecondsFromEnvironment() {
@@ -241,7 +248,8 @@ void UploadManager::loadQueue() {
     if (!loaded) {
         // Never overwritten while it cannot be read: the first save would destroy its jobs.
         loadWarning_ = "⚠️ Upload queue file could not be read (" + loaded.error() + ")";
-        setSaveError("the queue file could not be read: " + loaded.error());
+        setSaveError(
+            filledMessage(kQueueUnreadableMessage, {QString::fromStdString(loaded.error())}).toStdString());
         logWarning(lcUpload(), *loadWarning_);
         return;
     }
@@ -250,9 +258,10 @@ void UploadManager::loadQueue() {
     }
     if (const auto warning = UploadQueueFile::damageText(**loaded)) {
         const auto aside = queueFile_.setAside();
-        loadWarning_ =
-            *warning + (aside ? "; the original is kept as " + aside->string()
-                              : "; the original could not be copied aside (" + aside.error() + ")");
+        loadWarning_ = filledMessage(aside ? kOriginalKeptMessage : kOriginalNotKeptMessage,
+                                     {QString::fromStdString(*warning),
+                                      QString::fromStdString(aside ? aside->string() : aside.error())})
+                           .toStdString();
         logWarning(lcUpload(), *loadWarning_);
     }
     jobs_ = orderLoadedJobs(std::move((*loaded)->jobs));
@@ -498,7 +507,7 @@ void UploadManager::handleCompletion(const std::optional<std::string>& descripti
         }
         waitForServer(*position, error->localizedDescription);
     } else if (error) {
-        std::string message = error->localizedDescription;
+        std::string message = truncatedUtf8(error->localizedDescription, kMaxErrorPartLength);
         if (noAnswer) {
             message = filledMessage(kNoAnswerForADayMessage, {QString::fromStdString(message)}).toStdString();
         }
@@ -507,7 +516,7 @@ void UploadManager::handleCompletion(const std::optional<std::string>& descripti
             baseURL && (noAnswer || error->domain != TransferError::kDomain)) {
             message = unreachableServerText(baseURL->authority().toStdString(), message);
         }
-        recordFailure(*position, status, truncatedUtf8(std::move(message), kMaxErrorTextLength));
+        recordFailure(*position, status, std::move(message));
     } else if (response && response->statusCode >= 200 && response->statusCode <= 299) {
         job.state = UploadState::completed;
         job.progress = 1.0;

@@ -91,7 +91,9 @@ public:
     // Development and tests: a shorter longest probe interval, in seconds.
     static constexpr const char* kMaxProbeEnvironmentVariable = "VELTRANE_UPLOAD_PROBE_MAX_SECONDS";
     static constexpr double kUnreachableLimitSeconds = 24.0 * 3600.0;
-    static constexpr std::size_t kMaxErrorTextLength = 300;
+    // Longest part of a failure's text taken from a server or the system (a body line, a redirect
+    // target, a transfer error), in bytes; the text around it is never cut.
+    static constexpr std::size_t kMaxErrorPartLength = 200;
     // Upload failures and queue problems put together from parts, marked for translation like
     // kUnreachableServerMessage (server/ServerErrors.h).
     static constexpr const char* kNoAnswerForADayMessage =
@@ -100,6 +102,20 @@ public:
         QT_TRANSLATE_NOOP("veltrane::Messages", "Could not write the upload body: %1");
     static constexpr const char* kQueueUnsavedMessage =
         QT_TRANSLATE_NOOP("veltrane::Messages", "Could not save the upload queue (%1); retrying");
+    static constexpr const char* kQueueUnreadableMessage =
+        QT_TRANSLATE_NOOP("veltrane::Messages", "the queue file could not be read: %1");
+    static constexpr const char* kOriginalKeptMessage =
+        QT_TRANSLATE_NOOP("veltrane::Messages", "%1; the original is kept as %2");
+    static constexpr const char* kOriginalNotKeptMessage =
+        QT_TRANSLATE_NOOP("veltrane::Messages", "%1; the original could not be copied aside (%2)");
+    // A server's error answer: "413 Payload Too Large", then its first readable line or where a
+    // redirect pointed.
+    static constexpr const char* kServerAnsweredMessages[] = {
+        QT_TRANSLATE_NOOP("veltrane::Messages", "Server answered %1"),
+        QT_TRANSLATE_NOOP("veltrane::Messages", "Server answered %1: %2"),
+        QT_TRANSLATE_NOOP("veltrane::Messages", "Server answered %1; redirects are not followed"),
+        QT_TRANSLATE_NOOP("veltrane::Messages",
+                          "Server answered %1, pointing to %2; redirects are not followed")};
 
     // The per-user application data folder (QStandardPaths::AppDataLocation); needs the
     // application's name to be set first.

@@ -1,5 +1,6 @@
 #include "upload/UploadQueueFile.h"
 
+#include "platform/core/Messages.h"
 #include "storage/AtomicFileWriter.h"
 #include "upload/UploadJob.h"
 
@@ -26,16 +27,15 @@ std::optional<std::string> UploadQueueFile::damageText(const DecodedUploadJobs& 
     if (decoded.isClean()) {
         return std::nullopt;
     }
-    std::string text =
-        "⚠️ Upload queue file was damaged: kept " + std::to_string(decoded.jobs.size()) + " job(s)";
+    QString text = filledMessage(kDamageMessages[1], {QString::number(decoded.jobs.size())});
     if (decoded.undecodableEntries > 0) {
-        text += ", set aside " + std::to_string(decoded.undecodableEntries) + " undecodable entr" +
-                (decoded.undecodableEntries == 1 ? "y" : "ies");
+        text = filledMessage(kDamageMessages[decoded.undecodableEntries == 1 ? 2 : 3],
+                             {text, QString::number(decoded.undecodableEntries)});
     }
     if (decoded.damaged) {
-        text += " (the file was cut off or overwritten)";
+        text = filledMessage(kDamageMessages[4], {text});
     }
-    return text;
+    return filledMessage(kDamageMessages[0], {text}).toStdString();
 }
 
 UploadQueueFile::LoadResult UploadQueueFile::load() const {
@@ -158,18 +158,19 @@ std::optional<std::string> UploadQueueLock::unwritableReason(const fs::path& app
         }
         cause = std::strerror(errno);
     }
-    return "The upload queue's folder " + applicationDataDirectory.string() + " cannot be written (" + cause +
-           "); nothing can be queued or uploaded until it can";
+    return filledMessage(kUnwritableMessage, {QString::fromStdString(applicationDataDirectory.string()),
+                                              QString::fromStdString(cause)})
+        .toStdString();
 }
 
 std::string UploadQueueLock::refusalReason(const fs::path& applicationDataDirectory) {
     if (const auto pid = holder(applicationDataDirectory)) {
-        return "The upload queue is in use by another VeltraneRecorder process (process " +
-               std::to_string(*pid) + "); try again when it has finished";
+        return filledMessage(kInUseMessage, {QString::number(*pid)}).toStdString();
     }
     return unwritableReason(applicationDataDirectory)
-        .value_or("The upload queue's lock file in " + applicationDataDirectory.string() +
-                  " could not be created; try again");
+        .value_or(
+            filledMessage(kLockFailedMessage, {QString::fromStdString(applicationDataDirectory.string())})
+                .toStdString());
 }
 
 } // namespace veltrane

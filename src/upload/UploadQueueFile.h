@@ -32,8 +32,15 @@ public:
     [[nodiscard]] const std::filesystem::path& path() const { return path_; }
 
     [[nodiscard]] LoadResult load() const;
-    // The one-line warning about a damaged file, absent for a clean one.
+    // The one-line warning about a damaged file, absent for a clean one, put together from these
+    // templates (see filledMessage).
     [[nodiscard]] static std::optional<std::string> damageText(const DecodedUploadJobs& decoded);
+    static constexpr const char* kDamageMessages[] = {
+        QT_TRANSLATE_NOOP("veltrane::Messages", "⚠️ Upload queue file was damaged: %1"),
+        QT_TRANSLATE_NOOP("veltrane::Messages", "kept %1 job(s)"),
+        QT_TRANSLATE_NOOP("veltrane::Messages", "%1, set aside %2 undecodable entry"),
+        QT_TRANSLATE_NOOP("veltrane::Messages", "%1, set aside %2 undecodable entries"),
+        QT_TRANSLATE_NOOP("veltrane::Messages", "%1 (the file was cut off or overwritten)")};
 
     // Writes the whole list atomically, owner-only. The error names the cause ("<path>: Read-only
     // file system").
@@ -70,6 +77,15 @@ public:
     // Why nothing can be created in the queue's folder; absent when something can.
     [[nodiscard]] static std::optional<std::string>
     unwritableReason(const std::filesystem::path& applicationDataDirectory);
+    // The reasons' templates (see filledMessage).
+    static constexpr const char* kUnwritableMessage =
+        QT_TRANSLATE_NOOP("veltrane::Messages", "The upload queue's folder %1 cannot be written (%2); "
+                                                "nothing can be queued or uploaded until it can");
+    static constexpr const char* kInUseMessage =
+        QT_TRANSLATE_NOOP("veltrane::Messages", "The upload queue is in use by another VeltraneRecorder "
+                                                "process (process %1); try again when it has finished");
+    static constexpr const char* kLockFailedMessage = QT_TRANSLATE_NOOP(
+        "veltrane::Messages", "The upload queue's lock file in %1 could not be created; try again");
 
     explicit UploadQueueLock(const QString& lockFilePath) : file_(lockFilePath) {}
 

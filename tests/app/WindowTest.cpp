@@ -4,7 +4,9 @@
 #include "app/Translations.h"
 #include "app/UploadFailureNotifier.h"
 #include "platform/desktop/DesktopNotifications.h"
+#include "server/ServerConfiguration.h"
 #include "storage/ChunkFileName.h"
+#include "storage/StorageErrors.h"
 #include "support/CannedHttpServer.h"
 #include "support/CliProcess.h"
 #include "support/EventLoopWait.h"
@@ -12,6 +14,7 @@
 #include "ui/ContentView.h"
 #include "ui/LevelMeter.h"
 #include "ui/LoginView.h"
+#include "upload/UploadQueueFile.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -551,6 +554,45 @@ TEST_F(GermanWindowTest, MainScreenAndSignInWithItsErrorAreGermanAndNothingClips
         << error.toStdString();
     EXPECT_EQ(shownMessage("Source Error: Invalid source configuration").toStdString(),
               "Quellenfehler: Ungültige Quelleneinstellung");
+}
+
+TEST_F(GermanWindowTest, MessagesOfTheRecorderStorageAndUploadsReadGerman) {
+    env->destination().adoptFolder("/proc", BookmarkSaving::keep, ScopedAccess::optional);
+    window->show();
+    QStringList labels;
+    for (QLabel* label : contentView()->findChildren<QLabel*>()) {
+        labels << label->text();
+    }
+    EXPECT_TRUE(labels.contains("In proc kann nicht geschrieben werden. Wählen Sie einen anderen Ordner."))
+        << labels.join(" | ").toStdString();
+
+    DecodedUploadJobs damaged{.jobs = {UploadJob(), UploadJob()}, .undecodableEntries = 1, .damaged = true};
+    const std::string unusableURL = [] {
+        try {
+            (void)ServerConfiguration::parseBaseURL("not a url");
+        } catch (const std::invalid_argument& error) {
+            return std::string(error.what());
+        }
+        return std::string();
+    }();
+    const std::pair<std::string, QString> messages[] = {
+        {*UploadQueueFile::damageText(damaged) + "; the original is kept as /q/x.json",
+         "⚠️ Die Datei der Upload-Warteschlange war beschädigt: 2 Auftrag/Aufträge behalten, 1 "
+         "unlesbaren "
+         "Eintrag beiseitegelegt (die Datei war abgeschnitten oder überschrieben); das Original ist als "
+         "/q/x.json aufbewahrt"},
+        {"Server answered 500 Internal Server Error: Storage: down",
+         "Der Server antwortete 500 Internal Server Error: Storage: down"},
+        {"Server answered 302 Found, pointing to https://a.test/x; redirects are not followed",
+         "Der Server antwortete 302 Found und verwies auf https://a.test/x; Weiterleitungen werden nicht "
+         "verfolgt"},
+        {"Chunk error: " + ChunkWriterError::writerFailed(std::nullopt).localizedDescription(),
+         "Abschnittsfehler: Der Abschnittsschreiber ist fehlgeschlagen: unbekannter Fehler"},
+        {unusableURL, "Keine verwendbare Server-Adresse: not a url"},
+    };
+    for (const auto& [english, german] : messages) {
+        EXPECT_EQ(shownMessage(english), german) << english;
+    }
 }
 
 } // namespace

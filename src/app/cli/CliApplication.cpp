@@ -170,14 +170,16 @@ std::unique_ptr<AppEnvironment> makeCliEnvironment(UploadQueueClaim claim, int& 
     try {
         platform = AppPlatform::system();
     } catch (const std::invalid_argument& error) {
-        std::cerr << error.what() << std::endl;
+        std::cerr << shownMessage(error.what()).toStdString() << std::endl;
         exitCode = 2;
         return nullptr;
     }
     platform->uploadQueueClaim = claim;
     auto env = std::make_unique<AppEnvironment>(std::move(*platform));
     if (claim == UploadQueueClaim::take && !env->uploads()) {
-        std::cerr << UploadQueueLock::refusalReason(env->applicationDataDirectory()) << std::endl;
+        std::cerr
+            << shownMessage(UploadQueueLock::refusalReason(env->applicationDataDirectory())).toStdString()
+            << std::endl;
         exitCode = 1;
         return nullptr;
     }

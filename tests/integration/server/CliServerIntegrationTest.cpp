@@ -171,11 +171,11 @@ TEST_F(CliServer, CommandsNeedASignInAndMistakesExitWithTwo) {
     EXPECT_EQ(linesOf(german.err),
               QStringList{"--date muss ein Datum im Format yyyy-MM-dd sein, nicht „2026-02-30“"});
     EXPECT_EQ(cli({"meetings", "prj-alpha"}).out, runCli({"meetings", "prj-alpha"}, 20'000, english).out);
-    environment = english;
     environment.insert("VELTRANE_SERVER_URL", "not a url");
     const CliRun badURL = cli({"projects"});
     EXPECT_EQ(badURL.exitCode, 2) << badURL.err.toStdString();
-    EXPECT_EQ(linesOf(badURL.err), QStringList{"Not a usable server base URL: not a url"});
+    EXPECT_EQ(linesOf(badURL.err), QStringList{"Keine verwendbare Server-Adresse: not a url"});
+    environment = english;
     // No meeting was created behind a refusal.
     environment.insert("VELTRANE_SERVER_URL", QString::fromStdString(server.baseURL()));
     EXPECT_TRUE(cli({"meetings", "prj-beta"}).out.isEmpty());
