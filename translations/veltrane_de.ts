@@ -778,6 +778,18 @@
         <source>The upload queue&apos;s lock file in %1 could not be created; try again</source>
         <translation>Die Sperrdatei der Upload-Warteschlange in %1 konnte nicht angelegt werden; versuchen Sie es erneut</translation>
     </message>
+    <message>
+        <source>The request was cancelled.</source>
+        <translation>Die Anfrage wurde abgebrochen.</translation>
+    </message>
+    <message>
+        <source>Your session has expired. Sign in again.</source>
+        <translation>Ihre Sitzung ist abgelaufen. Melden Sie sich erneut an.</translation>
+    </message>
+    <message>
+        <source>The request timed out.</source>
+        <translation>Die Anfrage hat zu lange gedauert.</translation>
+    </message>
 </context>
 <context>
     <name>veltrane::NewMeetingSheet</name>

@@ -49,7 +49,8 @@ constexpr const char* kJson = "application/json";
 constexpr std::int64_t kRejectedCredentialsMessageID = 4000006;
 
 [[noreturn]] void throwGone() {
-    throw TransportError(PlatformError{"AuthManager", 0, "The request was cancelled.", nullptr});
+    throw TransportError(PlatformError{
+        "AuthManager", 0, QT_TRANSLATE_NOOP("veltrane::Messages", "The request was cancelled."), nullptr});
 }
 
 } // namespace

@@ -84,7 +84,8 @@ public:
     // form can offer it again); empty before any sign-in.
     [[nodiscard]] const QString& lastEmail() const noexcept { return lastEmail_; }
 
-    static constexpr const char* kSessionExpiredText = "Your session has expired. Sign in again.";
+    static constexpr const char* kSessionExpiredText =
+        QT_TRANSLATE_NOOP("veltrane::Messages", "Your session has expired. Sign in again.");
 
 signals:
     // Emitted only when the new state differs from the old one.

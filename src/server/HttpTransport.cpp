@@ -44,15 +44,17 @@ QCoro::Task<HttpResponse> HttpTransport::send(QNetworkRequest request, QByteArra
     const bool finished = co_await qCoro(reply.data()).waitForFinished(timeLimit);
     if (!reply) {
         owner.release(); // already gone together with its manager
-        throw TransportError(PlatformError{kReplyDomain, QNetworkReply::OperationCanceledError,
-                                           "The request was cancelled.", nullptr});
+        throw TransportError(
+            PlatformError{kReplyDomain, QNetworkReply::OperationCanceledError,
+                          QT_TRANSLATE_NOOP("veltrane::Messages", "The request was cancelled."), nullptr});
     }
     const std::string server = request.url().authority().toStdString();
     if (!finished) {
         reply->abort();
-        throw TransportError(
-            PlatformError{kReplyDomain, QNetworkReply::TimeoutError, "The request timed out.", nullptr},
-            server);
+        throw TransportError(PlatformError{kReplyDomain, QNetworkReply::TimeoutError,
+                                           QT_TRANSLATE_NOOP("veltrane::Messages", "The request timed out."),
+                                           nullptr},
+                             server);
     }
 
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);

@@ -4,6 +4,7 @@
 #include "app/Translations.h"
 #include "app/UploadFailureNotifier.h"
 #include "platform/desktop/DesktopNotifications.h"
+#include "server/AuthManager.h"
 #include "server/ServerConfiguration.h"
 #include "storage/ChunkFileName.h"
 #include "storage/StorageErrors.h"
@@ -589,6 +590,7 @@ TEST_F(GermanWindowTest, MessagesOfTheRecorderStorageAndUploadsReadGerman) {
         {"Chunk error: " + ChunkWriterError::writerFailed(std::nullopt).localizedDescription(),
          "Abschnittsfehler: Der Abschnittsschreiber ist fehlgeschlagen: unbekannter Fehler"},
         {unusableURL, "Keine verwendbare Server-Adresse: not a url"},
+        {AuthManager::kSessionExpiredText, "Ihre Sitzung ist abgelaufen. Melden Sie sich erneut an."},
     };
     for (const auto& [english, german] : messages) {
         EXPECT_EQ(shownMessage(english), german) << english;
