@@ -161,6 +161,9 @@ build_targets() {
 
 # --- the run ---------------------------------------------------------------------------------------
 export QT_QPA_PLATFORM=offscreen
+# The tests expect the program's English texts unless they choose a language themselves.
+export LANG=C.UTF-8
+unset LC_ALL LC_MESSAGES LANGUAGE
 results=() seconds=() where=()
 survived=0
 run_start=$SECONDS

@@ -18,6 +18,9 @@ what=${1:-all}
 asan_target=unit_tests
 tsan_target=threaded_unit_tests
 export QT_QPA_PLATFORM=offscreen
+# The tests expect the program's English texts unless they choose a language themselves.
+export LANG=C.UTF-8
+unset LC_ALL LC_MESSAGES LANGUAGE
 export ASAN_OPTIONS="detect_leaks=1:halt_on_error=1:strict_string_checks=1:detect_odr_violation=2"
 export LSAN_OPTIONS="suppressions=$root/tests/sanitizers/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
