@@ -210,7 +210,8 @@ TEST_F(CliRecord, DefaultOutputFollowsANewDefaultDevice) {
     finished(pinned, 0);
     shell(QStringLiteral("pactl set-default-sink virt_out")); // as the next test on this server expects
     EXPECT_TRUE(log.contains(QStringLiteral("Source: Default output (VirtualOutput)")));
-    EXPECT_TRUE(log.contains(QStringLiteral("🔀 Default output changed: VirtualOutput → VirtualOutput2")));
+    EXPECT_TRUE(log.contains(QStringLiteral("🔀 Default output changed: VirtualOutput → VirtualOutput2")))
+        << log.toStdString();
     const auto audio = onlyChunk(folder);
     const auto pinnedAudio = onlyChunk(pinnedFolder);
     ASSERT_TRUE(audio && pinnedAudio);

@@ -95,10 +95,17 @@ std::expected<void, PlatformError> PulseDeviceCapture::openTaps() {
 }
 
 void PulseDeviceCapture::onServerInfo(const pa_server_info& info) {
-    const std::string name = info.default_sink_name ? info.default_sink_name : "";
-    const bool changed = name != defaultSinkName_;
-    defaultSinkName_ = name;
-    if (changed && isRunning() && !followDefault(name)) {
+    defaultSinkName_ = info.default_sink_name ? info.default_sink_name : "";
+    // Compared with the device recorded, not with the last name heard: a change heard while the
+    // capture was starting is followed when onRunning() asks again.
+    if (!isRunning() || defaultSinkName_.empty()) {
+        return;
+    }
+    if (const auto sink = sinksByName_.find(defaultSinkName_);
+        sink != sinksByName_.end() && sink->second.first == sinkIndex_) {
+        return;
+    }
+    if (!followDefault(defaultSinkName_)) {
         requestSinks(); // a device not announced yet: followed once it is listed
     }
 }
@@ -126,7 +133,10 @@ bool PulseDeviceCapture::followDefault(const std::string& name) {
 
 void PulseDeviceCapture::onEvent(unsigned facility, unsigned type, std::uint32_t index) {
     if (followsDefault_) {
-        if (facility == PA_SUBSCRIPTION_EVENT_SERVER && type == PA_SUBSCRIPTION_EVENT_CHANGE) {
+        // PipeWire does not always announce a new default (its session manager sets it), but the
+        // programs' streams it moves there are announced: a new or moved stream asks again too.
+        if ((facility == PA_SUBSCRIPTION_EVENT_SERVER && type == PA_SUBSCRIPTION_EVENT_CHANGE) ||
+            (facility == PA_SUBSCRIPTION_EVENT_SINK_INPUT && type != PA_SUBSCRIPTION_EVENT_REMOVE)) {
             pa_operation_unref(pa_context_get_server_info(context(), &serverInfoThunk, this));
         } else if (facility == PA_SUBSCRIPTION_EVENT_SINK && type == PA_SUBSCRIPTION_EVENT_NEW) {
             requestSink(index);
