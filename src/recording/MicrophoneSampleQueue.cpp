@@ -14,6 +14,11 @@ bool MicrophoneSampleQueue::isMixing() const {
     return isMixingLocked();
 }
 
+bool MicrophoneSampleQueue::lacksSamplesFor(std::size_t count) const {
+    std::lock_guard lock(mutex_);
+    return isMixingLocked() && samples_.size() < count;
+}
+
 bool MicrophoneSampleQueue::isMixingLocked() const {
     return draining_ || samples_.size() >= std::max<std::size_t>(leadLocked(), 1);
 }
@@ -59,19 +64,26 @@ std::int64_t MicrophoneSampleQueue::underruns() const {
     return underruns_;
 }
 
+std::int64_t MicrophoneSampleQueue::droppedSamples() const {
+    std::lock_guard lock(mutex_);
+    return droppedSamples_;
+}
+
 void MicrophoneSampleQueue::append(std::span<const float> samples, std::size_t boundSamples) {
     std::lock_guard lock(mutex_);
     largestBlockSamples_ = std::max(largestBlockSamples_, samples.size());
     boundSamples_ = boundSamples;
+    const std::size_t before = samples_.size();
     if (samples.size() >= boundSamples) {
+        droppedSamples_ += started_ ? static_cast<std::int64_t>(before + samples.size() - boundSamples) : 0;
         const std::span<const float> newest = samples.subspan(samples.size() - boundSamples);
         samples_.assign(newest.begin(), newest.end());
         return;
     }
-    const std::size_t count = samples_.size();
-    if (count > boundSamples) {
+    if (before > boundSamples) {
         const std::size_t drop =
-            count - boundSamples + samples.size(); // below `count`: the buffer is smaller than the bound
+            before - boundSamples + samples.size(); // below `before`: the buffer is smaller than the bound
+        droppedSamples_ += started_ ? static_cast<std::int64_t>(drop) : 0;
         samples_.erase(samples_.begin(), samples_.begin() + static_cast<std::ptrdiff_t>(drop));
     }
     samples_.insert(samples_.end(), samples.begin(), samples.end());
@@ -84,6 +96,7 @@ void MicrophoneSampleQueue::clear() {
     started_ = false;
     draining_ = false;
     underruns_ = 0;
+    droppedSamples_ = 0;
 }
 
 } // namespace veltrane

@@ -38,6 +38,10 @@ public:
     // True when the next take hands out samples: the queue is being drained, or holds the lead.
     [[nodiscard]] bool isMixing() const;
 
+    // True when a take of `count` would hand out samples but run dry: the microphone is being
+    // mixed and its samples for that much audio have not all come yet.
+    [[nodiscard]] bool lacksSamplesFor(std::size_t count) const;
+
     // Moves up to `maxCount` of the oldest samples into `out` (replacing its contents) and
     // returns the number of samples still queued afterwards. Moves none while the lead is not
     // queued; a take that finds fewer than `maxCount` moves what there is, counts as an
@@ -46,6 +50,9 @@ public:
 
     // Underruns since the queue was made or last cleared.
     [[nodiscard]] std::int64_t underruns() const;
+
+    // Samples the bound dropped since mixing started (they never reach the mix).
+    [[nodiscard]] std::int64_t droppedSamples() const;
 
     // Appends samples with a bound of `boundSamples`: while the queue holds no more than the
     // bound, samples are appended as they come (so it may exceed the bound by one buffer);
@@ -57,8 +64,8 @@ public:
     // The lead as it stands (it grows with the largest block).
     [[nodiscard]] std::size_t leadSamples() const;
 
-    // Empties the queue, forgets the blocks seen, waits for the lead again and starts the count
-    // of underruns over.
+    // Empties the queue, forgets the blocks seen, waits for the lead again and starts the counts
+    // of underruns and dropped samples over.
     void clear();
 
 private:
@@ -73,6 +80,7 @@ private:
     bool started_ = false;         // mixing has started since the queue was made or cleared
     bool draining_ = false;        // the lead was reached and the queue has not run dry since
     std::int64_t underruns_ = 0;
+    std::int64_t droppedSamples_ = 0;
 };
 
 } // namespace veltrane

@@ -24,6 +24,8 @@ RecordingPipeline::RecordingPipeline(SessionLink link)
 // MARK: - Starting
 
 void RecordingPipeline::beginRecording(std::shared_ptr<ChunkedAudioWriter> writer, std::uint64_t generation) {
+    waitingSystemAudio_.clear(); // an earlier recording's stop has handed its audio on
+    waitingSystemFrames_ = 0;
     processingWriter_ = std::move(writer);
     processingGeneration_ = generation;
     rotationFailed_ = false;
@@ -80,6 +82,26 @@ void RecordingPipeline::handleSystemAudio(const SampleBufferPtr& buffer) {
     if (!processingWriter_ || !buffer) {
         return;
     }
+    waitingSystemAudio_.push_back(buffer);
+    waitingSystemFrames_ += static_cast<std::size_t>(buffer->numSamples());
+    releaseSystemAudio(Release::whenMicrophoneReady);
+}
+
+void RecordingPipeline::releaseSystemAudio(Release release) {
+    while (!waitingSystemAudio_.empty()) {
+        const SampleBufferPtr buffer = waitingSystemAudio_.front();
+        const auto frames = static_cast<std::size_t>(buffer->numSamples());
+        if (release == Release::whenMicrophoneReady && waitingSystemFrames_ <= kMicLateLimitSamples &&
+            micBufferQueue_.lacksSamplesFor(frames)) {
+            return;
+        }
+        waitingSystemAudio_.pop_front();
+        waitingSystemFrames_ -= frames;
+        processSystemAudio(buffer);
+    }
+}
+
+void RecordingPipeline::processSystemAudio(const SampleBufferPtr& buffer) {
     appendSystemAudio(buffer);
     // The meters reach the main thread with the first buffer and then about twenty times a
     // second of audio, however small the buffers are.
@@ -137,6 +159,17 @@ void RecordingPipeline::appendSystemAudio(const SampleBufferPtr& buffer) {
 }
 
 void RecordingPipeline::noteMicrophoneUnderruns() {
+    // The first drop, then once per further second dropped.
+    if (const std::int64_t dropped = micBufferQueue_.droppedSamples(); dropped != micDroppedSamples_) {
+        const bool logged =
+            micDroppedSamples_ == 0 || dropped / kTargetSampleRate != micDroppedSamples_ / kTargetSampleRate;
+        micDroppedSamples_ = dropped;
+        if (logged) {
+            logWarning(lcRecording(),
+                       "⚠️ Mic queue full: " + std::to_string(dropped * 1000 / kTargetSampleRate) +
+                           " ms of microphone audio dropped so far");
+        }
+    }
     const std::int64_t underruns = micBufferQueue_.underruns();
     if (underruns == micUnderruns_) {
         return;
@@ -175,6 +208,7 @@ void RecordingPipeline::handleMicrophoneBuffer(const SampleBufferPtr& buffer) {
         return;
     }
     micBufferQueue_.append(mono, kMicQueueBoundSamples);
+    releaseSystemAudio(Release::whenMicrophoneReady);
 }
 
 // MARK: - Stopping
@@ -184,8 +218,12 @@ void RecordingPipeline::stop(const std::shared_ptr<ChunkedAudioWriter>& writer,
     if (microphone) {
         microphone->stopRunning();
     }
+    if (processingWriter_ == writer) {
+        releaseSystemAudio(Release::all); // with what the microphone gave
+    }
     micBufferQueue_.clear();
     micUnderruns_ = 0;
+    micDroppedSamples_ = 0;
     micNormalizer_.reset();
     levelsDueInSeconds_ = 0;
     shared_.samplesWritten = false;

@@ -10,6 +10,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -40,6 +41,12 @@ public:
     // by about the lead less a burst.
     static constexpr std::size_t kMicLeadSamples = 3840;
     static constexpr std::size_t kMicLeadBeyondBlockSamples = 3360;
+    // A microphone block that comes late (its thread or the server ran late on a busy machine)
+    // still belongs beside the system audio of its time: while the microphone is being mixed,
+    // system audio whose microphone samples have not come yet waits for them, up to this much.
+    // Past that the microphone counts as gone: the waiting audio goes on and the queue's
+    // underrun is logged.
+    static constexpr std::size_t kMicLateLimitSamples = 24000;
 
     struct SessionLink {
         // Levels wait for the main thread; called again only after takeLevels().
@@ -91,11 +98,17 @@ public:
               const std::shared_ptr<MicrophoneCapture>& microphone);
 
 private:
+    enum class Release { whenMicrophoneReady, all };
+    // Hands the waiting system audio on, oldest first; with whenMicrophoneReady it stops at the
+    // first buffer whose microphone samples are late (unless the limit is reached).
+    void releaseSystemAudio(Release release);
+    void processSystemAudio(const SampleBufferPtr& buffer);
     void appendSystemAudio(const SampleBufferPtr& buffer);
     // Hands the levels measured since the last hand-off to the main thread, with at most one
     // post under way: the meters follow the buffers without a post per meter and buffer.
     void publishLevels();
-    // Logs the microphone queue's underruns sparingly: the first and every 200th.
+    // Logs the microphone queue's underruns sparingly (the first and every 200th), and the
+    // microphone audio its bound dropped.
     void noteMicrophoneUnderruns();
 
     // Levels written on the processing queue and read on the main thread.
@@ -122,7 +135,10 @@ private:
     std::unique_ptr<AudioNormalizer> micNormalizer_; // present while a recording with a microphone runs
     bool hasLoggedMicFormat_ = false;
     std::int64_t micConversionFailures_ = 0;
-    std::int64_t micUnderruns_ = 0; // as last seen in the queue
+    std::int64_t micUnderruns_ = 0;                  // as last seen in the queue
+    std::int64_t micDroppedSamples_ = 0;             // as last seen in the queue
+    std::deque<SampleBufferPtr> waitingSystemAudio_; // for late microphone samples
+    std::size_t waitingSystemFrames_ = 0;
     double detectedMicSampleRate_ = 48000;
     SystemAudioIntake intake_;
 };

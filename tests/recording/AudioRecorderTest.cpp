@@ -214,6 +214,28 @@ TEST_F(MicrophoneFixture, MissingMicrophoneLeavesTheRecordingRunning) {
     ASSERT_TRUE(stopAndSettle());
 }
 
+// A microphone block that comes after the system audio of its time (a burst outran it) is mixed
+// beside that audio; a microphone that stays away holds the system audio back only for a while.
+TEST_F(MicrophoneFixture, LateMicrophoneBlockIsMixedBesideTheAudioOfItsTime) {
+    test::LogCapture log;
+    startMixing();
+    for (const auto& [microphoneBlocks, systemBuffers] : {std::pair{3, 20}, {2, 0}, {0, 60}}) {
+        for (int i = 0; i < microphoneBlocks; ++i) {
+            capture->lastMicrophone->deliver(test::makeInt16MonoBuffer(2400, 8192));
+        }
+        for (int i = 0; i < systemBuffers; ++i) {
+            capture->lastStream->deliver(0, 480, 0.0f);
+        }
+        drain();
+    }
+    const auto appended = writers->writers().back()->state().appended;
+    ASSERT_EQ(appended.size(), 80u);
+    for (std::size_t i = 0; i < 20; ++i) { // the lead (5760 samples), then the late blocks
+        EXPECT_EQ(reinterpret_cast<const float*>(appended[i]->data().data())[959], 0.25f) << i;
+    }
+    EXPECT_EQ(log.count("⚠️ Mic queue ran dry"), 1u); // once the microphone stayed away
+}
+
 // The sources and microphones on offer, and which of them are picked and remembered.
 class SelectionFixture : public RecorderFixture {
 protected:

@@ -59,6 +59,9 @@ TEST(MicrophoneSampleQueue, MixingWaitsForTheLeadAtFirstAndAfterRunningDry) {
         EXPECT_EQ(taken.size(), step.taken);
         EXPECT_EQ(queue.underruns(), step.underruns);
     }
+    queue.append(ramp(kBound - 100, 0), kBound);
+    queue.append(ramp(100, 0), kBound); // drops the oldest 600 of mixing's audio: counted
+    EXPECT_EQ(queue.droppedSamples(), 600);
     queue.clear();
     EXPECT_EQ(queue.size(), 0u);
     EXPECT_EQ(queue.underruns(), 0);

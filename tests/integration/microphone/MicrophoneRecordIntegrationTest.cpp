@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 
 namespace veltrane::test {
@@ -85,7 +86,9 @@ TEST_F(MicrophoneRecord, MicrophoneGainZeroLeavesOnlyTheSystemTone) {
 // plays and while the output plays a tone: every 20 ms window fits the sine. The system gain of 0
 // keeps the output tone (and any break of its own) out of the file, while the system audio still
 // arrives and paces the mix as real audio. Only the very start, before the microphone's first
-// samples are mixed in, may lack the tone.
+// samples are mixed in, may lack the tone, and a break that the microphone's own sound had too: a
+// loaded sound server sometimes misses the virtual microphone's feed, which another recorder
+// (`heard`) then hears as well.
 TEST_F(MicrophoneRecord, MicrophoneToneHasNoBreakFromItsStart) {
     for (const bool outputTone : {false, true}) {
         SCOPED_TRACE(outputTone ? "output tone" : "nothing plays");
@@ -94,15 +97,36 @@ TEST_F(MicrophoneRecord, MicrophoneToneHasNoBreakFromItsStart) {
             tone.emplace(440, 40, QStringLiteral("meeting"));
             sleepSeconds(1.0);
         }
+        QTemporaryDir beside;
+        const QString heardPath = beside.filePath(QStringLiteral("heard.wav"));
+        QProcess heard;
+        heard.start(
+            QStringLiteral("parec"),
+            QStringLiteral("-d virt_mic --file-format=wav --rate=48000 %1").arg(heardPath).split(u' '));
         const auto chunks = record(QStringLiteral("--mic virt_mic --system-gain 0"), 20, 30);
-        ASSERT_EQ(chunks.size(), 1u);
+        heard.terminate();
+        ASSERT_TRUE(heard.waitForFinished());
+        const auto feed = decodeAudioFile(heardPath.toStdString());
+        ASSERT_TRUE(feed && chunks.size() == 1u);
         const std::vector<float>& mono = chunks[0].mono;
         EXPECT_NEAR(windowedTonePower(mono, 48000, 1000.0), kTonePower, kTonePower * 0.3);
+        std::vector<SampleRange> own = toneBreaks(feed->mono, 48000, 1000.0, 960);
         std::vector<SampleRange> breaks = toneBreaks(mono, 48000, 1000.0, 960);
-        if (!breaks.empty() && breaks.front().beginSample <= 480 &&
-            breaks.front().endSample <= kStartSamples) {
-            breaks.erase(breaks.begin()); // before the microphone's first samples
-        }
+        const auto length = [](const SampleRange& r) {
+            return static_cast<long>(r.endSample - r.beginSample);
+        };
+        std::erase_if(breaks, [&](const SampleRange& range) { // the start, or one of its own (each once)
+            if (range.beginSample <= 480 && range.endSample <= kStartSamples) {
+                return true;
+            }
+            const auto same = std::ranges::find_if(
+                own, [&](const auto& o) { return std::abs(length(o) - length(range)) <= 480; });
+            if (same == own.end()) {
+                return false;
+            }
+            own.erase(same);
+            return true;
+        });
         for (const SampleRange& range : breaks) {
             ADD_FAILURE() << "break from sample " << range.beginSample << " to " << range.endSample;
         }
