@@ -172,8 +172,11 @@ TEST_F(CliRecord, SilenceBeforeTheToneStillFillsWallClockTime) {
         ASSERT_TRUE(cli.waitForFinished(60000));
     }
     ASSERT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
+    // A stop that comes just after the second chunk's end may leave a last chunk of a moment.
     const auto files = filesIn(folder);
-    ASSERT_EQ(files.size(), 2u);
+    ASSERT_TRUE(files.size() == 2u ||
+                (files.size() == 3u && decodeAudioFile(files[2])->durationSeconds < 0.3))
+        << files.size() << " chunks";
     const auto first = decodeAudioFile(files[0]);
     const auto second = decodeAudioFile(files[1]);
     ASSERT_TRUE(first && second);
