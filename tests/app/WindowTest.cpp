@@ -384,6 +384,7 @@ TEST_F(WindowLargeFontTest, NothingClipsAtTheSmallestSize) {
     EXPECT_EQ(clippedTexts().join(" | ").toStdString(), "") << window->width() << "x" << window->height();
     typeDeviceID("rig1");
     startRecording();
+    test::spinFor(std::chrono::milliseconds(50)); // laid out for recording
     EXPECT_EQ(clippedTexts().join(" | ").toStdString(), "") << window->width() << "x" << window->height();
     contentView()->toggleRecording();
     ASSERT_TRUE(waitUntil([&] { return contentView()->transition() == RecordTransition::none; }));
