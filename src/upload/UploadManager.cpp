@@ -248,6 +248,7 @@ void UploadManager::loadQueue() {
     if (!loaded) {
         // Never overwritten while it cannot be read: the first save would destroy its jobs.
         loadWarning_ = "⚠️ Upload queue file could not be read (" + loaded.error() + ")";
+        queueFileUnreadable_ = true;
         setSaveError(
             filledMessage(kQueueUnreadableMessage, {QString::fromStdString(loaded.error())}).toStdString());
         logWarning(lcUpload(), *loadWarning_);
@@ -285,7 +286,7 @@ void UploadManager::loadQueue() {
 }
 
 void UploadManager::saveQueue() {
-    if (saveError_ && saveError_->starts_with("the queue file could not be read")) {
+    if (queueFileUnreadable_) {
         return;
     }
     auto saved = queueFile_.save(jobs_);

@@ -238,6 +238,7 @@ private:
     int refreshesRunning_ = 0;
     std::optional<std::string> saveError_;
     std::optional<std::string> loadWarning_;
+    bool queueFileUnreadable_ = false; // then it is never overwritten
     QTimer saveRetry_;
     // Since when no transfer got an answer; the probe schedule while that lasts.
     std::optional<ReferenceDate> unreachableSince_;
