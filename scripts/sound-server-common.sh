@@ -164,11 +164,24 @@ virtual_device_commands() {
     fi
 }
 
+# On PipeWire the defaults live in the session manager's metadata: until WirePlumber has made it,
+# pactl's set-default-* answer "Not supported". Those are therefore tried again for about 10 s;
+# they change nothing when repeated. Loading a module is not repeatable and is tried once.
 load_virtual_devices() {
     wait_for_server_info "^Server Name: " || fail_to_come_up
     local words
+    local tries
+    local error
     while read -r -a words; do
-        timeout 10 pactl "${words[@]}" >/dev/null || fail_to_come_up "pactl ${words[*]} failed"
+        tries=1
+        [[ ${words[0]} == set-default-* ]] && tries=200
+        until error=$(timeout 10 pactl "${words[@]}" 2>&1 >/dev/null); do
+            tries=$((tries - 1))
+            if [ $tries -le 0 ] || ! server_processes_alive; then
+                fail_to_come_up "pactl ${words[*]} failed: $error"
+            fi
+            sleep 0.05
+        done
     done < <(virtual_device_commands)
 }
 
