@@ -2,6 +2,7 @@
 
 #include "app/AppEnvironment.h"
 #include "app/SignalWatcher.h"
+#include "app/Translations.h"
 #include "app/UploadFailureNotifier.h"
 #include "app/cli/CliApplication.h"
 #include "app/cli/UploadSettleWatcher.h"
@@ -88,6 +89,17 @@ std::string UploadQueueReport::summary(const std::vector<UploadJob>& jobs) {
 bool UploadQueueReport::allCompleted(const std::vector<UploadJob>& jobs) {
     return std::all_of(jobs.begin(), jobs.end(),
                        [](const UploadJob& job) { return job.state == UploadState::completed; });
+}
+
+bool UploadQueueReport::printSaveError(const UploadManager& uploads) {
+    const auto& error = uploads.queueSaveError();
+    if (error) {
+        std::cerr << CliText::tr("❌ The upload queue could not be saved: %1")
+                         .arg(shownMessage(*error))
+                         .toStdString()
+                  << std::endl;
+    }
+    return error.has_value();
 }
 
 UploadCommand::UploadCommand(UploadOptions options, std::unique_ptr<AppEnvironment> env, QObject* parent)
@@ -185,18 +197,6 @@ int usageError(const std::string& message) {
 }
 
 // Reads the queue file as it is: a listing never changes a file, damaged or not.
-// Tells the user when the queue could not be saved; true when it could not.
-bool toldSaveError(const UploadManager& uploads) {
-    const auto& error = uploads.queueSaveError();
-    if (error) {
-        std::cerr << CliText::tr("❌ The upload queue could not be saved: %1")
-                         .arg(QString::fromStdString(*error))
-                         .toStdString()
-                  << std::endl;
-    }
-    return error.has_value();
-}
-
 int listUploads() {
     const UploadQueueFile file(UploadManager::defaultApplicationDataDirectory());
     UploadQueueFile::LoadResult loaded = file.load();
@@ -238,7 +238,7 @@ int retryAll() {
     // retryAll posts its work to the main thread; this quit is posted after it.
     QTimer::singleShot(0, qApp, &QCoreApplication::quit);
     (void)QCoreApplication::exec();
-    if (toldSaveError(uploads)) {
+    if (UploadQueueReport::printSaveError(uploads)) {
         return kFailure;
     }
     std::cerr << CliText::tr("%n failed upload(s) set back to pending", nullptr, static_cast<int>(failed))
@@ -278,7 +278,7 @@ int enqueue(const QStringList& arguments) {
                         std::nullopt, file.parent_path());
         ++queued;
     }
-    if (toldSaveError(uploads)) {
+    if (UploadQueueReport::printSaveError(uploads)) {
         return kFailure;
     }
     std::cerr << CliText::tr("%n chunk file(s) queued; send them with veltrane-cli upload", nullptr, queued)

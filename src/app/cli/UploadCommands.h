@@ -16,6 +16,8 @@
 
 namespace veltrane {
 
+class UploadManager;
+
 // The options of `veltrane-cli upload`, parsed and checked.
 struct UploadOptions {
     // Wait until every job is completed or failed; the exit code tells whether all completed.
@@ -38,6 +40,9 @@ public:
     // "Uploads: C completed, P pending, F failed" (uploading jobs count as pending).
     [[nodiscard]] static std::string summary(const std::vector<UploadJob>& jobs);
     [[nodiscard]] static bool allCompleted(const std::vector<UploadJob>& jobs);
+    // Tells on standard error, in the user's language, why the queue file could not be saved;
+    // returns whether it could not.
+    static bool printSaveError(const UploadManager& uploads);
 };
 
 class AppEnvironment;

@@ -149,14 +149,7 @@ bool UploadRunReport::printEnd() {
                          .toStdString()
                   << std::endl;
     }
-    if (const auto& error = uploads_.queueSaveError()) {
-        std::cerr << CliText::tr("❌ The upload queue could not be saved: %1")
-                         .arg(QString::fromStdString(*error))
-                         .toStdString()
-                  << std::endl;
-        return true;
-    }
-    return false;
+    return UploadQueueReport::printSaveError(uploads_);
 }
 
 } // namespace veltrane
